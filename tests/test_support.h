@@ -1,0 +1,52 @@
+#ifndef UPGRD_TESTS_TEST_SUPPORT_H_
+#define UPGRD_TESTS_TEST_SUPPORT_H_
+
+#include <sys/types.h>
+
+#include <string>
+
+/// A fresh directory that becomes the working directory for the test's life;
+/// the previous one is restored and the directory removed afterwards.
+struct ScopedTempDir {
+  ScopedTempDir();
+  ~ScopedTempDir();
+  std::string path;
+  std::string previous;
+};
+
+/// Writes `content` to `path`. Returns false on failure.
+bool WriteFile(const std::string& path, const std::string& content);
+
+/// The whole content of `path`, or "<missing>" when it cannot be read.
+std::string ReadFile(const std::string& path);
+
+/// pyftpdlib on 127.0.0.1, serving `root` to one user. Started by Start and
+/// stopped by its pid when the object goes away.
+struct FtpTestServer {
+  ~FtpTestServer();
+  /// Returns false (with a message on stderr) when it did not come up
+  /// within 10 seconds.
+  bool Start(const std::string& root, const std::string& user,
+             const std::string& password);
+  void Stop();
+  /// The commands received so far, one per line ("PASS" without argument).
+  std::string Commands() const;
+
+  pid_t pid = -1;
+  int port = 0;
+  std::string state_dir;
+};
+
+/// What a run of the tool gave.
+struct ToolRun {
+  int exit_code = -1;   // -1 when it did not exit by itself in time
+  std::string output;   // standard output and error
+  double seconds = 0;
+};
+
+/// Runs the tool binary in `directory` with `input` on its standard input,
+/// killing it after `time_limit_s`.
+ToolRun RunTool(const std::string& directory, const std::string& input,
+                int time_limit_s);
+
+#endif  // UPGRD_TESTS_TEST_SUPPORT_H_

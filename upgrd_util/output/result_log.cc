@@ -1,0 +1,88 @@
+#include "upgrd_util/output/result_log.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "upgrd_util/platform/clock.h"
+#include "upgrd_util/platform/platform.h"
+
+const char kToolName[] = "VRN Upgrade Tool v1.6c";
+const char kResultLogName[] = "result.txt";
+
+namespace {
+FILE* g_result_log = nullptr;
+}  // namespace
+
+bool open_result_log(std::string* reason) {
+  close_result_log();
+  FILE* log = fopen(kResultLogName, "a+");
+  if (!log) {
+    *reason = strerror(errno);
+    return false;
+  }
+  g_result_log = log;
+  char stamp[kTimestampSize];
+  format_timestamp(stamp);
+  log_printf("%s\n", kToolName);
+  log_printf("%s\n", stamp);
+  log_flush();
+  return true;
+}
+
+bool result_log_is_open() {
+  return g_result_log != nullptr;
+}
+
+void log_printf(const char* format, ...) {
+  if (!g_result_log)
+    return;
+  va_list args;
+  va_start(args, format);
+  vfprintf(g_result_log, format, args);
+  va_end(args);
+}
+
+void log_flush() {
+  if (g_result_log)
+    fflush(g_result_log);
+}
+
+void close_result_log() {
+  if (!g_result_log)
+    return;
+  fclose(g_result_log);
+  g_result_log = nullptr;
+}
+
+void format_timestamp(char* buffer) {
+  static const char kDays[7][4] = {"Sun", "Mon", "Tue", "Wed",
+                                   "Thu", "Fri", "Sat"};
+  static const char kMonths[12][4] = {"Jan", "Feb", "Mar", "Apr",
+                                      "May", "Jun", "Jul", "Aug",
+                                      "Sep", "Oct", "Nov", "Dec"};
+  struct tm now;
+  if (!platform().clock->LocalTime(&now) || now.tm_wday < 0 ||
+      now.tm_wday > 6 || now.tm_mon < 0 || now.tm_mon > 11 ||
+      now.tm_mday < 1 || now.tm_mday > 31 || now.tm_hour < 0 ||
+      now.tm_hour > 23 || now.tm_min < 0 || now.tm_min > 59 ||
+      now.tm_sec < 0 || now.tm_sec > 60) {
+    snprintf(buffer, kTimestampSize, "unknown time\n");
+    return;
+  }
+  const char* marker = now.tm_hour >= 12 ? "PM" : "AM";
+  unsigned hour = static_cast<unsigned>(now.tm_hour);
+  if (hour > 12)
+    hour -= 12;
+  if (hour == 0)
+    hour = 12;
+  // The asctime layout up to the seconds, which is what the log has always
+  // shown, with the hour on the 12-hour clock.
+  snprintf(buffer, kTimestampSize, "%.3s %.3s%3u %.2u:%.2u:%.2u %.2s\n",
+           kDays[now.tm_wday], kMonths[now.tm_mon],
+           static_cast<unsigned>(now.tm_mday) % 100u, hour % 100u,
+           static_cast<unsigned>(now.tm_min) % 100u,
+           static_cast<unsigned>(now.tm_sec) % 100u, marker);
+}

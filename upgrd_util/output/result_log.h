@@ -1,0 +1,40 @@
+#ifndef UPGRD_UTIL_OUTPUT_RESULT_LOG_H_
+#define UPGRD_UTIL_OUTPUT_RESULT_LOG_H_
+
+#include <string>
+
+/// The tool's name, as the log header and the banner show it.
+extern const char kToolName[];
+
+/// The log's file name in the working directory.
+extern const char kResultLogName[];
+
+/// Opens "result.txt" for appending (created when missing, never truncated)
+/// and writes its header: the tool name, the time stamp, an empty line.
+/// Returns false, with the system's reason in *reason, when it cannot be
+/// opened; the log is then closed.
+bool open_result_log(std::string* reason);
+
+/// True while the log is open.
+bool result_log_is_open();
+
+/// Appends printf-style text to the log. Does nothing once it is closed;
+/// write errors are ignored.
+void log_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+/// Hands everything written so far to the system, so that a stopped or
+/// killed run loses no finished entry.
+void log_flush();
+
+/// Flushes and closes the log; later writes are dropped.
+void close_result_log();
+
+/// Bytes that format_timestamp writes, with the terminating NUL.
+const int kTimestampSize = 24;
+
+/// Writes the local time as "Www Mmm dd hh:mm:ss AM\n" (12-hour clock, the
+/// day right-aligned in two places) into `buffer`, which holds at least
+/// kTimestampSize bytes. Without a clock reading it writes "unknown time\n".
+void format_timestamp(char* buffer);
+
+#endif  // UPGRD_UTIL_OUTPUT_RESULT_LOG_H_

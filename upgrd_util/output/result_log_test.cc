@@ -1,0 +1,89 @@
+#include "upgrd_util/output/result_log.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "tests/test_support.h"
+#include "upgrd_util/platform/test_doubles.h"
+
+namespace {
+
+struct ResultLogTest : public testing::Test {
+  void SetUp() override {
+    Platform seams;
+    seams.clock = &clock;
+    install_platform(seams);
+  }
+  void TearDown() override {
+    close_result_log();
+    install_platform(Platform());
+  }
+  std::string Stamp() {
+    char buffer[kTimestampSize + 10];
+    memset(buffer, 'x', sizeof(buffer));
+    format_timestamp(buffer);
+    EXPECT_LT(strnlen(buffer, sizeof(buffer)), size_t(kTimestampSize));
+    return buffer;
+  }
+  FakeClock clock;
+};
+
+TEST_F(ResultLogTest, StampUsesTheTwelveHourClock) {
+  clock.Set(2027, 1, 12, 0, 5, 9);  // a Tuesday
+  EXPECT_EQ("Tue Jan 12 12:05:09 AM\n", Stamp());
+  clock.Set(2027, 1, 12, 12, 5, 0);
+  EXPECT_EQ("Tue Jan 12 12:05:00 PM\n", Stamp());
+  clock.Set(2027, 1, 12, 23, 59, 59);
+  EXPECT_EQ("Tue Jan 12 11:59:59 PM\n", Stamp());
+  clock.Set(2027, 1, 12, 11, 59, 59);
+  EXPECT_EQ("Tue Jan 12 11:59:59 AM\n", Stamp());
+  clock.Set(2027, 1, 12, 13, 0, 0);
+  EXPECT_EQ("Tue Jan 12 01:00:00 PM\n", Stamp());
+}
+
+TEST_F(ResultLogTest, StampPadsADayBelowTenWithABlank) {
+  clock.Set(2026, 12, 5, 18, 42, 15);
+  EXPECT_EQ("Sat Dec  5 06:42:15 PM\n", Stamp());
+  EXPECT_EQ(23u, Stamp().size());
+}
+
+TEST_F(ResultLogTest, StampWithoutAClockReadingStaysInItsBuffer) {
+  clock.has_time = false;
+  EXPECT_EQ("unknown time\n", Stamp());
+}
+
+TEST_F(ResultLogTest, EveryOpeningAppendsItsHeaderAndKeepsEarlierRuns) {
+  ScopedTempDir dir;
+  std::string reason;
+  clock.Set(2026, 12, 7, 9, 30, 0);
+  ASSERT_TRUE(open_result_log(&reason)) << reason;
+  log_printf("first run %d\n", 1);
+  log_flush();
+  // Flushed entries are in the file while the log is still open.
+  EXPECT_EQ("VRN Upgrade Tool v1.6c\nMon Dec  7 09:30:00 AM\n\nfirst run 1\n",
+            ReadFile("result.txt"));
+  close_result_log();
+  log_printf("dropped after close\n");
+
+  clock.Set(2026, 12, 7, 21, 0, 1);
+  ASSERT_TRUE(open_result_log(&reason)) << reason;
+  close_result_log();
+  EXPECT_EQ(
+      "VRN Upgrade Tool v1.6c\nMon Dec  7 09:30:00 AM\n\nfirst run 1\n"
+      "VRN Upgrade Tool v1.6c\nMon Dec  7 09:00:01 PM\n\n",
+      ReadFile("result.txt"));
+}
+
+TEST_F(ResultLogTest, AnUnopenableLogIsReportedWithTheSystemsReason) {
+  ScopedTempDir dir;
+  ASSERT_EQ(0, mkdir("result.txt", 0755));
+  std::string reason;
+  EXPECT_FALSE(open_result_log(&reason));
+  EXPECT_EQ("Is a directory", reason);
+  EXPECT_FALSE(result_log_is_open());
+}
+
+}  // namespace

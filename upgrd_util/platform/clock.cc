@@ -1,0 +1,24 @@
+#include "upgrd_util/platform/clock.h"
+
+#include <cerrno>
+#include <ctime>
+
+void RealClock::SleepMs(int milliseconds) {
+  if (milliseconds <= 0)
+    return;
+  struct timespec left;
+  left.tv_sec = milliseconds / 1000;
+  left.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000L;
+  // A signal must not cut a mandated wait short.
+  while (nanosleep(&left, &left) == -1 && errno == EINTR) {
+  }
+}
+
+bool RealClock::LocalTime(struct tm* out) {
+  time_t now = time(nullptr);
+  struct tm local;
+  if (now == static_cast<time_t>(-1) || localtime_r(&now, &local) == nullptr)
+    return false;
+  *out = local;
+  return true;
+}

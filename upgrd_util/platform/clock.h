@@ -1,0 +1,23 @@
+#ifndef UPGRD_UTIL_PLATFORM_CLOCK_H_
+#define UPGRD_UTIL_PLATFORM_CLOCK_H_
+
+#include <ctime>
+
+/// Time as the program sees it: blocking sleeps and the local time of day.
+struct Clock {
+  virtual ~Clock() {}
+
+  /// Blocks for `milliseconds` (nothing for 0 or less).
+  virtual void SleepMs(int milliseconds) = 0;
+
+  /// Stores the current local time in *out. Returns false when the system
+  /// cannot tell it (then *out is left as it was).
+  virtual bool LocalTime(struct tm* out) = 0;
+};
+
+struct RealClock : public Clock {
+  void SleepMs(int milliseconds) override;
+  bool LocalTime(struct tm* out) override;
+};
+
+#endif  // UPGRD_UTIL_PLATFORM_CLOCK_H_

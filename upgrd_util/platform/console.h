@@ -1,0 +1,40 @@
+#ifndef UPGRD_UTIL_PLATFORM_CONSOLE_H_
+#define UPGRD_UTIL_PLATFORM_CONSOLE_H_
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+/// The operator's console: progress text out, one answer line in.
+struct Console {
+  virtual ~Console() {}
+
+  /// Writes `text` to standard output; it is visible on the console when the
+  /// call returns.
+  virtual void Write(std::string_view text) = 0;
+
+  /// Writes `count` backspace characters straight to the console device,
+  /// after everything written before them.
+  virtual void WriteBackspaces(int count) = 0;
+
+  /// Reads one line of any length. Returns false at end of input when nothing
+  /// was read. Otherwise stores the line without its line end (LF or CR LF)
+  /// in *line and returns true; characters past kMaxLineLength are read and
+  /// dropped, so *line->size() == kMaxLineLength means "too long".
+  virtual bool ReadLine(std::string* line) = 0;
+
+  static constexpr size_t kMaxLineLength = 4096;
+};
+
+struct RealConsole : public Console {
+  void Write(std::string_view text) override;
+  void WriteBackspaces(int count) override;
+  bool ReadLine(std::string* line) override;
+};
+
+/// printf-style text to the installed console, formatted into a bounded
+/// buffer (longer results are cut at 4095 bytes).
+void console_printf(const char* format, ...)
+    __attribute__((format(printf, 1, 2)));
+
+#endif  // UPGRD_UTIL_PLATFORM_CONSOLE_H_

@@ -1,0 +1,275 @@
+#include "upgrd_util/platform/ftp_library.h"
+
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+// Longest server reply line kept for CopyReplyStr.
+static const size_t kMaxReplyLength = 1024;
+
+struct CurlFtpLibrary::Session {
+  CURL* easy = nullptr;
+  std::string base_url;    // "ftp://host:port/"
+  std::string last_reply;  // the latest reply line, without its line end
+};
+
+namespace {
+
+// libcurl hands every server reply line of the control connection here.
+size_t KeepReplyLine(char* data, size_t size, size_t count, void* user) {
+  std::string* reply = static_cast<std::string*>(user);
+  size_t length = size * count;
+  // Only reply lines ("ddd text"); libcurl may pass made-up headers too.
+  if (length < 3 || !isdigit(static_cast<unsigned char>(data[0])) ||
+      !isdigit(static_cast<unsigned char>(data[1])) ||
+      !isdigit(static_cast<unsigned char>(data[2])))
+    return length;
+  size_t kept = length;
+  while (kept > 0 && (data[kept - 1] == '\n' || data[kept - 1] == '\r'))
+    --kept;
+  if (kept > kMaxReplyLength)
+    kept = kMaxReplyLength;
+  reply->assign(data, kept);
+  return length;
+}
+
+// Percent-encodes a remote path for the URL, keeping its slashes.
+std::string EncodePath(const char* path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(path);
+       *p; ++p) {
+    if (isalnum(*p) || strchr("-._~/", *p)) {
+      out.push_back(static_cast<char>(*p));
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[*p >> 4]);
+      out.push_back(kHex[*p & 15]);
+    }
+  }
+  return out;
+}
+
+// A listing's lines arrive with CR LF; the local file gets plain line ends.
+struct ListingFile {
+  FILE* file;
+  bool pending_cr;
+};
+
+size_t WriteListing(char* data, size_t size, size_t count, void* user) {
+  ListingFile* out = static_cast<ListingFile*>(user);
+  size_t length = size * count;
+  for (size_t i = 0; i < length; ++i) {
+    char c = data[i];
+    if (out->pending_cr && c != '\n')
+      fputc('\r', out->file);
+    out->pending_cr = (c == '\r');
+    if (c != '\r')
+      fputc(c, out->file);
+  }
+  return ferror(out->file) ? 0 : length;
+}
+
+// A temporary file beside `local`, so that the final rename stays on one
+// file system. Returns its stream, or nullptr.
+FILE* OpenTemporaryBeside(const char* local, std::string* temp_name) {
+  *temp_name = std::string(local) + ".partXXXXXX";
+  int fd = mkstemp(&(*temp_name)[0]);
+  if (fd < 0)
+    return nullptr;
+  FILE* file = fdopen(fd, "wb");
+  if (!file) {
+    close(fd);
+    unlink(temp_name->c_str());
+  }
+  return file;
+}
+
+// Closes the temporary file and, when `keep`, puts it in place of `local`
+// in one step. Returns true when `local` now holds it.
+bool FinishTemporary(FILE* file, const std::string& temp_name,
+                     const char* local, bool keep) {
+  if (fclose(file) != 0)
+    keep = false;
+  if (keep && rename(temp_name.c_str(), local) == 0)
+    return true;
+  unlink(temp_name.c_str());
+  return false;
+}
+
+}  // namespace
+
+CurlFtpLibrary::CurlFtpLibrary(int port, FtpTimeouts timeouts)
+    : port_(port), timeouts_(timeouts) {
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+}
+
+CurlFtpLibrary::~CurlFtpLibrary() {
+  for (auto& entry : sessions_) {
+    curl_easy_cleanup(entry.second->easy);
+    delete entry.second;
+  }
+}
+
+CurlFtpLibrary::Session* CurlFtpLibrary::Find(int handle) {
+  auto it = sessions_.find(handle);
+  return it == sessions_.end() ? nullptr : it->second;
+}
+
+int CurlFtpLibrary::Login(const char* host, const char* user,
+                          const char* password, const char* /*account*/) {
+  // Only a numeric IPv4 address: no name lookup, nothing but the card.
+  struct in_addr address;
+  if (inet_pton(AF_INET, host, &address) != 1) {
+    failed_login_reply_.clear();
+    return -1;
+  }
+  CURL* easy = curl_easy_init();
+  if (!easy)
+    return -1;
+  Session* session = new Session;
+  session->easy = easy;
+  char url[64];
+  snprintf(url, sizeof(url), "ftp://%s:%d/", host, port_);
+  session->base_url = url;
+
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "ftp");
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  // Credentials go in options, never in a URL that could end up in a message.
+  curl_easy_setopt(easy, CURLOPT_USERNAME, user);
+  curl_easy_setopt(easy, CURLOPT_PASSWORD, password);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, timeouts_.connect);
+  curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeouts_.reply);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, timeouts_.stalled);
+  // No 200 ms head start for an IPv6 attempt that can never exist here.
+  curl_easy_setopt(easy, CURLOPT_HAPPY_EYEBALLS_TIMEOUT_MS, 1L);
+  // Data connections go to the card's own address, whatever PASV says.
+  curl_easy_setopt(easy, CURLOPT_FTP_SKIP_PASV_IP, 1L);
+  curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, (long)CURLFTPMETHOD_NOCWD);
+  curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, KeepReplyLine);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, &session->last_reply);
+
+  // Log in now, without a transfer, so that a refused login shows here.
+  curl_easy_setopt(easy, CURLOPT_URL, url);
+  curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+  CURLcode result = curl_easy_perform(easy);
+  curl_easy_setopt(easy, CURLOPT_NOBODY, 0L);
+  if (result != CURLE_OK) {
+    failed_login_reply_ = session->last_reply;
+    curl_easy_cleanup(easy);
+    delete session;
+    return -1;
+  }
+  int handle = next_handle_++;
+  sessions_[handle] = session;
+  return handle;
+}
+
+int CurlFtpLibrary::Quit(int handle) {
+  Session* session = Find(handle);
+  if (!session)
+    return 0;
+  // Closing the easy handle sends QUIT on the live control connection.
+  curl_easy_cleanup(session->easy);
+  sessions_.erase(handle);
+  delete session;
+  return 0;
+}
+
+int CurlFtpLibrary::Get(int handle, const char* remote, const char* local) {
+  Session* session = Find(handle);
+  if (!session)
+    return -1;
+  std::string temp_name;
+  FILE* file = OpenTemporaryBeside(local, &temp_name);
+  if (!file)
+    return -1;
+  CURL* easy = session->easy;
+  std::string url = session->base_url + EncodePath(remote);
+  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, nullptr);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, file);
+  CURLcode result = curl_easy_perform(easy);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, nullptr);
+  bool done = FinishTemporary(file, temp_name, local, result == CURLE_OK);
+  return done ? 0 : -1;
+}
+
+int CurlFtpLibrary::Put(int handle, const char* local, const char* remote) {
+  Session* session = Find(handle);
+  if (!session)
+    return -1;
+  FILE* file = fopen(local, "rb");
+  if (!file)
+    return -1;
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
+    fclose(file);
+    return -1;
+  }
+  if (!remote || !*remote) {
+    const char* slash = strrchr(local, '/');
+    remote = slash ? slash + 1 : local;
+  }
+  CURL* easy = session->easy;
+  std::string url = session->base_url + EncodePath(remote);
+  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
+  curl_easy_setopt(easy, CURLOPT_READFUNCTION, nullptr);
+  curl_easy_setopt(easy, CURLOPT_READDATA, file);
+  curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE,
+                   static_cast<curl_off_t>(info.st_size));
+  CURLcode result = curl_easy_perform(easy);
+  curl_easy_setopt(easy, CURLOPT_UPLOAD, 0L);
+  curl_easy_setopt(easy, CURLOPT_READDATA, nullptr);
+  curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
+  fclose(file);
+  return result == CURLE_OK ? 0 : -1;
+}
+
+int CurlFtpLibrary::Ls(int handle, const char* path, const char* local) {
+  // Whatever happens, no earlier listing may stay behind to be read as this
+  // card's.
+  unlink(local);
+  Session* session = Find(handle);
+  if (!session)
+    return -1;
+  std::string temp_name;
+  FILE* file = OpenTemporaryBeside(local, &temp_name);
+  if (!file)
+    return -1;
+  std::string url = session->base_url + EncodePath(path);
+  if (path[0] && url.back() != '/')
+    url.push_back('/');
+  ListingFile listing = {file, false};
+  CURL* easy = session->easy;
+  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(easy, CURLOPT_DIRLISTONLY, 1L);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, WriteListing);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &listing);
+  CURLcode result = curl_easy_perform(easy);
+  curl_easy_setopt(easy, CURLOPT_DIRLISTONLY, 0L);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, nullptr);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, nullptr);
+  if (listing.pending_cr)
+    fputc('\r', file);
+  bool done = FinishTemporary(file, temp_name, local, result == CURLE_OK);
+  return done ? 0 : -1;
+}
+
+int CurlFtpLibrary::CopyReplyStr(int handle, char* buffer, int size) {
+  if (size <= 0)
+    return -1;
+  Session* session = Find(handle);
+  const std::string& reply = session ? session->last_reply : failed_login_reply_;
+  snprintf(buffer, static_cast<size_t>(size), "%s", reply.c_str());
+  return 0;
+}

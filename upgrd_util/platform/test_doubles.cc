@@ -1,0 +1,158 @@
+#include "upgrd_util/platform/test_doubles.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+bool FakeConsole::ReadLine(std::string* line) {
+  if (input.empty())
+    return false;
+  *line = input.front();
+  input.pop_front();
+  ++lines_read;
+  return true;
+}
+
+FakeClock::FakeClock() {
+  Set(2026, 1, 14, 18, 42, 15);
+}
+
+void FakeClock::SleepMs(int milliseconds) {
+  sleeps.push_back(milliseconds);
+  if (milliseconds > 0)
+    slept_ms += milliseconds;
+}
+
+bool FakeClock::LocalTime(struct tm* out) {
+  if (!has_time)
+    return false;
+  *out = now;
+  return true;
+}
+
+void FakeClock::Set(int year, int month, int day, int hour, int minute,
+                    int second) {
+  memset(&now, 0, sizeof(now));
+  now.tm_year = year - 1900;
+  now.tm_mon = month - 1;
+  now.tm_mday = day;
+  now.tm_hour = hour;
+  now.tm_min = minute;
+  now.tm_sec = second;
+  // timegm normalises the fields and fills in the weekday.
+  struct tm copy = now;
+  time_t t = timegm(&copy);
+  gmtime_r(&t, &now);
+}
+
+bool FakeIcmpEcho::Open(std::string* reason) {
+  ++opens;
+  if (!open_succeeds) {
+    *reason = open_failure_reason;
+    return false;
+  }
+  is_open = true;
+  return true;
+}
+
+int FakeIcmpEcho::SendEcho(const char* ip) {
+  sent.push_back(ip);
+  if (replies.empty())
+    return default_reply;
+  int reply = replies.front();
+  replies.pop_front();
+  return reply;
+}
+
+bool FakeIcmpEcho::Close() {
+  ++closes;
+  bool was_open = is_open;
+  is_open = false;
+  return was_open && close_succeeds;
+}
+
+int FakeFtpLibrary::Login(const char* host, const char* user_name,
+                          const char* pass, const char* /*account*/) {
+  calls.push_back(std::string("login ") + host);
+  if (user != user_name || password != pass) {
+    last_reply = "530 Authentication failed.";
+    return -1;
+  }
+  last_reply = "230 Login successful.";
+  open_handles.push_back(next_handle);
+  return next_handle++;
+}
+
+int FakeFtpLibrary::Quit(int handle) {
+  calls.push_back("quit " + std::to_string(handle));
+  auto it = std::find(open_handles.begin(), open_handles.end(), handle);
+  if (it != open_handles.end())
+    open_handles.erase(it);
+  return 0;
+}
+
+int FakeFtpLibrary::Get(int handle, const char* remote, const char* local) {
+  calls.push_back(std::string("get ") + remote + " " + local);
+  auto file = files.find(remote);
+  if (handle <= 0 || file == files.end()) {
+    last_reply = "550 No such file or directory.";
+    return -1;
+  }
+  FILE* out = fopen(local, "wb");
+  if (!out)
+    return -1;
+  fwrite(file->second.data(), 1, file->second.size(), out);
+  fclose(out);
+  last_reply = "226 Transfer complete.";
+  return 0;
+}
+
+int FakeFtpLibrary::Put(int handle, const char* local, const char* remote) {
+  calls.push_back(std::string("put ") + local);
+  FILE* in = fopen(local, "rb");
+  if (handle <= 0 || put_fails || !in) {
+    if (in)
+      fclose(in);
+    last_reply = "553 Could not create file.";
+    return -1;
+  }
+  std::string content;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof(buffer), in)) > 0)
+    content.append(buffer, n);
+  fclose(in);
+  std::string name = remote && *remote ? remote : local;
+  size_t slash = name.rfind('/');
+  if (slash != std::string::npos)
+    name = name.substr(slash + 1);
+  files[name] = content;
+  uploads.push_back(name);
+  last_reply = "226 Transfer complete.";
+  return 0;
+}
+
+int FakeFtpLibrary::Ls(int handle, const char* path, const char* local) {
+  calls.push_back(std::string("ls ") + path + " " + local);
+  remove(local);
+  if (handle <= 0 || listing_fails) {
+    last_reply = "550 Listing failed.";
+    return -1;
+  }
+  FILE* out = fopen(local, "w");
+  if (!out)
+    return -1;
+  for (const std::string& name : listing)
+    fprintf(out, "%s\n", name.c_str());
+  fclose(out);
+  last_reply = "226 Transfer complete.";
+  return 0;
+}
+
+int FakeFtpLibrary::CopyReplyStr(int handle, char* buffer, int size) {
+  calls.push_back("reply " + std::to_string(handle));
+  if (size <= 0)
+    return -1;
+  snprintf(buffer, static_cast<size_t>(size), "%s", last_reply.c_str());
+  return 0;
+}

@@ -1,0 +1,89 @@
+#ifndef UPGRD_UTIL_PLATFORM_TEST_DOUBLES_H_
+#define UPGRD_UTIL_PLATFORM_TEST_DOUBLES_H_
+
+// Doubles of the platform seams for unit tests: they record what the program
+// did and answer from a script.
+
+#include <ctime>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "upgrd_util/platform/clock.h"
+#include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/ftp_library.h"
+#include "upgrd_util/platform/icmp_echo.h"
+#include "upgrd_util/platform/platform.h"
+
+/// Collects output (backspaces as '\b') and answers from queued lines;
+/// end of input once they are used up.
+struct FakeConsole : public Console {
+  void Write(std::string_view text) override { output.append(text); }
+  void WriteBackspaces(int count) override { output.append(count, '\b'); }
+  bool ReadLine(std::string* line) override;
+
+  std::string output;
+  std::deque<std::string> input;
+  int lines_read = 0;
+};
+
+/// Sleeps take no time; they are added up. The local time is `now`.
+struct FakeClock : public Clock {
+  FakeClock();
+  void SleepMs(int milliseconds) override;
+  bool LocalTime(struct tm* out) override;
+
+  /// Sets `now` to the given local date and time (weekday computed).
+  void Set(int year, int month, int day, int hour, int minute, int second);
+
+  struct tm now;
+  bool has_time = true;
+  long long slept_ms = 0;
+  std::vector<int> sleeps;
+};
+
+/// Answers echo requests from `replies` in order (1 or 0), then with
+/// `default_reply`.
+struct FakeIcmpEcho : public IcmpEcho {
+  bool Open(std::string* reason) override;
+  int SendEcho(const char* ip) override;
+  bool Close() override;
+
+  bool open_succeeds = true;
+  std::string open_failure_reason = "no ICMP here";
+  bool close_succeeds = true;
+  std::deque<int> replies;
+  int default_reply = 0;
+  bool is_open = false;
+  int opens = 0;
+  int closes = 0;
+  std::vector<std::string> sent;  // the address of every request
+};
+
+/// A card's FTP server in memory. Local files are real files, so that the
+/// code that reads them back works as with the real library.
+struct FakeFtpLibrary : public FtpLibrary {
+  int Login(const char* host, const char* user, const char* password,
+            const char* account) override;
+  int Quit(int handle) override;
+  int Get(int handle, const char* remote, const char* local) override;
+  int Put(int handle, const char* local, const char* remote) override;
+  int Ls(int handle, const char* path, const char* local) override;
+  int CopyReplyStr(int handle, char* buffer, int size) override;
+
+  std::string user = "user";
+  std::string password = "pass";
+  std::map<std::string, std::string> files;  // remote name -> content
+  std::vector<std::string> listing;          // what Ls writes, in order
+  bool listing_fails = false;
+  bool put_fails = false;
+  std::string last_reply = "230 Logged in.";
+
+  std::vector<std::string> calls;   // "login 10.0.0.1", "quit 3", ...
+  std::vector<std::string> uploads; // base names stored by Put
+  std::vector<int> open_handles;
+  int next_handle = 1;
+};
+
+#endif  // UPGRD_UTIL_PLATFORM_TEST_DOUBLES_H_

@@ -1,0 +1,39 @@
+#ifndef UPGRD_UTIL_RUN_UPGRADE_TARGET_H_
+#define UPGRD_UTIL_RUN_UPGRADE_TARGET_H_
+
+#include <cstdint>
+#include <string_view>
+
+/// Outcome of the last step that recorded one; above 1 means the card failed.
+enum upgrade_status : int32_t {
+  STATUS_UPGRADED = 1,
+  STATUS_OS_LOAD_FAILED = 2,
+  STATUS_APP_LOAD_FAILED = 3,
+  STATUS_UNRESPONSIVE = 4,
+  STATUS_LOGIN_FAILED = 5,
+};
+
+/// One card to upgrade, in a list kept in the order the cards were given.
+struct upgrade_target {
+  char ip[26];         // dotted IPv4 address as given, at most 25 characters
+  char user_name[11];  // FTP user name, at most 10 characters
+  char password[11];   // FTP password, at most 10 characters
+  int32_t status;      // an upgrade_status, 0 until a step records one
+  upgrade_target* next;
+};
+
+/// Stores `value` in the field when it fits with its terminating NUL and
+/// holds no NUL of its own. Returns false, leaving the field as it was,
+/// otherwise: a value is never cut.
+bool set_target_ip(upgrade_target* target, std::string_view value);
+bool set_target_user_name(upgrade_target* target, std::string_view value);
+bool set_target_password(upgrade_target* target, std::string_view value);
+
+/// Makes an empty record (status 0, no next) and links it at the tail of the
+/// list that starts at *head. The list lives until exit.
+upgrade_target* append_upgrade_target(upgrade_target** head);
+
+/// Frees a whole list (for tests; a run keeps its list until exit).
+void free_upgrade_targets(upgrade_target* head);
+
+#endif  // UPGRD_UTIL_RUN_UPGRADE_TARGET_H_

@@ -1,0 +1,22 @@
+// upgrd_util: upgrades the firmware of networked cards over ICMP and FTP.
+
+#include "upgrd_util/platform/clock.h"
+#include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/ftp_library.h"
+#include "upgrd_util/platform/icmp_echo.h"
+#include "upgrd_util/platform/platform.h"
+#include "upgrd_util/run/upgrade_run.h"
+
+int main() {
+  RealConsole console;
+  RealClock clock;
+  RealIcmpEcho icmp;
+  CurlFtpLibrary ftp;
+  Platform seams;
+  seams.console = &console;
+  seams.clock = &clock;
+  seams.icmp = &icmp;
+  seams.ftp = &ftp;
+  install_platform(seams);
+  return run_upgrade_tool();
+}
