@@ -6,25 +6,25 @@
 #include "upgrd_util/platform/platform.h"
 
 void RealConsole::Write(std::string_view text) {
-  fwrite(text.data(), 1, text.size(), stdout);
+  fwrite(text.data(), 1, text.size(), out_);
   // An unattended run is watched through whatever stdout is; keep it current.
-  fflush(stdout);
+  fflush(out_);
 }
 
 void RealConsole::WriteBackspaces(int count) {
   // Everything before must be out first, or a backspace would erase a
   // character that is still buffered.
-  fflush(stdout);
+  fflush(out_);
   for (int i = 0; i < count; ++i)
-    fputc('\b', stdout);
-  fflush(stdout);
+    fputc('\b', out_);
+  fflush(out_);
 }
 
 bool RealConsole::ReadLine(std::string* line) {
   line->clear();
   bool read_any = false;
   int c;
-  while ((c = fgetc(stdin)) != EOF) {
+  while ((c = fgetc(in_)) != EOF) {
     read_any = true;
     if (c == '\n')
       break;

@@ -2,6 +2,7 @@
 #define UPGRD_UTIL_PLATFORM_CONSOLE_H_
 
 #include <cstddef>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -26,10 +27,17 @@ struct Console {
   static constexpr size_t kMaxLineLength = 4096;
 };
 
+/// Standard input and output (other streams for tests).
 struct RealConsole : public Console {
+  explicit RealConsole(FILE* in = stdin, FILE* out = stdout)
+      : in_(in), out_(out) {}
   void Write(std::string_view text) override;
   void WriteBackspaces(int count) override;
   bool ReadLine(std::string* line) override;
+
+ private:
+  FILE* in_;
+  FILE* out_;
 };
 
 /// printf-style text to the installed console, formatted into a bounded
