@@ -14,6 +14,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "upgrd_util/inputs/firmware_selection.h"
+#include "upgrd_util/output/result_log.h"
+#include "upgrd_util/platform/ftp_library.h"
+#include "upgrd_util/run/upgrade_end.h"
+
 namespace {
 
 double Now() {
@@ -148,7 +153,7 @@ std::string FtpTestServer::Commands() const {
 }
 
 ToolRun RunTool(const std::string& directory, const std::string& input,
-                int time_limit_s) {
+                int time_limit_s, const char* tool) {
   ToolRun run;
   signal(SIGPIPE, SIG_IGN);
   int in_pipe[2], out_pipe[2];
@@ -164,7 +169,7 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
     close(out_pipe[0]);
     if (chdir(directory.c_str()) != 0)
       _exit(126);
-    execl(UPGRD_TOOL_PATH, "upgrd_util", (char*)nullptr);
+    execl(tool, "upgrd_util", (char*)nullptr);
     _exit(127);
   }
   close(in_pipe[0]);
@@ -194,4 +199,33 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
   if (!timed_out && WIFEXITED(status))
     run.exit_code = WEXITSTATUS(status);
   return run;
+}
+
+const char kFakeLogHeader[] =
+    "VRN Upgrade Tool v1.6c\nWed Jan 14 06:42:15 PM\n\n";
+
+void ProgramTest::SetUp() {
+  reset_firmware_selection();
+  reset_upgrade_end();
+  reset_current_ftp_session();
+  Platform seams;
+  seams.console = &console;
+  seams.clock = &clock;
+  seams.icmp = &icmp;
+  seams.ftp = &ftp;
+  install_platform(seams);
+  std::string reason;
+  ASSERT_TRUE(open_result_log(&reason)) << reason;
+}
+
+void ProgramTest::TearDown() {
+  close_result_log();
+  install_platform(Platform());
+}
+
+std::string ProgramTest::Log() {
+  log_flush();
+  std::string log = ReadFile("result.txt");
+  EXPECT_EQ(0u, log.find(kFakeLogHeader)) << log;
+  return log.substr(std::min(log.size(), strlen(kFakeLogHeader)));
 }

@@ -5,6 +5,10 @@
 
 #include <string>
 
+#include <gtest/gtest.h>
+
+#include "upgrd_util/platform/test_doubles.h"
+
 /// A fresh directory that becomes the working directory for the test's life;
 /// the previous one is restored and the directory removed afterwards.
 struct ScopedTempDir {
@@ -45,8 +49,28 @@ struct ToolRun {
 };
 
 /// Runs the tool binary in `directory` with `input` on its standard input,
-/// killing it after `time_limit_s`.
+/// killing it after `time_limit_s`. By default the binary on the fast clock
+/// that reads "Mon Dec  7 09:30:00 AM".
 ToolRun RunTool(const std::string& directory, const std::string& input,
-                int time_limit_s);
+                int time_limit_s, const char* tool = UPGRD_FAST_TOOL_PATH);
+
+/// A test of the program's own code on the platform doubles, in a fresh
+/// working directory, with the result log open and every process-wide value
+/// as at start-up.
+struct ProgramTest : public testing::Test {
+  void SetUp() override;
+  void TearDown() override;
+  /// What the result log holds after its header.
+  std::string Log();
+
+  ScopedTempDir dir;
+  FakeConsole console;
+  FakeClock clock;
+  FakeIcmpEcho icmp;
+  FakeFtpLibrary ftp;
+};
+
+/// The header of every result log written on FakeClock's default time.
+extern const char kFakeLogHeader[];
 
 #endif  // UPGRD_TESTS_TEST_SUPPORT_H_

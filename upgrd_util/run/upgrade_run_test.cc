@@ -1,15 +1,56 @@
 // Runs of the real tool binary.
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "tests/test_support.h"
 
-TEST(UpgradeRun, WritesTheLogHeaderAndKeepsEarlierRuns) {
+namespace {
+
+const char kClosing[] =
+    "\n\n\tThank you for using KVN products\n\n\tPress <Enter> to exit.\n";
+const char kListWarning[] =
+    "\tWarning: A file called 'iplist.txt' exists in this directory\n"
+    "\tthat may contain user names and passwords in clear text.\n"
+    "\tYou may want to delete this file if other users have access\n"
+    "\tto this directory.\n";
+const char kLogHeader[] = "VRN Upgrade Tool v1.6c\nMon Dec  7 09:30:00 AM\n\n";
+const char kConfig[] = "ZEL = kvn_hw02_zel_211.bin\nAPP = kvn_hw02_app_211.bin\n";
+const char kConfigLog[] =
+    "Using ZEL file        : ZEL = kvn_hw02_zel_211.bin\n"
+    "Using Application file: APP = kvn_hw02_app_211.bin\n\n\n";
+
+std::string Module(const std::string& version, const std::string& name,
+                   size_t size = 256) {
+  std::string module(256, '\0');
+  module.replace(42, version.size(), version);
+  module.replace(91, name.size(), name);
+  module.resize(size, '\x5a');
+  return module;
+}
+
+std::string Banner() {
+  return "VRN Upgrade Tool v1.6c\nMon Dec  7 09:30:00 AM\n\n\n\n"
+         "Korvane" + std::string(33, ' ') + "VRN OS" + std::string(25, ' ') +
+         "v2.1.1\n" + "(c) Korvane. All rights reserved." +
+         std::string(7, ' ') + "VRN APP" + std::string(24, ' ') + "v2.1.1\n" +
+         std::string(77, '-') + "\n";
+}
+
+struct UpgradeRunTest : public testing::Test {
+  void WriteModules() {
+    ASSERT_TRUE(WriteFile("config.txt", kConfig));
+    ASSERT_TRUE(WriteFile("kvn_hw02_zel_211.bin", Module("211", "VRN OS", 4096)));
+    ASSERT_TRUE(WriteFile("kvn_hw02_app_211.bin", Module("211", "VRN APP")));
+  }
   ScopedTempDir dir;
+};
+
+TEST_F(UpgradeRunTest, TheShippedToolWritesTheLogHeaderAndKeepsEarlierRuns) {
   ASSERT_TRUE(WriteFile("result.txt", "an earlier run\n"));
-  ToolRun run = RunTool(dir.path, "", 30);
+  ToolRun run = RunTool(dir.path, "", 30, UPGRD_TOOL_PATH);
   EXPECT_EQ(1, run.exit_code) << run.output;
   std::string log = ReadFile("result.txt");
   EXPECT_EQ(0u, log.find("an earlier run\nVRN Upgrade Tool v1.6c\n")) << log;
@@ -17,8 +58,7 @@ TEST(UpgradeRun, WritesTheLogHeaderAndKeepsEarlierRuns) {
   EXPECT_EQ("M\n\n", log.substr(log.size() - 3)) << log;
 }
 
-TEST(UpgradeRun, DoesNotStartWithoutItsLog) {
-  ScopedTempDir dir;
+TEST_F(UpgradeRunTest, DoesNotStartWithoutItsLog) {
   ASSERT_EQ(0, mkdir("result.txt", 0755));
   ToolRun run = RunTool(dir.path, "", 30);
   EXPECT_EQ(1, run.exit_code);
@@ -27,3 +67,105 @@ TEST(UpgradeRun, DoesNotStartWithoutItsLog) {
       "was started.\n",
       run.output);
 }
+
+TEST_F(UpgradeRunTest, WithoutConfigurationTheRunEnds) {
+  ToolRun run = RunTool(dir.path, "\n", 30);
+  EXPECT_EQ(1, run.exit_code);
+  EXPECT_EQ(std::string("Configuration file (config.txt) does not exist.\n") +
+                kClosing,
+            run.output);
+  EXPECT_EQ(kLogHeader, ReadFile("result.txt"));
+}
+
+TEST_F(UpgradeRunTest, AMissingZelModuleEndsTheRunBeforeTheBanner) {
+  ASSERT_TRUE(WriteFile("config.txt", kConfig));
+  ToolRun run = RunTool(dir.path, "", 30);
+  EXPECT_EQ(1, run.exit_code);
+  EXPECT_EQ(std::string("File does not exist: ./kvn_hw02_zel_211.bin\n") +
+                kClosing,
+            run.output);
+  EXPECT_EQ(std::string(kLogHeader) + kConfigLog, ReadFile("result.txt"));
+}
+
+TEST_F(UpgradeRunTest, AnEmptyNameNamesTheDirectoryAndThatIsNoModule) {
+  ASSERT_TRUE(WriteFile("config.txt", "zel = lower-case key\n"));
+  ToolRun run = RunTool(dir.path, "", 30);
+  EXPECT_EQ(std::string("File does not exist: ./\n") + kClosing, run.output);
+}
+
+TEST_F(UpgradeRunTest, DirectoriesAndFifosAreNoModules) {
+  WriteModules();
+  ASSERT_EQ(0, unlink("kvn_hw02_zel_211.bin"));
+  ASSERT_EQ(0, mkdir("kvn_hw02_zel_211.bin", 0755));
+  ToolRun run = RunTool(dir.path, "", 30);
+  EXPECT_EQ(std::string("File does not exist: ./kvn_hw02_zel_211.bin\n") +
+                kClosing,
+            run.output);
+
+  // Nobody writes to the FIFO: the check must not wait for a writer.
+  ASSERT_EQ(0, rmdir("kvn_hw02_zel_211.bin"));
+  ASSERT_EQ(0, mkfifo("kvn_hw02_zel_211.bin", 0644));
+  run = RunTool(dir.path, "", 30);
+  EXPECT_EQ(std::string("File does not exist: ./kvn_hw02_zel_211.bin\n") +
+                kClosing,
+            run.output);
+  EXPECT_LT(run.seconds, 10);
+}
+
+TEST_F(UpgradeRunTest, AModuleShorterThanAHeaderEndsTheRun) {
+  WriteModules();
+  ASSERT_TRUE(WriteFile("kvn_hw02_zel_211.bin", Module("211", "VRN OS", 255)));
+  ToolRun run = RunTool(dir.path, "", 30);
+  EXPECT_EQ(1, run.exit_code);
+  EXPECT_EQ(std::string("This file is not a valid KVN firmware module: "
+                        "./kvn_hw02_zel_211.bin") +
+                kClosing,
+            run.output);
+  // The log was closed before the end: nothing after the config lines.
+  EXPECT_EQ(std::string(kLogHeader) + kConfigLog, ReadFile("result.txt"));
+}
+
+TEST_F(UpgradeRunTest, AMissingAppModuleEndsTheRunAfterTheZelLine) {
+  WriteModules();
+  ASSERT_EQ(0, unlink("kvn_hw02_app_211.bin"));
+  ToolRun run = RunTool(dir.path, "", 30);
+  std::string banner = Banner();
+  std::string zel_part = banner.substr(0, banner.find("(c)"));
+  EXPECT_EQ(zel_part + "File does not exist: ./kvn_hw02_app_211.bin\n" +
+                kClosing,
+            run.output);
+}
+
+TEST_F(UpgradeRunTest, BannerThenTheClosingDialogue) {
+  WriteModules();
+  // A very long answer at the Enter prompt is read safely.
+  ToolRun run = RunTool(dir.path, std::string(1 << 20, 'y') + "\n", 30);
+  EXPECT_EQ(1, run.exit_code);
+  EXPECT_EQ(Banner() + kClosing, run.output);
+}
+
+TEST_F(UpgradeRunTest, AnErrorInTheListIsReportedAndTheFileWarnedAbout) {
+  WriteModules();
+  ASSERT_TRUE(WriteFile("iplist.txt", "SystemIP=127.0.0.2\nSystemUserName=a\n"));
+  ToolRun run = RunTool(dir.path, "", 30);
+  EXPECT_EQ(1, run.exit_code);
+  EXPECT_EQ(Banner() +
+                "\tERROR reading 'iplist.txt' at line number 3 \n"
+                "\tSee error log for details.\n\n" +
+                kListWarning + kClosing,
+            run.output);
+  std::string log = ReadFile("result.txt");
+  EXPECT_EQ(0u, log.find(std::string(kLogHeader) + kConfigLog +
+                         "Error reading 'iplist.txt' at line number 3 \n"))
+      << log;
+}
+
+TEST_F(UpgradeRunTest, AGoodListIsWarnedAboutToo) {
+  WriteModules();
+  ASSERT_TRUE(WriteFile("iplist.txt", "SystemIP=127.0.0.2\nSystemUserName=a\n"
+                                      "SystemPassword=b\n"));
+  ToolRun run = RunTool(dir.path, "", 30);
+  EXPECT_EQ(Banner() + kListWarning + kClosing, run.output);
+}
+
+}  // namespace

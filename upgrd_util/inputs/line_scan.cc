@@ -1,0 +1,48 @@
+#include "upgrd_util/inputs/line_scan.h"
+
+#include <cctype>
+#include <cstring>
+
+namespace {
+
+bool IsWhite(char c) {
+  return isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+}  // namespace
+
+bool read_line_piece(FILE* file, char* buffer) {
+  if (!fgets(buffer, kLineBufferSize, file))
+    return false;
+  // Files written on Windows: the line end is LF for the rest of the tool,
+  // as a text-mode read gives it there.
+  size_t length = strlen(buffer);
+  if (length >= 2 && buffer[length - 2] == '\r' && buffer[length - 1] == '\n') {
+    buffer[length - 2] = '\n';
+    buffer[length - 1] = '\0';
+  }
+  return true;
+}
+
+bool scan_line(const char* line, const char* pattern, std::string* value) {
+  value->clear();
+  const char* p = line;
+  for (const char* q = pattern; *q; ++q) {
+    if (q[0] == '%' && q[1] == 's') {
+      while (IsWhite(*p))
+        ++p;
+      const char* start = p;
+      while (*p && !IsWhite(*p))
+        ++p;
+      value->assign(start, p);
+      return !value->empty();
+    }
+    if (*q == ' ') {
+      while (IsWhite(*p))
+        ++p;
+    } else if (*p++ != *q) {
+      return false;
+    }
+  }
+  return false;
+}

@@ -1,0 +1,66 @@
+#include "upgrd_util/inputs/target_list.h"
+
+#include <cstring>
+#include <string>
+
+#include "upgrd_util/inputs/line_scan.h"
+#include "upgrd_util/output/result_log.h"
+#include "upgrd_util/platform/console.h"
+
+namespace {
+
+// The longest dotted IPv4 address.
+const size_t kMaxAddressLength = 15;
+
+void ReportError(int line_number) {
+  console_printf("\tERROR reading 'iplist.txt' at line number %i \n",
+                 line_number);
+  log_printf("Error reading 'iplist.txt' at line number %i \n", line_number);
+  log_printf("fields out of order or incorrect\n");
+  log_printf("Do not place emty line in between fields\n");
+  log_printf("'iplist.txt' MUST be in the format:\n\nSystemIP=xxx.xxx.xxx.xxx\n"
+             "SystemUserName='username'\nSystemPassword='password'\n\n");
+  log_printf("SystemIP=xxx.xxx.xxx.xxx\nSystemUserName='username'\n"
+             "SystemPassword='password'\n\n etc ... \n\n");
+  log_flush();
+}
+
+// Reads the line that must follow in an entry and takes its value.
+bool ReadField(FILE* file, const char* pattern, std::string* value) {
+  char line[kLineBufferSize];
+  return read_line_piece(file, line) && !strchr(line, ';') &&
+         scan_line(line, pattern, value);
+}
+
+}  // namespace
+
+upgrade_target* read_target_list(int* count, FILE* list_file) {
+  upgrade_target* head = nullptr;
+  int line_number = 1;
+  char line[kLineBufferSize];
+  std::string value;
+  while (read_line_piece(list_file, line)) {
+    ++line_number;
+    if (strchr(line, ';') || !scan_line(line, "SystemIP=%s", &value))
+      continue;
+    upgrade_target* target = append_upgrade_target(&head);
+    // Each check names the line that holds the offending value.
+    if (value.size() > kMaxAddressLength || !set_target_ip(target, value)) {
+      line_number -= 1;
+    } else if (ReadField(list_file, "SystemUserName=%s", &value) &&
+               set_target_user_name(target, value)) {
+      ++line_number;
+      if (ReadField(list_file, "SystemPassword=%s", &value) &&
+          set_target_password(target, value)) {
+        ++line_number;
+        ++*count;
+        continue;
+      }
+    }
+    ReportError(line_number);
+    free_upgrade_targets(head);
+    *count = -2;
+    return nullptr;
+  }
+  return head;
+}

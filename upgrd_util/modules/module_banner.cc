@@ -1,0 +1,83 @@
+#include "upgrd_util/modules/module_banner.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "upgrd_util/output/result_log.h"
+#include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/files.h"
+#include "upgrd_util/platform/platform.h"
+#include "upgrd_util/run/upgrade_end.h"
+
+namespace {
+
+const int kVersionOffset = 42;
+const int kNameOffset = 91;
+const int kNameColumnWidth = 31;
+
+// Reads the header of the module at `path`, or ends the run.
+void ReadHeader(const std::string& path, char* header) {
+  FILE* module = open_regular_file(path.c_str());
+  if (!module) {
+    console_printf("File does not exist: %s\n", path.c_str());
+    close_result_log();
+    finish_and_exit();
+  }
+  size_t got = fread(header, 1, kModuleHeaderSize, module);
+  fclose(module);
+  if (got < static_cast<size_t>(kModuleHeaderSize)) {
+    console_printf("This file is not a valid KVN firmware module: %s",
+                   path.c_str());
+    close_result_log();
+    finish_and_exit();
+  }
+}
+
+// Prints the module's name text from its column on, then its version. Both
+// texts end at their NUL or at the end of the header, whichever comes first.
+void PrintModuleColumns(const char* header) {
+  const char* name = header + kNameOffset;
+  int name_length =
+      static_cast<int>(strnlen(name, kModuleHeaderSize - kNameOffset));
+  const char* version = header + kVersionOffset;
+  int version_length =
+      static_cast<int>(strnlen(version, kModuleHeaderSize - kVersionOffset));
+  console_printf("%.*s", name_length, name);
+  print_blanks(kNameColumnWidth - name_length);
+  print_dotted_version(version, version_length);
+}
+
+}  // namespace
+
+void show_module_banner(const char* zel_name, const char* app_name) {
+  char header[kModuleHeaderSize];
+
+  ReadHeader(std::string(kCurrentDirectoryPrefix) + zel_name, header);
+  char stamp[kTimestampSize];
+  format_timestamp(stamp);
+  console_printf("%s\n%s\n", kToolName, stamp);
+  console_printf("\n\n%-40s", "Korvane");
+  PrintModuleColumns(header);
+
+  ReadHeader(std::string(kCurrentDirectoryPrefix) + app_name, header);
+  console_printf("%-40s", "(c) Korvane. All rights reserved.");
+  PrintModuleColumns(header);
+  console_printf("%s\n", std::string(77, '-').c_str());
+}
+
+void print_dotted_version(const char* text, int length) {
+  std::string line = "v";
+  for (int i = 0; i < length; ++i) {
+    if (i > 0)
+      line += '.';
+    line += text[i];
+  }
+  line += '\n';
+  platform().console->Write(line);
+}
+
+void print_blanks(int count) {
+  for (int i = 0; i < count; ++i)
+    platform().console->Write(" ");
+}

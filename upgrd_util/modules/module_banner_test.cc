@@ -1,0 +1,83 @@
+#include "upgrd_util/modules/module_banner.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "tests/test_support.h"
+
+namespace {
+
+// A module of `size` bytes whose header holds `version` at 42 and `name` at 91.
+std::string Module(const std::string& version, const std::string& name,
+                   size_t size = 256) {
+  std::string module(size, '\0');
+  module.replace(42, version.size(), version);
+  module.replace(91, name.size(), name);
+  return module.substr(0, size);
+}
+
+const char kBannerTop[] = "VRN Upgrade Tool v1.6c\nWed Jan 14 06:42:15 PM\n\n\n\n";
+const char kRule[] =
+    "-----------------------------------------------------------------------"
+    "------\n";
+
+struct ModuleBannerTest : public ProgramTest {};
+
+TEST_F(ModuleBannerTest, ShowsEachModulesNameAndDottedVersionInColumns) {
+  ASSERT_TRUE(WriteFile("zel.bin", Module("211", "VRN Operating System")));
+  ASSERT_TRUE(WriteFile("app.bin", Module("2110", "VRN Application") +
+                                       std::string(5000, '\x7f')));
+  show_module_banner("zel.bin", "app.bin");
+  EXPECT_EQ(std::string(kBannerTop) + "Korvane" + std::string(33, ' ') +
+                "VRN Operating System" + std::string(11, ' ') + "v2.1.1\n" +
+                "(c) Korvane. All rights reserved." + std::string(7, ' ') +
+                "VRN Application" + std::string(16, ' ') + "v2.1.1.0\n" +
+                kRule,
+            console.output);
+  EXPECT_EQ(77u, strlen(kRule) - 1);
+  // The banner goes to the console only.
+  EXPECT_EQ("", Log());
+}
+
+TEST_F(ModuleBannerTest, NameAndVersionTextsAtTheirExtremes) {
+  // A name of 31 characters or more gets no blanks; an empty one 31, so the
+  // version still starts in column 72. An empty version is a bare "v".
+  ASSERT_TRUE(WriteFile("zel.bin", Module("7", std::string(31, 'N'))));
+  ASSERT_TRUE(WriteFile("app.bin", Module("", "")));
+  show_module_banner("zel.bin", "app.bin");
+  EXPECT_EQ(std::string(kBannerTop) + "Korvane" + std::string(33, ' ') +
+                std::string(31, 'N') + "v7\n" +
+                "(c) Korvane. All rights reserved." + std::string(7 + 31, ' ') +
+                "v\n" + kRule,
+            console.output);
+}
+
+TEST_F(ModuleBannerTest, TextsWithoutNulEndAtTheEndOfTheHeader) {
+  // No NUL anywhere in the header: the version runs from 42 to the end of
+  // the header, the name from 91; nothing past byte 255 is shown.
+  std::string module(256, 'A');
+  module.replace(42, 3, "123");
+  ASSERT_TRUE(WriteFile("zel.bin", module + "BEYOND"));
+  ASSERT_TRUE(WriteFile("app.bin", module));
+  show_module_banner("zel.bin", "app.bin");
+  EXPECT_EQ(std::string::npos, console.output.find("BEYOND"));
+  std::string name(165, 'A');
+  EXPECT_NE(std::string::npos, console.output.find("Korvane" +
+                                                   std::string(33, ' ') + name +
+                                                   "v1.2.3.A.A"));
+}
+
+TEST_F(ModuleBannerTest, DottedVersionsAndBlanks) {
+  print_dotted_version("211", 3);
+  print_dotted_version("211", 0);
+  print_dotted_version("9", 1);
+  print_dotted_version("2110", 2);
+  print_blanks(3);
+  print_blanks(0);
+  print_blanks(-4);
+  EXPECT_EQ("v2.1.1\nv\nv9\nv2.1\n   ", console.output);
+}
+
+}  // namespace

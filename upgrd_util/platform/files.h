@@ -1,0 +1,11 @@
+#ifndef UPGRD_UTIL_PLATFORM_FILES_H_
+#define UPGRD_UTIL_PLATFORM_FILES_H_
+
+#include <cstdio>
+
+/// Opens `path` for binary reading when it names a regular file. Returns the
+/// stream, or nullptr when it is missing, unreadable, or a directory, FIFO or
+/// device (which are never opened far enough to block).
+FILE* open_regular_file(const char* path);
+
+#endif  // UPGRD_UTIL_PLATFORM_FILES_H_
