@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "upgrd_util/card/probe.h"
 #include "upgrd_util/inputs/firmware_selection.h"
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/ftp_library.h"
@@ -208,6 +209,7 @@ void ProgramTest::SetUp() {
   reset_firmware_selection();
   reset_upgrade_end();
   reset_current_ftp_session();
+  reset_probe_factor();
   Platform seams;
   seams.console = &console;
   seams.clock = &clock;
@@ -228,4 +230,65 @@ std::string ProgramTest::Log() {
   std::string log = ReadFile("result.txt");
   EXPECT_EQ(0u, log.find(kFakeLogHeader)) << log;
   return log.substr(std::min(log.size(), strlen(kFakeLogHeader)));
+}
+
+namespace {
+
+// Where the child of RunToExit sends its console output when it exits.
+struct ExitReport {
+  FakeConsole* console;
+  int fd;
+};
+ExitReport g_exit_report;
+
+void ReportExit(int status, void*) {
+  fflush(nullptr);
+  const std::string& text = g_exit_report.console->output;
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(g_exit_report.fd, text.data() + done, text.size() - done);
+    if (n <= 0)
+      break;
+    done += static_cast<size_t>(n);
+  }
+  // Straight out: the test framework's own exit handlers are not the child's
+  // business.
+  _exit(status);
+}
+
+}  // namespace
+
+ProgramTest::Exit ProgramTest::RunToExit(const std::function<void()>& body) {
+  Exit result;
+  int fds[2];
+  if (pipe(fds) != 0)
+    return result;
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    g_exit_report = {&console, fds[1]};
+    on_exit(ReportExit, nullptr);
+    body();
+    _exit(255);  // returned instead of ending the process
+  }
+  close(fds[1]);
+  double deadline = Now() + 30;
+  char buffer[4096];
+  for (;;) {
+    int left_ms = static_cast<int>((deadline - Now()) * 1000);
+    struct pollfd p = {fds[0], POLLIN, 0};
+    if (left_ms <= 0 || poll(&p, 1, left_ms) <= 0)
+      break;
+    ssize_t n = read(fds[0], buffer, sizeof(buffer));
+    if (n <= 0)
+      break;
+    result.console.append(buffer, static_cast<size_t>(n));
+  }
+  close(fds[0]);
+  bool timed_out;
+  int status = ReapWithin(pid, std::max(0.0, deadline - Now()) + 1, &timed_out);
+  if (!timed_out && WIFEXITED(status) && WEXITSTATUS(status) != 255)
+    result.code = WEXITSTATUS(status);
+  return result;
 }

@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -62,6 +63,15 @@ struct ProgramTest : public testing::Test {
   void TearDown() override;
   /// What the result log holds after its header.
   std::string Log();
+
+  /// What a piece of the program did in a child process that it ended.
+  struct Exit {
+    int code = -1;        // the exit code; -1 when `body` returned or crashed
+    std::string console;  // all that the child wrote to the console
+  };
+  /// Runs `body` in a forked child on this test's doubles (prepare them
+  /// first) and waits up to 30 s for it to end the process.
+  Exit RunToExit(const std::function<void()>& body);
 
   ScopedTempDir dir;
   FakeConsole console;

@@ -1,0 +1,51 @@
+#include "upgrd_util/card/card_logs.h"
+
+#include <cstdio>
+
+#include "upgrd_util/output/result_log.h"
+#include "upgrd_util/platform/ftp_library.h"
+
+int test_login(upgrade_target* target) {
+  current_ftp_session =
+      ftp_login(target->ip, target->user_name, target->password, "");
+  ftp_quit(current_ftp_session);
+  if (current_ftp_session == -1) {
+    log_printf("ERROR!!! Login unsuccessful.\n\n");
+    log_flush();
+    target->status = STATUS_LOGIN_FAILED;
+    return 0;
+  }
+  return 1;
+}
+
+int save_card_logs(upgrade_target* target) {
+  current_ftp_session =
+      ftp_login(target->ip, target->user_name, target->password, "");
+  if (current_ftp_session == -1) {
+    log_printf("ERROR!!! Can't log in while trying to save log files"
+               "            \n\n");
+    log_flush();
+    target->status = STATUS_LOGIN_FAILED;
+  } else {
+    char data_name[256];
+    char event_name[256];
+    snprintf(data_name, sizeof(data_name), "%s_data.txt", target->ip);
+    snprintf(event_name, sizeof(event_name), "%s_event.txt", target->ip);
+    if (ftp_get(current_ftp_session, "data.txt", data_name) != -1) {
+      log_printf("data.txt saved as: %s\n", data_name);
+      log_flush();
+    } else {
+      log_printf("Could not save data.txt \n");
+      log_flush();
+    }
+    if (ftp_get(current_ftp_session, "event.txt", event_name) != -1) {
+      log_printf("event.txt is saved as: %s\n", event_name);
+      log_flush();
+    } else {
+      log_printf("Could not save event.txt \n");
+      log_flush();
+    }
+  }
+  ftp_quit(current_ftp_session);
+  return 1;
+}

@@ -1,0 +1,133 @@
+#include "upgrd_util/card/firmware_version.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "upgrd_util/modules/module_version.h"
+#include "upgrd_util/output/result_log.h"
+#include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/ftp_library.h"
+#include "upgrd_util/run/upgrade_end.h"
+
+const char kListingFileName[] = "foundfir.txt";
+
+namespace {
+
+// A module name is never this long; anything longer still compares unequal.
+const size_t kMaxNameLength = 1024;
+
+bool IsWhite(char c) {
+  return isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+// Appends the leading word of `text` to *word. Returns true when the word
+// runs to the end of `text`, so that it may go on in the next piece.
+bool TakeWord(const char* text, std::string* word) {
+  const char* end = text;
+  while (*end && !IsWhite(*end))
+    ++end;
+  size_t room = kMaxNameLength - std::min(word->size(), kMaxNameLength);
+  word->append(text, std::min(static_cast<size_t>(end - text), room));
+  return *end == '\0';
+}
+
+}  // namespace
+
+bool scan_listing(FILE* listing, std::string* name) {
+  char piece[80];
+  name->clear();
+  while (fgets(piece, sizeof(piece), listing)) {
+    const char* text = piece;
+    while (*text && IsWhite(*text))
+      ++text;
+    name->clear();
+    bool word_goes_on = TakeWord(text, name);
+    if (strncmp(piece, "kvn", 3) != 0)
+      continue;
+    // The name is taken whole, however long, so that a longer name can never
+    // pass for the expected one.
+    while (word_goes_on && fgets(piece, sizeof(piece), listing))
+      word_goes_on = TakeWord(piece, name);
+    return true;
+  }
+  return false;
+}
+
+int query_firmware_version(upgrade_target* target, int mode) {
+  char reply[1000];
+  current_ftp_session =
+      ftp_login(target->ip, target->user_name, target->password, "");
+  ftp_copyreplystr(current_ftp_session, reply, 200);
+  if (current_ftp_session == -1) {
+    log_printf("ERROR!!! Login unsuccessful.\n"
+               "Make sure the Card is in the network.\n\n");
+    log_flush();
+    return VERSION_QUERY_FAILED;
+  }
+  ftp_ls(current_ftp_session, "", kListingFileName);
+  ftp_copyreplystr(current_ftp_session, reply, 200);
+  FILE* listing = fopen(kListingFileName, "r");
+  if (!listing) {
+    log_printf("File foundfir.txt doesn't exist\n");
+    log_flush();
+    ftp_quit(current_ftp_session);
+    return VERSION_QUERY_FAILED;
+  }
+  std::string name;
+  bool found = scan_listing(listing, &name);
+  if (!found) {
+    fclose(listing);
+    ftp_quit(current_ftp_session);
+    return VERSION_UNKNOWN;
+  }
+  log_printf("\n ***************************** \n");
+  log_printf("Before Upgrading the VRN the ZEL is: %s\n", name.c_str());
+  log_flush();
+  fclose(listing);
+  ftp_quit(current_ftp_session);
+
+  int32_t version = module_version_number(name.c_str());
+  if (mode == 1 && version < 211)
+    return VERSION_BEFORE_211;
+  if (mode != 0 && mode != 1)
+    return VERSION_UNKNOWN;
+  if (version > 202)
+    return VERSION_CURRENT;
+  if (version <= 200)
+    return VERSION_EARLY;
+  if (version == 202)
+    return VERSION_AT_PATCH;
+  return VERSION_UNKNOWN;
+}
+
+int verify_os_module(const char* ip, const char* user_name,
+                     const char* password, const char* expected_name) {
+  char reply[1000];
+  current_ftp_session = ftp_login(ip, user_name, password, "");
+  ftp_copyreplystr(current_ftp_session, reply, 200);
+  if (current_ftp_session == -1) {
+    log_printf("Login failed while checking if download completed "
+               "successfully.\n");
+    log_flush();
+    return 0;
+  }
+  ftp_ls(current_ftp_session, "", kListingFileName);
+  ftp_copyreplystr(current_ftp_session, reply, 200);
+  FILE* listing = fopen(kListingFileName, "r");
+  if (!listing) {
+    log_printf("File foundfir.txt doesn't exist\n");
+    log_flush();
+    console_printf("Unable to run this program. Please see result.txt file "
+                   "for information.");
+    finish_and_exit();
+  }
+  std::string name;
+  scan_listing(listing, &name);
+  log_printf("\nAfter the upgrade process has completed,\nlooking for ZEL: %s\n"
+             "Found ZEL      : %s ",
+             expected_name, name.c_str());
+  log_flush();
+  fclose(listing);
+  ftp_quit(current_ftp_session);
+  return name == expected_name ? 1 : 0;
+}

@@ -1,0 +1,37 @@
+#ifndef UPGRD_UTIL_CARD_FIRMWARE_VERSION_H_
+#define UPGRD_UTIL_CARD_FIRMWARE_VERSION_H_
+
+#include <cstdio>
+#include <string>
+
+#include "upgrd_util/run/upgrade_target.h"
+
+/// What the version query found on a card.
+enum version_class {
+  VERSION_UNKNOWN = -2,    // no module entry, or a version no path fits (201)
+  VERSION_QUERY_FAILED = 0,
+  VERSION_CURRENT = 1,     // mode 0: above 202; mode 1: 211 or above
+  VERSION_EARLY = 2,       // mode 0: 200 or below
+  VERSION_AT_PATCH = 3,    // mode 0: exactly the interim patch, 202
+  VERSION_BEFORE_211 = 4,  // mode 1: below 211
+};
+
+/// Where the card's listing is put, and left, for the operator to see.
+extern const char kListingFileName[];
+
+/// Reads the card's ZEL module from its listing (the first name beginning
+/// with "kvn") and classifies its version: mode 0 for the upgrade sequence,
+/// mode 1 for the question "below 211?". Returns a version_class.
+int query_firmware_version(upgrade_target* target, int mode);
+
+/// Returns 1 when the card's listing names exactly `expected_name` as its
+/// ZEL module, else 0. Ends the run when no listing can be read back.
+int verify_os_module(const char* ip, const char* user_name,
+                     const char* password, const char* expected_name);
+
+/// Scans a listing read in pieces of up to 79 characters. Returns true with
+/// the whole first word of the first piece that begins with "kvn"; otherwise
+/// false with the first word of the last piece (empty for none).
+bool scan_listing(FILE* listing, std::string* name);
+
+#endif  // UPGRD_UTIL_CARD_FIRMWARE_VERSION_H_

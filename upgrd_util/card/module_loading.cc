@@ -1,0 +1,159 @@
+#include "upgrd_util/card/module_loading.h"
+
+#include <cstring>
+
+#include "upgrd_util/card/firmware_version.h"
+#include "upgrd_util/card/probe.h"
+#include "upgrd_util/inputs/firmware_selection.h"
+#include "upgrd_util/modules/module_version.h"
+#include "upgrd_util/output/result_log.h"
+#include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/ftp_library.h"
+
+const char kInterimPatchName[] = "kvn_hw02_zel_202.bin";
+
+namespace {
+
+// Cards from this ZEL version on restart faster after a ZEL load and take
+// longer over an APP load.
+const int32_t kFastRestartVersion = 252;
+
+bool ConfiguredZelRestartsFast() {
+  return module_version_number(zel_module_name) >= kFastRestartVersion;
+}
+
+}  // namespace
+
+int load_os_module(upgrade_target* target, const char* module_file_name) {
+  console_printf("\tAttempting to log in ...                 ");
+  log_printf("Attempting to log in to %s ... ", target->ip);
+  log_flush();
+  current_ftp_session =
+      ftp_login(target->ip, target->user_name, target->password, "");
+  if (current_ftp_session == -1) {
+    console_printf("\n\tCould not log in.\n");
+    log_printf("\nCould not log into %s.\n", target->ip);
+    log_flush();
+    target->status = STATUS_LOGIN_FAILED;
+    ftp_quit(current_ftp_session);
+    return 0;
+  }
+  console_printf("        OK\n");
+  console_printf("\tLoading OS, please wait ... ");
+  log_printf("Log in successful\n");
+  log_printf("Loading OS, please wait ... ");
+  log_flush();
+
+  if (ftp_put(current_ftp_session, module_file_name, "") == -1) {
+    console_printf("                     Error.\n");
+    log_printf("                     Error.\n");
+    log_flush();
+    target->status = STATUS_OS_LOAD_FAILED;
+    ftp_quit(current_ftp_session);
+    return 0;
+  }
+  ftp_quit(current_ftp_session);
+  console_printf("                     OK\n");
+
+  if (strcmp(module_file_name, kInterimPatchName) == 0) {
+    console_printf("\tPlease wait (30 seconds) for system restart   ");
+    log_printf("Please wait (30 seconds) for system restart  ");
+    log_flush();
+    wait_with_spinner(30);
+  } else if (ConfiguredZelRestartsFast()) {
+    console_printf("\tPlease wait (1 minute) for system updates     ");
+    wait_with_spinner(60);
+  } else {
+    console_printf("\tPlease wait (3 minutes) for system updates    ");
+    wait_with_spinner(180);
+  }
+
+  console_printf("OK\n");
+  console_printf("\tAttempting connection to verify restart  ");
+  log_printf("OK\n");
+  log_printf("Attempting connection to verify restart  ");
+  log_flush();
+  if (probe_target(target, 60) != 1) {
+    target->status = STATUS_UNRESPONSIVE;
+    console_printf("     ERROR\n");
+    ftp_quit(current_ftp_session);
+    return 0;
+  }
+  ftp_quit(current_ftp_session);
+
+  if (verify_os_module(target->ip, target->user_name, target->password,
+                       zel_module_name) == 0) {
+    target->status = STATUS_OS_LOAD_FAILED;
+    log_printf("        ZEL Load Failed\n");
+    log_flush();
+    return 0;
+  }
+  target->status = STATUS_UPGRADED;
+  console_printf("      OK\n");
+  log_printf("        OK\n");
+  log_flush();
+  return 1;
+}
+
+int load_app_module(upgrade_target* target, const char* module_file_name) {
+  console_printf("\tAttempting to log in ...                 ");
+  log_printf("Attempting to log in ...                 ");
+  log_flush();
+  // This session is the load's own; the current session stays as it was.
+  int session = ftp_login(target->ip, target->user_name, target->password, "");
+  if (session == -1) {
+    console_printf("\n\tCould not log in.\n");
+    log_printf("\nCould not log into %s.\n", target->ip);
+    log_flush();
+    target->status = STATUS_LOGIN_FAILED;
+    ftp_quit(session);
+    return 0;
+  }
+  console_printf("        OK\n");
+  console_printf("\tLoading application, please wait ... ");
+  log_printf("        OK\n");
+  log_printf("Loading application, please wait ... ");
+  log_flush();
+
+  if (ftp_put(session, module_file_name, "") == -1) {
+    target->status = STATUS_APP_LOAD_FAILED;
+    ftp_quit(session);
+    return 0;
+  }
+  console_printf("            OK\n");
+  log_printf("            OK\n");
+  log_flush();
+  ftp_quit(session);
+
+  if (ConfiguredZelRestartsFast()) {
+    console_printf("\tPlease wait (3-4 minutes) for system updates ");
+    log_printf("Please wait (3-4 minutes) for system updates\n");
+    log_flush();
+    wait_with_spinner(210);
+  } else {
+    console_printf("\tPlease wait (60 seconds) for system updates  ");
+    log_printf("Please wait (60 seconds) for system updates \n");
+    log_flush();
+    wait_with_spinner(30);
+  }
+
+  console_printf(" OK\n");
+  console_printf("\tAttempting connection to verify restart  ");
+  log_printf("Attempting connection to verify restart  ");
+  log_flush();
+  if (probe_target(target, 60) != 1) {
+    console_printf("Ping Error\n");
+    log_printf("Ping Error\n");
+    log_flush();
+    target->status = STATUS_UNRESPONSIVE;
+    ftp_quit(session);
+    return 0;
+  }
+  console_printf("      OK\n");
+  target->status = STATUS_UPGRADED;
+  log_printf("      OK\n");
+  log_printf("\n");
+  log_flush();
+  ftp_quit(session);
+  return 1;
+}

@@ -1,0 +1,19 @@
+#ifndef UPGRD_UTIL_CARD_MODULE_LOADING_H_
+#define UPGRD_UTIL_CARD_MODULE_LOADING_H_
+
+#include "upgrd_util/run/upgrade_target.h"
+
+/// The ZEL module that brings early cards up to a level the current modules
+/// can be loaded on.
+extern const char kInterimPatchName[];
+
+/// Uploads a ZEL module (the configured one or the interim patch), waits for
+/// the card's restart, probes it and checks that it lists the configured ZEL
+/// module. Records the outcome in the target's status; returns 1 on success.
+int load_os_module(upgrade_target* target, const char* module_file_name);
+
+/// Uploads the APP module, waits for the card's restart and probes it.
+/// Records the outcome in the target's status; returns 1 on success.
+int load_app_module(upgrade_target* target, const char* module_file_name);
+
+#endif  // UPGRD_UTIL_CARD_MODULE_LOADING_H_

@@ -1,0 +1,79 @@
+#include "upgrd_util/card/probe.h"
+
+#include <string>
+
+#include "upgrd_util/output/result_log.h"
+#include "upgrd_util/platform/clock.h"
+#include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/icmp_echo.h"
+#include "upgrd_util/platform/platform.h"
+
+int32_t probe_factor = 1;
+
+void reset_probe_factor() {
+  probe_factor = 1;
+}
+
+namespace {
+
+const char kMarks[] = "|/-\\";
+const uint32_t kRepliesWanted = 20;
+
+// Puts `mark` with a blank before it over the last two columns.
+void DrawMark(char mark) {
+  platform().console->WriteBackspaces(2);
+  char text[3] = {' ', mark, '\0'};
+  platform().console->Write(text);
+}
+
+}  // namespace
+
+int probe_target(const upgrade_target* target, uint32_t allowance) {
+  uint32_t budget = allowance * static_cast<uint32_t>(probe_factor);
+  IcmpEcho* icmp = platform().icmp;
+  std::string reason;
+  if (!icmp->Open(&reason)) {
+    log_printf("PING: ICMP handle was not created successfully\n");
+    // Otherwise every card would look dead with no hint why.
+    log_printf("PING: %s\n", reason.c_str());
+    log_flush();
+    return 0;
+  }
+  uint32_t successes = 0;
+  uint32_t failures = 0;
+  while (failures < budget) {
+    int replies = icmp->SendEcho(target->ip);
+    DrawMark(kMarks[failures % 4]);
+    if (replies == 0) {
+      ++failures;
+      continue;
+    }
+    if (++successes < kRepliesWanted)
+      continue;
+    log_flush();
+    if (!icmp->Close()) {
+      log_printf("PING: ICMP handle was not closed successfully\n");
+      log_flush();
+    }
+    platform().console->WriteBackspaces(2);
+    platform().console->Write("    ");
+    return 1;
+  }
+  icmp->Close();
+  log_printf("\nPing at %s failed\n", target->ip);
+  log_flush();
+  platform().console->WriteBackspaces(2);
+  platform().console->Write("     ");
+  return 0;
+}
+
+void wait_with_spinner(int32_t seconds) {
+  for (int32_t second = 0; second < seconds; ++second) {
+    for (int step = 0; step < 4; ++step) {
+      platform().clock->SleepMs(250);
+      DrawMark(kMarks[step]);
+    }
+  }
+  platform().console->WriteBackspaces(2);
+  platform().console->Write("     ");
+}
