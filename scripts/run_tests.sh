@@ -5,18 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages="g++ cmake make libgtest-dev libgmock-dev libcurl4-openssl-dev
-          python3-pyftpdlib iproute2"
-missing=""
-for p in $packages; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
-    missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends $missing
-fi
+bash scripts/install_deps.sh
 
 jobs=$(nproc)
 status=0

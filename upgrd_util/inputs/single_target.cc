@@ -15,7 +15,7 @@ namespace {
 std::string ReadAnswer() {
   std::string line;
   if (!platform().console->ReadLine(&line))
-    exit(1);
+    finish_and_exit();
   return line;
 }
 

@@ -84,6 +84,11 @@ FILE* OpenTemporaryBeside(const char* local, std::string* temp_name) {
   int fd = mkstemp(&(*temp_name)[0]);
   if (fd < 0)
     return nullptr;
+  // The copy gets the permissions any new file would get, not mkstemp's
+  // private ones.
+  mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
   FILE* file = fdopen(fd, "wb");
   if (!file) {
     close(fd);
@@ -105,9 +110,10 @@ bool FinishTemporary(FILE* file, const std::string& temp_name,
 }
 
 // Runs one request of the session to its end. libcurl's own loop sometimes
-// sets no timer for opening a passive data connection and then sleeps a whole
-// second (on other runs 200 ms) before it tries; polling at least every 10 ms
-// keeps every transfer free of such pauses.
+// sets no timer for a step it means to take next (opening a passive data
+// connection, for one) and then sleeps up to a whole second before taking
+// it; polling at least every millisecond keeps every request free of such
+// pauses, at the cost of some idle wake-ups while a card is slow to answer.
 CURLcode Perform(CurlFtpLibrary::Session* session) {
   if (curl_multi_add_handle(session->multi, session->easy) != CURLM_OK)
     return CURLE_FAILED_INIT;
@@ -117,7 +123,7 @@ CURLcode Perform(CurlFtpLibrary::Session* session) {
     status = curl_multi_perform(session->multi, &running);
     if (status != CURLM_OK || !running)
       break;
-    status = curl_multi_poll(session->multi, nullptr, 0, 10, nullptr);
+    status = curl_multi_poll(session->multi, nullptr, 0, 1, nullptr);
   }
   CURLcode result = CURLE_FAILED_INIT;
   int left;

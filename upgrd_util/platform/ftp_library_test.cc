@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -102,6 +103,12 @@ TEST_F(FtpLibraryTest, GetCopiesAFileAndAFailedGetKeepsTheEarlierCopy) {
 
   EXPECT_NE(-1, ftp->Get(handle, "data.txt", "127.0.0.1_data.txt"));
   EXPECT_EQ("line 1\r\nline 2\r\n\x01\xff", ReadFile("127.0.0.1_data.txt"));
+  // Saved like any other new file, not with a temporary file's private mode.
+  struct stat info;
+  ASSERT_EQ(0, stat("127.0.0.1_data.txt", &info));
+  mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(0666 & ~mask, info.st_mode & 0777);
 
   EXPECT_EQ(-1, ftp->Get(handle, "event.txt", "127.0.0.1_event.txt"));
   EXPECT_EQ(0, Reply(handle).find("550")) << Reply(handle);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/ftp_library.h"
 #include "upgrd_util/platform/platform.h"
@@ -11,6 +12,57 @@ bool iplist_found = false;
 
 void reset_upgrade_end() {
   iplist_found = false;
+}
+
+void print_summary(const upgrade_target* head) {
+  console_printf("\n\t*********** Upgrade Summary *********** \n");
+  int failures = 0;
+  for (const upgrade_target* target = head; target; target = target->next) {
+    if (target->status <= STATUS_UPGRADED)
+      continue;
+    if (failures == 0) {
+      log_printf("\n\n************************************************************\n");
+      log_printf("\nNot all Varnets were upgraded successfully:\n");
+      log_flush();
+    }
+    ++failures;
+    log_printf("\t%s: ", target->ip);
+    log_flush();
+    switch (target->status) {
+      case STATUS_OS_LOAD_FAILED:
+        log_printf("Could not download ZEL.\n");
+        break;
+      case STATUS_APP_LOAD_FAILED:
+        log_printf("Could not download Application.\n");
+        break;
+      case STATUS_UNRESPONSIVE:
+        log_printf("The Varnet at this address is not responsive.\n");
+        break;
+      case STATUS_LOGIN_FAILED:
+        log_printf("Could not log into the Varnet's FTP server.\n");
+        break;
+      default:
+        log_printf("Unknown failure. %x \n",
+                   static_cast<unsigned>(target->status));
+        break;
+    }
+    log_flush();
+  }
+  if (failures <= 0) {
+    log_printf("All upgrades completed successfully.\n\n\n");
+    log_flush();
+    console_printf("\tAll upgrades completed successfully.\n\n\n");
+  } else {
+    log_printf("\nEncountered %d failures during upgrade.\n", failures);
+    log_flush();
+    console_printf("\n\tEncountered %d failures during upgrade.\n", failures);
+    console_printf("\tPlease view 'result.txt' for details.\n");
+  }
+  char stamp[kTimestampSize];
+  format_timestamp(stamp);
+  log_printf("Complete at %s \n", stamp);
+  log_printf("************************************************************\n\n\n");
+  log_flush();
 }
 
 void end_dialogue() {

@@ -3,12 +3,233 @@
 #include <cstdio>
 #include <string>
 
+#include "upgrd_util/card/card_logs.h"
+#include "upgrd_util/card/firmware_version.h"
+#include "upgrd_util/card/module_loading.h"
+#include "upgrd_util/card/probe.h"
 #include "upgrd_util/inputs/firmware_selection.h"
+#include "upgrd_util/inputs/single_target.h"
 #include "upgrd_util/inputs/target_list.h"
 #include "upgrd_util/modules/module_banner.h"
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/ftp_library.h"
+#include "upgrd_util/platform/platform.h"
 #include "upgrd_util/run/upgrade_end.h"
+
+namespace {
+
+// The cards read from iplist.txt, kept until exit even when the operator
+// chooses to enter one card instead.
+upgrade_target* g_listed_targets = nullptr;
+
+// The first character of the operator's answer; the end of the console
+// input ends the run, since nobody is left to answer.
+char ReadMenuAnswer() {
+  std::string line;
+  if (!platform().console->ReadLine(&line))
+    finish_and_exit();
+  return line[0];
+}
+
+// The cards of this run: those of iplist.txt, if the operator confirms
+// them, otherwise one entered at the console.
+upgrade_target* ChooseTargets() {
+  FILE* list_file = fopen("iplist.txt", "r");
+  if (!list_file)
+    return enter_single_target();
+  // The file stays open for the whole run.
+  iplist_found = true;
+  int count = 0;
+  g_listed_targets = read_target_list(&count, list_file);
+  if (count == 0)
+    return enter_single_target();
+  if (count == -2) {
+    console_printf("\tSee error log for details.\n\n");
+    return enter_single_target();
+  }
+  for (;;) {
+    log_printf("Found %i upgrade configuration(s)\n\n", count);
+    log_flush();
+    console_printf("\tConfiguration detected ( iplist.txt ).\n");
+    console_printf("\tFound %i upgrade configuration(s)\n\n", count);
+    console_printf("\t1: Use parameters in configuration file  \n");
+    console_printf("\t2: Enter parameters for single upgrade\n");
+    console_printf("\t3: Exit Firmware upgrade tool\n");
+    console_printf("\tAction: ");
+    char answer = ReadMenuAnswer();
+    if (answer == '1') {
+      console_printf("\t**************************************************************\n");
+      console_printf("\tWarning: There is a known issue with Windows XP when\n");
+      console_printf("\tupgrading devices running pre kvn_hw02_zel_211.bin "
+                     "firmware.\n");
+      console_printf("\tIf you are running Windows XP you should stop this "
+                     "upgrade and\n");
+      console_printf("\trun it from a pre-XP Windows machine.\n\n");
+      console_printf("\t1: Continue with upgrade\n");
+      console_printf("\t2: Enter parameters for single upgrade\n");
+      console_printf("\t3: Exit Firmware upgrade tool\n");
+      console_printf("\tAction: ");
+      answer = ReadMenuAnswer();
+    }
+    if (answer == '1')
+      return g_listed_targets;
+    if (answer == '2')
+      return enter_single_target();
+    if (answer == '3')
+      finish_and_exit();
+    console_printf("\t ** Input not understood, please try again **\n");
+  }
+}
+
+// Brings an early card to the interim patch level. Returns false when three
+// patch loads did not get it there.
+bool ApplyInterimPatch(upgrade_target* target) {
+  static const char* const kConsoleTitles[3] = {
+      "\n\tApplying interim patch.\n\n", "\n\tApplying 2nd interim patch.\n\n",
+      "\n\tApplying 3rd interim patch.\n\n"};
+  static const char* const kLogTitles[3] = {
+      "\nApplying interim patch.\n", "\nApplying 2nd interim patch.\n",
+      "\nApplying 3rd interim patch.\n"};
+  log_printf("* Detected early version, ZEL patch required\n");
+  log_flush();
+  // The patch level restarts slowly: every later probe of this run gives
+  // cards three times as long to answer.
+  probe_factor = 3;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    console_printf("%s", kConsoleTitles[attempt]);
+    log_printf("%s", kLogTitles[attempt]);
+    if (attempt > 0) {
+      console_printf("\tPlease wait (2 minutes) for system restart    ");
+      log_printf("Please wait (2 minutes) for system restart\n");
+      log_flush();
+      wait_with_spinner(120);
+      console_printf("\n");
+    }
+    load_os_module(target, kInterimPatchName);
+    if (query_firmware_version(target, 0) == VERSION_AT_PATCH)
+      return true;
+  }
+  console_printf("\n\tVarnet could not be upgraded.\n");
+  log_printf("\nVarnet could not be upgraded.\n");
+  log_printf("\nFailed to load ZEL upgrade patch after 3 tries.\n");
+  log_flush();
+  // The last load may have left a success behind (its own verification is
+  // not what judges a patch); the card was not upgraded all the same.
+  if (target->status <= STATUS_UPGRADED)
+    target->status = STATUS_OS_LOAD_FAILED;
+  return false;
+}
+
+// Loads the configured ZEL module, up to three times.
+bool LoadZel(upgrade_target* target) {
+  static const char* const kConsoleWaits[2] = {
+      "\tPlease wait (2 minutes) for system reset    ",
+      "\tPlease wait (2 minutes) for system restart    "};
+  static const char* const kLogErrors[2] = {
+      "\nZEL load error. Correcting , please wait ,trying again\n",
+      "\nZEL load error. Correcting\n"};
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (load_os_module(target, zel_module_name))
+      return true;
+    ftp_quit(current_ftp_session);
+    if (attempt == 2)
+      break;
+    console_printf("\tZEL load error. Correcting , please wait\n");
+    console_printf("%s", kConsoleWaits[attempt]);
+    log_printf("%s", kLogErrors[attempt]);
+    log_printf("Please wait (2 minutes) for system reset\n");
+    log_flush();
+    wait_with_spinner(120);
+    console_printf("\n");
+  }
+  log_printf("\nFailure loading ZEL\n\n\n");
+  log_flush();
+  console_printf("\n\tFailure loading ZEL\n");
+  target->status = STATUS_OS_LOAD_FAILED;
+  return false;
+}
+
+// Loads the APP module, up to three times.
+void LoadApp(upgrade_target* target) {
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    if (load_app_module(target, app_module_name)) {
+      target->status = STATUS_UPGRADED;
+      return;
+    }
+    if (attempt == 3)
+      break;
+    ftp_quit(current_ftp_session);
+    console_printf("\n\tFailure loading APP, trying again\n");
+    console_printf("\tPlease wait (2 minutes) for system restart    ");
+    log_printf("\nFailure loading APP, Failure %d, trying again\n", attempt);
+    log_printf("Please wait (2 minutes) for system restart\n");
+    log_flush();
+    wait_with_spinner(120);
+    console_printf("\n");
+  }
+  log_printf("\nFailure loading  APP\n\n\n");
+  log_flush();
+  console_printf("\n\tFailure loading APP\n");
+  ftp_quit(current_ftp_session);
+  target->status = STATUS_APP_LOAD_FAILED;
+}
+
+// One card's whole sequence; it stops at the first step that fails.
+void UpgradeCard(upgrade_target* target) {
+  console_printf("\n\t***************************************************\n");
+  console_printf("\tStarting Upgrade to %s. \n", target->ip);
+  console_printf("\tChecking network connection ...  ");
+  log_printf("Checking network connection ...  \n");
+  log_flush();
+  if (probe_target(target, 10) != 1) {
+    target->status = STATUS_UNRESPONSIVE;
+    console_printf("             ERROR\n");
+    console_printf("\tFailure, address unresponsive.\n\n");
+    log_printf("Error\n");
+    log_printf("Upgrade @ %s unresponsive.\n\n", target->ip);
+    log_flush();
+    return;
+  }
+  console_printf("              OK\n");
+
+  console_printf("\tTesting login ...                ");
+  if (!test_login(target)) {
+    console_printf("                Login failed\n");
+    return;
+  }
+  console_printf("                OK\n");
+
+  console_printf("\tSaving log files                 ");
+  save_card_logs(target);
+  console_printf("                OK\n");
+
+  console_printf("\tChecking version information ... ");
+  log_printf("Checking version information ... ");
+  log_flush();
+  int version = query_firmware_version(target, 0);
+  if (version == VERSION_UNKNOWN) {
+    console_printf("\n\tCould not be upgraded, unknown version. \n\n");
+    log_printf("\nCould not be upgraded, unknown version. \n\n");
+    close_result_log();
+    finish_and_exit();
+  }
+  if (version == VERSION_QUERY_FAILED) {
+    console_printf("\n\tLog in failed\n");
+    log_printf("\nLog in failed\n");
+    log_flush();
+    // Without this the summary would count a card never upgraded as done.
+    target->status = STATUS_LOGIN_FAILED;
+    return;
+  }
+  console_printf("                OK\n");
+  if (version != VERSION_CURRENT && !ApplyInterimPatch(target))
+    return;
+  if (LoadZel(target))
+    LoadApp(target);
+}
+
+}  // namespace
 
 int run_upgrade_tool() {
   // Without its log a run would leave no record of what it did to the
@@ -22,17 +243,10 @@ int run_upgrade_tool() {
   }
   read_firmware_selection(zel_module_name, app_module_name);
   show_module_banner(zel_module_name, app_module_name);
-
-  // The list file stays open for the whole run.
-  FILE* list_file = fopen("iplist.txt", "r");
-  if (list_file) {
-    iplist_found = true;
-    int count = 0;
-    upgrade_target* targets = read_target_list(&count, list_file);
-    if (count == -2)
-      console_printf("\tSee error log for details.\n\n");
-    free_upgrade_targets(targets);
-  }
+  upgrade_target* targets = ChooseTargets();
+  for (upgrade_target* target = targets; target; target = target->next)
+    UpgradeCard(target);
+  print_summary(targets);
   close_result_log();
   finish_and_exit();
 }

@@ -136,15 +136,26 @@ TEST_F(UpgradeRunTest, AMissingAppModuleEndsTheRunAfterTheZelLine) {
             run.output);
 }
 
-TEST_F(UpgradeRunTest, BannerThenTheClosingDialogue) {
+const char kEntryStart[] =
+    "\n\t*************************************************************\n"
+    "\tWarning: User name and password information will be displayed\n"
+    "\tto the screen in clear text.\n"
+    "\t*************************************************************\n\n"
+    "\n\tIP Address of target to upgrade: ";
+
+TEST_F(UpgradeRunTest, WithoutAListTheCardIsEnteredAndEndOfInputEndsTheRun) {
   WriteModules();
-  // A very long answer at the Enter prompt is read safely.
-  ToolRun run = RunTool(dir.path, std::string(1 << 20, 'y') + "\n", 30);
+  // A very long answer is read safely and refused, not cut.
+  ToolRun run = RunTool(dir.path, std::string(1 << 20, '1') + "\n", 30);
   EXPECT_EQ(1, run.exit_code);
-  EXPECT_EQ(Banner() + kClosing, run.output);
+  EXPECT_EQ(Banner() + kEntryStart +
+                "\tToo long: at most 25 characters. Please enter it again.\n"
+                "\n\tIP Address of target to upgrade: " +
+                kClosing,
+            run.output);
 }
 
-TEST_F(UpgradeRunTest, AnErrorInTheListIsReportedAndTheFileWarnedAbout) {
+TEST_F(UpgradeRunTest, AnErrorInTheListIsReportedAndTheCardEnteredInstead) {
   WriteModules();
   ASSERT_TRUE(WriteFile("iplist.txt", "SystemIP=127.0.0.2\nSystemUserName=a\n"));
   ToolRun run = RunTool(dir.path, "", 30);
@@ -152,7 +163,7 @@ TEST_F(UpgradeRunTest, AnErrorInTheListIsReportedAndTheFileWarnedAbout) {
   EXPECT_EQ(Banner() +
                 "\tERROR reading 'iplist.txt' at line number 3 \n"
                 "\tSee error log for details.\n\n" +
-                kListWarning + kClosing,
+                kEntryStart + kListWarning + kClosing,
             run.output);
   std::string log = ReadFile("result.txt");
   EXPECT_EQ(0u, log.find(std::string(kLogHeader) + kConfigLog +
@@ -160,12 +171,21 @@ TEST_F(UpgradeRunTest, AnErrorInTheListIsReportedAndTheFileWarnedAbout) {
       << log;
 }
 
-TEST_F(UpgradeRunTest, AGoodListIsWarnedAboutToo) {
+TEST_F(UpgradeRunTest, EndOfInputAtTheMenuEndsTheRun) {
   WriteModules();
   ASSERT_TRUE(WriteFile("iplist.txt", "SystemIP=127.0.0.2\nSystemUserName=a\n"
                                       "SystemPassword=b\n"));
   ToolRun run = RunTool(dir.path, "", 30);
-  EXPECT_EQ(Banner() + kListWarning + kClosing, run.output);
+  EXPECT_EQ(1, run.exit_code);
+  EXPECT_EQ(Banner() +
+                "\tConfiguration detected ( iplist.txt ).\n"
+                "\tFound 1 upgrade configuration(s)\n\n"
+                "\t1: Use parameters in configuration file  \n"
+                "\t2: Enter parameters for single upgrade\n"
+                "\t3: Exit Firmware upgrade tool\n"
+                "\tAction: " +
+                kListWarning + kClosing,
+            run.output);
 }
 
 }  // namespace

@@ -1,0 +1,157 @@
+#!/usr/bin/python3
+"""Simulated cards for tests and demonstrations: an FTP server per card, each
+on its own loopback address on port 21, behaving as a card does when modules
+are uploaded to it.
+
+The cards are described in a JSON file, a list of objects:
+
+  ip           loopback address to listen on, e.g. "127.0.0.2" (required)
+  user, password                  the card's FTP login (required)
+  zel          the running ZEL module, listed as the first "kvn" entry
+  app          the running APP module, listed after it (optional)
+  data, event  contents of data.txt and event.txt; absent: no such file
+  before       names listed before the ZEL module (e.g. another version)
+  restart_s    seconds after an upload during which logins are refused
+  install      false: uploaded modules are stored but never installed
+  refuse_zel, refuse_app
+               how many uploads of that kind are refused before one is
+               accepted (a large number refuses them all)
+
+The server writes the word "ready" to --ready-file once every card listens,
+and ends by itself after --lifetime seconds.
+"""
+import argparse
+import json
+import logging
+import os
+import shutil
+import signal
+import sys
+import tempfile
+import time
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.ioloop import IOLoop
+from pyftpdlib.servers import FTPServer
+
+
+def module_kind(name):
+    if not name.startswith("kvn"):
+        return None
+    if "_zel_" in name:
+        return "zel"
+    if "_app_" in name:
+        return "app"
+    return None
+
+
+class Card:
+    def __init__(self, spec, root):
+        self.ip = spec["ip"]
+        if not self.ip.startswith("127."):
+            sys.exit("simulated cards live on loopback addresses only")
+        self.zel = spec.get("zel", "")
+        self.app = spec.get("app", "")
+        self.before = list(spec.get("before", []))
+        self.restart_s = float(spec.get("restart_s", 0.0))
+        self.install = bool(spec.get("install", True))
+        self.refusals = {"zel": int(spec.get("refuse_zel", 0)),
+                         "app": int(spec.get("refuse_app", 0))}
+        self.down_until = 0.0
+        self.root = root
+        for name in ("data", "event"):
+            if spec.get(name) is not None:
+                with open(os.path.join(root, name + ".txt"), "w") as f:
+                    f.write(spec[name])
+
+    def listing(self):
+        """Names as the card lists them: its modules first, then its files."""
+        names = self.before + [n for n in (self.zel, self.app) if n]
+        for name in sorted(os.listdir(self.root)):
+            if name not in names:
+                names.append(name)
+        return names
+
+
+def make_handler(card, authorizer):
+    class CardHandler(FTPHandler):
+        banner = "Card %s ready." % card.ip
+
+        def ftp_USER(self, line):
+            if time.monotonic() < card.down_until:
+                self.respond("421 Card is restarting.")
+                self.close_when_done()
+                return
+            return FTPHandler.ftp_USER(self, line)
+
+        def ftp_NLST(self, path):
+            data = "".join(name + "\r\n" for name in card.listing())
+            self.push_dtp_data(data.encode("utf8"), cmd="NLST")
+            return path
+
+        def ftp_STOR(self, file, mode="w"):
+            kind = module_kind(os.path.basename(file))
+            if kind and card.refusals[kind] > 0:
+                card.refusals[kind] -= 1
+                self.respond("550 Cannot store the module now.")
+                return None
+            return FTPHandler.ftp_STOR(self, file, mode)
+
+        def on_file_received(self, file):
+            name = os.path.basename(file)
+            kind = module_kind(name)
+            if kind is None:
+                return
+            if card.install:
+                if kind == "zel":
+                    card.zel = name
+                else:
+                    card.app = name
+                # Installed modules are no longer plain files on the card.
+                os.remove(file)
+            card.down_until = time.monotonic() + card.restart_s
+
+    CardHandler.authorizer = authorizer
+    CardHandler.auth_failed_timeout = 0.1
+    return CardHandler
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--cards", required=True)
+    parser.add_argument("--ready-file", required=True)
+    parser.add_argument("--port", type=int, default=21)
+    parser.add_argument("--lifetime", type=int, default=600)
+    args = parser.parse_args()
+    logging.basicConfig(level=logging.WARNING)
+
+    with open(args.cards) as f:
+        specs = json.load(f)
+    scratch = tempfile.mkdtemp(prefix="sim_cards.")
+    ioloop = IOLoop.instance()
+    for spec in specs:
+        root = tempfile.mkdtemp(prefix=spec["ip"] + ".", dir=scratch)
+        card = Card(spec, root)
+        authorizer = DummyAuthorizer()
+        authorizer.add_user(spec["user"], spec["password"], root,
+                            perm="elradfmwMT")
+        FTPServer((card.ip, args.port), make_handler(card, authorizer),
+                  ioloop=ioloop)
+
+    temp = args.ready_file + ".tmp"
+    with open(temp, "w") as f:
+        f.write("ready\n")
+    os.rename(temp, args.ready_file)
+
+    def stop(*_):
+        shutil.rmtree(scratch, ignore_errors=True)
+        os._exit(0)
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGALRM, stop)
+    signal.alarm(args.lifetime)
+    ioloop.loop(timeout=0.2, blocking=True)
+
+
+if __name__ == "__main__":
+    main()

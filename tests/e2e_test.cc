@@ -1,0 +1,565 @@
+// Runs of the real tool, on the fast clock, against simulated cards. Each
+// test runs in a network namespace of its own (tests/in_netns.sh), where the
+// cards listen on 127.0.0.x port 21 and real ICMP reaches them.
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+
+namespace {
+
+const char kZel211[] = "kvn_hw02_zel_211.bin";
+const char kApp211[] = "kvn_hw02_app_211.bin";
+const char kZel252[] = "kvn_hw02_zel_252.bin";
+// Inside the namespace this address is routed to a device that answers
+// nothing.
+const char kSilentAddress[] = "192.0.2.99";
+
+struct Card {
+  Card(const char* address) : ip(address) {}
+  std::string ip;
+  std::string zel = "kvn_hw02_zel_203.bin";
+  std::string password = "secret";       // what the card accepts
+  std::string list_password = "secret";  // what iplist.txt says
+  bool logs = true;                      // data.txt and event.txt present
+  bool install = true;
+  std::vector<std::string> before;
+  int refuse_zel = 0;
+  int refuse_app = 0;
+};
+
+std::string Stars(int n) {
+  return std::string(n, '*');
+}
+
+// --- What the console shows -------------------------------------------
+
+std::string Mark(char mark) {
+  return std::string("\b\b ") + mark;
+}
+
+std::string ProbeOk() {
+  std::string s;
+  for (int i = 0; i < 20; ++i)
+    s += Mark('|');
+  return s + "\b\b    ";
+}
+
+std::string ProbeFailed(int budget) {
+  std::string s;
+  for (int i = 0; i < budget; ++i)
+    s += Mark("|/-\\"[i % 4]);
+  return s + "\b\b     ";
+}
+
+std::string Spin(int seconds) {
+  std::string s;
+  for (int i = 0; i < seconds; ++i)
+    s += Mark('|') + Mark('/') + Mark('-') + Mark('\\');
+  return s + "\b\b     ";
+}
+
+std::string CardStart(const std::string& ip) {
+  return "\n\t" + Stars(51) + "\n\tStarting Upgrade to " + ip +
+         ". \n\tChecking network connection ...  ";
+}
+
+const char kLoginLabel[] = "\tTesting login ...                ";
+const char kVersionLabel[] = "\tChecking version information ... ";
+const char kStepOk[] = "                OK\n";
+
+std::string ChecksOk() {
+  return ProbeOk() + "              OK\n" + kLoginLabel + kStepOk +
+         "\tSaving log files                 " + kStepOk + kVersionLabel +
+         kStepOk;
+}
+
+const char kLogInLabel[] = "\tAttempting to log in ...                 ";
+const char kLoadingOs[] = "\tLoading OS, please wait ... ";
+const char kLoadingApp[] = "\tLoading application, please wait ... ";
+
+const char kZelWait180[] = "\tPlease wait (3 minutes) for system updates    ";
+const char kZelWait60[] = "\tPlease wait (1 minute) for system updates     ";
+const char kPatchWait[] = "\tPlease wait (30 seconds) for system restart   ";
+const char kAppWait30[] = "\tPlease wait (60 seconds) for system updates  ";
+const char kAppWait210[] = "\tPlease wait (3-4 minutes) for system updates ";
+
+std::string ZelUploaded(const char* wait_line, int seconds) {
+  return std::string(kLogInLabel) + "        OK\n" + kLoadingOs +
+         "                     OK\n" + wait_line + Spin(seconds) + "OK\n" +
+         "\tAttempting connection to verify restart  " + ProbeOk();
+}
+
+std::string ZelLoaded(const char* wait_line, int seconds) {
+  return ZelUploaded(wait_line, seconds) + "      OK\n";
+}
+
+std::string AppLoaded(const char* wait_line, int seconds) {
+  return std::string(kLogInLabel) + "        OK\n" + kLoadingApp +
+         "            OK\n" + wait_line + Spin(seconds) + " OK\n" +
+         "\tAttempting connection to verify restart  " + ProbeOk() +
+         "      OK\n";
+}
+
+const char kListWarning[] =
+    "\tWarning: A file called 'iplist.txt' exists in this directory\n"
+    "\tthat may contain user names and passwords in clear text.\n"
+    "\tYou may want to delete this file if other users have access\n"
+    "\tto this directory.\n";
+const char kClosing[] =
+    "\n\n\tThank you for using KVN products\n\n\tPress <Enter> to exit.\n";
+const char kSummary[] = "\n\t*********** Upgrade Summary *********** \n";
+const char kAllDone[] = "\tAll upgrades completed successfully.\n\n\n";
+
+std::string Failures(int n) {
+  return "\n\tEncountered " + std::to_string(n) +
+         " failures during upgrade.\n\tPlease view 'result.txt' for details.\n";
+}
+
+std::string Menu(int count) {
+  return "\tConfiguration detected ( iplist.txt ).\n\tFound " +
+         std::to_string(count) +
+         " upgrade configuration(s)\n\n"
+         "\t1: Use parameters in configuration file  \n"
+         "\t2: Enter parameters for single upgrade\n"
+         "\t3: Exit Firmware upgrade tool\n"
+         "\tAction: ";
+}
+
+const char kListXpWarning[] =
+    "\t**************************************************************\n"
+    "\tWarning: There is a known issue with Windows XP when\n"
+    "\tupgrading devices running pre kvn_hw02_zel_211.bin firmware.\n"
+    "\tIf you are running Windows XP you should stop this upgrade and\n"
+    "\trun it from a pre-XP Windows machine.\n\n"
+    "\t1: Continue with upgrade\n"
+    "\t2: Enter parameters for single upgrade\n"
+    "\t3: Exit Firmware upgrade tool\n"
+    "\tAction: ";
+
+// --- What the result log holds ----------------------------------------
+
+const char kLogHeader[] = "VRN Upgrade Tool v1.6c\nMon Dec  7 09:30:00 AM\n\n";
+const char kLogEnd[] =
+    "Complete at Mon Dec  7 09:30:00 AM\n \n"
+    "************************************************************\n\n\n";
+
+std::string LogCardStart(const std::string& ip, const std::string& zel) {
+  return "Checking network connection ...  \n"
+         "data.txt saved as: " + ip + "_data.txt\n"
+         "event.txt is saved as: " + ip + "_event.txt\n"
+         "Checking version information ... \n ***************************** \n"
+         "Before Upgrading the VRN the ZEL is: " + zel + "\n";
+}
+
+std::string LogZelLoad(const std::string& ip, const std::string& expected,
+                       const std::string& found, const char* patch_line = "") {
+  return "Attempting to log in to " + ip + " ... Log in successful\n"
+         "Loading OS, please wait ... " + patch_line + "OK\n"
+         "Attempting connection to verify restart  \n"
+         "After the upgrade process has completed,\nlooking for ZEL: " +
+         expected + "\nFound ZEL      : " + found + " " +
+         (expected == found ? "        OK\n" : "        ZEL Load Failed\n");
+}
+
+std::string LogAppLoad(const char* wait_line) {
+  return std::string("Attempting to log in ...                 ") +
+         "        OK\n" + "Loading application, please wait ... " +
+         "            OK\n" + wait_line +
+         "Attempting connection to verify restart  " + "      OK\n" + "\n";
+}
+
+const char kLogAppWait30[] = "Please wait (60 seconds) for system updates \n";
+
+// --- The test bed ------------------------------------------------------
+
+std::string Module(const std::string& version, const std::string& name) {
+  std::string module(8192, '\0');
+  module.replace(42, version.size(), version);
+  module.replace(91, name.size(), name);
+  for (size_t i = 256; i < module.size(); ++i)
+    module[i] = static_cast<char>(i * 7);
+  return module;
+}
+
+double Now() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+struct EndToEndTest : public testing::Test {
+  void SetUp() override {
+    // Only in a namespace of its own, where loopback is all there is, may
+    // the test take port 21 and add a device.
+    std::string links = ReadFile("/proc/net/dev");
+    if (links.find("eth") != std::string::npos ||
+        std::count(links.begin(), links.end(), '\n') != 3)
+      GTEST_SKIP() << "run it through tests/in_netns.sh";
+    ASSERT_EQ(0, system("ip link add ifb0 type ifb && "
+                        "ip addr add 192.0.2.1/24 dev ifb0 && "
+                        "ip link set ifb0 up"));
+  }
+  void TearDown() override {
+    if (sim > 0) {
+      kill(sim, SIGTERM);
+      int status;
+      double deadline = Now() + 5;
+      while (waitpid(sim, &status, WNOHANG) == 0 && Now() < deadline)
+        usleep(10000);
+      kill(sim, SIGKILL);
+      waitpid(sim, &status, WNOHANG);
+    }
+  }
+
+  // Writes the inputs: config.txt naming `zel` and the APP module, both
+  // modules, and iplist.txt for `cards` (none: no iplist.txt); then starts
+  // the simulated cards.
+  void Prepare(const std::vector<Card>& cards, const char* zel = kZel211,
+               bool with_list = true) {
+    ASSERT_TRUE(WriteFile("config.txt", std::string("ZEL = ") + zel +
+                                            "\nAPP = " + kApp211 + "\n"));
+    ASSERT_TRUE(WriteFile(zel, Module("211", "VRN OS")));
+    ASSERT_TRUE(WriteFile(kApp211, Module("211", "VRN APP")));
+    ASSERT_TRUE(WriteFile("kvn_hw02_zel_202.bin", Module("202", "VRN PATCH")));
+    std::string list = "; cards of the test\n";
+    std::string json = "[";
+    for (const Card& card : cards) {
+      list += "SystemIP=" + card.ip + "\nSystemUserName=admin\nSystemPassword=" +
+              card.list_password + "\n\n";
+      if (card.ip.rfind("127.", 0) != 0)
+        continue;
+      if (json.size() > 1)
+        json += ",";
+      json += "{\"ip\":\"" + card.ip + "\",\"user\":\"admin\",\"password\":\"" +
+              card.password + "\",\"zel\":\"" + card.zel +
+              "\",\"app\":\"kvn_hw02_app_203.bin\",\"restart_s\":0.005";
+      if (card.logs)
+        json += ",\"data\":\"data of " + card.ip + "\",\"event\":\"events\"";
+      if (!card.install)
+        json += ",\"install\":false";
+      json += ",\"refuse_zel\":" + std::to_string(card.refuse_zel) +
+              ",\"refuse_app\":" + std::to_string(card.refuse_app) +
+              ",\"before\":[";
+      for (size_t i = 0; i < card.before.size(); ++i)
+        json += (i ? ",\"" : "\"") + card.before[i] + "\"";
+      json += "]}";
+    }
+    json += "]";
+    if (with_list) {
+      ASSERT_TRUE(WriteFile("iplist.txt", list));
+    }
+    ASSERT_TRUE(WriteFile(sim_dir.path + "/cards.json", json));
+    std::string ready = sim_dir.path + "/ready";
+    sim = fork();
+    if (sim == 0) {
+      execl("/usr/bin/python3", "python3", UPGRD_SOURCE_DIR "/sim/sim_card.py",
+            "--cards", (sim_dir.path + "/cards.json").c_str(), "--ready-file",
+            ready.c_str(), "--lifetime", "300", (char*)nullptr);
+      _exit(127);
+    }
+    double deadline = Now() + 10;
+    while (ReadFile(ready) == "<missing>" && Now() < deadline)
+      usleep(10000);
+    ASSERT_EQ("ready\n", ReadFile(ready));
+  }
+
+  ToolRun Run(const std::string& input) {
+    return RunTool(dir.path, input, 240);
+  }
+
+  std::string Log() {
+    std::string log = ReadFile("result.txt");
+    std::string head = std::string(kLogHeader) +
+                       "Using ZEL file        : ZEL = " + zel_in_config() +
+                       "\nUsing Application file: APP = " + kApp211 + "\n\n\n";
+    EXPECT_EQ(0u, log.find(head)) << log;
+    return log.substr(std::min(log.size(), head.size()));
+  }
+  std::string zel_in_config() {
+    std::string config = ReadFile("config.txt");
+    return config.substr(6, config.find('\n') - 6);
+  }
+
+  ScopedTempDir sim_dir;  // made first, so that `dir` is the working one
+  ScopedTempDir dir;
+  pid_t sim = -1;
+};
+
+std::string Banner() {
+  return "VRN Upgrade Tool v1.6c\nMon Dec  7 09:30:00 AM\n\n\n\n"
+         "Korvane" + std::string(33, ' ') + "VRN OS" + std::string(25, ' ') +
+         "v2.1.1\n(c) Korvane. All rights reserved." + std::string(7, ' ') +
+         "VRN APP" + std::string(24, ' ') + "v2.1.1\n" + std::string(77, '-') +
+         "\n";
+}
+
+TEST_F(EndToEndTest, ACurrentCardIsUpgradedFromEndToEnd) {
+  Prepare({{"127.0.0.2"}});
+  ToolRun run = Run("1\n1\n\n");
+  EXPECT_EQ(1, run.exit_code);
+  EXPECT_EQ(Banner() + Menu(1) + kListXpWarning + CardStart("127.0.0.2") +
+                ChecksOk() + ZelLoaded(kZelWait180, 180) +
+                AppLoaded(kAppWait30, 30) + kSummary + kAllDone +
+                kListWarning + kClosing,
+            run.output);
+  EXPECT_EQ("Found 1 upgrade configuration(s)\n\n" +
+                LogCardStart("127.0.0.2", "kvn_hw02_zel_203.bin") +
+                LogZelLoad("127.0.0.2", kZel211, kZel211) +
+                LogAppLoad(kLogAppWait30) +
+                "All upgrades completed successfully.\n\n\n" + kLogEnd,
+            Log());
+  // The card's logs are saved beside the tool; the listing stays too.
+  EXPECT_EQ("data of 127.0.0.2", ReadFile("127.0.0.2_data.txt"));
+  EXPECT_EQ("events", ReadFile("127.0.0.2_event.txt"));
+  EXPECT_EQ(std::string(kZel211) + "\nkvn_hw02_app_203.bin\n",
+            ReadFile("foundfir.txt").substr(0, 42));
+}
+
+TEST_F(EndToEndTest, ANewerConfiguredZelChangesTheWaits) {
+  Prepare({{"127.0.0.2"}}, kZel252);
+  ToolRun run = Run("1\n1\n\n");
+  EXPECT_EQ(Banner() + Menu(1) +
+                kListXpWarning + CardStart("127.0.0.2") + ChecksOk() +
+                ZelLoaded(kZelWait60, 60) + AppLoaded(kAppWait210, 210) +
+                kSummary + kAllDone + kListWarning + kClosing,
+            run.output);
+  EXPECT_NE(std::string::npos,
+            Log().find("Please wait (3-4 minutes) for system updates\n"));
+}
+
+TEST_F(EndToEndTest, AnEarlyCardGoesThroughTheInterimPatch) {
+  Card card{"127.0.0.2"};
+  card.zel = "kvn_hw02_zel_200.bin";
+  Prepare({card});
+  ToolRun run = Run("1\n1\n\n");
+  EXPECT_EQ(Banner() + Menu(1) + kListXpWarning + CardStart("127.0.0.2") +
+                ChecksOk() + "\n\tApplying interim patch.\n\n" +
+                ZelUploaded(kPatchWait, 30) + ZelLoaded(kZelWait180, 180) +
+                AppLoaded(kAppWait30, 30) + kSummary + kAllDone +
+                kListWarning + kClosing,
+            run.output);
+  EXPECT_EQ("Found 1 upgrade configuration(s)\n\n" +
+                LogCardStart("127.0.0.2", "kvn_hw02_zel_200.bin") +
+                "* Detected early version, ZEL patch required\n"
+                "\nApplying interim patch.\n" +
+                LogZelLoad("127.0.0.2", kZel211, "kvn_hw02_zel_202.bin",
+                           "Please wait (30 seconds) for system restart  ") +
+                "\n ***************************** \n"
+                "Before Upgrading the VRN the ZEL is: kvn_hw02_zel_202.bin\n" +
+                LogZelLoad("127.0.0.2", kZel211, kZel211) +
+                LogAppLoad(kLogAppWait30) +
+                "All upgrades completed successfully.\n\n\n" + kLogEnd,
+            Log());
+}
+
+TEST_F(EndToEndTest, ACardAtThePatchLevelStillLoadsThePatchOnce) {
+  Card card{"127.0.0.2"};
+  card.zel = "kvn_hw02_zel_202.bin";
+  Prepare({card});
+  ToolRun run = Run("1\n1\n\n");
+  EXPECT_EQ(Banner() + Menu(1) + kListXpWarning + CardStart("127.0.0.2") +
+                ChecksOk() + "\n\tApplying interim patch.\n\n" +
+                ZelUploaded(kPatchWait, 30) + ZelLoaded(kZelWait180, 180) +
+                AppLoaded(kAppWait30, 30) + kSummary + kAllDone +
+                kListWarning + kClosing,
+            run.output);
+}
+
+TEST_F(EndToEndTest, AnUnknownVersionEndsTheWholeRunWithoutSummary) {
+  Card card{"127.0.0.2"};
+  card.zel = "kvn_hw02_zel_201.bin";
+  Prepare({card, {"127.0.0.3"}});
+  ToolRun run = Run("1\n1\n\n");
+  EXPECT_EQ(1, run.exit_code);
+  EXPECT_EQ(Banner() + Menu(2) + kListXpWarning + CardStart("127.0.0.2") +
+                ProbeOk() + "              OK\n" + kLoginLabel + kStepOk +
+                "\tSaving log files                 " + kStepOk +
+                kVersionLabel +
+                "\n\tCould not be upgraded, unknown version. \n\n" +
+                kListWarning + kClosing,
+            run.output);
+  EXPECT_EQ("Found 2 upgrade configuration(s)\n\n" +
+                LogCardStart("127.0.0.2", "kvn_hw02_zel_201.bin") +
+                "\nCould not be upgraded, unknown version. \n\n",
+            Log());
+  EXPECT_EQ("<missing>", ReadFile("127.0.0.3_data.txt"));
+}
+
+TEST_F(EndToEndTest, CardsWithMixedOutcomesAndTheSummary) {
+  Card wrong_password{"127.0.0.3"};
+  wrong_password.list_password = "guess";
+  Card no_logs{"127.0.0.4"};
+  no_logs.logs = false;
+  Card app_refused{"127.0.0.5"};
+  app_refused.refuse_app = 99;
+  Prepare({{"127.0.0.2"}, wrong_password, {kSilentAddress}, no_logs,
+           app_refused});
+  ASSERT_TRUE(WriteFile("127.0.0.4_event.txt", "saved last time"));
+  ToolRun run = Run("1\n1\n\n");
+  EXPECT_EQ(1, run.exit_code);
+  std::string expected =
+      Banner() + Menu(5) + kListXpWarning + CardStart("127.0.0.2") +
+      ChecksOk() + ZelLoaded(kZelWait180, 180) + AppLoaded(kAppWait30, 30) +
+      CardStart("127.0.0.3") + ProbeOk() + "              OK\n" + kLoginLabel +
+      "                Login failed\n" +
+      CardStart(kSilentAddress) + ProbeFailed(10) + "             ERROR\n" +
+      "\tFailure, address unresponsive.\n\n" + CardStart("127.0.0.4") +
+      ChecksOk() + ZelLoaded(kZelWait180, 180) + AppLoaded(kAppWait30, 30) +
+      CardStart("127.0.0.5") + ChecksOk() + ZelLoaded(kZelWait180, 180);
+  std::string app_try = std::string(kLogInLabel) + "        OK\n" + kLoadingApp;
+  std::string app_retry = "\n\tFailure loading APP, trying again\n"
+                          "\tPlease wait (2 minutes) for system restart    " +
+                          Spin(120) + "\n";
+  expected += app_try + app_retry + app_try + app_retry + app_try +
+              "\n\tFailure loading APP\n" + kSummary + Failures(3) +
+              kListWarning + kClosing;
+  EXPECT_EQ(expected, run.output);
+
+  std::string log = Log();
+  EXPECT_NE(std::string::npos,
+            log.find("Checking network connection ...  \n"
+                     "ERROR!!! Login unsuccessful.\n\n"));
+  EXPECT_NE(std::string::npos,
+            log.find("\nPing at 192.0.2.99 failed\nError\n"
+                     "Upgrade @ 192.0.2.99 unresponsive.\n\n"));
+  EXPECT_NE(std::string::npos,
+            log.find("Could not save data.txt \nCould not save event.txt \n"));
+  EXPECT_NE(std::string::npos,
+            log.find("\nFailure loading APP, Failure 1, trying again\n"
+                     "Please wait (2 minutes) for system restart\n"));
+  EXPECT_NE(std::string::npos,
+            log.find("\nFailure loading APP, Failure 2, trying again\n"));
+  std::string tail =
+      "\nFailure loading  APP\n\n\n"
+      "\n\n************************************************************\n"
+      "\nNot all Varnets were upgraded successfully:\n"
+      "\t127.0.0.3: Could not log into the Varnet's FTP server.\n"
+      "\t192.0.2.99: The Varnet at this address is not responsive.\n"
+      "\t127.0.0.5: Could not download Application.\n"
+      "\nEncountered 3 failures during upgrade.\n" +
+      std::string(kLogEnd);
+  ASSERT_GE(log.size(), tail.size());
+  EXPECT_EQ(tail, log.substr(log.size() - tail.size()));
+  // A card without its logs leaves the copy of an earlier run alone.
+  EXPECT_EQ("saved last time", ReadFile("127.0.0.4_event.txt"));
+}
+
+TEST_F(EndToEndTest, AZelLoadThatFailsOnceIsRetriedAfterTwoMinutes) {
+  Card card{"127.0.0.2"};
+  card.refuse_zel = 1;
+  Prepare({card});
+  ToolRun run = Run("1\n1\n\n");
+  EXPECT_EQ(Banner() + Menu(1) + kListXpWarning + CardStart("127.0.0.2") +
+                ChecksOk() + kLogInLabel + "        OK\n" + kLoadingOs +
+                "                     Error.\n"
+                "\tZEL load error. Correcting , please wait\n"
+                "\tPlease wait (2 minutes) for system reset    " +
+                Spin(120) + "\n" + ZelLoaded(kZelWait180, 180) +
+                AppLoaded(kAppWait30, 30) + kSummary + kAllDone +
+                kListWarning + kClosing,
+            run.output);
+  EXPECT_NE(std::string::npos,
+            Log().find("Loading OS, please wait ... " + std::string(21, ' ') +
+                       "Error.\n\nZEL load error. Correcting , please wait "
+                       ",trying again\nPlease wait (2 minutes) for system "
+                       "reset\n"));
+}
+
+TEST_F(EndToEndTest, AnUploadThatIsNeverInstalledFailsThreeTimes) {
+  Card card{"127.0.0.2"};
+  card.install = false;
+  Prepare({card});
+  ToolRun run = Run("1\n1\n\n");
+  // Each verification fails silently on the console, so the next line
+  // follows on the open one.
+  EXPECT_EQ(Banner() + Menu(1) + kListXpWarning + CardStart("127.0.0.2") +
+                ChecksOk() + ZelUploaded(kZelWait180, 180) +
+                "\tZEL load error. Correcting , please wait\n"
+                "\tPlease wait (2 minutes) for system reset    " +
+                Spin(120) + "\n" + ZelUploaded(kZelWait180, 180) +
+                "\tZEL load error. Correcting , please wait\n"
+                "\tPlease wait (2 minutes) for system restart    " +
+                Spin(120) + "\n" + ZelUploaded(kZelWait180, 180) +
+                "\n\tFailure loading ZEL\n" + kSummary + Failures(1) +
+                kListWarning + kClosing,
+            run.output);
+  EXPECT_NE(std::string::npos,
+            Log().find("\t127.0.0.2: Could not download ZEL.\n"));
+}
+
+TEST_F(EndToEndTest, AnotherVersionListedFirstFailsTheVerification) {
+  Card card{"127.0.0.2"};
+  card.before = {"kvn_hw02_zel_210.bin"};
+  Prepare({card});
+  ToolRun run = Run("1\n1\n\n");
+  EXPECT_NE(std::string::npos,
+            Log().find("Found ZEL      : kvn_hw02_zel_210.bin         ZEL Load "
+                       "Failed\n"));
+  EXPECT_NE(std::string::npos, run.output.find("\n\tFailure loading ZEL\n"));
+}
+
+TEST_F(EndToEndTest, WithoutAListTheCardIsEnteredAtTheConsole) {
+  Prepare({{"127.0.0.2"}}, kZel211, /*with_list=*/false);
+  ToolRun run = Run("127.0.0.2\nadmin\nsecret\ny\n1\n\n");
+  EXPECT_EQ(1, run.exit_code);
+  EXPECT_EQ(Banner() + "\n\t" + Stars(61) +
+                "\n\tWarning: User name and password information will be "
+                "displayed\n\tto the screen in clear text.\n\t" +
+                Stars(61) +
+                "\n\n\n\tIP Address of target to upgrade: \tUser Name: "
+                "\tPassword: \n\n\tYou have entered:\n"
+                "\tIP Address: 127.0.0.2\n\tUsername:   admin\n"
+                "\tPassword:   secret\n\n\t1: Continue with upgrade\n"
+                "\t2: Re-enter parameters\n\t3: Quit\n\tAction: \n\n"
+                "\t" + Stars(62) +
+                "\n\tWarning: There is a known issue with Windows XP when "
+                "upgrading\n\tfrom devices running pre kvn_hw02_zel_211.bin "
+                "firmware.\n\tIf you are running Windows XP you should stop "
+                "this upgrade and\n\trun it from a pre-XP Windows machine.\n\n"
+                "\t1: Continue with upgrade\n\t2: Re-enter parameters\n"
+                "\t3: Exit Firmware upgrade tool\n\tAction: \n\n" +
+                CardStart("127.0.0.2") + ChecksOk() +
+                ZelLoaded(kZelWait180, 180) + AppLoaded(kAppWait30, 30) +
+                kSummary + kAllDone + kClosing,
+            run.output);
+}
+
+TEST_F(EndToEndTest, MenuAnswers) {
+  Prepare({{"127.0.0.2"}});
+  // x is not understood and the menu comes again (logged again); 1 then x at
+  // the warning is not understood either; 3 ends the run.
+  ToolRun run = Run("x\n1\nx\n3\n\n");
+  EXPECT_EQ(1, run.exit_code);
+  EXPECT_EQ(Banner() + Menu(1) +
+                "\t ** Input not understood, please try again **\n" + Menu(1) +
+                kListXpWarning +
+                "\t ** Input not understood, please try again **\n" + Menu(1) +
+                kListWarning + kClosing,
+            run.output);
+  EXPECT_EQ("Found 1 upgrade configuration(s)\n\n"
+            "Found 1 upgrade configuration(s)\n\n"
+            "Found 1 upgrade configuration(s)\n\n",
+            Log());
+
+  // 2 enters a card at the console instead; q there ends at once.
+  run = Run("2\n127.0.0.3\nadmin\nsecret\nq\n");
+  EXPECT_EQ(1, run.exit_code);
+  EXPECT_EQ(std::string::npos, run.output.find("Thank you"));
+  EXPECT_NE(std::string::npos, run.output.find("\tIP Address: 127.0.0.3\n"));
+
+  // 1 and 1 again upgrade the listed card.
+  run = Run("1\n1\n\n");
+  EXPECT_NE(std::string::npos, run.output.find(kAllDone));
+}
+
+}  // namespace

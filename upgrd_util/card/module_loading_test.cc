@@ -1,0 +1,448 @@
+#include "upgrd_util/card/module_loading.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+#include "upgrd_util/card/probe.h"
+#include "upgrd_util/inputs/firmware_selection.h"
+#include "upgrd_util/platform/ftp_library.h"
+#include "upgrd_util/platform/icmp_echo.h"
+#include "upgrd_util/platform/platform.h"
+
+namespace {
+
+const char kZel251[] = "kvn_hw02_zel_251.bin";
+const char kZel252[] = "kvn_hw02_zel_252.bin";
+const char kZelNoDigits[] = "kvn_hw02_zel_new.bin";
+const char kApp[] = "kvn_hw02_app_300.bin";
+
+const char kLoginLabel[] = "\tAttempting to log in ...                 ";
+const char kVerifyLabel[] = "\tAttempting connection to verify restart  ";
+const char kPatchWait[] = "\tPlease wait (30 seconds) for system restart   ";
+const char kPatchWaitLog[] = "Please wait (30 seconds) for system restart  ";
+const char kOneMinute[] = "\tPlease wait (1 minute) for system updates     ";
+const char kThreeMinutes[] = "\tPlease wait (3 minutes) for system updates    ";
+const char kAppSlow[] = "\tPlease wait (3-4 minutes) for system updates ";
+const char kAppSlowLog[] = "Please wait (3-4 minutes) for system updates\n";
+const char kAppFast[] = "\tPlease wait (60 seconds) for system updates  ";
+const char kAppFastLog[] = "Please wait (60 seconds) for system updates \n";
+
+// What wait_with_spinner(seconds) draws: four marks a second, then blanks.
+std::string Spin(int seconds) {
+  std::string bytes;
+  for (int i = 0; i < seconds; ++i)
+    bytes += "\b\b |\b\b /\b\b -\b\b \\";
+  return bytes + "\b\b     ";
+}
+
+// A probe of a card that answers every request: 20 times the first mark.
+std::string ProbeAnswered() {
+  std::string bytes;
+  for (int i = 0; i < 20; ++i)
+    bytes += "\b\b |";
+  return bytes + "\b\b    ";
+}
+
+// A probe that got no reply to any of its `requests`.
+std::string ProbeSilent(int requests) {
+  std::string bytes;
+  for (int i = 0; i < requests; ++i)
+    bytes += std::string("\b\b ") + "|/-\\"[i % 4];
+  return bytes + "\b\b     ";
+}
+
+// The console and log of a load up to the probe after the wait.
+std::string ZelConsoleToProbe(const std::string& wait_message, int seconds) {
+  return std::string(kLoginLabel) + "        OK\n" +
+         "\tLoading OS, please wait ...                      OK\n" +
+         wait_message + Spin(seconds) + "OK\n" + kVerifyLabel;
+}
+std::string ZelLogToProbe(const std::string& wait_log = "") {
+  return "Attempting to log in to 127.0.0.1 ... Log in successful\n"
+         "Loading OS, please wait ... " +
+         wait_log + "OK\nAttempting connection to verify restart  ";
+}
+std::string AppConsoleToProbe(const std::string& wait_message, int seconds) {
+  return std::string(kLoginLabel) + "        OK\n" +
+         "\tLoading application, please wait ...             OK\n" +
+         wait_message + Spin(seconds) + " OK\n" + kVerifyLabel;
+}
+std::string AppLogToProbe(const std::string& wait_log) {
+  return "Attempting to log in ...                         OK\n"
+         "Loading application, please wait ...             OK\n" +
+         wait_log + "Attempting connection to verify restart  ";
+}
+
+std::string Verification(const std::string& expected,
+                         const std::string& found) {
+  return "\nAfter the upgrade process has completed,\nlooking for ZEL: " +
+         expected + "\nFound ZEL      : " + found + " ";
+}
+
+using Calls = std::vector<std::string>;
+
+struct ModuleLoadingTest : public ProgramTest {
+  void SetUp() override {
+    ProgramTest::SetUp();
+    ASSERT_TRUE(set_target_ip(&target, "127.0.0.1"));
+    ASSERT_TRUE(set_target_user_name(&target, "user"));
+    ASSERT_TRUE(set_target_password(&target, "pass"));
+    for (const char* name : {kZel251, kZel252, kZelNoDigits, kApp,
+                             kInterimPatchName})
+      ASSERT_TRUE(WriteFile(name, std::string("module ") + name));
+    icmp.default_reply = 1;
+    Configure(kZel251);
+    current_ftp_session = 9;
+  }
+  // Configures `zel` and lets the card list it after the load.
+  void Configure(const char* zel) {
+    strcpy(zel_module_name, zel);
+    ftp.listing = {"data.txt", "event.txt", zel};
+  }
+  void ExpectWaited(int seconds) {
+    EXPECT_EQ(std::vector<int>(static_cast<size_t>(seconds) * 4, 250),
+              clock.sleeps);
+    EXPECT_EQ(seconds * 1000LL, clock.slept_ms);
+  }
+
+  upgrade_target target{};
+};
+
+// ---- Waiting times, each through a whole successful load ----
+
+struct WaitCase {
+  const char* configured;
+  const char* loaded;
+  const char* console_message;
+  const char* log_message;
+  int seconds;
+};
+
+void PrintTo(const WaitCase& c, std::ostream* out) {
+  *out << c.configured << " / " << c.loaded;
+}
+
+struct ZelWaitTest : public ModuleLoadingTest,
+                     public testing::WithParamInterface<WaitCase> {};
+
+TEST_P(ZelWaitTest, WaitsAndVerifiesTheConfiguredModule) {
+  const WaitCase& c = GetParam();
+  Configure(c.configured);
+
+  EXPECT_EQ(1, load_os_module(&target, c.loaded));
+  EXPECT_EQ(STATUS_UPGRADED, target.status);
+  EXPECT_EQ(ZelConsoleToProbe(c.console_message, c.seconds) +
+                ProbeAnswered() + "      OK\n",
+            console.output);
+  EXPECT_EQ(ZelLogToProbe(c.log_message) +
+                Verification(c.configured, c.configured) + "        OK\n",
+            Log());
+  ExpectWaited(c.seconds);
+  // The uploaded file is the one asked for; the verification expects the
+  // configured one. The upload session is quit twice, the second time after
+  // it has ended.
+  EXPECT_EQ(Calls({"login 127.0.0.1", std::string("put ") + c.loaded,
+                   "quit 1", "quit 1", "login 127.0.0.1", "reply 2",
+                   "ls  foundfir.txt", "reply 2", "quit 2"}),
+            ftp.calls);
+  EXPECT_EQ(2, current_ftp_session);
+  EXPECT_EQ(20u, icmp.sent.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ZelWaitTest,
+    testing::Values(
+        WaitCase{kZel252, kZel252, kOneMinute, "", 60},
+        WaitCase{kZel251, kZel251, kThreeMinutes, "", 180},
+        // A name without digits counts as version 0.
+        WaitCase{kZelNoDigits, kZelNoDigits, kThreeMinutes, "", 180},
+        // The configured version decides, not that of the uploaded file.
+        WaitCase{kZel251, kZel252, kThreeMinutes, "", 180},
+        // The interim patch waits 30 s whatever is configured.
+        WaitCase{kZel252, kInterimPatchName, kPatchWait, kPatchWaitLog, 30},
+        WaitCase{kZelNoDigits, kInterimPatchName, kPatchWait, kPatchWaitLog,
+                 30},
+        // config.txt naming the patch itself: 30 s, and it verifies.
+        WaitCase{kInterimPatchName, kInterimPatchName, kPatchWait,
+                 kPatchWaitLog, 30}));
+
+struct AppWaitTest : public ModuleLoadingTest,
+                     public testing::WithParamInterface<WaitCase> {};
+
+TEST_P(AppWaitTest, WaitsOnTheConfiguredZelVersion) {
+  const WaitCase& c = GetParam();
+  Configure(c.configured);
+
+  EXPECT_EQ(1, load_app_module(&target, c.loaded));
+  EXPECT_EQ(STATUS_UPGRADED, target.status);
+  EXPECT_EQ(AppConsoleToProbe(c.console_message, c.seconds) +
+                ProbeAnswered() + "      OK\n",
+            console.output);
+  EXPECT_EQ(AppLogToProbe(c.log_message) + "      OK\n\n", Log());
+  ExpectWaited(c.seconds);
+  // No listing check; the load's own session is quit twice and the current
+  // session is left alone.
+  EXPECT_EQ(Calls({"login 127.0.0.1", std::string("put ") + c.loaded,
+                   "quit 1", "quit 1"}),
+            ftp.calls);
+  EXPECT_EQ(9, current_ftp_session);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, AppWaitTest,
+    testing::Values(WaitCase{kZel252, kApp, kAppSlow, kAppSlowLog, 210},
+                    // The message says 60 seconds; the wait is 30.
+                    WaitCase{kZel251, kApp, kAppFast, kAppFastLog, 30},
+                    WaitCase{kZelNoDigits, kApp, kAppFast, kAppFastLog, 30}));
+
+// ---- Failures ----
+
+TEST_F(ModuleLoadingTest, ZelLoginFailedLeavesMinusOneAsCurrentSession) {
+  ftp.password = "changed";
+  EXPECT_EQ(0, load_os_module(&target, kZel251));
+  EXPECT_EQ(STATUS_LOGIN_FAILED, target.status);
+  EXPECT_EQ(-1, current_ftp_session);
+  EXPECT_EQ(std::string(kLoginLabel) + "\n\tCould not log in.\n",
+            console.output);
+  EXPECT_EQ("Attempting to log in to 127.0.0.1 ... "
+            "\nCould not log into 127.0.0.1.\n",
+            Log());
+  EXPECT_EQ(Calls({"login 127.0.0.1", "quit -1"}), ftp.calls);
+  EXPECT_TRUE(clock.sleeps.empty());
+  EXPECT_TRUE(icmp.sent.empty());
+}
+
+TEST_F(ModuleLoadingTest, AppLoginFailedLeavesCurrentSessionAlone) {
+  ftp.password = "changed";
+  EXPECT_EQ(0, load_app_module(&target, kApp));
+  EXPECT_EQ(STATUS_LOGIN_FAILED, target.status);
+  EXPECT_EQ(9, current_ftp_session);
+  EXPECT_EQ(std::string(kLoginLabel) + "\n\tCould not log in.\n",
+            console.output);
+  EXPECT_EQ("Attempting to log in ...                 "
+            "\nCould not log into 127.0.0.1.\n",
+            Log());
+  EXPECT_EQ(Calls({"login 127.0.0.1", "quit -1"}), ftp.calls);
+  EXPECT_TRUE(clock.sleeps.empty());
+}
+
+TEST_F(ModuleLoadingTest, ZelUploadFailedSaysErrorOnConsoleAndLog) {
+  ftp.put_fails = true;
+  EXPECT_EQ(0, load_os_module(&target, kZel251));
+  EXPECT_EQ(STATUS_OS_LOAD_FAILED, target.status);
+  EXPECT_EQ(std::string(kLoginLabel) + "        OK\n" +
+                "\tLoading OS, please wait ...                      Error.\n",
+            console.output);
+  EXPECT_EQ("Attempting to log in to 127.0.0.1 ... Log in successful\n"
+            "Loading OS, please wait ...                      Error.\n",
+            Log());
+  EXPECT_EQ(Calls({"login 127.0.0.1", "put kvn_hw02_zel_251.bin", "quit 1"}),
+            ftp.calls);
+  EXPECT_EQ(1, current_ftp_session);
+  EXPECT_TRUE(clock.sleeps.empty());
+  EXPECT_TRUE(icmp.sent.empty());
+}
+
+TEST_F(ModuleLoadingTest, AppUploadFailedLeavesBothLinesOpen) {
+  ftp.put_fails = true;
+  EXPECT_EQ(0, load_app_module(&target, kApp));
+  EXPECT_EQ(STATUS_APP_LOAD_FAILED, target.status);
+  EXPECT_EQ(std::string(kLoginLabel) + "        OK\n" +
+                "\tLoading application, please wait ... ",
+            console.output);
+  EXPECT_EQ("Attempting to log in ...                         OK\n"
+            "Loading application, please wait ... ",
+            Log());
+  EXPECT_EQ(Calls({"login 127.0.0.1", "put kvn_hw02_app_300.bin", "quit 1"}),
+            ftp.calls);
+  EXPECT_TRUE(clock.sleeps.empty());
+}
+
+TEST_F(ModuleLoadingTest, ZelCardSilentAfterTheWait) {
+  icmp.default_reply = 0;
+  EXPECT_EQ(0, load_os_module(&target, kZel251));
+  EXPECT_EQ(STATUS_UNRESPONSIVE, target.status);
+  EXPECT_EQ(ZelConsoleToProbe(kThreeMinutes, 180) + ProbeSilent(60) +
+                "     ERROR\n",
+            console.output);
+  EXPECT_EQ(ZelLogToProbe() + "\nPing at 127.0.0.1 failed\n", Log());
+  // No verification login after a silent probe.
+  EXPECT_EQ(Calls({"login 127.0.0.1", "put kvn_hw02_zel_251.bin", "quit 1",
+                   "quit 1"}),
+            ftp.calls);
+  EXPECT_EQ(60u, icmp.sent.size());
+}
+
+TEST_F(ModuleLoadingTest, AppCardSilentAfterTheWaitWithRaisedProbeFactor) {
+  icmp.default_reply = 0;
+  probe_factor = 3;
+  EXPECT_EQ(0, load_app_module(&target, kApp));
+  EXPECT_EQ(STATUS_UNRESPONSIVE, target.status);
+  EXPECT_EQ(AppConsoleToProbe(kAppFast, 30) + ProbeSilent(180) +
+                "Ping Error\n",
+            console.output);
+  EXPECT_EQ(AppLogToProbe(kAppFastLog) +
+                "\nPing at 127.0.0.1 failed\nPing Error\n",
+            Log());
+  EXPECT_EQ(Calls({"login 127.0.0.1", "put kvn_hw02_app_300.bin", "quit 1",
+                   "quit 1"}),
+            ftp.calls);
+  EXPECT_EQ(180u, icmp.sent.size());
+}
+
+// Only the first "kvn" entry counts. The console line of the probe stays
+// open: the caller's next output follows on it.
+TEST_F(ModuleLoadingTest, ZelVerificationFindsAnotherModuleFirst) {
+  ftp.listing = {"data.txt", "kvn_hw02_zel_250.bin", kZel251};
+  EXPECT_EQ(0, load_os_module(&target, kZel251));
+  EXPECT_EQ(STATUS_OS_LOAD_FAILED, target.status);
+  EXPECT_EQ(ZelConsoleToProbe(kThreeMinutes, 180) + ProbeAnswered(),
+            console.output);
+  EXPECT_EQ(ZelLogToProbe() + Verification(kZel251, "kvn_hw02_zel_250.bin") +
+                "        ZEL Load Failed\n",
+            Log());
+}
+
+// A card that refuses the verification login, e.g. after it reset its
+// credentials while updating.
+struct SecondLoginRefused : public FakeFtpLibrary {
+  int Login(const char* host, const char* user_name, const char* pass,
+            const char* account) override {
+    if (++logins > 1)
+      password = "reset";
+    return FakeFtpLibrary::Login(host, user_name, pass, account);
+  }
+  int logins = 0;
+};
+
+TEST_F(ModuleLoadingTest, ZelVerificationLoginRefused) {
+  SecondLoginRefused card;
+  Platform seams;
+  seams.console = &console;
+  seams.clock = &clock;
+  seams.icmp = &icmp;
+  seams.ftp = &card;
+  install_platform(seams);
+
+  EXPECT_EQ(0, load_os_module(&target, kZel251));
+  EXPECT_EQ(STATUS_OS_LOAD_FAILED, target.status);
+  EXPECT_EQ(-1, current_ftp_session);
+  EXPECT_EQ(ZelConsoleToProbe(kThreeMinutes, 180) + ProbeAnswered(),
+            console.output);
+  EXPECT_EQ(ZelLogToProbe() +
+                "Login failed while checking if download completed "
+                "successfully.\n        ZEL Load Failed\n",
+            Log());
+  EXPECT_EQ(Calls({"login 127.0.0.1", "put kvn_hw02_zel_251.bin", "quit 1",
+                   "quit 1", "login 127.0.0.1", "reply -1"}),
+            card.calls);
+}
+
+// ---- The real FTP library, server and ICMP on loopback ----
+
+int CountLines(const std::string& text, const std::string& line) {
+  std::istringstream in(text);
+  std::string l;
+  int n = 0;
+  while (std::getline(in, l))
+    n += (l == line);
+  return n;
+}
+
+struct ModuleLoadingOnLoopbackTest : public ProgramTest {
+  void SetUp() override {
+    ProgramTest::SetUp();
+    ASSERT_EQ(0, mkdir("card", 0755));
+    card = dir.path + "/card";
+    ASSERT_TRUE(WriteFile(card + "/data.txt", "card data log\n"));
+    ASSERT_TRUE(server.Start(card, "admin", "secret"));
+    real_ftp = std::make_unique<CurlFtpLibrary>(server.port);
+    Platform seams;
+    seams.console = &console;
+    seams.clock = &clock;  // the restart waits take no time
+    seams.icmp = &real_icmp;
+    seams.ftp = real_ftp.get();
+    install_platform(seams);
+    ASSERT_TRUE(set_target_ip(&target, "127.0.0.1"));
+    ASSERT_TRUE(set_target_user_name(&target, "admin"));
+    ASSERT_TRUE(set_target_password(&target, "secret"));
+    strcpy(zel_module_name, kZel251);
+  }
+  // A binary module with line ends that a text-mode transfer would alter.
+  std::string WriteModule(const char* name) {
+    std::string module(200000, '\0');
+    std::mt19937 random(11);
+    for (char& c : module)
+      c = static_cast<char>(random());
+    module.replace(256, 5, "\r\n\n\r\0", 5);
+    EXPECT_TRUE(WriteFile(name, module));
+    return module;
+  }
+
+  upgrade_target target{};
+  RealIcmpEcho real_icmp;
+  FtpTestServer server;
+  std::unique_ptr<CurlFtpLibrary> real_ftp;
+  std::string card;
+};
+
+TEST_F(ModuleLoadingOnLoopbackTest, ZelLoadUploadsAndVerifies) {
+  std::string module = WriteModule(kZel251);
+  EXPECT_EQ(1, load_os_module(&target, zel_module_name));
+  EXPECT_EQ(STATUS_UPGRADED, target.status);
+  // The upload puts the configured module into the card's root, so that its
+  // listing names it.
+  EXPECT_TRUE(ReadFile(card + "/" + kZel251) == module);
+  EXPECT_EQ(ZelConsoleToProbe(kThreeMinutes, 180) + ProbeAnswered() +
+                "      OK\n",
+            console.output);
+  EXPECT_EQ(ZelLogToProbe() + Verification(kZel251, kZel251) + "        OK\n",
+            Log());
+  EXPECT_EQ(180000, clock.slept_ms);
+  // Two logins (upload, verification), each ended on the server.
+  std::string commands = server.Commands();
+  EXPECT_EQ(2, CountLines(commands, "USER admin")) << commands;
+  EXPECT_EQ(2, CountLines(commands, "QUIT")) << commands;
+  EXPECT_EQ(1, CountLines(commands, "STOR kvn_hw02_zel_251.bin")) << commands;
+}
+
+// The interim patch arrives, but the card then lists it and not the
+// configured module: the load fails its verification.
+TEST_F(ModuleLoadingOnLoopbackTest, ZelLoadFailsWhenTheCardListsAnotherModule) {
+  std::string patch = WriteModule(kInterimPatchName);
+  EXPECT_EQ(0, load_os_module(&target, kInterimPatchName));
+  EXPECT_EQ(STATUS_OS_LOAD_FAILED, target.status);
+  EXPECT_TRUE(ReadFile(card + "/" + kInterimPatchName) == patch);
+  EXPECT_EQ(ZelLogToProbe(kPatchWaitLog) +
+                Verification(kZel251, kInterimPatchName) +
+                "        ZEL Load Failed\n",
+            Log());
+  EXPECT_EQ(30000, clock.slept_ms);
+}
+
+TEST_F(ModuleLoadingOnLoopbackTest, AppLoadUploadsAndFindsTheCardAgain) {
+  std::string module = WriteModule(kApp);
+  current_ftp_session = 9;
+  EXPECT_EQ(1, load_app_module(&target, kApp));
+  EXPECT_EQ(STATUS_UPGRADED, target.status);
+  EXPECT_EQ(9, current_ftp_session);
+  EXPECT_TRUE(ReadFile(card + "/" + kApp) == module);
+  EXPECT_EQ(AppConsoleToProbe(kAppFast, 30) + ProbeAnswered() + "      OK\n",
+            console.output);
+  EXPECT_EQ(AppLogToProbe(kAppFastLog) + "      OK\n\n", Log());
+  EXPECT_EQ(30000, clock.slept_ms);
+  std::string commands = server.Commands();
+  EXPECT_EQ(1, CountLines(commands, "USER admin")) << commands;
+  EXPECT_EQ(1, CountLines(commands, "QUIT")) << commands;
+}
+
+}  // namespace
