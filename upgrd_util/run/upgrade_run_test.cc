@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/test_support.h"
+#include "upgrd_util/run/upgrade_run.h"
 
 namespace {
 
@@ -186,6 +187,77 @@ TEST_F(UpgradeRunTest, EndOfInputAtTheMenuEndsTheRun) {
                 "\tAction: " +
                 kListWarning + kClosing,
             run.output);
+}
+
+// Whole runs on the platform doubles, for what simulated cards cannot show.
+struct UpgradeRunOnDoublesTest : public ProgramTest {
+  void SetUp() override {
+    ProgramTest::SetUp();
+    ASSERT_TRUE(WriteFile("config.txt", kConfig));
+    ASSERT_TRUE(WriteFile("kvn_hw02_zel_211.bin", Module("211", "VRN OS")));
+    ASSERT_TRUE(WriteFile("kvn_hw02_app_211.bin", Module("211", "VRN APP")));
+    ASSERT_TRUE(WriteFile("iplist.txt", "SystemIP=127.0.0.2\n"
+                                        "SystemUserName=user\n"
+                                        "SystemPassword=pass\n"));
+    icmp.default_reply = 1;
+    console.input = {"1", "1", ""};
+  }
+  // The run's own log, opened by the run itself after the fixture's.
+  std::string RunLog() {
+    std::string log = ReadFile("result.txt");
+    size_t second = log.find("VRN Upgrade Tool", 1);
+    return second == std::string::npos ? log : log.substr(second);
+  }
+};
+
+TEST_F(UpgradeRunOnDoublesTest, AVersionQueryThatCannotLogInCountsAsAFailure) {
+  // The card answers and takes logins, but its listing cannot be had.
+  ftp.listing_fails = true;
+  ProgramTest::Exit exit = RunToExit([] { run_upgrade_tool(); });
+  EXPECT_EQ(1, exit.code);
+  EXPECT_NE(std::string::npos,
+            exit.console.find("\tChecking version information ... "
+                              "\n\tLog in failed\n"));
+  EXPECT_NE(std::string::npos,
+            exit.console.find("\n\tEncountered 1 failures during upgrade.\n"));
+  EXPECT_NE(std::string::npos,
+            RunLog().find("\t127.0.0.2: Could not log into the Varnet's FTP "
+                          "server.\n"));
+}
+
+// A card whose listing shows one thing to the load's own check and another
+// to the version query that judges the patch.
+struct TwoFacedCard : public FakeFtpLibrary {
+  int Ls(int handle, const char* path, const char* local) override {
+    listing = {(++listings % 2) ? "kvn_hw02_zel_200.bin"
+                                : "kvn_hw02_zel_202.bin"};
+    return FakeFtpLibrary::Ls(handle, path, local);
+  }
+  int listings = 0;
+};
+
+TEST_F(UpgradeRunOnDoublesTest, AGivenUpInterimPatchNeverCountsAsSuccess) {
+  // The patch is the configured ZEL module, so each patch load verifies and
+  // records success, while the version query never sees the patch level.
+  ASSERT_TRUE(WriteFile("config.txt", "ZEL = kvn_hw02_zel_202.bin\n"
+                                      "APP = kvn_hw02_app_211.bin\n"));
+  ASSERT_TRUE(WriteFile("kvn_hw02_zel_202.bin", Module("202", "VRN PATCH")));
+  TwoFacedCard card;
+  Platform seams = platform();
+  seams.ftp = &card;
+  install_platform(seams);
+  ProgramTest::Exit exit = RunToExit([] { run_upgrade_tool(); });
+  EXPECT_EQ(1, exit.code);
+  EXPECT_NE(std::string::npos,
+            exit.console.find("\n\tApplying 3rd interim patch.\n\n"));
+  EXPECT_NE(std::string::npos,
+            exit.console.find("\n\tVarnet could not be upgraded.\n"));
+  EXPECT_NE(std::string::npos,
+            exit.console.find("\n\tEncountered 1 failures during upgrade.\n"));
+  EXPECT_NE(std::string::npos,
+            RunLog().find("\nFailed to load ZEL upgrade patch after 3 tries.\n"));
+  EXPECT_NE(std::string::npos,
+            RunLog().find("\t127.0.0.2: Could not download ZEL.\n"));
 }
 
 }  // namespace
