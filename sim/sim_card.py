@@ -47,23 +47,23 @@ def module_kind(name):
 
 
 class Card:
-    def __init__(self, spec, root):
-        self.ip = spec["ip"]
+    def __init__(self, entry, root):
+        self.ip = entry["ip"]
         if not self.ip.startswith("127."):
             sys.exit("simulated cards live on loopback addresses only")
-        self.zel = spec.get("zel", "")
-        self.app = spec.get("app", "")
-        self.before = list(spec.get("before", []))
-        self.restart_s = float(spec.get("restart_s", 0.0))
-        self.install = bool(spec.get("install", True))
-        self.refusals = {"zel": int(spec.get("refuse_zel", 0)),
-                         "app": int(spec.get("refuse_app", 0))}
+        self.zel = entry.get("zel", "")
+        self.app = entry.get("app", "")
+        self.before = list(entry.get("before", []))
+        self.restart_s = float(entry.get("restart_s", 0.0))
+        self.install = bool(entry.get("install", True))
+        self.refusals = {"zel": int(entry.get("refuse_zel", 0)),
+                         "app": int(entry.get("refuse_app", 0))}
         self.down_until = 0.0
         self.root = root
         for name in ("data", "event"):
-            if spec.get(name) is not None:
+            if entry.get(name) is not None:
                 with open(os.path.join(root, name + ".txt"), "w") as f:
-                    f.write(spec[name])
+                    f.write(entry[name])
 
     def listing(self):
         """Names as the card lists them: its modules first, then its files."""
@@ -127,14 +127,14 @@ def main():
     logging.basicConfig(level=logging.WARNING)
 
     with open(args.cards) as f:
-        specs = json.load(f)
+        entries = json.load(f)
     scratch = tempfile.mkdtemp(prefix="sim_cards.")
     ioloop = IOLoop.instance()
-    for spec in specs:
-        root = tempfile.mkdtemp(prefix=spec["ip"] + ".", dir=scratch)
-        card = Card(spec, root)
+    for entry in entries:
+        root = tempfile.mkdtemp(prefix=entry["ip"] + ".", dir=scratch)
+        card = Card(entry, root)
         authorizer = DummyAuthorizer()
-        authorizer.add_user(spec["user"], spec["password"], root,
+        authorizer.add_user(entry["user"], entry["password"], root,
                             perm="elradfmwMT")
         FTPServer((card.ip, args.port), make_handler(card, authorizer),
                   ioloop=ioloop)
