@@ -3,7 +3,8 @@
 # need, when they are missing (as root, or through sudo).
 set -euo pipefail
 packages="g++ cmake make libgtest-dev libgmock-dev libcurl4-openssl-dev
-          python3-pyftpdlib iproute2 util-linux time bc"
+          python3-pyftpdlib iproute2 util-linux time bc clang-14
+          libfuzzer-14-dev"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||

@@ -1,41 +1,13 @@
-// Runs of the real tool, on the fast clock, against simulated cards. Each
-// test runs in a network namespace of its own (tests/in_netns.sh), where the
-// cards listen on 127.0.0.x port 21 and real ICMP reaches them.
-
-#include <signal.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
+// Whole runs of the tool against well-behaved simulated cards, compared byte
+// for byte with what the operator sees and what the log keeps.
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
-#include <vector>
 
-#include "tests/test_support.h"
+#include "tests/e2e_support.h"
 
 namespace {
-
-const char kZel211[] = "kvn_hw02_zel_211.bin";
-const char kApp211[] = "kvn_hw02_app_211.bin";
-const char kZel252[] = "kvn_hw02_zel_252.bin";
-// Inside the namespace this address is routed to a device that answers
-// nothing.
-const char kSilentAddress[] = "192.0.2.99";
-
-struct Card {
-  Card(const char* address) : ip(address) {}
-  std::string ip;
-  std::string zel = "kvn_hw02_zel_203.bin";
-  std::string password = "secret";       // what the card accepts
-  std::string list_password = "secret";  // what iplist.txt says
-  bool logs = true;                      // data.txt and event.txt present
-  bool install = true;
-  std::vector<std::string> before;
-  int refuse_zel = 0;
-  int refuse_app = 0;
-};
 
 std::string Stars(int n) {
   return std::string(n, '*');
@@ -148,7 +120,6 @@ const char kListXpWarning[] =
 
 // --- What the result log holds ----------------------------------------
 
-const char kLogHeader[] = "VRN Upgrade Tool v1.6c\nMon Dec  7 09:30:00 AM\n\n";
 const char kLogEnd[] =
     "Complete at Mon Dec  7 09:30:00 AM\n \n"
     "************************************************************\n\n\n";
@@ -179,129 +150,6 @@ std::string LogAppLoad(const char* wait_line) {
 }
 
 const char kLogAppWait30[] = "Please wait (60 seconds) for system updates \n";
-
-// --- The test bed ------------------------------------------------------
-
-std::string Module(const std::string& version, const std::string& name) {
-  std::string module(8192, '\0');
-  module.replace(42, version.size(), version);
-  module.replace(91, name.size(), name);
-  for (size_t i = 256; i < module.size(); ++i)
-    module[i] = static_cast<char>(i * 7);
-  return module;
-}
-
-double Now() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-struct EndToEndTest : public testing::Test {
-  void SetUp() override {
-    // Only in a namespace of its own, where loopback is all there is, may
-    // the test take port 21 and add a device.
-    std::string links = ReadFile("/proc/net/dev");
-    if (links.find("eth") != std::string::npos ||
-        std::count(links.begin(), links.end(), '\n') != 3)
-      GTEST_SKIP() << "run it through tests/in_netns.sh";
-    ASSERT_EQ(0, system("ip link add ifb0 type ifb && "
-                        "ip addr add 192.0.2.1/24 dev ifb0 && "
-                        "ip link set ifb0 up"));
-  }
-  void TearDown() override {
-    if (sim > 0) {
-      kill(sim, SIGTERM);
-      int status;
-      double deadline = Now() + 5;
-      while (waitpid(sim, &status, WNOHANG) == 0 && Now() < deadline)
-        usleep(10000);
-      kill(sim, SIGKILL);
-      waitpid(sim, &status, WNOHANG);
-    }
-  }
-
-  // Writes the inputs: config.txt naming `zel` and the APP module, both
-  // modules, and iplist.txt for `cards` (none: no iplist.txt); then starts
-  // the simulated cards.
-  void Prepare(const std::vector<Card>& cards, const char* zel = kZel211,
-               bool with_list = true) {
-    ASSERT_TRUE(WriteFile("config.txt", std::string("ZEL = ") + zel +
-                                            "\nAPP = " + kApp211 + "\n"));
-    ASSERT_TRUE(WriteFile(zel, Module("211", "VRN OS")));
-    ASSERT_TRUE(WriteFile(kApp211, Module("211", "VRN APP")));
-    ASSERT_TRUE(WriteFile("kvn_hw02_zel_202.bin", Module("202", "VRN PATCH")));
-    std::string list = "; cards of the test\n";
-    std::string json = "[";
-    for (const Card& card : cards) {
-      list += "SystemIP=" + card.ip + "\nSystemUserName=admin\nSystemPassword=" +
-              card.list_password + "\n\n";
-      if (card.ip.rfind("127.", 0) != 0)
-        continue;
-      if (json.size() > 1)
-        json += ",";
-      json += "{\"ip\":\"" + card.ip + "\",\"user\":\"admin\",\"password\":\"" +
-              card.password + "\",\"zel\":\"" + card.zel +
-              "\",\"app\":\"kvn_hw02_app_203.bin\",\"restart_s\":0.005";
-      if (card.logs)
-        json += ",\"data\":\"data of " + card.ip + "\",\"event\":\"events\"";
-      if (!card.install)
-        json += ",\"install\":false";
-      json += ",\"refuse_zel\":" + std::to_string(card.refuse_zel) +
-              ",\"refuse_app\":" + std::to_string(card.refuse_app) +
-              ",\"before\":[";
-      for (size_t i = 0; i < card.before.size(); ++i)
-        json += (i ? ",\"" : "\"") + card.before[i] + "\"";
-      json += "]}";
-    }
-    json += "]";
-    if (with_list) {
-      ASSERT_TRUE(WriteFile("iplist.txt", list));
-    }
-    ASSERT_TRUE(WriteFile(sim_dir.path + "/cards.json", json));
-    std::string ready = sim_dir.path + "/ready";
-    sim = fork();
-    if (sim == 0) {
-      execl("/usr/bin/python3", "python3", UPGRD_SOURCE_DIR "/sim/sim_card.py",
-            "--cards", (sim_dir.path + "/cards.json").c_str(), "--ready-file",
-            ready.c_str(), "--lifetime", "300", (char*)nullptr);
-      _exit(127);
-    }
-    double deadline = Now() + 10;
-    while (ReadFile(ready) == "<missing>" && Now() < deadline)
-      usleep(10000);
-    ASSERT_EQ("ready\n", ReadFile(ready));
-  }
-
-  ToolRun Run(const std::string& input) {
-    return RunTool(dir.path, input, 240);
-  }
-
-  std::string Log() {
-    std::string log = ReadFile("result.txt");
-    std::string head = std::string(kLogHeader) +
-                       "Using ZEL file        : ZEL = " + zel_in_config() +
-                       "\nUsing Application file: APP = " + kApp211 + "\n\n\n";
-    EXPECT_EQ(0u, log.find(head)) << log;
-    return log.substr(std::min(log.size(), head.size()));
-  }
-  std::string zel_in_config() {
-    std::string config = ReadFile("config.txt");
-    return config.substr(6, config.find('\n') - 6);
-  }
-
-  ScopedTempDir sim_dir;  // made first, so that `dir` is the working one
-  ScopedTempDir dir;
-  pid_t sim = -1;
-};
-
-std::string Banner() {
-  return "VRN Upgrade Tool v1.6c\nMon Dec  7 09:30:00 AM\n\n\n\n"
-         "Korvane" + std::string(33, ' ') + "VRN OS" + std::string(25, ' ') +
-         "v2.1.1\n(c) Korvane. All rights reserved." + std::string(7, ' ') +
-         "VRN APP" + std::string(24, ' ') + "v2.1.1\n" + std::string(77, '-') +
-         "\n";
-}
 
 TEST_F(EndToEndTest, ACurrentCardIsUpgradedFromEndToEnd) {
   Prepare({{"127.0.0.2"}});

@@ -1,5 +1,6 @@
 // The tool as shipped, but on a clock that always reads Monday 7 December
-// 2026, 09:30:00 and sleeps a thousandth of what it is asked to. For
+// 2026, 09:30:00 and sleeps a thousandth of what it is asked to, and with
+// FTP time-outs of a few seconds. For
 // benchmarks, UPGRD_FAST_CLOCK_REPORT names a file that receives, at exit,
 // the seconds really spent in those sleeps.
 
@@ -67,7 +68,12 @@ int main() {
   RealConsole console;
   FastClock clock;
   RealIcmpEcho icmp;
-  CurlFtpLibrary ftp;
+  // Short time-outs, so that tests of cards that stop answering stay quick.
+  FtpTimeouts timeouts;
+  timeouts.connect = 2;
+  timeouts.reply = 3;
+  timeouts.stalled = 3;
+  CurlFtpLibrary ftp(21, timeouts);
   Platform seams;
   seams.console = &console;
   seams.clock = &clock;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -36,13 +37,15 @@ void RemoveTree(const std::string& path) {
     fprintf(stderr, "could not remove %s\n", path.c_str());
 }
 
-// Waits up to `seconds` for `pid`; kills it if it is still there.
-int ReapWithin(pid_t pid, double seconds, bool* timed_out) {
+// Waits up to `seconds` for `pid`; kills it if it is still there. Its
+// resource usage goes to *usage when given.
+int ReapWithin(pid_t pid, double seconds, bool* timed_out,
+               struct rusage* usage = nullptr) {
   double deadline = Now() + seconds;
   int status = 0;
   *timed_out = false;
   for (;;) {
-    pid_t r = waitpid(pid, &status, WNOHANG);
+    pid_t r = wait4(pid, &status, WNOHANG, usage);
     if (r == pid)
       return status;
     if (r < 0)
@@ -50,7 +53,7 @@ int ReapWithin(pid_t pid, double seconds, bool* timed_out) {
     if (Now() > deadline) {
       *timed_out = true;
       kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
+      wait4(pid, &status, 0, usage);
       return status;
     }
     usleep(10000);
@@ -154,7 +157,7 @@ std::string FtpTestServer::Commands() const {
 }
 
 ToolRun RunTool(const std::string& directory, const std::string& input,
-                int time_limit_s, const char* tool) {
+                int time_limit_s, const RunOptions& options) {
   ToolRun run;
   signal(SIGPIPE, SIG_IGN);
   int in_pipe[2], out_pipe[2];
@@ -170,7 +173,9 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
     close(out_pipe[0]);
     if (chdir(directory.c_str()) != 0)
       _exit(126);
-    execl(tool, "upgrd_util", (char*)nullptr);
+    if (options.as_nobody && (setgid(65534) != 0 || setuid(65534) != 0))
+      _exit(125);
+    execl(options.tool, "upgrd_util", (char*)nullptr);
     _exit(127);
   }
   close(in_pipe[0]);
@@ -192,13 +197,23 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
     if (n <= 0)
       break;
     run.output.append(buffer, static_cast<size_t>(n));
+    if (!options.kill_after.empty() &&
+        run.output.find(options.kill_after) != std::string::npos) {
+      usleep(options.kill_delay_ms * 1000);
+      kill(pid, SIGKILL);
+      run.killed = true;
+      break;
+    }
   }
   close(out_pipe[0]);
   bool timed_out;
-  int status = ReapWithin(pid, std::max(0.0, deadline - Now()) + 1, &timed_out);
+  struct rusage usage = {};
+  int status = ReapWithin(pid, std::max(0.0, deadline - Now()) + 1, &timed_out,
+                          &usage);
   run.seconds = Now() - start;
   if (!timed_out && WIFEXITED(status))
     run.exit_code = WEXITSTATUS(status);
+  run.max_rss_kb = usage.ru_maxrss;
   return run;
 }
 

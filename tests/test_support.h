@@ -47,13 +47,25 @@ struct ToolRun {
   int exit_code = -1;   // -1 when it did not exit by itself in time
   std::string output;   // standard output and error
   double seconds = 0;
+  long max_rss_kb = 0;  // peak memory
+  bool killed = false;  // ended by kill_after
 };
 
-/// Runs the tool binary in `directory` with `input` on its standard input,
-/// killing it after `time_limit_s`. By default the binary on the fast clock
-/// that reads "Mon Dec  7 09:30:00 AM".
+struct RunOptions {
+  /// The binary: by default the one on the fast clock that reads
+  /// "Mon Dec  7 09:30:00 AM".
+  const char* tool = UPGRD_FAST_TOOL_PATH;
+  /// SIGKILL the tool once its output holds this text, kill_delay_ms later.
+  std::string kill_after;
+  int kill_delay_ms = 0;
+  /// Run it as the unprivileged user nobody.
+  bool as_nobody = false;
+};
+
+/// Runs the tool in `directory` with `input` on its standard input, killing
+/// it after `time_limit_s`.
 ToolRun RunTool(const std::string& directory, const std::string& input,
-                int time_limit_s, const char* tool = UPGRD_FAST_TOOL_PATH);
+                int time_limit_s, const RunOptions& options = RunOptions());
 
 /// A test of the program's own code on the platform doubles, in a fresh
 /// working directory, with the result log open and every process-wide value

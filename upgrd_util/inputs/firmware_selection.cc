@@ -44,6 +44,7 @@ void read_firmware_selection(char* zel_name, char* app_name) {
     console_printf("Configuration file (config.txt) does not exist.\n");
     finish_and_exit();
   }
+  skip_byte_order_mark(config);
   char line[kLineBufferSize];
   if (read_line_piece(config, line) && TakeName(line, "ZEL = %s", "ZEL",
                                                 zel_name)) {

@@ -127,3 +127,21 @@ TEST_F(FirmwareSelectionTest, NamesLongerThanTheBufferAreRefusedNotCut) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FirmwareSelectionTest, AByteOrderMarkBeforeTheFirstKeyIsSkipped) {
+  Read("\xEF\xBB\xBFZEL = zel.bin\r\nAPP = app.bin\r\n");
+  EXPECT_STREQ("zel.bin", zel_module_name);
+  EXPECT_STREQ("app.bin", app_module_name);
+}
+
+TEST_F(FirmwareSelectionTest, BinaryGarbageAndNulBytesAreNoNames) {
+  Read(std::string("\x00\xff\x01ZEL = zel.bin\n", 17));
+  EXPECT_STREQ("", zel_module_name);
+  // A NUL ends the name as it ends any text.
+  Read(std::string("ZEL = zel\0.bin\nAPP = app.bin\n", 29));
+  EXPECT_STREQ("zel", zel_module_name);
+}
+
+}  // namespace

@@ -11,6 +11,20 @@ bool IsWhite(char c) {
 
 }  // namespace
 
+void skip_byte_order_mark(FILE* file) {
+  static const char kMark[] = "\xEF\xBB\xBF";
+  for (int i = 0; i < 3; ++i) {
+    int c = fgetc(file);
+    if (c == static_cast<unsigned char>(kMark[i]))
+      continue;
+    // Not a mark: give back what was read (one character can always be
+    // pushed back; a partial mark is no text anyone wrote on purpose).
+    if (c != EOF)
+      ungetc(c, file);
+    return;
+  }
+}
+
 bool read_line_piece(FILE* file, char* buffer) {
   if (!fgets(buffer, kLineBufferSize, file))
     return false;

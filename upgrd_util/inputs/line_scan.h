@@ -8,6 +8,10 @@
 /// longer line arrives in several pieces, each read as a line of its own.
 const int kLineBufferSize = 256;
 
+/// Skips the UTF-8 byte order mark that some Windows editors put at the
+/// start of a text file, so that the first key still starts its line.
+void skip_byte_order_mark(FILE* file);
+
 /// Reads the next piece of a text file into `buffer` (kLineBufferSize bytes),
 /// with a CR LF line end turned into LF. Returns false at the end of the file.
 bool read_line_piece(FILE* file, char* buffer);

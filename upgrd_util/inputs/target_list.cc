@@ -39,6 +39,7 @@ upgrade_target* read_target_list(int* count, FILE* list_file) {
   int line_number = 1;
   char line[kLineBufferSize];
   std::string value;
+  skip_byte_order_mark(list_file);
   while (read_line_piece(list_file, line)) {
     ++line_number;
     if (strchr(line, ';') || !scan_line(line, "SystemIP=%s", &value))

@@ -148,3 +148,26 @@ TEST_F(TargetListTest, ALineOfMoreThan255CharactersCountsAsSeveralLines) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TargetListTest, AByteOrderMarkBeforeTheFirstCardIsSkipped) {
+  EXPECT_EQ("127.0.0.2 admin a;",
+            Read("\xEF\xBB\xBFSystemIP=127.0.0.2\r\nSystemUserName=admin\r\n"
+                 "SystemPassword=a\r\n"));
+}
+
+TEST_F(TargetListTest, GarbageBetweenCardsIsSkippedAndInsideACardIsAnError) {
+  std::string garbage("\x00\x01\xfe\xff;\x7f", 6);
+  EXPECT_EQ("127.0.0.2 admin a;",
+            Read(garbage + "\n" + std::string(100000, 'x') +
+                 "\nSystemIP=127.0.0.2\nSystemUserName=admin\n"
+                 "SystemPassword=a\n" + garbage));
+  EXPECT_EQ(1, count);
+  free_upgrade_targets(list);
+  list = nullptr;
+  Read("SystemIP=127.0.0.2\n" + garbage + "\n");
+  EXPECT_EQ(-2, count);
+}
+
+}  // namespace

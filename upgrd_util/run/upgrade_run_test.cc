@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 #include "tests/test_support.h"
@@ -51,7 +53,9 @@ struct UpgradeRunTest : public testing::Test {
 
 TEST_F(UpgradeRunTest, TheShippedToolWritesTheLogHeaderAndKeepsEarlierRuns) {
   ASSERT_TRUE(WriteFile("result.txt", "an earlier run\n"));
-  ToolRun run = RunTool(dir.path, "", 30, UPGRD_TOOL_PATH);
+  RunOptions shipped;
+  shipped.tool = UPGRD_TOOL_PATH;
+  ToolRun run = RunTool(dir.path, "", 30, shipped);
   EXPECT_EQ(1, run.exit_code) << run.output;
   std::string log = ReadFile("result.txt");
   EXPECT_EQ(0u, log.find("an earlier run\nVRN Upgrade Tool v1.6c\n")) << log;
@@ -186,6 +190,47 @@ TEST_F(UpgradeRunTest, EndOfInputAtTheMenuEndsTheRun) {
                 "\t3: Exit Firmware upgrade tool\n"
                 "\tAction: " +
                 kListWarning + kClosing,
+            run.output);
+
+  // And at the warning that follows the first answer.
+  run = RunTool(dir.path, "1\n", 30);
+  EXPECT_EQ(1, run.exit_code);
+  EXPECT_NE(std::string::npos,
+            run.output.find("\trun it from a pre-XP Windows machine.\n\n"
+                            "\t1: Continue with upgrade\n"
+                            "\t2: Enter parameters for single upgrade\n"
+                            "\t3: Exit Firmware upgrade tool\n"
+                            "\tAction: " +
+                            std::string(kListWarning) + kClosing));
+}
+
+TEST_F(UpgradeRunTest, AHugeListFileIsReadInBoundedMemory) {
+  WriteModules();
+  // A gigabyte of nothing but NUL bytes, and no card in it.
+  FILE* list = fopen("iplist.txt", "w");
+  ASSERT_NE(nullptr, list);
+  ASSERT_EQ(0, ftruncate(fileno(list), 1L << 30));
+  fclose(list);
+  ToolRun run = RunTool(dir.path, "", 120);
+  EXPECT_EQ(1, run.exit_code);
+  EXPECT_EQ(Banner() + kEntryStart + kListWarning + kClosing, run.output);
+  EXPECT_LT(run.max_rss_kb, 100 * 1024);
+}
+
+TEST_F(UpgradeRunTest, AnUnreadableModuleIsReported) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "needs root to run the tool as another user";
+  WriteModules();
+  ASSERT_EQ(0, chmod(dir.path.c_str(), 0777));
+  ASSERT_EQ(0, chmod("kvn_hw02_app_211.bin", 0));
+  RunOptions nobody;
+  nobody.as_nobody = true;
+  ToolRun run = RunTool(dir.path, "", 30, nobody);
+  if (run.exit_code >= 125)
+    GTEST_SKIP() << "the user nobody cannot run the tool from here";
+  std::string banner = Banner();
+  EXPECT_EQ(banner.substr(0, banner.find("(c)")) +
+                "File does not exist: ./kvn_hw02_app_211.bin\n" + kClosing,
             run.output);
 }
 

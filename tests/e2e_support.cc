@@ -1,0 +1,147 @@
+#include "tests/e2e_support.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+const char kZel211[] = "kvn_hw02_zel_211.bin";
+const char kApp211[] = "kvn_hw02_app_211.bin";
+const char kZel252[] = "kvn_hw02_zel_252.bin";
+const char kSilentAddress[] = "192.0.2.99";
+
+namespace {
+
+double Now() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+}  // namespace
+
+std::string Module(const std::string& version, const std::string& name,
+                   size_t size) {
+  std::string module(std::max<size_t>(size, 256), '\0');
+  module.replace(42, version.size(), version);
+  module.replace(91, name.size(), name);
+  for (size_t i = 256; i < module.size(); ++i)
+    module[i] = static_cast<char>(i * 7);
+  return module.substr(0, size);
+}
+
+std::string Banner() {
+  return "VRN Upgrade Tool v1.6c\nMon Dec  7 09:30:00 AM\n\n\n\n"
+         "Korvane" + std::string(33, ' ') + "VRN OS" + std::string(25, ' ') +
+         "v2.1.1\n(c) Korvane. All rights reserved." + std::string(7, ' ') +
+         "VRN APP" + std::string(24, ' ') + "v2.1.1\n" + std::string(77, '-') +
+         "\n";
+}
+
+void EndToEndTest::SetUp() {
+  // Only in a namespace of its own, where loopback is all there is, may the
+  // test take port 21 and add a device.
+  std::string links = ReadFile("/proc/net/dev");
+  if (std::count(links.begin(), links.end(), '\n') != 3)
+    GTEST_SKIP() << "run it through tests/in_netns.sh";
+  ASSERT_EQ(0, system("ip link add ifb0 type ifb && "
+                      "ip addr add 192.0.2.1/24 dev ifb0 && "
+                      "ip link set ifb0 up"));
+}
+
+void EndToEndTest::TearDown() {
+  for (pid_t pid : servers) {
+    kill(pid, SIGTERM);
+    int status;
+    double deadline = Now() + 5;
+    while (waitpid(pid, &status, WNOHANG) == 0 && Now() < deadline)
+      usleep(10000);
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, WNOHANG);
+  }
+}
+
+void EndToEndTest::StartServer(const std::vector<std::string>& arguments,
+                               const std::string& ready) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<char*> argv;
+    for (const std::string& a : arguments)
+      argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv("/usr/bin/python3", argv.data());
+    _exit(127);
+  }
+  servers.push_back(pid);
+  double deadline = Now() + 10;
+  while (ReadFile(ready) == "<missing>" && Now() < deadline)
+    usleep(10000);
+  ASSERT_EQ("ready\n", ReadFile(ready));
+}
+
+void EndToEndTest::Prepare(const std::vector<Card>& cards, const char* zel,
+                           bool with_list) {
+  configured_zel_ = zel;
+  ASSERT_TRUE(WriteFile("config.txt", std::string("ZEL = ") + zel +
+                                          "\nAPP = " + kApp211 + "\n"));
+  ASSERT_TRUE(WriteFile(zel, Module("211", "VRN OS")));
+  ASSERT_TRUE(WriteFile(kApp211, Module("211", "VRN APP")));
+  ASSERT_TRUE(WriteFile("kvn_hw02_zel_202.bin", Module("202", "VRN PATCH")));
+  std::string list = "; cards of the test\n";
+  std::string json = "[";
+  for (const Card& card : cards) {
+    list += "SystemIP=" + card.ip + "\nSystemUserName=admin\nSystemPassword=" +
+            card.list_password + "\n\n";
+    if (card.ip.rfind("127.", 0) != 0)
+      continue;
+    if (!card.fault.empty()) {
+      std::string ready = sim_path("bad_ready");
+      StartServer({"python3", UPGRD_SOURCE_DIR "/tests/bad_card.py", "--ip",
+                   card.ip, "--fault", card.fault, "--ready-file", ready,
+                   "--decoy-file", sim_path("decoy"), "--lifetime", "300"},
+                  ready);
+      continue;
+    }
+    if (json.size() > 1)
+      json += ",";
+    json += "{\"ip\":\"" + card.ip + "\",\"user\":\"admin\",\"password\":\"" +
+            card.password + "\",\"zel\":\"" + card.zel +
+            "\",\"app\":\"kvn_hw02_app_203.bin\",\"restart_s\":0.005";
+    if (card.logs)
+      json += ",\"data\":\"data of " + card.ip + "\",\"event\":\"events\"";
+    if (!card.install)
+      json += ",\"install\":false";
+    json += ",\"refuse_zel\":" + std::to_string(card.refuse_zel) +
+            ",\"refuse_app\":" + std::to_string(card.refuse_app) +
+            ",\"before\":[";
+    for (size_t i = 0; i < card.before.size(); ++i)
+      json += (i ? ",\"" : "\"") + card.before[i] + "\"";
+    json += "]}";
+  }
+  json += "]";
+  if (with_list) {
+    ASSERT_TRUE(WriteFile("iplist.txt", list));
+  }
+  ASSERT_TRUE(WriteFile(sim_path("cards.json"), json));
+  StartServer({"python3", UPGRD_SOURCE_DIR "/sim/sim_card.py", "--cards",
+               sim_path("cards.json"), "--ready-file", sim_path("ready"),
+               "--lifetime", "300"},
+              sim_path("ready"));
+}
+
+ToolRun EndToEndTest::Run(const std::string& input) {
+  return RunTool(dir.path, input, 240);
+}
+
+std::string EndToEndTest::Log() {
+  std::string log = ReadFile("result.txt");
+  std::string head = std::string("VRN Upgrade Tool v1.6c\nMon Dec  7 09:30:00 "
+                                 "AM\n\n") +
+                     "Using ZEL file        : ZEL = " + configured_zel_ +
+                     "\nUsing Application file: APP = " + kApp211 + "\n\n\n";
+  EXPECT_EQ(0u, log.find(head)) << log;
+  return log.substr(std::min(log.size(), head.size()));
+}
