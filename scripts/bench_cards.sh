@@ -3,12 +3,14 @@
 # fast-clock build (each second of waiting takes a millisecond) against N
 # simulated cards on loopback, in a network namespace of its own.
 # Usage: scripts/bench_cards.sh [N...]   (default: 1 50)
+# UPGRD_BUILD_DIR names another configured build (default: build/plain).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source=$(pwd)
+build=$(realpath "${UPGRD_BUILD_DIR:-build/plain}")
 counts=("$@")
 [ ${#counts[@]} -eq 0 ] && counts=(1 50)
-cmake --build build/plain -j "$(nproc)" --target upgrd_util_fast_clock > /dev/null
+cmake --build "$build" -j "$(nproc)" --target upgrd_util_fast_clock > /dev/null
 
 printf "%6s %10s %10s %14s %12s\n" cards "wall (s)" "waits (s)" "per card (ms)" "peak RSS"
 for n in "${counts[@]}"; do
@@ -43,9 +45,9 @@ PYTHON
     for i in $(seq 200); do [ -f ready ] && break; sleep 0.05; done
     printf "1\n1\n\n" | UPGRD_FAST_CLOCK_REPORT=slept.txt \
         /usr/bin/time -f "%e %M" -o time.txt \
-        "$0/build/plain/upgrd_util_fast_clock" > console.txt || true
+        "$1/upgrd_util_fast_clock" > console.txt || true
     kill $sim
-  ' "$source")
+  ' "$source" "$build")
   read -r wall rss_kb < <(tail -n 1 "$work/time.txt")
   # The waits (180 + 30 ms a card on the fast clock) as really slept.
   waits=$(cat "$work/slept.txt")

@@ -4,7 +4,8 @@
 set -euo pipefail
 packages="g++ cmake make libgtest-dev libgmock-dev libcurl4-openssl-dev
           python3-pyftpdlib iproute2 util-linux time bc clang-14
-          libfuzzer-14-dev"
+          libfuzzer-14-dev g++-mingw-w64-x86-64-posix wine64 wine
+          libbenchmark-dev vsftpd iputils-ping curl valgrind"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Installs what the build and the tests need (Debian 12, run as root), then
-# builds the tool twice, plain and with AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs every test in both builds.
+# runs the fuzz targets (scripts/fuzz.sh), builds the tool twice, plain and
+# with AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test
+# in both builds; between them, the Windows build and its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,6 +10,11 @@ bash scripts/install_deps.sh
 
 jobs=$(nproc)
 status=0
+# The fuzz targets, 30 s each; first, so that CTest's summary ends the output.
+echo "== fuzzing =="
+bash scripts/fuzz.sh 30 || status=1
+echo "== benchmarks, smoke run =="
+bash scripts/bench.sh --smoke || status=1
 for variant in plain sanitize; do
   dir=build/$variant
   sanitize=OFF
@@ -18,5 +24,9 @@ for variant in plain sanitize; do
   cmake --build "$dir" -j "$jobs"
   echo "== tests, $variant build =="
   (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 300) || status=1
+  if [ "$variant" = plain ]; then
+    echo "== the Windows build, under Wine =="
+    bash scripts/windows_tests.sh || status=1
+  fi
 done
 exit $status

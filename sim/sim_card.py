@@ -90,6 +90,18 @@ def make_handler(card, authorizer):
             self.push_dtp_data(data.encode("utf8"), cmd="NLST")
             return path
 
+        def ftp_LIST(self, path):
+            # The same names, in the same order, as an "ls -l" listing, for
+            # clients that list that way.
+            lines = []
+            for name in card.listing():
+                real = os.path.join(card.root, name)
+                size = os.path.getsize(real) if os.path.isfile(real) else 0
+                lines.append("-rw-r--r--   1 card     card     %8d Jan 01 "
+                             "00:00 %s\r\n" % (size, name))
+            self.push_dtp_data("".join(lines).encode("utf8"), cmd="LIST")
+            return path
+
         def ftp_STOR(self, file, mode="w"):
             kind = module_kind(os.path.basename(file))
             if kind and card.refusals[kind] > 0:

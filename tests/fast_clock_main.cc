@@ -4,8 +4,13 @@
 // benchmarks, UPGRD_FAST_CLOCK_REPORT names a file that receives, at exit,
 // the seconds really spent in those sleeps.
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <time.h>
+#endif
 
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -23,9 +28,27 @@ namespace {
 double g_slept_s = 0;
 
 double Now() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
+  return std::chrono::duration<double>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Sleeps `microseconds`. Windows sleeps whole milliseconds, so what is
+// below one is owed until it adds up to one.
+void SleepMicroseconds(long microseconds) {
+#ifdef _WIN32
+  static long owed = 0;
+  owed += microseconds;
+  if (owed >= 1000) {
+    Sleep(static_cast<DWORD>(owed / 1000));
+    owed %= 1000;
+  }
+#else
+  struct timespec left = {microseconds / 1000000,
+                          (microseconds % 1000000) * 1000L};
+  while (nanosleep(&left, &left) == -1 && errno == EINTR) {
+  }
+#endif
 }
 
 void ReportSleeps() {
@@ -42,10 +65,7 @@ struct FastClock : public Clock {
     if (milliseconds <= 0)
       return;
     double start = Now();
-    struct timespec left = {milliseconds / 1000000,
-                            (milliseconds % 1000000) * 1000L};
-    while (nanosleep(&left, &left) == -1 && errno == EINTR) {
-    }
+    SleepMicroseconds(milliseconds);
     g_slept_s += Now() - start;
   }
   bool LocalTime(struct tm* out) override {
@@ -73,7 +93,7 @@ int main() {
   timeouts.connect = 2;
   timeouts.reply = 3;
   timeouts.stalled = 3;
-  CurlFtpLibrary ftp(21, timeouts);
+  SystemFtpLibrary ftp(21, timeouts);
   Platform seams;
   seams.console = &console;
   seams.clock = &clock;

@@ -1,12 +1,18 @@
 #include "tests/test_support.h"
 
+#ifdef _WIN32
+#include <direct.h>
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -20,6 +26,52 @@
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/ftp_library.h"
 #include "upgrd_util/run/upgrade_end.h"
+
+#ifdef _WIN32
+
+namespace {
+
+void RemoveTree(const std::string& path) {
+  if (path.size() < 4)
+    return;
+  std::string command = "rmdir /s /q \"" + path + "\"";
+  if (system(command.c_str()) != 0)
+    fprintf(stderr, "could not remove %s\n", path.c_str());
+}
+
+}  // namespace
+
+ScopedTempDir::ScopedTempDir() {
+  char cwd[MAX_PATH];
+  if (_getcwd(cwd, sizeof(cwd)))
+    previous = cwd;
+  char base[MAX_PATH];
+  DWORD length = GetTempPathA(sizeof(base), base);
+  static unsigned counter = 0;
+  for (int attempt = 0; length > 0 && attempt < 100; ++attempt) {
+    std::string candidate = std::string(base) + "upgrd_test." +
+                            std::to_string(GetCurrentProcessId()) + "." +
+                            std::to_string(++counter);
+    if (_mkdir(candidate.c_str()) == 0) {
+      path = candidate;
+      if (_chdir(candidate.c_str()) != 0)
+        perror("chdir");
+      break;
+    }
+  }
+}
+
+ScopedTempDir::~ScopedTempDir() {
+  if (!previous.empty() && _chdir(previous.c_str()) != 0)
+    perror("chdir");
+  RemoveTree(path);
+}
+
+bool MakeDirectory(const std::string& path) {
+  return _mkdir(path.c_str()) == 0;
+}
+
+#else
 
 namespace {
 
@@ -80,6 +132,12 @@ ScopedTempDir::~ScopedTempDir() {
   RemoveTree(path);
 }
 
+bool MakeDirectory(const std::string& path) {
+  return mkdir(path.c_str(), 0755) == 0;
+}
+
+#endif  // _WIN32
+
 bool WriteFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
@@ -94,6 +152,21 @@ std::string ReadFile(const std::string& path) {
   content << in.rdbuf();
   return content.str();
 }
+
+std::string ReadTextFile(const std::string& path) {
+  std::string text = ReadFile(path);
+#ifdef _WIN32
+  std::string plain;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
+      plain += text[i];
+  }
+  text = plain;
+#endif
+  return text;
+}
+
+#ifndef _WIN32
 
 FtpTestServer::~FtpTestServer() {
   Stop();
@@ -217,6 +290,8 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
   return run;
 }
 
+#endif  // _WIN32
+
 const char kFakeLogHeader[] =
     "VRN Upgrade Tool v1.6c\nWed Jan 14 06:42:15 PM\n\n";
 
@@ -242,10 +317,12 @@ void ProgramTest::TearDown() {
 
 std::string ProgramTest::Log() {
   log_flush();
-  std::string log = ReadFile("result.txt");
+  std::string log = ReadTextFile("result.txt");
   EXPECT_EQ(0u, log.find(kFakeLogHeader)) << log;
   return log.substr(std::min(log.size(), strlen(kFakeLogHeader)));
 }
+
+#ifndef _WIN32
 
 namespace {
 
@@ -307,3 +384,5 @@ ProgramTest::Exit ProgramTest::RunToExit(const std::function<void()>& body) {
     result.code = WEXITSTATUS(status);
   return result;
 }
+
+#endif  // _WIN32

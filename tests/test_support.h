@@ -19,12 +19,20 @@ struct ScopedTempDir {
   std::string previous;
 };
 
+/// Makes the directory `path`. Returns false on failure.
+bool MakeDirectory(const std::string& path);
+
 /// Writes `content` to `path`. Returns false on failure.
 bool WriteFile(const std::string& path, const std::string& content);
 
 /// The whole content of `path`, or "<missing>" when it cannot be read.
 std::string ReadFile(const std::string& path);
 
+/// ReadFile for a text file the program wrote: its line ends as "\n" on
+/// every system (Windows stores "\r\n").
+std::string ReadTextFile(const std::string& path);
+
+#ifndef _WIN32
 /// pyftpdlib on 127.0.0.1, serving `root` to one user. Started by Start and
 /// stopped by its pid when the object goes away.
 struct FtpTestServer {
@@ -67,6 +75,8 @@ struct RunOptions {
 ToolRun RunTool(const std::string& directory, const std::string& input,
                 int time_limit_s, const RunOptions& options = RunOptions());
 
+#endif  // _WIN32
+
 /// A test of the program's own code on the platform doubles, in a fresh
 /// working directory, with the result log open and every process-wide value
 /// as at start-up.
@@ -76,6 +86,7 @@ struct ProgramTest : public testing::Test {
   /// What the result log holds after its header.
   std::string Log();
 
+#ifndef _WIN32
   /// What a piece of the program did in a child process that it ended.
   struct Exit {
     int code = -1;        // the exit code; -1 when `body` returned or crashed
@@ -84,6 +95,7 @@ struct ProgramTest : public testing::Test {
   /// Runs `body` in a forked child on this test's doubles (prepare them
   /// first) and waits up to 30 s for it to end the process.
   Exit RunToExit(const std::function<void()>& body);
+#endif
 
   ScopedTempDir dir;
   FakeConsole console;

@@ -11,7 +11,7 @@ int main() {
   RealConsole console;
   RealClock clock;
   RealIcmpEcho icmp;
-  CurlFtpLibrary ftp;
+  SystemFtpLibrary ftp;
   Platform seams;
   seams.console = &console;
   seams.clock = &clock;

@@ -26,11 +26,8 @@ void DrawMark(char mark) {
   platform().console->Write(text);
 }
 
-}  // namespace
-
-int probe_target(const upgrade_target* target, uint32_t allowance) {
-  uint32_t budget = allowance * static_cast<uint32_t>(probe_factor);
-  IcmpEcho* icmp = platform().icmp;
+// The probe proper, once the socket layer is up.
+int ProbeWithSocketLayer(IcmpEcho* icmp, const char* ip, uint32_t budget) {
   std::string reason;
   if (!icmp->Open(&reason)) {
     log_printf("PING: ICMP handle was not created successfully\n");
@@ -42,7 +39,7 @@ int probe_target(const upgrade_target* target, uint32_t allowance) {
   uint32_t successes = 0;
   uint32_t failures = 0;
   while (failures < budget) {
-    int replies = icmp->SendEcho(target->ip);
+    int replies = icmp->SendEcho(ip);
     DrawMark(kMarks[failures % 4]);
     if (replies == 0) {
       ++failures;
@@ -60,11 +57,26 @@ int probe_target(const upgrade_target* target, uint32_t allowance) {
     return 1;
   }
   icmp->Close();
-  log_printf("\nPing at %s failed\n", target->ip);
+  log_printf("\nPing at %s failed\n", ip);
   log_flush();
   platform().console->WriteBackspaces(2);
   platform().console->Write("     ");
   return 0;
+}
+
+}  // namespace
+
+int probe_target(const upgrade_target* target, uint32_t allowance) {
+  uint32_t budget = allowance * static_cast<uint32_t>(probe_factor);
+  IcmpEcho* icmp = platform().icmp;
+  if (!icmp->StartUp()) {
+    log_printf("PING: couldn't find a useable winsock.dll.");
+    log_flush();
+    return 0;
+  }
+  int result = ProbeWithSocketLayer(icmp, target->ip, budget);
+  icmp->ShutDown();
+  return result;
 }
 
 void wait_with_spinner(int32_t seconds) {

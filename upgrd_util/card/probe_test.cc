@@ -117,6 +117,27 @@ TEST_F(ProbeTest, NoEchoHandleLogsWhyAndLeavesTheConsoleAlone) {
             Log());
 }
 
+TEST_F(ProbeTest, NoSocketLayerLogsItAndSendsNothing) {
+  icmp.start_up_succeeds = false;
+  icmp.default_reply = 1;
+  EXPECT_EQ(0, probe_target(&card, 10));
+  EXPECT_EQ(0, icmp.opens);
+  EXPECT_TRUE(icmp.sent.empty());
+  EXPECT_EQ("", console.output);
+  EXPECT_EQ("PING: couldn't find a useable winsock.dll.", Log());
+}
+
+TEST_F(ProbeTest, TheSocketLayerIsEndedOnEveryPathAfterItStarted) {
+  icmp.default_reply = 1;
+  probe_target(&card, 10);
+  icmp.default_reply = 0;
+  probe_target(&card, 2);
+  icmp.open_succeeds = false;
+  probe_target(&card, 2);
+  EXPECT_EQ(3, icmp.start_ups);
+  EXPECT_EQ(3, icmp.shut_downs);
+}
+
 TEST_F(ProbeTest, FailedCloseIsLoggedButTheCardStillAnswered) {
   icmp.default_reply = 1;
   icmp.close_succeeds = false;

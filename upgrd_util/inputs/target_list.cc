@@ -36,6 +36,9 @@ bool ReadField(FILE* file, const char* pattern, std::string* value) {
 
 upgrade_target* read_target_list(int* count, FILE* list_file) {
   upgrade_target* head = nullptr;
+  // Where the next card is linked: appending from the head each time would
+  // make a long list quadratic to read.
+  upgrade_target** tail = &head;
   int line_number = 1;
   char line[kLineBufferSize];
   std::string value;
@@ -44,7 +47,8 @@ upgrade_target* read_target_list(int* count, FILE* list_file) {
     ++line_number;
     if (strchr(line, ';') || !scan_line(line, "SystemIP=%s", &value))
       continue;
-    upgrade_target* target = append_upgrade_target(&head);
+    upgrade_target* target = append_upgrade_target(tail);
+    tail = &target->next;
     // Each check names the line that holds the offending value.
     if (value.size() > kMaxAddressLength || !set_target_ip(target, value)) {
       line_number -= 1;

@@ -1,7 +1,5 @@
 #include "upgrd_util/output/result_log.h"
 
-#include <sys/stat.h>
-
 #include <cstring>
 
 #include <gtest/gtest.h>
@@ -64,7 +62,11 @@ TEST_F(ResultLogTest, EveryOpeningAppendsItsHeaderAndKeepsEarlierRuns) {
   log_flush();
   // Flushed entries are in the file while the log is still open.
   EXPECT_EQ("VRN Upgrade Tool v1.6c\nMon Dec  7 09:30:00 AM\n\nfirst run 1\n",
-            ReadFile("result.txt"));
+            ReadTextFile("result.txt"));
+#ifdef _WIN32
+  // A text file of the system's own kind.
+  EXPECT_EQ(0u, ReadFile("result.txt").find("VRN Upgrade Tool v1.6c\r\n"));
+#endif
   close_result_log();
   log_printf("dropped after close\n");
 
@@ -74,15 +76,19 @@ TEST_F(ResultLogTest, EveryOpeningAppendsItsHeaderAndKeepsEarlierRuns) {
   EXPECT_EQ(
       "VRN Upgrade Tool v1.6c\nMon Dec  7 09:30:00 AM\n\nfirst run 1\n"
       "VRN Upgrade Tool v1.6c\nMon Dec  7 09:00:01 PM\n\n",
-      ReadFile("result.txt"));
+      ReadTextFile("result.txt"));
 }
 
 TEST_F(ResultLogTest, AnUnopenableLogIsReportedWithTheSystemsReason) {
   ScopedTempDir dir;
-  ASSERT_EQ(0, mkdir("result.txt", 0755));
+  ASSERT_TRUE(MakeDirectory("result.txt"));
   std::string reason;
   EXPECT_FALSE(open_result_log(&reason));
+#ifdef _WIN32
+  EXPECT_EQ("Permission denied", reason);
+#else
   EXPECT_EQ("Is a directory", reason);
+#endif
   EXPECT_FALSE(result_log_is_open());
 }
 

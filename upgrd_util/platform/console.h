@@ -15,7 +15,8 @@ struct Console {
   virtual void Write(std::string_view text) = 0;
 
   /// Writes `count` backspace characters straight to the console device,
-  /// after everything written before them.
+  /// after everything written before them. They may wait to go out with the
+  /// next Write, which is to follow at once.
   virtual void WriteBackspaces(int count) = 0;
 
   /// Reads one line of any length. Returns false at end of input when nothing

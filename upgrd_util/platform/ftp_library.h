@@ -72,6 +72,37 @@ struct CurlFtpLibrary : public FtpLibrary {
   std::string failed_login_reply_;
 };
 
+#ifdef _WIN32
+/// The FTP library on WinINet: one FTP connection handle per session.
+struct WinInetFtpLibrary : public FtpLibrary {
+  explicit WinInetFtpLibrary(int port = 21,
+                             FtpTimeouts timeouts = FtpTimeouts());
+  ~WinInetFtpLibrary() override;
+
+  int Login(const char* host, const char* user, const char* password,
+            const char* account) override;
+  int Quit(int handle) override;
+  int Get(int handle, const char* remote, const char* local) override;
+  int Put(int handle, const char* local, const char* remote) override;
+  int Ls(int handle, const char* path, const char* local) override;
+  int CopyReplyStr(int handle, char* buffer, int size) override;
+
+  struct Session;
+
+ private:
+  Session* Find(int handle);
+
+  int port_;
+  void* internet_;
+  int next_handle_ = 1;
+  std::map<int, Session*> sessions_;
+  std::string failed_login_reply_;
+};
+using SystemFtpLibrary = WinInetFtpLibrary;
+#else
+using SystemFtpLibrary = CurlFtpLibrary;
+#endif
+
 /// The six calls of the card operations, on the installed library.
 int ftp_login(const char* host, const char* user, const char* password,
               const char* account);

@@ -8,6 +8,13 @@
 struct IcmpEcho {
   virtual ~IcmpEcho() {}
 
+  /// Starts the system's socket layer where it needs starting (Windows).
+  /// Returns false when it cannot be had in the version the tool needs.
+  virtual bool StartUp() { return true; }
+
+  /// Ends what StartUp started.
+  virtual void ShutDown() {}
+
   /// Opens the echo handle. Returns true on success; on failure returns false
   /// and stores the system's reason (and how to allow ICMP) in *reason.
   virtual bool Open(std::string* reason) = 0;
@@ -23,13 +30,19 @@ struct IcmpEcho {
   virtual bool Close() = 0;
 };
 
-/// The system's ICMP: an unprivileged datagram socket where the system allows
-/// it (net.ipv4.ping_group_range), else a raw socket (root or CAP_NET_RAW).
+/// The system's ICMP. On Windows: the ICMP echo service (IcmpSendEcho) after
+/// the socket layer's start-up. Elsewhere: an unprivileged datagram socket
+/// where the system allows it (net.ipv4.ping_group_range), else a raw socket
+/// (root or CAP_NET_RAW).
 struct RealIcmpEcho : public IcmpEcho {
   enum Kind { kDatagramThenRaw, kRawOnly, kDatagramOnly };
   explicit RealIcmpEcho(Kind kind = kDatagramThenRaw) : kind_(kind) {}
   ~RealIcmpEcho() override;
 
+#ifdef _WIN32
+  bool StartUp() override;
+  void ShutDown() override;
+#endif
   bool Open(std::string* reason) override;
   int SendEcho(const char* ip) override;
   bool Close() override;
@@ -46,6 +59,10 @@ struct RealIcmpEcho : public IcmpEcho {
   int fd_ = -1;
   bool raw_ = false;
   uint16_t id_ = 0;
+#ifdef _WIN32
+  void* handle_ = nullptr;
+  bool started_ = false;
+#endif
 };
 
 /// Tells whether `packet` (as read from the echo socket; it starts with the

@@ -1,6 +1,10 @@
 #include "upgrd_util/platform/platform.h"
 
+#ifdef _WIN32
+const char kCurrentDirectoryPrefix[] = ".\\";
+#else
 const char kCurrentDirectoryPrefix[] = "./";
+#endif
 
 namespace {
 Platform g_platform;

@@ -41,8 +41,18 @@ void FakeClock::Set(int year, int month, int day, int hour, int minute,
   now.tm_sec = second;
   // timegm normalises the fields and fills in the weekday.
   struct tm copy = now;
+#ifdef _WIN32
+  time_t t = _mkgmtime(&copy);
+  gmtime_s(&now, &t);
+#else
   time_t t = timegm(&copy);
   gmtime_r(&t, &now);
+#endif
+}
+
+bool FakeIcmpEcho::StartUp() {
+  ++start_ups;
+  return start_up_succeeds;
 }
 
 bool FakeIcmpEcho::Open(std::string* reason) {

@@ -46,10 +46,15 @@ struct FakeClock : public Clock {
 /// Answers echo requests from `replies` in order (1 or 0), then with
 /// `default_reply`.
 struct FakeIcmpEcho : public IcmpEcho {
+  bool StartUp() override;
+  void ShutDown() override { ++shut_downs; }
   bool Open(std::string* reason) override;
   int SendEcho(const char* ip) override;
   bool Close() override;
 
+  bool start_up_succeeds = true;
+  int start_ups = 0;
+  int shut_downs = 0;
   bool open_succeeds = true;
   std::string open_failure_reason = "no ICMP here";
   bool close_succeeds = true;

@@ -1,0 +1,87 @@
+#!/bin/bash
+# Builds upgrd_util.exe with MinGW-w64 and tests it under Wine, headless, in
+# a network namespace of its own: the unit tests built for Windows, then a
+# whole upgrade of a simulated card on loopback by the Windows tool, whose
+# console and result.txt must match those of the Linux tool in the same run
+# (result.txt with Windows line ends). Needs root (Wine's ICMP).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source=$(pwd)
+
+bash scripts/install_deps.sh
+bash scripts/build_windows.sh > /dev/null
+cmake -S . -B build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+cmake --build build/plain -j "$(nproc)" --target upgrd_util_fast_clock > /dev/null
+
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY
+# A prefix of the run's own, made before the namespace so that Wine's first
+# start does not count against any test.
+export WINEPREFIX=$(mktemp -d /tmp/upgrd_wine.XXXXXX)
+trap 'wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"' EXIT
+timeout 300 wineboot -i > /dev/null 2>&1 || true
+# Wine's server opens sockets too: it must start again inside the namespace.
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
+
+work=$(mktemp -d /tmp/upgrd_windows.XXXXXX)
+unshare -n bash -s "$source" "$work" <<'NAMESPACE'
+set -euo pipefail
+source=$1 work=$2
+ip link set lo up
+echo "== unit tests under Wine =="
+(cd "$source/build/windows" && timeout 600 wine upgrd_tests.exe)
+
+# One card, upgraded once by the Linux tool and once by the Windows tool,
+# each from a fresh card and a fresh working directory.
+run() {  # run NAME TOOL...
+  local dir=$work/$1; shift
+  mkdir -p "$dir/card"
+  cd "$dir"
+  /usr/bin/python3 - <<'PYTHON'
+def module(path, version, name):
+    data = bytearray(65536)
+    data[42:42 + len(version)] = version.encode()
+    data[91:91 + len(name)] = name.encode()
+    open(path, "wb").write(data)
+module("kvn_hw02_zel_211.bin", "211", "VRN OS")
+module("kvn_hw02_app_211.bin", "211", "VRN APP")
+open("config.txt", "w").write(
+    "ZEL = kvn_hw02_zel_211.bin\nAPP = kvn_hw02_app_211.bin\n")
+open("iplist.txt", "w").write(
+    "SystemIP=127.0.0.2\nSystemUserName=admin\nSystemPassword=secret\n")
+open("card/cards.json", "w").write(
+    '[{"ip": "127.0.0.2", "user": "admin", "password": "secret",'
+    ' "zel": "kvn_hw02_zel_203.bin", "app": "kvn_hw02_app_203.bin",'
+    ' "data": "data log", "event": "event log", "restart_s": 0.005}]')
+PYTHON
+  /usr/bin/python3 "$source/sim/sim_card.py" --cards card/cards.json \
+      --ready-file card/ready --lifetime 300 &
+  local sim=$!
+  for i in $(seq 100); do [ -f card/ready ] && break; sleep 0.1; done
+  printf '1\r\n1\r\n\r\n' | timeout 300 "$@" > console.txt 2>&1 || true
+  kill $sim
+  wait $sim 2>/dev/null || true
+}
+run linux "$source/build/plain/upgrd_util_fast_clock"
+run windows wine "$source/build/windows/upgrd_util_fast_clock.exe"
+
+cd "$work"
+set +e
+status=0
+check() {  # check WHAT OK
+  if [ "$2" = 0 ]; then echo "passed: $1"; passed=$((passed + 1));
+  else echo "FAILED: $1"; failed=$((failed + 1)); status=1; fi
+}
+passed=0 failed=0
+grep -q "All upgrades completed successfully" windows/result.txt; check "the Windows tool upgraded the card" $?
+cmp -s <(tr -d '\r' < windows/console.txt) linux/console.txt; check "console as on Linux" $?
+cmp -s <(sed 's/$/\r/' linux/result.txt) windows/result.txt; check "result.txt as on Linux, with CR LF line ends" $?
+cmp -s linux/127.0.0.2_data.txt windows/127.0.0.2_data.txt; check "the card's logs saved" $?
+if [ $status -ne 0 ]; then
+  diff <(tr -d '\r' < windows/console.txt | cat -A) <(cat -A linux/console.txt) | head -20 || true
+  diff <(tr -d '\r' < windows/result.txt) linux/result.txt | head -20 || true
+fi
+echo "$passed passed, $failed failed"
+exit $status
+NAMESPACE
