@@ -185,17 +185,22 @@ TEST_F(EndToEndTest, ANewerConfiguredZelChangesTheWaits) {
             Log().find("Please wait (3-4 minutes) for system updates\n"));
 }
 
+// The console of a listed card that takes one patch load, then the
+// configured modules.
+std::string PatchThenUpgrade() {
+  return Banner() + Menu(1) + kListXpWarning + CardStart("127.0.0.2") +
+         ChecksOk() + "\n\tApplying interim patch.\n\n" +
+         ZelUploaded(kPatchWait, 30) + ZelLoaded(kZelWait180, 180) +
+         AppLoaded(kAppWait30, 30) + kSummary + kAllDone + kListWarning +
+         kClosing;
+}
+
 TEST_F(EndToEndTest, AnEarlyCardGoesThroughTheInterimPatch) {
   Card card{"127.0.0.2"};
   card.zel = "kvn_hw02_zel_200.bin";
   Prepare({card});
   ToolRun run = Run("1\n1\n\n");
-  EXPECT_EQ(Banner() + Menu(1) + kListXpWarning + CardStart("127.0.0.2") +
-                ChecksOk() + "\n\tApplying interim patch.\n\n" +
-                ZelUploaded(kPatchWait, 30) + ZelLoaded(kZelWait180, 180) +
-                AppLoaded(kAppWait30, 30) + kSummary + kAllDone +
-                kListWarning + kClosing,
-            run.output);
+  EXPECT_EQ(PatchThenUpgrade(), run.output);
   EXPECT_EQ("Found 1 upgrade configuration(s)\n\n" +
                 LogCardStart("127.0.0.2", "kvn_hw02_zel_200.bin") +
                 "* Detected early version, ZEL patch required\n"
@@ -215,12 +220,7 @@ TEST_F(EndToEndTest, ACardAtThePatchLevelStillLoadsThePatchOnce) {
   card.zel = "kvn_hw02_zel_202.bin";
   Prepare({card});
   ToolRun run = Run("1\n1\n\n");
-  EXPECT_EQ(Banner() + Menu(1) + kListXpWarning + CardStart("127.0.0.2") +
-                ChecksOk() + "\n\tApplying interim patch.\n\n" +
-                ZelUploaded(kPatchWait, 30) + ZelLoaded(kZelWait180, 180) +
-                AppLoaded(kAppWait30, 30) + kSummary + kAllDone +
-                kListWarning + kClosing,
-            run.output);
+  EXPECT_EQ(PatchThenUpgrade(), run.output);
 }
 
 TEST_F(EndToEndTest, AnUnknownVersionEndsTheWholeRunWithoutSummary) {
