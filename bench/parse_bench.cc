@@ -17,9 +17,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include "upgrd_util/base/upgrade_target.h"
 #include "upgrd_util/card/firmware_version.h"
 #include "upgrd_util/inputs/target_list.h"
-#include "upgrd_util/run/upgrade_target.h"
 
 // Heap accounting: every allocation through operator new, by usable size.
 namespace {

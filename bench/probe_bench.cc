@@ -16,12 +16,12 @@
 #include <string_view>
 #include <vector>
 
+#include "upgrd_util/base/upgrade_target.h"
 #include "upgrd_util/card/probe.h"
 #include "upgrd_util/platform/clock.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/icmp_echo.h"
 #include "upgrd_util/platform/platform.h"
-#include "upgrd_util/run/upgrade_target.h"
 
 namespace {
 

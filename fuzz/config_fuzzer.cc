@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(fwrite(data, 1, size, config) == size);
   fclose(config);
 
-  reset_firmware_selection();
+  zel_module_name[0] = app_module_name[0] = '\0';
   read_firmware_selection(zel_module_name, app_module_name);
   FUZZ_CHECK(memchr(zel_module_name, '\0', kModuleNameSize) != nullptr);
   FUZZ_CHECK(memchr(app_module_name, '\0', kModuleNameSize) != nullptr);

@@ -50,7 +50,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ftp.calls.clear();
   ftp.open_handles.clear();
   ftp.next_handle = 1;
-  reset_current_ftp_session();
   upgrade_target card = {};
   set_target_ip(&card, "192.0.2.10");
   set_target_user_name(&card, ftp.user);

@@ -11,42 +11,20 @@ build=$(realpath "${UPGRD_BUILD_DIR:-build/plain}")
 counts=("$@")
 [ ${#counts[@]} -eq 0 ] && counts=(1 50)
 cmake --build "$build" -j "$(nproc)" --target upgrd_util_fast_clock > /dev/null
+source scripts/sim_cards.sh
 
 printf "%6s %10s %10s %14s %12s\n" cards "wall (s)" "waits (s)" "per card (ms)" "peak RSS"
 for n in "${counts[@]}"; do
   work=$(mktemp -d /tmp/upgrd_bench.XXXXXX)
-  /usr/bin/python3 - "$work" "$n" <<'PYTHON'
-import json, os, sys
-work, n = sys.argv[1], int(sys.argv[2])
-def module(path, version, name):
-    data = bytearray(256 * 1024)
-    data[42:42 + len(version)] = version.encode()
-    data[91:91 + len(name)] = name.encode()
-    open(os.path.join(work, path), "wb").write(data)
-module("kvn_hw02_zel_211.bin", "211", "VRN OS")
-module("kvn_hw02_app_211.bin", "211", "VRN APP")
-open(os.path.join(work, "config.txt"), "w").write(
-    "ZEL = kvn_hw02_zel_211.bin\nAPP = kvn_hw02_app_211.bin\n")
-cards, lines = [], []
-for i in range(n):
-    ip = "127.0.%d.%d" % (i // 250, 2 + i % 250)
-    cards.append({"ip": ip, "user": "admin", "password": "secret",
-                  "zel": "kvn_hw02_zel_203.bin", "data": "d", "event": "e",
-                  "restart_s": 0.005})
-    lines.append("SystemIP=%s\nSystemUserName=admin\nSystemPassword=secret\n" % ip)
-open(os.path.join(work, "cards.json"), "w").write(json.dumps(cards))
-open(os.path.join(work, "iplist.txt"), "w").write("".join(lines))
-PYTHON
+  sim_setup "$work" "$n" $((256 << 10)) $((256 << 10)) 0.005
   (cd "$work" && unshare -rn bash -c '
+    source "$0/scripts/sim_cards.sh"
     ip link set lo up
-    /usr/bin/python3 "$0/sim/sim_card.py" --cards cards.json --ready-file ready \
-        --lifetime 600 &
-    sim=$!
-    for i in $(seq 200); do [ -f ready ] && break; sleep 0.05; done
+    sim_start 600
     printf "1\n1\n\n" | UPGRD_FAST_CLOCK_REPORT=slept.txt \
         /usr/bin/time -f "%e %M" -o time.txt \
         "$1/upgrd_util_fast_clock" > console.txt || true
-    kill $sim
+    sim_stop
   ' "$source" "$build")
   read -r wall rss_kb < <(tail -n 1 "$work/time.txt")
   # The waits (180 + 30 ms a card on the fast clock) as really slept.

@@ -28,6 +28,7 @@ work=$(mktemp -d /tmp/upgrd_windows.XXXXXX)
 unshare -n bash -s "$source" "$work" <<'NAMESPACE'
 set -euo pipefail
 source=$1 work=$2
+source "$source/scripts/sim_cards.sh"
 ip link set lo up
 echo "== unit tests under Wine =="
 (cd "$source/build/windows" && timeout 600 wine upgrd_tests.exe)
@@ -36,32 +37,11 @@ echo "== unit tests under Wine =="
 # each from a fresh card and a fresh working directory.
 run() {  # run NAME TOOL...
   local dir=$work/$1; shift
-  mkdir -p "$dir/card"
+  sim_setup "$dir" 1 65536 65536 0.005
   cd "$dir"
-  /usr/bin/python3 - <<'PYTHON'
-def module(path, version, name):
-    data = bytearray(65536)
-    data[42:42 + len(version)] = version.encode()
-    data[91:91 + len(name)] = name.encode()
-    open(path, "wb").write(data)
-module("kvn_hw02_zel_211.bin", "211", "VRN OS")
-module("kvn_hw02_app_211.bin", "211", "VRN APP")
-open("config.txt", "w").write(
-    "ZEL = kvn_hw02_zel_211.bin\nAPP = kvn_hw02_app_211.bin\n")
-open("iplist.txt", "w").write(
-    "SystemIP=127.0.0.2\nSystemUserName=admin\nSystemPassword=secret\n")
-open("card/cards.json", "w").write(
-    '[{"ip": "127.0.0.2", "user": "admin", "password": "secret",'
-    ' "zel": "kvn_hw02_zel_203.bin", "app": "kvn_hw02_app_203.bin",'
-    ' "data": "data log", "event": "event log", "restart_s": 0.005}]')
-PYTHON
-  /usr/bin/python3 "$source/sim/sim_card.py" --cards card/cards.json \
-      --ready-file card/ready --lifetime 300 &
-  local sim=$!
-  for i in $(seq 100); do [ -f card/ready ] && break; sleep 0.1; done
+  sim_start 300
   printf '1\r\n1\r\n\r\n' | timeout 300 "$@" > console.txt 2>&1 || true
-  kill $sim
-  wait $sim 2>/dev/null || true
+  sim_stop
 }
 run linux "$source/build/plain/upgrd_util_fast_clock"
 run windows wine "$source/build/windows/upgrd_util_fast_clock.exe"

@@ -4,12 +4,6 @@
 // benchmarks, UPGRD_FAST_CLOCK_REPORT names a file that receives, at exit,
 // the seconds really spent in those sleeps.
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <time.h>
-#endif
-
 #include <chrono>
 #include <cerrno>
 #include <cstdio>
@@ -23,6 +17,9 @@
 #include "upgrd_util/platform/platform.h"
 #include "upgrd_util/run/upgrade_run.h"
 
+/// Sleeps `microseconds` (fast_clock_main_posix.cc, _win.cc).
+void SleepMicroseconds(long microseconds);
+
 namespace {
 
 double g_slept_s = 0;
@@ -31,24 +28,6 @@ double Now() {
   return std::chrono::duration<double>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-// Sleeps `microseconds`. Windows sleeps whole milliseconds, so what is
-// below one is owed until it adds up to one.
-void SleepMicroseconds(long microseconds) {
-#ifdef _WIN32
-  static long owed = 0;
-  owed += microseconds;
-  if (owed >= 1000) {
-    Sleep(static_cast<DWORD>(owed / 1000));
-    owed %= 1000;
-  }
-#else
-  struct timespec left = {microseconds / 1000000,
-                          (microseconds % 1000000) * 1000L};
-  while (nanosleep(&left, &left) == -1 && errno == EINTR) {
-  }
-#endif
 }
 
 void ReportSleeps() {

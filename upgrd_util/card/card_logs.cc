@@ -6,10 +6,10 @@
 #include "upgrd_util/platform/ftp_library.h"
 
 int test_login(upgrade_target* target) {
-  current_ftp_session =
-      ftp_login(target->ip, target->user_name, target->password, "");
-  ftp_quit(current_ftp_session);
-  if (current_ftp_session == -1) {
+  int& session = target->state.ftp_session;
+  session = ftp_login(target->ip, target->user_name, target->password, "");
+  ftp_quit(session);
+  if (session == -1) {
     log_printf("ERROR!!! Login unsuccessful.\n\n");
     log_flush();
     target->status = STATUS_LOGIN_FAILED;
@@ -19,9 +19,9 @@ int test_login(upgrade_target* target) {
 }
 
 int save_card_logs(upgrade_target* target) {
-  current_ftp_session =
-      ftp_login(target->ip, target->user_name, target->password, "");
-  if (current_ftp_session == -1) {
+  int& session = target->state.ftp_session;
+  session = ftp_login(target->ip, target->user_name, target->password, "");
+  if (session == -1) {
     log_printf("ERROR!!! Can't log in while trying to save log files"
                "            \n\n");
     log_flush();
@@ -31,14 +31,14 @@ int save_card_logs(upgrade_target* target) {
     char event_name[256];
     snprintf(data_name, sizeof(data_name), "%s_data.txt", target->ip);
     snprintf(event_name, sizeof(event_name), "%s_event.txt", target->ip);
-    if (ftp_get(current_ftp_session, "data.txt", data_name) != -1) {
+    if (ftp_get(session, "data.txt", data_name) != -1) {
       log_printf("data.txt saved as: %s\n", data_name);
       log_flush();
     } else {
       log_printf("Could not save data.txt \n");
       log_flush();
     }
-    if (ftp_get(current_ftp_session, "event.txt", event_name) != -1) {
+    if (ftp_get(session, "event.txt", event_name) != -1) {
       log_printf("event.txt is saved as: %s\n", event_name);
       log_flush();
     } else {
@@ -46,6 +46,6 @@ int save_card_logs(upgrade_target* target) {
       log_flush();
     }
   }
-  ftp_quit(current_ftp_session);
+  ftp_quit(session);
   return 1;
 }

@@ -1,7 +1,7 @@
 #ifndef UPGRD_UTIL_CARD_CARD_LOGS_H_
 #define UPGRD_UTIL_CARD_CARD_LOGS_H_
 
-#include "upgrd_util/run/upgrade_target.h"
+#include "upgrd_util/base/upgrade_target.h"
 
 /// Logs in to the card and out again. Returns 1 when the login succeeded;
 /// 0, with STATUS_LOGIN_FAILED recorded, when it did not.

@@ -3,13 +3,11 @@
 #include <cctype>
 #include <cstring>
 
+#include "upgrd_util/base/upgrade_end.h"
 #include "upgrd_util/modules/module_version.h"
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/ftp_library.h"
-#include "upgrd_util/run/upgrade_end.h"
-
-const char kListingFileName[] = "foundfir.txt";
 
 namespace {
 
@@ -55,36 +53,37 @@ bool scan_listing(FILE* listing, std::string* name) {
 
 int query_firmware_version(upgrade_target* target, int mode) {
   char reply[1000];
-  current_ftp_session =
-      ftp_login(target->ip, target->user_name, target->password, "");
-  ftp_copyreplystr(current_ftp_session, reply, 200);
-  if (current_ftp_session == -1) {
+  int& session = target->state.ftp_session;
+  const char* listing_file = target->state.listing_file;
+  session = ftp_login(target->ip, target->user_name, target->password, "");
+  ftp_copyreplystr(session, reply, 200);
+  if (session == -1) {
     log_printf("ERROR!!! Login unsuccessful.\n"
                "Make sure the Card is in the network.\n\n");
     log_flush();
     return VERSION_QUERY_FAILED;
   }
-  ftp_ls(current_ftp_session, "", kListingFileName);
-  ftp_copyreplystr(current_ftp_session, reply, 200);
-  FILE* listing = fopen(kListingFileName, "r");
+  ftp_ls(session, "", listing_file);
+  ftp_copyreplystr(session, reply, 200);
+  FILE* listing = fopen(listing_file, "r");
   if (!listing) {
     log_printf("File foundfir.txt doesn't exist\n");
     log_flush();
-    ftp_quit(current_ftp_session);
+    ftp_quit(session);
     return VERSION_QUERY_FAILED;
   }
   std::string name;
   bool found = scan_listing(listing, &name);
   if (!found) {
     fclose(listing);
-    ftp_quit(current_ftp_session);
+    ftp_quit(session);
     return VERSION_UNKNOWN;
   }
   log_printf("\n ***************************** \n");
   log_printf("Before Upgrading the VRN the ZEL is: %s\n", name.c_str());
   log_flush();
   fclose(listing);
-  ftp_quit(current_ftp_session);
+  ftp_quit(session);
 
   int32_t version = module_version_number(name.c_str());
   if (mode == 1 && version < 211)
@@ -100,26 +99,35 @@ int query_firmware_version(upgrade_target* target, int mode) {
   return VERSION_UNKNOWN;
 }
 
-int verify_os_module(const char* ip, const char* user_name,
-                     const char* password, const char* expected_name) {
+int verify_os_module(upgrade_target* target, const char* expected_name) {
   char reply[1000];
-  current_ftp_session = ftp_login(ip, user_name, password, "");
-  ftp_copyreplystr(current_ftp_session, reply, 200);
-  if (current_ftp_session == -1) {
+  int& session = target->state.ftp_session;
+  const char* listing_file = target->state.listing_file;
+  session = ftp_login(target->ip, target->user_name, target->password, "");
+  ftp_copyreplystr(session, reply, 200);
+  if (session == -1) {
     log_printf("Login failed while checking if download completed "
                "successfully.\n");
     log_flush();
     return 0;
   }
-  ftp_ls(current_ftp_session, "", kListingFileName);
-  ftp_copyreplystr(current_ftp_session, reply, 200);
-  FILE* listing = fopen(kListingFileName, "r");
+  int listed = ftp_ls(session, "", listing_file);
+  ftp_copyreplystr(session, reply, 200);
+  // A card that refuses or drops one listing after its restart has failed
+  // this load, not the run: the load is tried again like any failed one.
+  if (listed == -1) {
+    log_printf("File foundfir.txt doesn't exist\n");
+    log_flush();
+    ftp_quit(session);
+    return 0;
+  }
+  FILE* listing = fopen(listing_file, "r");
   if (!listing) {
     log_printf("File foundfir.txt doesn't exist\n");
     log_flush();
     console_printf("Unable to run this program. Please see result.txt file "
                    "for information.");
-    finish_and_exit();
+    finish_and_exit(target);
   }
   std::string name;
   scan_listing(listing, &name);
@@ -128,6 +136,6 @@ int verify_os_module(const char* ip, const char* user_name,
              expected_name, name.c_str());
   log_flush();
   fclose(listing);
-  ftp_quit(current_ftp_session);
+  ftp_quit(session);
   return name == expected_name ? 1 : 0;
 }

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "upgrd_util/run/upgrade_target.h"
+#include "upgrd_util/base/upgrade_target.h"
 
 /// What the version query found on a card.
 enum version_class {
@@ -16,18 +16,15 @@ enum version_class {
   VERSION_BEFORE_211 = 4,  // mode 1: below 211
 };
 
-/// Where the card's listing is put, and left, for the operator to see.
-extern const char kListingFileName[];
-
 /// Reads the card's ZEL module from its listing (the first name beginning
 /// with "kvn") and classifies its version: mode 0 for the upgrade sequence,
 /// mode 1 for the question "below 211?". Returns a version_class.
 int query_firmware_version(upgrade_target* target, int mode);
 
 /// Returns 1 when the card's listing names exactly `expected_name` as its
-/// ZEL module, else 0. Ends the run when no listing can be read back.
-int verify_os_module(const char* ip, const char* user_name,
-                     const char* password, const char* expected_name);
+/// ZEL module, else 0 (also when the login or the listing request failed).
+/// Ends the run when a listing was fetched and yet cannot be read back.
+int verify_os_module(upgrade_target* target, const char* expected_name);
 
 /// Scans a listing read in pieces of up to 79 characters. Returns true with
 /// the whole first word of the first piece that begins with "kvn"; otherwise

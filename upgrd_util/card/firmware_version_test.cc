@@ -36,7 +36,7 @@ const Calls kSession = {"login 192.0.2.10", "reply 1", "ls  foundfir.txt",
 struct FirmwareVersionTest : public ProgramTest {
   void SetUp() override {
     ProgramTest::SetUp();
-    memset(&card, 0, sizeof(card));
+    card = upgrade_target();
     set_target_ip(&card, "192.0.2.10");
     set_target_user_name(&card, "user");
     set_target_password(&card, "pass");
@@ -47,7 +47,7 @@ struct FirmwareVersionTest : public ProgramTest {
   }
   int Verify(const std::vector<std::string>& listing, const char* expected) {
     ftp.listing = listing;
-    return verify_os_module("192.0.2.10", "user", "pass", expected);
+    return verify_os_module(&card, expected);
   }
   // What the log gained since the last call.
   std::string NewLog() {
@@ -97,7 +97,7 @@ TEST_F(FirmwareVersionTest, FailedLoginAsksForNoListing) {
   EXPECT_EQ("ERROR!!! Login unsuccessful.\n"
             "Make sure the Card is in the network.\n\n",
             Log());
-  EXPECT_EQ(-1, current_ftp_session);
+  EXPECT_EQ(-1, card.state.ftp_session);
 }
 
 TEST_F(FirmwareVersionTest, MissingListingFailsTheQuery) {
@@ -181,8 +181,18 @@ TEST_F(VerifyOsModuleTest, FailedLoginIsLogged) {
   EXPECT_EQ("", console.output);
 }
 
-TEST_F(VerifyOsModuleTest, MissingListingEndsTheRun) {
+TEST_F(VerifyOsModuleTest, AFailedListingFailsTheLoadNotTheRun) {
   ftp.listing_fails = true;
+  EXPECT_EQ(0, Verify({kZel211}, kZel211));
+  EXPECT_EQ((Calls{"login 192.0.2.10", "reply 1", "ls  foundfir.txt",
+                   "reply 1", "quit 1"}),
+            ftp.calls);
+  EXPECT_EQ("File foundfir.txt doesn't exist\n", Log());
+  EXPECT_EQ("", console.output);
+}
+
+TEST_F(VerifyOsModuleTest, AListingFetchedButUnreadableEndsTheRun) {
+  ftp.listing_vanishes = true;
   ProgramTest::Exit exit = RunToExit([this] { Verify({kZel211}, kZel211); });
   EXPECT_EQ(1, exit.code);
   EXPECT_EQ("Unable to run this program. Please see result.txt file for "
@@ -273,17 +283,16 @@ TEST_F(FirmwareOnRealFtpTest, QueryAndVerifyReadTheCardsListing) {
             ReadFile("foundfir.txt").find("kvn_hw02_zel_211.bin"));
 
   ASSERT_EQ(0, unlink((card_dir + "/kvn_hw02_zel_202.bin").c_str()));
-  EXPECT_EQ(1, verify_os_module("127.0.0.1", "admin", "secret", kZel211));
+  EXPECT_EQ(1, verify_os_module(&card, kZel211));
   EXPECT_EQ(After(kZel211, kZel211), NewLog());
-  EXPECT_EQ(0, verify_os_module("127.0.0.1", "admin", "secret",
-                                "kvn_hw02_zel_212.bin"));
+  EXPECT_EQ(0, verify_os_module(&card, "kvn_hw02_zel_212.bin"));
   EXPECT_EQ(After("kvn_hw02_zel_212.bin", kZel211), NewLog());
 
-  EXPECT_EQ(0, verify_os_module("127.0.0.1", "admin", "wrong", kZel211));
+  set_target_password(&card, "wrong");
+  EXPECT_EQ(0, verify_os_module(&card, kZel211));
   EXPECT_EQ("Login failed while checking if download completed "
             "successfully.\n",
             NewLog());
-  set_target_password(&card, "wrong");
   EXPECT_EQ(0, query_firmware_version(&card, 0));
   EXPECT_EQ("ERROR!!! Login unsuccessful.\n"
             "Make sure the Card is in the network.\n\n",
@@ -294,7 +303,7 @@ TEST_F(FirmwareOnRealFtpTest, CardWithoutModuleIsUnknown) {
   ASSERT_TRUE(WriteFile(card_dir + "/data.txt", "d"));
   EXPECT_EQ(-2, query_firmware_version(&card, 0));
   EXPECT_EQ("", Log());
-  EXPECT_EQ(0, verify_os_module("127.0.0.1", "admin", "secret", kZel211));
+  EXPECT_EQ(0, verify_os_module(&card, kZel211));
   EXPECT_EQ(After(kZel211, "data.txt"), Log());
 }
 

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
+#include "upgrd_util/base/process_state.h"
 #include "upgrd_util/card/firmware_version.h"
 #include "upgrd_util/card/probe.h"
-#include "upgrd_util/inputs/firmware_selection.h"
 #include "upgrd_util/modules/module_version.h"
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
@@ -28,14 +28,14 @@ int load_os_module(upgrade_target* target, const char* module_file_name) {
   console_printf("\tAttempting to log in ...                 ");
   log_printf("Attempting to log in to %s ... ", target->ip);
   log_flush();
-  current_ftp_session =
-      ftp_login(target->ip, target->user_name, target->password, "");
-  if (current_ftp_session == -1) {
+  int& session = target->state.ftp_session;
+  session = ftp_login(target->ip, target->user_name, target->password, "");
+  if (session == -1) {
     console_printf("\n\tCould not log in.\n");
     log_printf("\nCould not log into %s.\n", target->ip);
     log_flush();
     target->status = STATUS_LOGIN_FAILED;
-    ftp_quit(current_ftp_session);
+    ftp_quit(session);
     return 0;
   }
   console_printf("        OK\n");
@@ -44,15 +44,15 @@ int load_os_module(upgrade_target* target, const char* module_file_name) {
   log_printf("Loading OS, please wait ... ");
   log_flush();
 
-  if (ftp_put(current_ftp_session, module_file_name, "") == -1) {
+  if (ftp_put(session, module_file_name, "") == -1) {
     console_printf("                     Error.\n");
     log_printf("                     Error.\n");
     log_flush();
     target->status = STATUS_OS_LOAD_FAILED;
-    ftp_quit(current_ftp_session);
+    ftp_quit(session);
     return 0;
   }
-  ftp_quit(current_ftp_session);
+  ftp_quit(session);
   console_printf("                     OK\n");
 
   if (strcmp(module_file_name, kInterimPatchName) == 0) {
@@ -76,13 +76,12 @@ int load_os_module(upgrade_target* target, const char* module_file_name) {
   if (probe_target(target, 60) != 1) {
     target->status = STATUS_UNRESPONSIVE;
     console_printf("     ERROR\n");
-    ftp_quit(current_ftp_session);
+    ftp_quit(session);
     return 0;
   }
-  ftp_quit(current_ftp_session);
+  ftp_quit(session);
 
-  if (verify_os_module(target->ip, target->user_name, target->password,
-                       zel_module_name) == 0) {
+  if (verify_os_module(target, zel_module_name) == 0) {
     target->status = STATUS_OS_LOAD_FAILED;
     log_printf("        ZEL Load Failed\n");
     log_flush();
@@ -99,7 +98,7 @@ int load_app_module(upgrade_target* target, const char* module_file_name) {
   console_printf("\tAttempting to log in ...                 ");
   log_printf("Attempting to log in ...                 ");
   log_flush();
-  // This session is the load's own; the current session stays as it was.
+  // This session is the load's own; the card's kept session stays as it was.
   int session = ftp_login(target->ip, target->user_name, target->password, "");
   if (session == -1) {
     console_printf("\n\tCould not log in.\n");

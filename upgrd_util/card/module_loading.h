@@ -1,7 +1,7 @@
 #ifndef UPGRD_UTIL_CARD_MODULE_LOADING_H_
 #define UPGRD_UTIL_CARD_MODULE_LOADING_H_
 
-#include "upgrd_util/run/upgrade_target.h"
+#include "upgrd_util/base/upgrade_target.h"
 
 /// The ZEL module that brings early cards up to a level the current modules
 /// can be loaded on.

@@ -13,7 +13,7 @@
 
 #include "tests/test_support.h"
 #include "upgrd_util/card/probe.h"
-#include "upgrd_util/inputs/firmware_selection.h"
+#include "upgrd_util/base/process_state.h"
 #include "upgrd_util/platform/ftp_library.h"
 #include "upgrd_util/platform/icmp_echo.h"
 #include "upgrd_util/platform/platform.h"
@@ -101,7 +101,7 @@ struct ModuleLoadingTest : public ProgramTest {
       ASSERT_TRUE(WriteFile(name, std::string("module ") + name));
     icmp.default_reply = 1;
     Configure(kZel251);
-    current_ftp_session = 9;
+    target.state.ftp_session = 9;
   }
   // Configures `zel` and lets the card list it after the load.
   void Configure(const char* zel) {
@@ -154,7 +154,7 @@ TEST_P(ZelWaitTest, WaitsAndVerifiesTheConfiguredModule) {
                    "quit 1", "quit 1", "login 127.0.0.1", "reply 2",
                    "ls  foundfir.txt", "reply 2", "quit 2"}),
             ftp.calls);
-  EXPECT_EQ(2, current_ftp_session);
+  EXPECT_EQ(2, target.state.ftp_session);
   EXPECT_EQ(20u, icmp.sent.size());
 }
 
@@ -194,7 +194,7 @@ TEST_P(AppWaitTest, WaitsOnTheConfiguredZelVersion) {
   EXPECT_EQ(Calls({"login 127.0.0.1", std::string("put ") + c.loaded,
                    "quit 1", "quit 1"}),
             ftp.calls);
-  EXPECT_EQ(9, current_ftp_session);
+  EXPECT_EQ(9, target.state.ftp_session);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -210,7 +210,7 @@ TEST_F(ModuleLoadingTest, ZelLoginFailedLeavesMinusOneAsCurrentSession) {
   ftp.password = "changed";
   EXPECT_EQ(0, load_os_module(&target, kZel251));
   EXPECT_EQ(STATUS_LOGIN_FAILED, target.status);
-  EXPECT_EQ(-1, current_ftp_session);
+  EXPECT_EQ(-1, target.state.ftp_session);
   EXPECT_EQ(std::string(kLoginLabel) + "\n\tCould not log in.\n",
             console.output);
   EXPECT_EQ("Attempting to log in to 127.0.0.1 ... "
@@ -225,7 +225,7 @@ TEST_F(ModuleLoadingTest, AppLoginFailedLeavesCurrentSessionAlone) {
   ftp.password = "changed";
   EXPECT_EQ(0, load_app_module(&target, kApp));
   EXPECT_EQ(STATUS_LOGIN_FAILED, target.status);
-  EXPECT_EQ(9, current_ftp_session);
+  EXPECT_EQ(9, target.state.ftp_session);
   EXPECT_EQ(std::string(kLoginLabel) + "\n\tCould not log in.\n",
             console.output);
   EXPECT_EQ("Attempting to log in ...                 "
@@ -247,7 +247,7 @@ TEST_F(ModuleLoadingTest, ZelUploadFailedSaysErrorOnConsoleAndLog) {
             Log());
   EXPECT_EQ(Calls({"login 127.0.0.1", "put kvn_hw02_zel_251.bin", "quit 1"}),
             ftp.calls);
-  EXPECT_EQ(1, current_ftp_session);
+  EXPECT_EQ(1, target.state.ftp_session);
   EXPECT_TRUE(clock.sleeps.empty());
   EXPECT_TRUE(icmp.sent.empty());
 }
@@ -284,7 +284,7 @@ TEST_F(ModuleLoadingTest, ZelCardSilentAfterTheWait) {
 
 TEST_F(ModuleLoadingTest, AppCardSilentAfterTheWaitWithRaisedProbeFactor) {
   icmp.default_reply = 0;
-  probe_factor = 3;
+  target.state.probe_factor = 3;
   EXPECT_EQ(0, load_app_module(&target, kApp));
   EXPECT_EQ(STATUS_UNRESPONSIVE, target.status);
   EXPECT_EQ(AppConsoleToProbe(kAppFast, 30) + ProbeSilent(180) +
@@ -335,7 +335,7 @@ TEST_F(ModuleLoadingTest, ZelVerificationLoginRefused) {
 
   EXPECT_EQ(0, load_os_module(&target, kZel251));
   EXPECT_EQ(STATUS_OS_LOAD_FAILED, target.status);
-  EXPECT_EQ(-1, current_ftp_session);
+  EXPECT_EQ(-1, target.state.ftp_session);
   EXPECT_EQ(ZelConsoleToProbe(kThreeMinutes, 180) + ProbeAnswered(),
             console.output);
   EXPECT_EQ(ZelLogToProbe() +
@@ -431,10 +431,10 @@ TEST_F(ModuleLoadingOnLoopbackTest, ZelLoadFailsWhenTheCardListsAnotherModule) {
 
 TEST_F(ModuleLoadingOnLoopbackTest, AppLoadUploadsAndFindsTheCardAgain) {
   std::string module = WriteModule(kApp);
-  current_ftp_session = 9;
+  target.state.ftp_session = 9;
   EXPECT_EQ(1, load_app_module(&target, kApp));
   EXPECT_EQ(STATUS_UPGRADED, target.status);
-  EXPECT_EQ(9, current_ftp_session);
+  EXPECT_EQ(9, target.state.ftp_session);
   EXPECT_TRUE(ReadFile(card + "/" + kApp) == module);
   EXPECT_EQ(AppConsoleToProbe(kAppFast, 30) + ProbeAnswered() + "      OK\n",
             console.output);

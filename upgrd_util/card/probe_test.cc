@@ -24,8 +24,7 @@ const char kAnswered[] = "\b\b    ";   // the mark blanked after 20 replies
 const char kBlanked[] = "\b\b     ";   // after a failed probe or any wait
 
 upgrade_target Card(const char* ip) {
-  upgrade_target target;
-  memset(&target, 0, sizeof(target));
+  upgrade_target target = {};
   set_target_ip(&target, ip);
   target.status = STATUS_UPGRADED;  // a probe must leave it alone
   return target;
@@ -58,7 +57,7 @@ TEST_F(ProbeTest, SilentCardUsesUpTheAllowance) {
 }
 
 TEST_F(ProbeTest, RaisedFactorTriplesTheAllowance) {
-  probe_factor = 3;
+  card.state.probe_factor = 3;
   EXPECT_EQ(0, probe_target(&card, 10));
   EXPECT_EQ(30u, icmp.sent.size());
   std::string marks;

@@ -7,15 +7,8 @@
 #include "upgrd_util/inputs/line_scan.h"
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
-#include "upgrd_util/run/upgrade_end.h"
-
-char zel_module_name[kModuleNameSize];
-char app_module_name[kModuleNameSize];
-
-void reset_firmware_selection() {
-  zel_module_name[0] = '\0';
-  app_module_name[0] = '\0';
-}
+#include "upgrd_util/platform/files.h"
+#include "upgrd_util/base/upgrade_end.h"
 
 namespace {
 
@@ -39,7 +32,9 @@ bool TakeName(const char* line, const char* pattern, const char* key,
 }  // namespace
 
 void read_firmware_selection(char* zel_name, char* app_name) {
-  FILE* config = fopen("config.txt", "r");
+  // Only a regular file counts: a directory would read as empty, and a FIFO
+  // would block the run for ever.
+  FILE* config = open_regular_file("config.txt");
   if (!config) {
     console_printf("Configuration file (config.txt) does not exist.\n");
     finish_and_exit();

@@ -1,12 +1,7 @@
 #ifndef UPGRD_UTIL_INPUTS_FIRMWARE_SELECTION_H_
 #define UPGRD_UTIL_INPUTS_FIRMWARE_SELECTION_H_
 
-/// Room for a module file name and its NUL.
-const int kModuleNameSize = 28;
-
-/// The module files of this run, named in config.txt; empty until it is read.
-extern char zel_module_name[kModuleNameSize];
-extern char app_module_name[kModuleNameSize];
+#include "upgrd_util/base/process_state.h"
 
 /// Reads the ZEL name from line 1 ("ZEL = name") and the APP name from line 2
 /// ("APP = name") of config.txt into the two buffers (kModuleNameSize bytes
@@ -14,8 +9,5 @@ extern char app_module_name[kModuleNameSize];
 /// line is missing, malformed or names a file too long for the buffer. Ends
 /// the run when config.txt cannot be opened.
 void read_firmware_selection(char* zel_name, char* app_name);
-
-/// Empties both names again (for tests).
-void reset_firmware_selection();
 
 #endif  // UPGRD_UTIL_INPUTS_FIRMWARE_SELECTION_H_

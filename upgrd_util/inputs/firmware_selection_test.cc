@@ -72,7 +72,7 @@ TEST_F(FirmwareSelectionTest, MalformedFirstLinesLeaveBothNamesEmpty) {
         "APP = app.bin\nZEL = zel.bin\n", "ZEL =\nAPP = app.bin\n",
         "ZEL = \t \r\nAPP = app.bin\n", "ZEL : zel.bin\nAPP = app.bin\n",
         "\nZEL = zel.bin\nAPP = app.bin\n"}) {
-    reset_firmware_selection();
+    zel_module_name[0] = app_module_name[0] = '\0';
     Read(config);
     EXPECT_STREQ("", zel_module_name) << config;
     EXPECT_STREQ("", app_module_name) << config;
@@ -84,7 +84,7 @@ TEST_F(FirmwareSelectionTest, MalformedFirstLinesLeaveBothNamesEmpty) {
 TEST_F(FirmwareSelectionTest, AMissingOrMalformedSecondLineLeavesTheAppNameEmpty) {
   for (const char* config : {"ZEL = zel.bin\n", "ZEL = zel.bin\napp = a.bin\n",
                              "ZEL = zel.bin\n\nAPP = app.bin\n"}) {
-    reset_firmware_selection();
+    zel_module_name[0] = app_module_name[0] = '\0';
     Read(config);
     EXPECT_STREQ("zel.bin", zel_module_name) << config;
     EXPECT_STREQ("", app_module_name) << config;
@@ -118,7 +118,7 @@ TEST_F(FirmwareSelectionTest, NamesLongerThanTheBufferAreRefusedNotCut) {
             console.output);
   EXPECT_EQ("Using ZEL file        : ZEL = " + fits + "\n", Log());
 
-  reset_firmware_selection();
+  zel_module_name[0] = app_module_name[0] = '\0';
   console.output.clear();
   Read("ZEL = " + std::string(200, 'z') + "\nAPP = app.bin\n");
   EXPECT_STREQ("", zel_module_name);

@@ -6,7 +6,7 @@
 #include "upgrd_util/card/firmware_version.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/platform.h"
-#include "upgrd_util/run/upgrade_end.h"
+#include "upgrd_util/base/upgrade_end.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "upgrd_util/run/upgrade_target.h"
+#include "upgrd_util/base/upgrade_target.h"
 
 /// Reads the cards of iplist.txt from `list_file` (open, left open): per
 /// card a "SystemIP=", a "SystemUserName=" and a "SystemPassword=" line, one

@@ -6,15 +6,12 @@
 #include <cstring>
 #include <ctime>
 
+#include "upgrd_util/base/process_state.h"
 #include "upgrd_util/platform/clock.h"
 #include "upgrd_util/platform/platform.h"
 
 const char kToolName[] = "VRN Upgrade Tool v1.6c";
 const char kResultLogName[] = "result.txt";
-
-namespace {
-FILE* g_result_log = nullptr;
-}  // namespace
 
 bool open_result_log(std::string* reason) {
   close_result_log();
@@ -23,7 +20,7 @@ bool open_result_log(std::string* reason) {
     *reason = strerror(errno);
     return false;
   }
-  g_result_log = log;
+  result_log = log;
   char stamp[kTimestampSize];
   format_timestamp(stamp);
   log_printf("%s\n", kToolName);
@@ -33,28 +30,28 @@ bool open_result_log(std::string* reason) {
 }
 
 bool result_log_is_open() {
-  return g_result_log != nullptr;
+  return result_log != nullptr;
 }
 
 void log_printf(const char* format, ...) {
-  if (!g_result_log)
+  if (!result_log)
     return;
   va_list args;
   va_start(args, format);
-  vfprintf(g_result_log, format, args);
+  vfprintf(result_log, format, args);
   va_end(args);
 }
 
 void log_flush() {
-  if (g_result_log)
-    fflush(g_result_log);
+  if (result_log)
+    fflush(result_log);
 }
 
 void close_result_log() {
-  if (!g_result_log)
+  if (!result_log)
     return;
-  fclose(g_result_log);
-  g_result_log = nullptr;
+  fclose(result_log);
+  result_log = nullptr;
 }
 
 void format_timestamp(char* buffer) {

@@ -9,6 +9,16 @@
 
 namespace {
 
+// How the system stores a text line end, and why it cannot open a directory
+// as a file.
+#ifdef _WIN32
+const char kLineEnd[] = "\r\n";
+const char kDirectoryReason[] = "Permission denied";
+#else
+const char kLineEnd[] = "\n";
+const char kDirectoryReason[] = "Is a directory";
+#endif
+
 struct ResultLogTest : public testing::Test {
   void SetUp() override {
     Platform seams;
@@ -63,10 +73,9 @@ TEST_F(ResultLogTest, EveryOpeningAppendsItsHeaderAndKeepsEarlierRuns) {
   // Flushed entries are in the file while the log is still open.
   EXPECT_EQ("VRN Upgrade Tool v1.6c\nMon Dec  7 09:30:00 AM\n\nfirst run 1\n",
             ReadTextFile("result.txt"));
-#ifdef _WIN32
   // A text file of the system's own kind.
-  EXPECT_EQ(0u, ReadFile("result.txt").find("VRN Upgrade Tool v1.6c\r\n"));
-#endif
+  EXPECT_EQ(0u, ReadFile("result.txt")
+                    .find(std::string("VRN Upgrade Tool v1.6c") + kLineEnd));
   close_result_log();
   log_printf("dropped after close\n");
 
@@ -84,11 +93,7 @@ TEST_F(ResultLogTest, AnUnopenableLogIsReportedWithTheSystemsReason) {
   ASSERT_TRUE(MakeDirectory("result.txt"));
   std::string reason;
   EXPECT_FALSE(open_result_log(&reason));
-#ifdef _WIN32
-  EXPECT_EQ("Permission denied", reason);
-#else
-  EXPECT_EQ("Is a directory", reason);
-#endif
+  EXPECT_EQ(kDirectoryReason, reason);
   EXPECT_FALSE(result_log_is_open());
 }
 

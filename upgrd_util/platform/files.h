@@ -3,6 +3,10 @@
 
 #include <cstdio>
 
+/// What names a file in the working directory: "./" + name (".\\" + name
+/// on Windows).
+extern const char kCurrentDirectoryPrefix[];
+
 /// Opens `path` for binary reading when it names a regular file. Returns the
 /// stream, or nullptr when it is missing, unreadable, or a directory, FIFO or
 /// device (which are never opened far enough to block).

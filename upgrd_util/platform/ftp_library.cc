@@ -2,12 +2,6 @@
 
 #include "upgrd_util/platform/platform.h"
 
-int current_ftp_session = 0;
-
-void reset_current_ftp_session() {
-  current_ftp_session = 0;
-}
-
 int ftp_login(const char* host, const char* user, const char* password,
               const char* account) {
   return platform().ftp->Login(host, user, password, account);

@@ -112,12 +112,4 @@ int ftp_put(int handle, const char* local, const char* remote);
 int ftp_ls(int handle, const char* path, const char* local);
 int ftp_copyreplystr(int handle, char* buffer, int size);
 
-/// The handle of the latest login of the card operations that keep it
-/// (0 before the first login, -1 after a failed one); it is quit again after
-/// failed loads and on the way out.
-extern int current_ftp_session;
-
-/// Back to the state at process start (for tests).
-void reset_current_ftp_session();
-
 #endif  // UPGRD_UTIL_PLATFORM_FTP_LIBRARY_H_

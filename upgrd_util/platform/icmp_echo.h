@@ -73,4 +73,13 @@ bool is_own_echo_reply(const uint8_t* packet, size_t length,
                        bool has_ip_header, uint16_t id, uint16_t seq,
                        uint32_t from_expected, uint32_t from_actual);
 
+#ifdef _WIN32
+/// Counts the records of an IcmpSendEcho reply area (`replies` of them) that
+/// are echo replies from `destination` (network byte order). "Destination
+/// unreachable" and other errors that a router sends back are records too,
+/// and are not the card answering.
+int answered_echo_replies(const void* reply_area, unsigned long replies,
+                          unsigned long destination);
+#endif
+
 #endif  // UPGRD_UTIL_PLATFORM_ICMP_ECHO_H_

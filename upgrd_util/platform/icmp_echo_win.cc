@@ -58,7 +58,19 @@ int RealIcmpEcho::SendEcho(const char* ip) {
                                nullptr, reply, sizeof(reply), 1000);
   if (replies == 0)
     GetLastError();
-  return static_cast<int>(replies);
+  return answered_echo_replies(reply, replies, address.S_un.S_addr);
+}
+
+int answered_echo_replies(const void* reply_area, unsigned long replies,
+                          unsigned long destination) {
+  const ICMP_ECHO_REPLY* reply =
+      static_cast<const ICMP_ECHO_REPLY*>(reply_area);
+  int answered = 0;
+  for (unsigned long i = 0; i < replies; ++i) {
+    if (reply[i].Status == IP_SUCCESS && reply[i].Address == destination)
+      ++answered;
+  }
+  return answered;
 }
 
 bool RealIcmpEcho::Close() {

@@ -1,11 +1,5 @@
 #include "upgrd_util/platform/platform.h"
 
-#ifdef _WIN32
-const char kCurrentDirectoryPrefix[] = ".\\";
-#else
-const char kCurrentDirectoryPrefix[] = "./";
-#endif
-
 namespace {
 Platform g_platform;
 }  // namespace

@@ -21,8 +21,4 @@ Platform& platform();
 /// Replaces the installed seams; the objects must outlive their use.
 void install_platform(const Platform& seams);
 
-/// What names a file in the working directory: "./" + name (".\\" + name
-/// on Windows).
-extern const char kCurrentDirectoryPrefix[];
-
 #endif  // UPGRD_UTIL_PLATFORM_PLATFORM_H_

@@ -1,6 +1,7 @@
 #include "upgrd_util/platform/test_doubles.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -39,15 +40,10 @@ void FakeClock::Set(int year, int month, int day, int hour, int minute,
   now.tm_hour = hour;
   now.tm_min = minute;
   now.tm_sec = second;
-  // timegm normalises the fields and fills in the weekday.
-  struct tm copy = now;
-#ifdef _WIN32
-  time_t t = _mkgmtime(&copy);
-  gmtime_s(&now, &t);
-#else
-  time_t t = timegm(&copy);
-  gmtime_r(&t, &now);
-#endif
+  using namespace std::chrono;
+  year_month_day date{std::chrono::year(year), std::chrono::month(month),
+                      std::chrono::day(day)};
+  now.tm_wday = static_cast<int>(weekday(sys_days(date)).c_encoding());
 }
 
 bool FakeIcmpEcho::StartUp() {
@@ -149,6 +145,9 @@ int FakeFtpLibrary::Ls(int handle, const char* path, const char* local) {
     last_reply = "550 Listing failed.";
     return -1;
   }
+  last_reply = "226 Transfer complete.";
+  if (listing_vanishes)
+    return 0;
   FILE* out = fopen(local, "w");
   if (!out)
     return -1;

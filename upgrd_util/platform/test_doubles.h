@@ -82,6 +82,7 @@ struct FakeFtpLibrary : public FtpLibrary {
   std::map<std::string, std::string> files;  // remote name -> content
   std::vector<std::string> listing;          // what Ls writes, in order
   bool listing_fails = false;
+  bool listing_vanishes = false;  // Ls succeeds and leaves no file
   bool put_fails = false;
   std::string last_reply = "230 Logged in.";
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include "upgrd_util/base/process_state.h"
+#include "upgrd_util/base/upgrade_end.h"
 #include "upgrd_util/card/card_logs.h"
 #include "upgrd_util/card/firmware_version.h"
 #include "upgrd_util/card/module_loading.h"
@@ -13,15 +15,12 @@
 #include "upgrd_util/modules/module_banner.h"
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/files.h"
 #include "upgrd_util/platform/ftp_library.h"
 #include "upgrd_util/platform/platform.h"
-#include "upgrd_util/run/upgrade_end.h"
+#include "upgrd_util/run/upgrade_summary.h"
 
 namespace {
-
-// The cards read from iplist.txt, kept until exit even when the operator
-// chooses to enter one card instead.
-upgrade_target* g_listed_targets = nullptr;
 
 // The first character of the operator's answer; the end of the console
 // input ends the run, since nobody is left to answer.
@@ -35,13 +34,14 @@ char ReadMenuAnswer() {
 // The cards of this run: those of iplist.txt, if the operator confirms
 // them, otherwise one entered at the console.
 upgrade_target* ChooseTargets() {
-  FILE* list_file = fopen("iplist.txt", "r");
+  // Only a regular file counts: a FIFO would block the run for ever.
+  FILE* list_file = open_regular_file("iplist.txt");
   if (!list_file)
     return enter_single_target();
   // The file stays open for the whole run.
   iplist_found = true;
   int count = 0;
-  g_listed_targets = read_target_list(&count, list_file);
+  upgrade_target* listed = read_target_list(&count, list_file);
   if (count == 0)
     return enter_single_target();
   if (count == -2) {
@@ -73,11 +73,15 @@ upgrade_target* ChooseTargets() {
       answer = ReadMenuAnswer();
     }
     if (answer == '1')
-      return g_listed_targets;
-    if (answer == '2')
+      return listed;
+    if (answer == '2') {
+      free_upgrade_targets(listed);
       return enter_single_target();
-    if (answer == '3')
+    }
+    if (answer == '3') {
+      free_upgrade_targets(listed);
       finish_and_exit();
+    }
     console_printf("\t ** Input not understood, please try again **\n");
   }
 }
@@ -93,9 +97,9 @@ bool ApplyInterimPatch(upgrade_target* target) {
       "\nApplying 3rd interim patch.\n"};
   log_printf("* Detected early version, ZEL patch required\n");
   log_flush();
-  // The patch level restarts slowly: every later probe of this run gives
-  // cards three times as long to answer.
-  probe_factor = 3;
+  // The patch level restarts slowly: every later probe of the card gives it
+  // three times as long to answer.
+  target->state.probe_factor = 3;
   for (int attempt = 0; attempt < 3; ++attempt) {
     console_printf("%s", kConsoleTitles[attempt]);
     log_printf("%s", kLogTitles[attempt]);
@@ -132,7 +136,7 @@ bool LoadZel(upgrade_target* target) {
   for (int attempt = 0; attempt < 3; ++attempt) {
     if (load_os_module(target, zel_module_name))
       return true;
-    ftp_quit(current_ftp_session);
+    ftp_quit(target->state.ftp_session);
     if (attempt == 2)
       break;
     console_printf("\tZEL load error. Correcting , please wait\n");
@@ -159,7 +163,7 @@ void LoadApp(upgrade_target* target) {
     }
     if (attempt == 3)
       break;
-    ftp_quit(current_ftp_session);
+    ftp_quit(target->state.ftp_session);
     console_printf("\n\tFailure loading APP, trying again\n");
     console_printf("\tPlease wait (2 minutes) for system restart    ");
     log_printf("\nFailure loading APP, Failure %d, trying again\n", attempt);
@@ -171,7 +175,7 @@ void LoadApp(upgrade_target* target) {
   log_printf("\nFailure loading  APP\n\n\n");
   log_flush();
   console_printf("\n\tFailure loading APP\n");
-  ftp_quit(current_ftp_session);
+  ftp_quit(target->state.ftp_session);
   target->status = STATUS_APP_LOAD_FAILED;
 }
 
@@ -212,7 +216,7 @@ void UpgradeCard(upgrade_target* target) {
     console_printf("\n\tCould not be upgraded, unknown version. \n\n");
     log_printf("\nCould not be upgraded, unknown version. \n\n");
     close_result_log();
-    finish_and_exit();
+    finish_and_exit(target);
   }
   if (version == VERSION_QUERY_FAILED) {
     console_printf("\n\tLog in failed\n");
@@ -244,8 +248,14 @@ int run_upgrade_tool() {
   read_firmware_selection(zel_module_name, app_module_name);
   show_module_banner(zel_module_name, app_module_name);
   upgrade_target* targets = ChooseTargets();
-  for (upgrade_target* target = targets; target; target = target->next)
+  // One card after the other; once a card needed the interim patch, every
+  // later card of the run is given the same longer allowance.
+  int32_t probe_factor = 1;
+  for (upgrade_target* target = targets; target; target = target->next) {
+    target->state.probe_factor = probe_factor;
     UpgradeCard(target);
+    probe_factor = target->state.probe_factor;
+  }
   print_summary(targets);
   close_result_log();
   finish_and_exit();

@@ -160,6 +160,30 @@ TEST_F(UpgradeRunTest, WithoutAListTheCardIsEnteredAndEndOfInputEndsTheRun) {
             run.output);
 }
 
+TEST_F(UpgradeRunTest, InputFilesThatAreNoRegularFilesCountAsMissing) {
+  // A directory would read as empty, and a FIFO would block for ever.
+  using Make = int (*)(const char*);
+  Make makers[] = {[](const char* p) { return mkdir(p, 0755); },
+                   [](const char* p) { return mkfifo(p, 0644); }};
+  for (Make make : makers) {
+    ASSERT_EQ(0, make("config.txt"));
+    ToolRun run = RunTool(dir.path, "", 30);
+    EXPECT_EQ(std::string("Configuration file (config.txt) does not exist.\n") +
+                  kClosing,
+              run.output);
+    ASSERT_EQ(0, remove("config.txt"));
+
+    WriteModules();
+    ASSERT_EQ(0, make("iplist.txt"));
+    run = RunTool(dir.path, "", 30);
+    // As without the file: the card is entered, and no warning about it.
+    EXPECT_EQ(Banner() + kEntryStart + kClosing, run.output);
+    EXPECT_LT(run.seconds, 10);
+    ASSERT_EQ(0, remove("iplist.txt"));
+    ASSERT_EQ(0, remove("config.txt"));
+  }
+}
+
 TEST_F(UpgradeRunTest, AnErrorInTheListIsReportedAndTheCardEnteredInstead) {
   WriteModules();
   ASSERT_TRUE(WriteFile("iplist.txt", "SystemIP=127.0.0.2\nSystemUserName=a\n"));
@@ -303,6 +327,33 @@ TEST_F(UpgradeRunOnDoublesTest, AGivenUpInterimPatchNeverCountsAsSuccess) {
             RunLog().find("\nFailed to load ZEL upgrade patch after 3 tries.\n"));
   EXPECT_NE(std::string::npos,
             RunLog().find("\t127.0.0.2: Could not download ZEL.\n"));
+}
+
+// A card that drops the listing asked for right after its first restart.
+struct ListingDroppedOnce : public FakeFtpLibrary {
+  int Ls(int handle, const char* path, const char* local) override {
+    listing_fails = ++listings == 2;
+    return FakeFtpLibrary::Ls(handle, path, local);
+  }
+  int listings = 0;
+};
+
+TEST_F(UpgradeRunOnDoublesTest, AListingDroppedAfterTheUploadIsRetriedNotFatal) {
+  ListingDroppedOnce card;
+  card.listing = {"kvn_hw02_zel_211.bin"};
+  Platform seams = platform();
+  seams.ftp = &card;
+  install_platform(seams);
+  ProgramTest::Exit exit = RunToExit([] { run_upgrade_tool(); });
+  EXPECT_EQ(1, exit.code);
+  EXPECT_NE(std::string::npos,
+            exit.console.find("\tZEL load error. Correcting , please wait\n"));
+  EXPECT_NE(std::string::npos,
+            exit.console.find("\tAll upgrades completed successfully.\n"));
+  EXPECT_NE(std::string::npos,
+            RunLog().find("Attempting connection to verify restart  "
+                          "File foundfir.txt doesn't exist\n"
+                          "        ZEL Load Failed\n"));
 }
 
 }  // namespace

@@ -1,29 +1,7 @@
 #include "upgrd_util/platform/clock.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
 #include <cerrno>
-#endif
 #include <ctime>
-
-#ifdef _WIN32
-
-void RealClock::SleepMs(int milliseconds) {
-  if (milliseconds > 0)
-    Sleep(static_cast<DWORD>(milliseconds));
-}
-
-bool RealClock::LocalTime(struct tm* out) {
-  time_t now = time(nullptr);
-  struct tm local;
-  if (now == static_cast<time_t>(-1) || localtime_s(&local, &now) != 0)
-    return false;
-  *out = local;
-  return true;
-}
-
-#else
 
 void RealClock::SleepMs(int milliseconds) {
   if (milliseconds <= 0)
@@ -44,5 +22,3 @@ bool RealClock::LocalTime(struct tm* out) {
   *out = local;
   return true;
 }
-
-#endif

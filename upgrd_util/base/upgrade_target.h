@@ -1,5 +1,5 @@
-#ifndef UPGRD_UTIL_RUN_UPGRADE_TARGET_H_
-#define UPGRD_UTIL_RUN_UPGRADE_TARGET_H_
+#ifndef UPGRD_UTIL_BASE_UPGRADE_TARGET_H_
+#define UPGRD_UTIL_BASE_UPGRADE_TARGET_H_
 
 #include <cstdint>
 #include <string_view>
@@ -13,6 +13,21 @@ enum upgrade_status : int32_t {
   STATUS_LOGIN_FAILED = 5,
 };
 
+/// What one card's upgrade carries from step to step. It travels with the
+/// card, so that cards upgraded side by side never share a session, a probe
+/// allowance or a listing file.
+struct card_state {
+  /// The handle of the latest login of the card operations that keep it
+  /// (0 before the first login, -1 after a failed one); it is quit again
+  /// after failed loads and on the way out.
+  int ftp_session = 0;
+  /// Multiplies every probe's allowance of unanswered requests: 1 at start,
+  /// 3 once the card needed the interim patch (it restarts slowly then).
+  int32_t probe_factor = 1;
+  /// Where the card's listing is put, and left, for the operator to see.
+  char listing_file[48] = "foundfir.txt";
+};
+
 /// One card to upgrade, in a list kept in the order the cards were given.
 struct upgrade_target {
   char ip[26];         // dotted IPv4 address as given, at most 25 characters
@@ -20,6 +35,7 @@ struct upgrade_target {
   char password[11];   // FTP password, at most 10 characters
   int32_t status;      // an upgrade_status, 0 until a step records one
   upgrade_target* next;
+  card_state state;
 };
 
 /// Stores `value` in the field when it fits with its terminating NUL and
@@ -36,4 +52,4 @@ upgrade_target* append_upgrade_target(upgrade_target** head);
 /// Frees a whole list (for tests; a run keeps its list until exit).
 void free_upgrade_targets(upgrade_target* head);
 
-#endif  // UPGRD_UTIL_RUN_UPGRADE_TARGET_H_
+#endif  // UPGRD_UTIL_BASE_UPGRADE_TARGET_H_

@@ -1,4 +1,4 @@
-#include "upgrd_util/run/upgrade_target.h"
+#include "upgrd_util/base/upgrade_target.h"
 
 #include <gtest/gtest.h>
 

@@ -1,18 +1,7 @@
-#include "upgrd_util/run/upgrade_end.h"
-
-#include <cstdlib>
-#include <string>
+#include "upgrd_util/run/upgrade_summary.h"
 
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
-#include "upgrd_util/platform/ftp_library.h"
-#include "upgrd_util/platform/platform.h"
-
-bool iplist_found = false;
-
-void reset_upgrade_end() {
-  iplist_found = false;
-}
 
 void print_summary(const upgrade_target* head) {
   console_printf("\n\t*********** Upgrade Summary *********** \n");
@@ -63,26 +52,4 @@ void print_summary(const upgrade_target* head) {
   log_printf("Complete at %s \n", stamp);
   log_printf("************************************************************\n\n\n");
   log_flush();
-}
-
-void end_dialogue() {
-  ftp_quit(current_ftp_session);
-  if (iplist_found) {
-    console_printf("\tWarning: A file called 'iplist.txt' exists in this "
-                   "directory\n");
-    console_printf("\tthat may contain user names and passwords in clear "
-                   "text.\n");
-    console_printf("\tYou may want to delete this file if other users have "
-                   "access\n");
-    console_printf("\tto this directory.\n");
-  }
-  console_printf("\n\n\tThank you for using KVN products\n");
-  console_printf("\n\tPress <Enter> to exit.\n");
-  std::string ignored;
-  platform().console->ReadLine(&ignored);
-}
-
-void finish_and_exit() {
-  end_dialogue();
-  exit(1);
 }

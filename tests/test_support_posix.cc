@@ -1,0 +1,264 @@
+#include "tests/test_support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+double Now() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+void RemoveTree(const std::string& path) {
+  if (path.empty() || path == "/")
+    return;
+  std::string command = "rm -rf '" + path + "'";
+  if (system(command.c_str()) != 0)
+    fprintf(stderr, "could not remove %s\n", path.c_str());
+}
+
+// Waits up to `seconds` for `pid`; kills it if it is still there. Its
+// resource usage goes to *usage when given.
+int ReapWithin(pid_t pid, double seconds, bool* timed_out,
+               struct rusage* usage = nullptr) {
+  double deadline = Now() + seconds;
+  int status = 0;
+  *timed_out = false;
+  for (;;) {
+    pid_t r = wait4(pid, &status, WNOHANG, usage);
+    if (r == pid)
+      return status;
+    if (r < 0)
+      return -1;
+    if (Now() > deadline) {
+      *timed_out = true;
+      kill(pid, SIGKILL);
+      wait4(pid, &status, 0, usage);
+      return status;
+    }
+    usleep(10000);
+  }
+}
+
+}  // namespace
+
+ScopedTempDir::ScopedTempDir() {
+  char cwd[4096];
+  if (getcwd(cwd, sizeof(cwd)))
+    previous = cwd;
+  char templ[] = "/tmp/upgrd_test.XXXXXX";
+  if (mkdtemp(templ)) {
+    path = templ;
+    if (chdir(templ) != 0)
+      perror("chdir");
+  }
+}
+
+ScopedTempDir::~ScopedTempDir() {
+  if (!previous.empty() && chdir(previous.c_str()) != 0)
+    perror("chdir");
+  RemoveTree(path);
+}
+
+bool MakeDirectory(const std::string& path) {
+  return mkdir(path.c_str(), 0755) == 0;
+}
+
+std::string ReadTextFile(const std::string& path) {
+  return ReadFile(path);
+}
+
+FtpTestServer::~FtpTestServer() {
+  Stop();
+  RemoveTree(state_dir);
+}
+
+bool FtpTestServer::Start(const std::string& root, const std::string& user,
+                          const std::string& password) {
+  char templ[] = "/tmp/upgrd_ftpd.XXXXXX";
+  if (!mkdtemp(templ))
+    return false;
+  state_dir = templ;
+  std::string port_file = state_dir + "/port";
+  std::string command_log = state_dir + "/commands";
+  std::string script = std::string(UPGRD_SOURCE_DIR) + "/tests/ftp_test_server.py";
+  pid = fork();
+  if (pid == 0) {
+    int devnull = open("/dev/null", O_RDWR);
+    dup2(devnull, 0);
+    dup2(devnull, 1);
+    execl("/usr/bin/python3", "python3", script.c_str(), "--root", root.c_str(),
+          "--user", user.c_str(), "--password", password.c_str(),
+          "--port-file", port_file.c_str(), "--command-log",
+          command_log.c_str(), "--lifetime", "300", (char*)nullptr);
+    _exit(127);
+  }
+  if (pid < 0)
+    return false;
+  double deadline = Now() + 10;
+  while (Now() < deadline) {
+    std::string text = ReadFile(port_file);
+    if (text != "<missing>") {
+      port = atoi(text.c_str());
+      return port > 0;
+    }
+    int status;
+    if (waitpid(pid, &status, WNOHANG) == pid) {
+      fprintf(stderr, "FTP test server exited at start-up\n");
+      pid = -1;
+      return false;
+    }
+    usleep(20000);
+  }
+  fprintf(stderr, "FTP test server did not come up\n");
+  Stop();
+  return false;
+}
+
+void FtpTestServer::Stop() {
+  if (pid <= 0)
+    return;
+  kill(pid, SIGTERM);
+  bool timed_out;
+  ReapWithin(pid, 5, &timed_out);
+  pid = -1;
+}
+
+std::string FtpTestServer::Commands() const {
+  std::string text = ReadFile(state_dir + "/commands");
+  return text == "<missing>" ? "" : text;
+}
+
+ToolRun RunTool(const std::string& directory, const std::string& input,
+                int time_limit_s, const RunOptions& options) {
+  ToolRun run;
+  signal(SIGPIPE, SIG_IGN);
+  int in_pipe[2], out_pipe[2];
+  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0)
+    return run;
+  double start = Now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in_pipe[0], 0);
+    dup2(out_pipe[1], 1);
+    dup2(out_pipe[1], 2);
+    close(in_pipe[1]);
+    close(out_pipe[0]);
+    if (chdir(directory.c_str()) != 0)
+      _exit(126);
+    if (options.as_nobody && (setgid(65534) != 0 || setuid(65534) != 0))
+      _exit(125);
+    execl(options.tool, "upgrd_util", (char*)nullptr);
+    _exit(127);
+  }
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  if (write(in_pipe[1], input.data(), input.size()) < 0) {
+    // The tool may end before it reads everything; that is its business.
+  }
+  close(in_pipe[1]);
+  double deadline = start + time_limit_s;
+  char buffer[4096];
+  for (;;) {
+    int left_ms = static_cast<int>((deadline - Now()) * 1000);
+    if (left_ms <= 0)
+      break;
+    struct pollfd p = {out_pipe[0], POLLIN, 0};
+    if (poll(&p, 1, left_ms) <= 0)
+      break;
+    ssize_t n = read(out_pipe[0], buffer, sizeof(buffer));
+    if (n <= 0)
+      break;
+    run.output.append(buffer, static_cast<size_t>(n));
+    if (!options.kill_after.empty() &&
+        run.output.find(options.kill_after) != std::string::npos) {
+      usleep(options.kill_delay_ms * 1000);
+      kill(pid, SIGKILL);
+      run.killed = true;
+      break;
+    }
+  }
+  close(out_pipe[0]);
+  bool timed_out;
+  struct rusage usage = {};
+  int status = ReapWithin(pid, std::max(0.0, deadline - Now()) + 1, &timed_out,
+                          &usage);
+  run.seconds = Now() - start;
+  if (!timed_out && WIFEXITED(status))
+    run.exit_code = WEXITSTATUS(status);
+  run.max_rss_kb = usage.ru_maxrss;
+  return run;
+}
+
+namespace {
+
+// Where the child of RunToExit sends its console output when it exits.
+struct ExitReport {
+  FakeConsole* console;
+  int fd;
+};
+ExitReport g_exit_report;
+
+void ReportExit(int status, void*) {
+  fflush(nullptr);
+  const std::string& text = g_exit_report.console->output;
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(g_exit_report.fd, text.data() + done, text.size() - done);
+    if (n <= 0)
+      break;
+    done += static_cast<size_t>(n);
+  }
+  // Straight out: the test framework's own exit handlers are not the child's
+  // business.
+  _exit(status);
+}
+
+}  // namespace
+
+ProgramTest::Exit ProgramTest::RunToExit(const std::function<void()>& body) {
+  Exit result;
+  int fds[2];
+  if (pipe(fds) != 0)
+    return result;
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    g_exit_report = {&console, fds[1]};
+    on_exit(ReportExit, nullptr);
+    body();
+    _exit(255);  // returned instead of ending the process
+  }
+  close(fds[1]);
+  double deadline = Now() + 30;
+  char buffer[4096];
+  for (;;) {
+    int left_ms = static_cast<int>((deadline - Now()) * 1000);
+    struct pollfd p = {fds[0], POLLIN, 0};
+    if (left_ms <= 0 || poll(&p, 1, left_ms) <= 0)
+      break;
+    ssize_t n = read(fds[0], buffer, sizeof(buffer));
+    if (n <= 0)
+      break;
+    result.console.append(buffer, static_cast<size_t>(n));
+  }
+  close(fds[0]);
+  bool timed_out;
+  int status = ReapWithin(pid, std::max(0.0, deadline - Now()) + 1, &timed_out);
+  if (!timed_out && WIFEXITED(status) && WEXITSTATUS(status) != 255)
+    result.code = WEXITSTATUS(status);
+  return result;
+}

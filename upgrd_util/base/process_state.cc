@@ -1,0 +1,15 @@
+#include "upgrd_util/base/process_state.h"
+
+FILE* result_log = nullptr;
+char zel_module_name[kModuleNameSize];
+char app_module_name[kModuleNameSize];
+bool iplist_found = false;
+
+void reset_process_state() {
+  if (result_log)
+    fclose(result_log);
+  result_log = nullptr;
+  zel_module_name[0] = '\0';
+  app_module_name[0] = '\0';
+  iplist_found = false;
+}

@@ -1,0 +1,28 @@
+#ifndef UPGRD_UTIL_BASE_PROCESS_STATE_H_
+#define UPGRD_UTIL_BASE_PROCESS_STATE_H_
+
+// What the whole run shares, whatever card is being upgraded. Everything
+// that belongs to one card travels with it instead (card_state).
+
+#include <cstdio>
+
+/// The result log, open from start-up to nearly the end (output/result_log.h
+/// writes it); nullptr while closed.
+extern FILE* result_log;
+
+/// Room for a module file name and its NUL.
+const int kModuleNameSize = 28;
+
+/// The module files of this run, named in config.txt; empty until it is read,
+/// then never changed.
+extern char zel_module_name[kModuleNameSize];
+extern char app_module_name[kModuleNameSize];
+
+/// Set when iplist.txt was found at start-up: the file holds passwords in
+/// clear text, and the operator is reminded of it on the way out.
+extern bool iplist_found;
+
+/// Back to the state at process start, the result log closed (for tests).
+void reset_process_state();
+
+#endif  // UPGRD_UTIL_BASE_PROCESS_STATE_H_

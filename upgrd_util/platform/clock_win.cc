@@ -1,0 +1,19 @@
+#include "upgrd_util/platform/clock.h"
+
+#include <windows.h>
+
+#include <ctime>
+
+void RealClock::SleepMs(int milliseconds) {
+  if (milliseconds > 0)
+    Sleep(static_cast<DWORD>(milliseconds));
+}
+
+bool RealClock::LocalTime(struct tm* out) {
+  time_t now = time(nullptr);
+  struct tm local;
+  if (now == static_cast<time_t>(-1) || localtime_s(&local, &now) != 0)
+    return false;
+  *out = local;
+  return true;
+}
