@@ -3,6 +3,8 @@
 # waits: about four minutes, most of it the three minutes a card is given to
 # install a new ZEL module. Everything happens in a network namespace of its
 # own, on loopback; the working directory is left for a look afterwards.
+# With options (e.g. --parallel 20), a campaign of 20 simulated cards with
+# those options instead, in about the same time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source=$(pwd)
@@ -13,7 +15,9 @@ cmake --build build/plain -j "$(nproc)" --target upgrd_util > /dev/null
 
 source scripts/sim_cards.sh
 work=$(mktemp -d /tmp/upgrd_demo.XXXXXX)
-sim_setup "$work" 1 $((2 << 20)) $((1 << 20)) 20 \
+cards=1
+[ $# -gt 0 ] && cards=20
+sim_setup "$work" $cards $((2 << 20)) $((1 << 20)) 20 \
   "VRN Operating System" "VRN Application"
 cd "$work"
 # A comment line, as an operator's list may have one.
@@ -30,9 +34,9 @@ unshare -rn bash -c '
   source "$0/scripts/sim_cards.sh"
   ip link set lo up
   sim_start 900
-  printf "1\n1\n\n" | "$0/build/plain/upgrd_util" || true
+  printf "1\n1\n\n" | "$0/build/plain/upgrd_util" "$@" || true
   sim_stop
-' "$source"
+' "$source" "$@"
 echo
 echo "== result.txt =="
 cat result.txt

@@ -46,6 +46,19 @@ run() {  # run NAME TOOL...
 run linux "$source/build/plain/upgrd_util_fast_clock"
 run windows wine "$source/build/windows/upgrd_util_fast_clock.exe"
 
+# A campaign of a few cards at once by the Windows tool: threads, WinINet
+# and the ICMP echo service from many threads.
+dir=$work/campaign
+sim_setup "$dir" 6 65536 65536 0.005
+cd "$dir"
+sim_start 300
+set +e
+printf '1\r\n1\r\n\r\n' | timeout 300 wine \
+  "$source/build/windows/upgrd_util_fast_clock.exe" --parallel 4 > console.txt 2>&1
+campaign_exit=$?
+set -e
+sim_stop
+
 cd "$work"
 set +e
 status=0
@@ -58,9 +71,13 @@ grep -q "All upgrades completed successfully" windows/result.txt; check "the Win
 cmp -s <(tr -d '\r' < windows/console.txt) linux/console.txt; check "console as on Linux" $?
 cmp -s <(sed 's/$/\r/' linux/result.txt) windows/result.txt; check "result.txt as on Linux, with CR LF line ends" $?
 cmp -s linux/127.0.0.2_data.txt windows/127.0.0.2_data.txt; check "the card's logs saved" $?
+[ "$campaign_exit" = 0 ] && [ "$(grep -c 'upgraded in' campaign/console.txt)" = 6 ] &&
+  [ "$(grep -c '^\*\*\* Card 127\.0\.0\.[2-7] \*\*\*' campaign/result.txt)" = 6 ]
+check "a campaign of 6 cards, 4 at a time, by the Windows tool" $?
 if [ $status -ne 0 ]; then
   diff <(tr -d '\r' < windows/console.txt | cat -A) <(cat -A linux/console.txt) | head -20 || true
   diff <(tr -d '\r' < windows/result.txt) linux/result.txt | head -20 || true
+  tail -20 campaign/console.txt || true
 fi
 echo "$passed passed, $failed failed"
 exit $status

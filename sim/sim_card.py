@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Simulated cards for tests and demonstrations: an FTP server per card, each
-on its own loopback address on port 21, behaving as a card does when modules
-are uploaded to it.
+on its own loopback address on port 21 (or one server for them all, with
+--one-socket), behaving as a card does when modules are uploaded to it.
 
 The cards are described in a JSON file, a list of objects:
 
@@ -24,6 +24,7 @@ import argparse
 import json
 import logging
 import os
+import resource
 import shutil
 import signal
 import sys
@@ -74,59 +75,76 @@ class Card:
         return names
 
 
-def make_handler(card, authorizer):
-    class CardHandler(FTPHandler):
-        banner = "Card %s ready." % card.ip
+class CardHandler(FTPHandler):
+    """One connection to a card; the card is the one whose address the
+    connection came in on, so one listening socket can serve them all."""
+    cards = {}  # address -> Card
+    auth_failed_timeout = 0.1
 
-        def ftp_USER(self, line):
-            if time.monotonic() < card.down_until:
-                self.respond("421 Card is restarting.")
-                self.close_when_done()
-                return
-            return FTPHandler.ftp_USER(self, line)
+    def __init__(self, conn, server, ioloop=None):
+        FTPHandler.__init__(self, conn, server, ioloop)
+        try:
+            self.card = self.cards.get(conn.getsockname()[0])
+        except OSError:
+            self.card = None
+        if self.card is not None:
+            self.authorizer = self.card.authorizer
+            self.banner = "Card %s ready." % self.card.ip
 
-        def ftp_NLST(self, path):
-            data = "".join(name + "\r\n" for name in card.listing())
-            self.push_dtp_data(data.encode("utf8"), cmd="NLST")
-            return path
+    def handle(self):
+        if self.card is None:
+            self.respond("421 No card at this address.")
+            self.close_when_done()
+            return
+        FTPHandler.handle(self)
 
-        def ftp_LIST(self, path):
-            # The same names, in the same order, as an "ls -l" listing, for
-            # clients that list that way.
-            lines = []
-            for name in card.listing():
-                real = os.path.join(card.root, name)
-                size = os.path.getsize(real) if os.path.isfile(real) else 0
-                lines.append("-rw-r--r--   1 card     card     %8d Jan 01 "
-                             "00:00 %s\r\n" % (size, name))
-            self.push_dtp_data("".join(lines).encode("utf8"), cmd="LIST")
-            return path
+    def ftp_USER(self, line):
+        if time.monotonic() < self.card.down_until:
+            self.respond("421 Card is restarting.")
+            self.close_when_done()
+            return
+        return FTPHandler.ftp_USER(self, line)
 
-        def ftp_STOR(self, file, mode="w"):
-            kind = module_kind(os.path.basename(file))
-            if kind and card.refusals[kind] > 0:
-                card.refusals[kind] -= 1
-                self.respond("550 Cannot store the module now.")
-                return None
-            return FTPHandler.ftp_STOR(self, file, mode)
+    def ftp_NLST(self, path):
+        data = "".join(name + "\r\n" for name in self.card.listing())
+        self.push_dtp_data(data.encode("utf8"), cmd="NLST")
+        return path
 
-        def on_file_received(self, file):
-            name = os.path.basename(file)
-            kind = module_kind(name)
-            if kind is None:
-                return
-            if card.install:
-                if kind == "zel":
-                    card.zel = name
-                else:
-                    card.app = name
-                # Installed modules are no longer plain files on the card.
-                os.remove(file)
-            card.down_until = time.monotonic() + card.restart_s
+    def ftp_LIST(self, path):
+        # The same names, in the same order, as an "ls -l" listing, for
+        # clients that list that way.
+        lines = []
+        for name in self.card.listing():
+            real = os.path.join(self.card.root, name)
+            size = os.path.getsize(real) if os.path.isfile(real) else 0
+            lines.append("-rw-r--r--   1 card     card     %8d Jan 01 "
+                         "00:00 %s\r\n" % (size, name))
+        self.push_dtp_data("".join(lines).encode("utf8"), cmd="LIST")
+        return path
 
-    CardHandler.authorizer = authorizer
-    CardHandler.auth_failed_timeout = 0.1
-    return CardHandler
+    def ftp_STOR(self, file, mode="w"):
+        card = self.card
+        kind = module_kind(os.path.basename(file))
+        if kind and card.refusals[kind] > 0:
+            card.refusals[kind] -= 1
+            self.respond("550 Cannot store the module now.")
+            return None
+        return FTPHandler.ftp_STOR(self, file, mode)
+
+    def on_file_received(self, file):
+        card = self.card
+        name = os.path.basename(file)
+        kind = module_kind(name)
+        if kind is None:
+            return
+        if card.install:
+            if kind == "zel":
+                card.zel = name
+            else:
+                card.app = name
+            # Installed modules are no longer plain files on the card.
+            os.remove(file)
+        card.down_until = time.monotonic() + card.restart_s
 
 
 def main():
@@ -135,9 +153,15 @@ def main():
     parser.add_argument("--ready-file", required=True)
     parser.add_argument("--port", type=int, default=21)
     parser.add_argument("--lifetime", type=int, default=600)
+    # Inside a network namespace of its own, where nothing else takes the
+    # port: one listening socket for every card, however many.
+    parser.add_argument("--one-socket", action="store_true")
     args = parser.parse_args()
     logging.basicConfig(level=logging.WARNING)
 
+    # A few sockets for each of possibly a thousand cards.
+    _, most = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (most, most))
     with open(args.cards) as f:
         entries = json.load(f)
     scratch = tempfile.mkdtemp(prefix="sim_cards.")
@@ -145,11 +169,15 @@ def main():
     for entry in entries:
         root = tempfile.mkdtemp(prefix=entry["ip"] + ".", dir=scratch)
         card = Card(entry, root)
-        authorizer = DummyAuthorizer()
-        authorizer.add_user(entry["user"], entry["password"], root,
-                            perm="elradfmwMT")
-        FTPServer((card.ip, args.port), make_handler(card, authorizer),
-                  ioloop=ioloop)
+        card.authorizer = DummyAuthorizer()
+        card.authorizer.add_user(entry["user"], entry["password"], root,
+                                 perm="elradfmwMT")
+        CardHandler.cards[card.ip] = card
+        if not args.one_socket:
+            FTPServer((card.ip, args.port), CardHandler, ioloop=ioloop)
+    if args.one_socket:
+        server = FTPServer(("0.0.0.0", args.port), CardHandler, ioloop=ioloop)
+        server.max_cons = 0  # no limit: a campaign connects to every card
 
     temp = args.ready_file + ".tmp"
     with open(temp, "w") as f:

@@ -1,8 +1,5 @@
 #include "tests/e2e_support.h"
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,34 +9,6 @@ const char kZel211[] = "kvn_hw02_zel_211.bin";
 const char kApp211[] = "kvn_hw02_app_211.bin";
 const char kZel252[] = "kvn_hw02_zel_252.bin";
 const char kSilentAddress[] = "192.0.2.99";
-
-namespace {
-
-double Now() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
-}  // namespace
-
-std::string Module(const std::string& version, const std::string& name,
-                   size_t size) {
-  std::string module(std::max<size_t>(size, 256), '\0');
-  module.replace(42, version.size(), version);
-  module.replace(91, name.size(), name);
-  for (size_t i = 256; i < module.size(); ++i)
-    module[i] = static_cast<char>(i * 7);
-  return module.substr(0, size);
-}
-
-std::string Banner() {
-  return "VRN Upgrade Tool v1.6c\nMon Dec  7 09:30:00 AM\n\n\n\n"
-         "Korvane" + std::string(33, ' ') + "VRN OS" + std::string(25, ' ') +
-         "v2.1.1\n(c) Korvane. All rights reserved." + std::string(7, ' ') +
-         "VRN APP" + std::string(24, ' ') + "v2.1.1\n" + std::string(77, '-') +
-         "\n";
-}
 
 void EndToEndTest::SetUp() {
   // Only in a namespace of its own, where loopback is all there is, may the
@@ -53,15 +22,8 @@ void EndToEndTest::SetUp() {
 }
 
 void EndToEndTest::TearDown() {
-  for (pid_t pid : servers) {
-    kill(pid, SIGTERM);
-    int status;
-    double deadline = Now() + 5;
-    while (waitpid(pid, &status, WNOHANG) == 0 && Now() < deadline)
-      usleep(10000);
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, WNOHANG);
-  }
+  for (pid_t pid : servers)
+    StopServer(pid);
 }
 
 void EndToEndTest::StartServer(const std::vector<std::string>& arguments,
@@ -76,8 +38,8 @@ void EndToEndTest::StartServer(const std::vector<std::string>& arguments,
     _exit(127);
   }
   servers.push_back(pid);
-  double deadline = Now() + 10;
-  while (ReadFile(ready) == "<missing>" && Now() < deadline)
+  double deadline = MonotonicSeconds() + 10;
+  while (ReadFile(ready) == "<missing>" && MonotonicSeconds() < deadline)
     usleep(10000);
   ASSERT_EQ("ready\n", ReadFile(ready));
 }
@@ -87,9 +49,11 @@ void EndToEndTest::Prepare(const std::vector<Card>& cards, const char* zel,
   configured_zel_ = zel;
   ASSERT_TRUE(WriteFile("config.txt", std::string("ZEL = ") + zel +
                                           "\nAPP = " + kApp211 + "\n"));
-  ASSERT_TRUE(WriteFile(zel, Module("211", "VRN OS")));
-  ASSERT_TRUE(WriteFile(kApp211, Module("211", "VRN APP")));
-  ASSERT_TRUE(WriteFile("kvn_hw02_zel_202.bin", Module("202", "VRN PATCH")));
+  // Larger than what a card that cuts uploads short takes in.
+  ASSERT_TRUE(WriteFile(zel, Module("211", "VRN OS", 8192)));
+  ASSERT_TRUE(WriteFile(kApp211, Module("211", "VRN APP", 8192)));
+  ASSERT_TRUE(WriteFile("kvn_hw02_zel_202.bin",
+                        Module("202", "VRN PATCH", 8192)));
   std::string list = "; cards of the test\n";
   std::string json = "[";
   for (const Card& card : cards) {
@@ -138,8 +102,7 @@ ToolRun EndToEndTest::Run(const std::string& input) {
 
 std::string EndToEndTest::Log() {
   std::string log = ReadFile("result.txt");
-  std::string head = std::string("VRN Upgrade Tool v1.6c\nMon Dec  7 09:30:00 "
-                                 "AM\n\n") +
+  std::string head = std::string(kFastLogHeader) +
                      "Using ZEL file        : ZEL = " + configured_zel_ +
                      "\nUsing Application file: APP = " + kApp211 + "\n\n\n";
   EXPECT_EQ(0u, log.find(head)) << log;

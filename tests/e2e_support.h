@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/expected_output.h"
 #include "tests/test_support.h"
 
 extern const char kZel211[];
@@ -36,13 +37,6 @@ struct Card {
   int refuse_app = 0;
   std::string fault;
 };
-
-/// A module file with `version` and `name` in its header.
-std::string Module(const std::string& version, const std::string& name,
-                   size_t size = 8192);
-
-/// The start-up banner for the modules Prepare writes.
-std::string Banner();
 
 struct EndToEndTest : public testing::Test {
   void SetUp() override;

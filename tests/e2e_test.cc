@@ -9,39 +9,10 @@
 
 namespace {
 
-std::string Stars(int n) {
-  return std::string(n, '*');
-}
-
 // --- What the console shows -------------------------------------------
 
-std::string Mark(char mark) {
-  return std::string("\b\b ") + mark;
-}
-
-std::string ProbeOk() {
-  std::string s;
-  for (int i = 0; i < 20; ++i)
-    s += Mark('|');
-  return s + "\b\b    ";
-}
-
-std::string ProbeFailed(int budget) {
-  std::string s;
-  for (int i = 0; i < budget; ++i)
-    s += Mark("|/-\\"[i % 4]);
-  return s + "\b\b     ";
-}
-
-std::string Spin(int seconds) {
-  std::string s;
-  for (int i = 0; i < seconds; ++i)
-    s += Mark('|') + Mark('/') + Mark('-') + Mark('\\');
-  return s + "\b\b     ";
-}
-
 std::string CardStart(const std::string& ip) {
-  return "\n\t" + Stars(51) + "\n\tStarting Upgrade to " + ip +
+  return "\n\t" + std::string(51, '*') + "\n\tStarting Upgrade to " + ip +
          ". \n\tChecking network connection ...  ";
 }
 
@@ -50,25 +21,13 @@ const char kVersionLabel[] = "\tChecking version information ... ";
 const char kStepOk[] = "                OK\n";
 
 std::string ChecksOk() {
-  return ProbeOk() + "              OK\n" + kLoginLabel + kStepOk +
+  return ProbeAnswered() + "              OK\n" + kLoginLabel + kStepOk +
          "\tSaving log files                 " + kStepOk + kVersionLabel +
          kStepOk;
 }
 
-const char kLogInLabel[] = "\tAttempting to log in ...                 ";
-const char kLoadingOs[] = "\tLoading OS, please wait ... ";
-const char kLoadingApp[] = "\tLoading application, please wait ... ";
-
-const char kZelWait180[] = "\tPlease wait (3 minutes) for system updates    ";
-const char kZelWait60[] = "\tPlease wait (1 minute) for system updates     ";
-const char kPatchWait[] = "\tPlease wait (30 seconds) for system restart   ";
-const char kAppWait30[] = "\tPlease wait (60 seconds) for system updates  ";
-const char kAppWait210[] = "\tPlease wait (3-4 minutes) for system updates ";
-
 std::string ZelUploaded(const char* wait_line, int seconds) {
-  return std::string(kLogInLabel) + "        OK\n" + kLoadingOs +
-         "                     OK\n" + wait_line + Spin(seconds) + "OK\n" +
-         "\tAttempting connection to verify restart  " + ProbeOk();
+  return ZelToProbe(wait_line, seconds) + ProbeAnswered();
 }
 
 std::string ZelLoaded(const char* wait_line, int seconds) {
@@ -76,35 +35,15 @@ std::string ZelLoaded(const char* wait_line, int seconds) {
 }
 
 std::string AppLoaded(const char* wait_line, int seconds) {
-  return std::string(kLogInLabel) + "        OK\n" + kLoadingApp +
-         "            OK\n" + wait_line + Spin(seconds) + " OK\n" +
-         "\tAttempting connection to verify restart  " + ProbeOk() +
-         "      OK\n";
+  return AppToProbe(wait_line, seconds) + ProbeAnswered() + "      OK\n";
 }
 
-const char kListWarning[] =
-    "\tWarning: A file called 'iplist.txt' exists in this directory\n"
-    "\tthat may contain user names and passwords in clear text.\n"
-    "\tYou may want to delete this file if other users have access\n"
-    "\tto this directory.\n";
-const char kClosing[] =
-    "\n\n\tThank you for using KVN products\n\n\tPress <Enter> to exit.\n";
 const char kSummary[] = "\n\t*********** Upgrade Summary *********** \n";
 const char kAllDone[] = "\tAll upgrades completed successfully.\n\n\n";
 
 std::string Failures(int n) {
   return "\n\tEncountered " + std::to_string(n) +
          " failures during upgrade.\n\tPlease view 'result.txt' for details.\n";
-}
-
-std::string Menu(int count) {
-  return "\tConfiguration detected ( iplist.txt ).\n\tFound " +
-         std::to_string(count) +
-         " upgrade configuration(s)\n\n"
-         "\t1: Use parameters in configuration file  \n"
-         "\t2: Enter parameters for single upgrade\n"
-         "\t3: Exit Firmware upgrade tool\n"
-         "\tAction: ";
 }
 
 const char kListXpWarning[] =
@@ -128,28 +67,18 @@ std::string LogCardStart(const std::string& ip, const std::string& zel) {
   return "Checking network connection ...  \n"
          "data.txt saved as: " + ip + "_data.txt\n"
          "event.txt is saved as: " + ip + "_event.txt\n"
-         "Checking version information ... \n ***************************** \n"
-         "Before Upgrading the VRN the ZEL is: " + zel + "\n";
+         "Checking version information ... " + LogBefore(zel);
 }
 
 std::string LogZelLoad(const std::string& ip, const std::string& expected,
                        const std::string& found, const char* patch_line = "") {
-  return "Attempting to log in to " + ip + " ... Log in successful\n"
-         "Loading OS, please wait ... " + patch_line + "OK\n"
-         "Attempting connection to verify restart  \n"
-         "After the upgrade process has completed,\nlooking for ZEL: " +
-         expected + "\nFound ZEL      : " + found + " " +
+  return LogZelToProbe(patch_line, ip) + LogAfter(expected, found) +
          (expected == found ? "        OK\n" : "        ZEL Load Failed\n");
 }
 
-std::string LogAppLoad(const char* wait_line) {
-  return std::string("Attempting to log in ...                 ") +
-         "        OK\n" + "Loading application, please wait ... " +
-         "            OK\n" + wait_line +
-         "Attempting connection to verify restart  " + "      OK\n" + "\n";
+std::string LogAppLoaded() {
+  return LogAppToProbe(kAppWait30Log) + "      OK\n\n";
 }
-
-const char kLogAppWait30[] = "Please wait (60 seconds) for system updates \n";
 
 TEST_F(EndToEndTest, ACurrentCardIsUpgradedFromEndToEnd) {
   Prepare({{"127.0.0.2"}});
@@ -162,8 +91,7 @@ TEST_F(EndToEndTest, ACurrentCardIsUpgradedFromEndToEnd) {
             run.output);
   EXPECT_EQ("Found 1 upgrade configuration(s)\n\n" +
                 LogCardStart("127.0.0.2", "kvn_hw02_zel_203.bin") +
-                LogZelLoad("127.0.0.2", kZel211, kZel211) +
-                LogAppLoad(kLogAppWait30) +
+                LogZelLoad("127.0.0.2", kZel211, kZel211) + LogAppLoaded() +
                 "All upgrades completed successfully.\n\n\n" + kLogEnd,
             Log());
   // The card's logs are saved beside the tool; the listing stays too.
@@ -181,8 +109,7 @@ TEST_F(EndToEndTest, ANewerConfiguredZelChangesTheWaits) {
                 ZelLoaded(kZelWait60, 60) + AppLoaded(kAppWait210, 210) +
                 kSummary + kAllDone + kListWarning + kClosing,
             run.output);
-  EXPECT_NE(std::string::npos,
-            Log().find("Please wait (3-4 minutes) for system updates\n"));
+  EXPECT_NE(std::string::npos, Log().find(kAppWait210Log));
 }
 
 // The console of a listed card that takes one patch load, then the
@@ -206,11 +133,9 @@ TEST_F(EndToEndTest, AnEarlyCardGoesThroughTheInterimPatch) {
                 "* Detected early version, ZEL patch required\n"
                 "\nApplying interim patch.\n" +
                 LogZelLoad("127.0.0.2", kZel211, "kvn_hw02_zel_202.bin",
-                           "Please wait (30 seconds) for system restart  ") +
-                "\n ***************************** \n"
-                "Before Upgrading the VRN the ZEL is: kvn_hw02_zel_202.bin\n" +
-                LogZelLoad("127.0.0.2", kZel211, kZel211) +
-                LogAppLoad(kLogAppWait30) +
+                           kPatchWaitLog) +
+                LogBefore("kvn_hw02_zel_202.bin") +
+                LogZelLoad("127.0.0.2", kZel211, kZel211) + LogAppLoaded() +
                 "All upgrades completed successfully.\n\n\n" + kLogEnd,
             Log());
 }
@@ -230,7 +155,7 @@ TEST_F(EndToEndTest, AnUnknownVersionEndsTheWholeRunWithoutSummary) {
   ToolRun run = Run("1\n1\n\n");
   EXPECT_EQ(1, run.exit_code);
   EXPECT_EQ(Banner() + Menu(2) + kListXpWarning + CardStart("127.0.0.2") +
-                ProbeOk() + "              OK\n" + kLoginLabel + kStepOk +
+                ProbeAnswered() + "              OK\n" + kLoginLabel + kStepOk +
                 "\tSaving log files                 " + kStepOk +
                 kVersionLabel +
                 "\n\tCould not be upgraded, unknown version. \n\n" +
@@ -258,9 +183,9 @@ TEST_F(EndToEndTest, CardsWithMixedOutcomesAndTheSummary) {
   std::string expected =
       Banner() + Menu(5) + kListXpWarning + CardStart("127.0.0.2") +
       ChecksOk() + ZelLoaded(kZelWait180, 180) + AppLoaded(kAppWait30, 30) +
-      CardStart("127.0.0.3") + ProbeOk() + "              OK\n" + kLoginLabel +
-      "                Login failed\n" +
-      CardStart(kSilentAddress) + ProbeFailed(10) + "             ERROR\n" +
+      CardStart("127.0.0.3") + ProbeAnswered() + "              OK\n" +
+      kLoginLabel + "                Login failed\n" +
+      CardStart(kSilentAddress) + ProbeSilent(10) + "             ERROR\n" +
       "\tFailure, address unresponsive.\n\n" + CardStart("127.0.0.4") +
       ChecksOk() + ZelLoaded(kZelWait180, 180) + AppLoaded(kAppWait30, 30) +
       CardStart("127.0.0.5") + ChecksOk() + ZelLoaded(kZelWait180, 180);
@@ -360,23 +285,9 @@ TEST_F(EndToEndTest, WithoutAListTheCardIsEnteredAtTheConsole) {
   Prepare({{"127.0.0.2"}}, kZel211, /*with_list=*/false);
   ToolRun run = Run("127.0.0.2\nadmin\nsecret\ny\n1\n\n");
   EXPECT_EQ(1, run.exit_code);
-  EXPECT_EQ(Banner() + "\n\t" + Stars(61) +
-                "\n\tWarning: User name and password information will be "
-                "displayed\n\tto the screen in clear text.\n\t" +
-                Stars(61) +
-                "\n\n\n\tIP Address of target to upgrade: \tUser Name: "
-                "\tPassword: \n\n\tYou have entered:\n"
-                "\tIP Address: 127.0.0.2\n\tUsername:   admin\n"
-                "\tPassword:   secret\n\n\t1: Continue with upgrade\n"
-                "\t2: Re-enter parameters\n\t3: Quit\n\tAction: \n\n"
-                "\t" + Stars(62) +
-                "\n\tWarning: There is a known issue with Windows XP when "
-                "upgrading\n\tfrom devices running pre kvn_hw02_zel_211.bin "
-                "firmware.\n\tIf you are running Windows XP you should stop "
-                "this upgrade and\n\trun it from a pre-XP Windows machine.\n\n"
-                "\t1: Continue with upgrade\n\t2: Re-enter parameters\n"
-                "\t3: Exit Firmware upgrade tool\n\tAction: \n\n" +
-                CardStart("127.0.0.2") + ChecksOk() +
+  EXPECT_EQ(Banner() + kClearTextWarning +
+                Entry("127.0.0.2", "admin", "secret") + "\n\n" +
+                kEntryXpWarning + "\n\n" + CardStart("127.0.0.2") + ChecksOk() +
                 ZelLoaded(kZelWait180, 180) + AppLoaded(kAppWait30, 30) +
                 kSummary + kAllDone + kClosing,
             run.output);

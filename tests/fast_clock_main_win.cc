@@ -3,7 +3,7 @@
 // Windows sleeps whole milliseconds, so what is below one is owed until it
 // adds up to one.
 void SleepMicroseconds(long microseconds) {
-  static long owed = 0;
+  thread_local long owed = 0;
   owed += microseconds;
   if (owed >= 1000) {
     Sleep(static_cast<DWORD>(owed / 1000));

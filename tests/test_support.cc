@@ -1,6 +1,7 @@
 #include "tests/test_support.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -23,17 +24,27 @@ std::string ReadFile(const std::string& path) {
   return content.str();
 }
 
+double MonotonicSeconds() {
+  return std::chrono::duration<double>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+int CountLines(const std::string& text, const std::string& line) {
+  std::istringstream in(text);
+  int n = 0;
+  for (std::string l; std::getline(in, l);)
+    n += (l == line);
+  return n;
+}
+
 const char kFakeLogHeader[] =
     "VRN Upgrade Tool v1.6c\nWed Jan 14 06:42:15 PM\n\n";
 
 void ProgramTest::SetUp() {
   reset_process_state();
-  Platform seams;
-  seams.console = &console;
-  seams.clock = &clock;
-  seams.icmp = &icmp;
-  seams.ftp = &ftp;
-  install_platform(seams);
+  install_platform(
+      {.console = &console, .clock = &clock, .icmp = &icmp, .ftp = &ftp});
   std::string reason;
   ASSERT_TRUE(open_result_log(&reason)) << reason;
 }
@@ -48,4 +59,11 @@ std::string ProgramTest::Log() {
   std::string log = ReadTextFile("result.txt");
   EXPECT_EQ(0u, log.find(kFakeLogHeader)) << log;
   return log.substr(std::min(log.size(), strlen(kFakeLogHeader)));
+}
+
+std::string ProgramTest::NewLog() {
+  std::string log = Log();
+  std::string added = log.substr(log_seen);
+  log_seen = log.size();
+  return added;
 }

@@ -3,8 +3,11 @@
 
 #include <sys/types.h>
 
+#include <csignal>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -32,6 +35,12 @@ std::string ReadFile(const std::string& path);
 /// every system (Windows stores "\r\n").
 std::string ReadTextFile(const std::string& path);
 
+/// Seconds on a clock that only goes forward.
+double MonotonicSeconds();
+
+/// How many lines of `text` are exactly `line`.
+int CountLines(const std::string& text, const std::string& line);
+
 #ifndef _WIN32
 /// pyftpdlib on 127.0.0.1, serving `root` to one user. Started by Start and
 /// stopped by its pid when the object goes away.
@@ -50,22 +59,30 @@ struct FtpTestServer {
   std::string state_dir;
 };
 
+/// Ends the server `pid`: SIGTERM, SIGKILL if it is still there 5 seconds
+/// later, and reaps it.
+void StopServer(pid_t pid);
+
 /// What a run of the tool gave.
 struct ToolRun {
   int exit_code = -1;   // -1 when it did not exit by itself in time
   std::string output;   // standard output and error
   double seconds = 0;
   long max_rss_kb = 0;  // peak memory
-  bool killed = false;  // ended by kill_after
+  bool killed = false;  // SIGKILLed after kill_after
 };
 
 struct RunOptions {
   /// The binary: by default the one on the fast clock that reads
   /// "Mon Dec  7 09:30:00 AM".
   const char* tool = UPGRD_FAST_TOOL_PATH;
-  /// SIGKILL the tool once its output holds this text, kill_delay_ms later.
+  /// Its command-line arguments.
+  std::vector<std::string> arguments;
+  /// Send kill_signal to the tool once its output holds this text,
+  /// kill_delay_ms later; after SIGKILL nothing more is read.
   std::string kill_after;
   int kill_delay_ms = 0;
+  int kill_signal = SIGKILL;
   /// Run it as the unprivileged user nobody.
   bool as_nobody = false;
 };
@@ -85,6 +102,8 @@ struct ProgramTest : public testing::Test {
   void TearDown() override;
   /// What the result log holds after its header.
   std::string Log();
+  /// What the result log gained since the last call.
+  std::string NewLog();
 
 #ifndef _WIN32
   /// What a piece of the program did in a child process that it ended.
@@ -102,7 +121,21 @@ struct ProgramTest : public testing::Test {
   FakeClock clock;
   FakeIcmpEcho icmp;
   FakeFtpLibrary ftp;
+  size_t log_seen = 0;
 };
+
+#ifndef _WIN32
+/// A ProgramTest whose FTP is the libcurl library against pyftpdlib on
+/// 127.0.0.1, which serves `card_dir` ("card" in the test's directory) to
+/// admin with password secret.
+struct LoopbackFtpTest : public ProgramTest {
+  void SetUp() override;
+
+  std::string card_dir;
+  FtpTestServer server;
+  std::unique_ptr<CurlFtpLibrary> real_ftp;
+};
+#endif
 
 /// The header of every result log written on FakeClock's default time.
 extern const char kFakeLogHeader[];

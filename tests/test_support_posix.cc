@@ -6,7 +6,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,12 +13,6 @@
 #include <cstdlib>
 
 namespace {
-
-double Now() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
 
 void RemoveTree(const std::string& path) {
   if (path.empty() || path == "/")
@@ -33,7 +26,7 @@ void RemoveTree(const std::string& path) {
 // resource usage goes to *usage when given.
 int ReapWithin(pid_t pid, double seconds, bool* timed_out,
                struct rusage* usage = nullptr) {
-  double deadline = Now() + seconds;
+  double deadline = MonotonicSeconds() + seconds;
   int status = 0;
   *timed_out = false;
   for (;;) {
@@ -42,7 +35,7 @@ int ReapWithin(pid_t pid, double seconds, bool* timed_out,
       return status;
     if (r < 0)
       return -1;
-    if (Now() > deadline) {
+    if (MonotonicSeconds() > deadline) {
       *timed_out = true;
       kill(pid, SIGKILL);
       wait4(pid, &status, 0, usage);
@@ -107,8 +100,8 @@ bool FtpTestServer::Start(const std::string& root, const std::string& user,
   }
   if (pid < 0)
     return false;
-  double deadline = Now() + 10;
-  while (Now() < deadline) {
+  double deadline = MonotonicSeconds() + 10;
+  while (MonotonicSeconds() < deadline) {
     std::string text = ReadFile(port_file);
     if (text != "<missing>") {
       port = atoi(text.c_str());
@@ -128,17 +121,29 @@ bool FtpTestServer::Start(const std::string& root, const std::string& user,
 }
 
 void FtpTestServer::Stop() {
-  if (pid <= 0)
-    return;
+  if (pid > 0)
+    StopServer(pid);
+  pid = -1;
+}
+
+void StopServer(pid_t pid) {
   kill(pid, SIGTERM);
   bool timed_out;
   ReapWithin(pid, 5, &timed_out);
-  pid = -1;
 }
 
 std::string FtpTestServer::Commands() const {
   std::string text = ReadFile(state_dir + "/commands");
   return text == "<missing>" ? "" : text;
+}
+
+void LoopbackFtpTest::SetUp() {
+  ProgramTest::SetUp();
+  card_dir = dir.path + "/card";
+  ASSERT_TRUE(MakeDirectory(card_dir));
+  ASSERT_TRUE(server.Start(card_dir, "admin", "secret"));
+  real_ftp = std::make_unique<CurlFtpLibrary>(server.port);
+  platform().ftp = real_ftp.get();
 }
 
 ToolRun RunTool(const std::string& directory, const std::string& input,
@@ -148,7 +153,7 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
   int in_pipe[2], out_pipe[2];
   if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0)
     return run;
-  double start = Now();
+  double start = MonotonicSeconds();
   pid_t pid = fork();
   if (pid == 0) {
     dup2(in_pipe[0], 0);
@@ -160,7 +165,11 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
       _exit(126);
     if (options.as_nobody && (setgid(65534) != 0 || setuid(65534) != 0))
       _exit(125);
-    execl(options.tool, "upgrd_util", (char*)nullptr);
+    std::vector<char*> argv = {const_cast<char*>("upgrd_util")};
+    for (const std::string& argument : options.arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(options.tool, argv.data());
     _exit(127);
   }
   close(in_pipe[0]);
@@ -171,8 +180,9 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
   close(in_pipe[1]);
   double deadline = start + time_limit_s;
   char buffer[4096];
+  bool signalled = false;
   for (;;) {
-    int left_ms = static_cast<int>((deadline - Now()) * 1000);
+    int left_ms = static_cast<int>((deadline - MonotonicSeconds()) * 1000);
     if (left_ms <= 0)
       break;
     struct pollfd p = {out_pipe[0], POLLIN, 0};
@@ -182,20 +192,22 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
     if (n <= 0)
       break;
     run.output.append(buffer, static_cast<size_t>(n));
-    if (!options.kill_after.empty() &&
+    if (!signalled && !options.kill_after.empty() &&
         run.output.find(options.kill_after) != std::string::npos) {
       usleep(options.kill_delay_ms * 1000);
-      kill(pid, SIGKILL);
-      run.killed = true;
-      break;
+      kill(pid, options.kill_signal);
+      signalled = true;
+      run.killed = options.kill_signal == SIGKILL;
+      if (run.killed)
+        break;
     }
   }
   close(out_pipe[0]);
   bool timed_out;
   struct rusage usage = {};
-  int status = ReapWithin(pid, std::max(0.0, deadline - Now()) + 1, &timed_out,
-                          &usage);
-  run.seconds = Now() - start;
+  double left = std::max(0.0, deadline - MonotonicSeconds());
+  int status = ReapWithin(pid, left + 1, &timed_out, &usage);
+  run.seconds = MonotonicSeconds() - start;
   if (!timed_out && WIFEXITED(status))
     run.exit_code = WEXITSTATUS(status);
   run.max_rss_kb = usage.ru_maxrss;
@@ -243,10 +255,10 @@ ProgramTest::Exit ProgramTest::RunToExit(const std::function<void()>& body) {
     _exit(255);  // returned instead of ending the process
   }
   close(fds[1]);
-  double deadline = Now() + 30;
+  double deadline = MonotonicSeconds() + 30;
   char buffer[4096];
   for (;;) {
-    int left_ms = static_cast<int>((deadline - Now()) * 1000);
+    int left_ms = static_cast<int>((deadline - MonotonicSeconds()) * 1000);
     struct pollfd p = {fds[0], POLLIN, 0};
     if (left_ms <= 0 || poll(&p, 1, left_ms) <= 0)
       break;
@@ -257,7 +269,8 @@ ProgramTest::Exit ProgramTest::RunToExit(const std::function<void()>& body) {
   }
   close(fds[0]);
   bool timed_out;
-  int status = ReapWithin(pid, std::max(0.0, deadline - Now()) + 1, &timed_out);
+  double left = std::max(0.0, deadline - MonotonicSeconds());
+  int status = ReapWithin(pid, left + 1, &timed_out);
   if (!timed_out && WIFEXITED(status) && WEXITSTATUS(status) != 255)
     result.code = WEXITSTATUS(status);
   return result;

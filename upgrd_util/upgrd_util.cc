@@ -7,7 +7,7 @@
 #include "upgrd_util/platform/platform.h"
 #include "upgrd_util/run/upgrade_run.h"
 
-int main() {
+int main(int argc, char** argv) {
   RealConsole console;
   RealClock clock;
   RealIcmpEcho icmp;
@@ -18,5 +18,5 @@ int main() {
   seams.icmp = &icmp;
   seams.ftp = &ftp;
   install_platform(seams);
-  return run_upgrade_tool();
+  return run_tool(argc, argv);
 }

@@ -22,6 +22,10 @@ extern char app_module_name[kModuleNameSize];
 /// clear text, and the operator is reminded of it on the way out.
 extern bool iplist_found;
 
+/// The exit code of the orderly end (finish_and_exit): always 1 in the
+/// operator's dialogue; a campaign tells bad inputs (2) from its outcome.
+extern int end_exit_code;
+
 /// Back to the state at process start, the result log closed (for tests).
 void reset_process_state();
 

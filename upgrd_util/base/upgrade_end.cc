@@ -27,5 +27,5 @@ void end_dialogue(const upgrade_target* card) {
 
 void finish_and_exit(const upgrade_target* card) {
   end_dialogue(card);
-  exit(1);
+  exit(end_exit_code);
 }

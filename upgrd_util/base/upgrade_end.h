@@ -8,8 +8,9 @@
 /// was found, thanks the operator and waits for Enter (or the end of input).
 void end_dialogue(const upgrade_target* card = nullptr);
 
-/// The orderly end of every run: end_dialogue(card), then exit code 1
-/// through the normal runtime exit, which flushes and closes open files.
+/// The orderly end of every run: end_dialogue(card), then end_exit_code (1
+/// unless a campaign said otherwise) through the normal runtime exit, which
+/// flushes and closes open files.
 [[noreturn]] void finish_and_exit(const upgrade_target* card = nullptr);
 
 #endif  // UPGRD_UTIL_BASE_UPGRADE_END_H_

@@ -2,13 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/expected_output.h"
 #include "tests/test_support.h"
 #include "upgrd_util/base/process_state.h"
 
 namespace {
-
-const char kClosing[] =
-    "\n\n\tThank you for using KVN products\n\n\tPress <Enter> to exit.\n";
 
 struct EndDialogueTest : public ProgramTest {};
 
@@ -29,13 +27,7 @@ TEST_F(EndDialogueTest, WarnsAboutTheListFileAndQuitsTheCardsSession) {
   console.input.push_back("whatever the operator typed");
   console.input.push_back("not read");
   end_dialogue(&card);
-  EXPECT_EQ(std::string(
-                "\tWarning: A file called 'iplist.txt' exists in this directory\n"
-                "\tthat may contain user names and passwords in clear text.\n"
-                "\tYou may want to delete this file if other users have access\n"
-                "\tto this directory.\n") +
-                kClosing,
-            console.output);
+  EXPECT_EQ(std::string(kListWarning) + kClosing, console.output);
   EXPECT_EQ(1, console.lines_read);
   EXPECT_EQ(std::vector<std::string>{"quit 7"}, ftp.calls);
 }

@@ -11,6 +11,10 @@ enum upgrade_status : int32_t {
   STATUS_APP_LOAD_FAILED = 3,
   STATUS_UNRESPONSIVE = 4,
   STATUS_LOGIN_FAILED = 5,
+  // Campaigns only: the dialogue ends the run on a card at an unknown
+  // version, and starts every card it was given.
+  STATUS_UNKNOWN_VERSION = 6,
+  STATUS_NOT_STARTED = 7,
 };
 
 /// What one card's upgrade carries from step to step. It travels with the
@@ -26,6 +30,9 @@ struct card_state {
   int32_t probe_factor = 1;
   /// Where the card's listing is put, and left, for the operator to see.
   char listing_file[48] = "foundfir.txt";
+  /// Upgraded beside other cards: what would end the run for this card
+  /// alone only ends this card's sequence.
+  bool beside_others = false;
 };
 
 /// One card to upgrade, in a list kept in the order the cards were given.

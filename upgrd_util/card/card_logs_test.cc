@@ -1,16 +1,14 @@
 #include "upgrd_util/card/card_logs.h"
 
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "tests/test_support.h"
-#include "upgrd_util/platform/ftp_library.h"
 
 namespace {
 
@@ -107,21 +105,7 @@ TEST_F(SaveCardLogsTest, FailedLoginTriesNoFetch) {
 
 // The same steps through the libcurl library against an FTP server on this
 // machine.
-struct CardLogsOnRealFtpTest : public ProgramTest {
-  void SetUp() override {
-    ProgramTest::SetUp();
-    ASSERT_EQ(0, mkdir("card", 0755));
-    card_dir = dir.path + "/card";
-    ASSERT_TRUE(server.Start(card_dir, "admin", "secret"));
-    real_ftp = std::make_unique<CurlFtpLibrary>(server.port);
-    Platform seams = platform();
-    seams.ftp = real_ftp.get();
-    install_platform(seams);
-  }
-
-  std::string card_dir;
-  FtpTestServer server;
-  std::unique_ptr<CurlFtpLibrary> real_ftp;
+struct CardLogsOnRealFtpTest : public LoopbackFtpTest {
   upgrade_target card = Card("127.0.0.1", "admin", "secret");
 };
 

@@ -125,6 +125,10 @@ int verify_os_module(upgrade_target* target, const char* expected_name) {
   if (!listing) {
     log_printf("File foundfir.txt doesn't exist\n");
     log_flush();
+    if (target->state.beside_others) {
+      ftp_quit(session);
+      return 0;
+    }
     console_printf("Unable to run this program. Please see result.txt file "
                    "for information.");
     finish_and_exit(target);

@@ -1,33 +1,21 @@
 #include "upgrd_util/card/firmware_version.h"
 
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/expected_output.h"
 #include "tests/test_support.h"
-#include "upgrd_util/platform/ftp_library.h"
 
 namespace {
 
 using Calls = std::vector<std::string>;
 
 const char kZel211[] = "kvn_hw02_zel_211.bin";
-
-// The two lines a query logs for the module it found.
-std::string Before(const std::string& name) {
-  return "\n " + std::string(29, '*') + " \n" +
-         "Before Upgrading the VRN the ZEL is: " + name + "\n";
-}
-
-std::string After(const std::string& expected, const std::string& found) {
-  return "\nAfter the upgrade process has completed,\nlooking for ZEL: " +
-         expected + "\nFound ZEL      : " + found + " ";
-}
 
 // A whole session: login, its reply, listing, its reply, quit.
 const Calls kSession = {"login 192.0.2.10", "reply 1", "ls  foundfir.txt",
@@ -49,16 +37,8 @@ struct FirmwareVersionTest : public ProgramTest {
     ftp.listing = listing;
     return verify_os_module(&card, expected);
   }
-  // What the log gained since the last call.
-  std::string NewLog() {
-    std::string log = Log();
-    std::string added = log.substr(seen);
-    seen = log.size();
-    return added;
-  }
 
   upgrade_target card;
-  size_t seen = 0;
 };
 
 TEST_F(FirmwareVersionTest, VersionsAreClassifiedPerMode) {
@@ -81,7 +61,7 @@ TEST_F(FirmwareVersionTest, VersionsAreClassifiedPerMode) {
                 Query({"data.txt", row.name}, mode))
           << row.name << " mode " << mode;
       // Even 201, which no class fits, is logged and its session ended.
-      EXPECT_EQ(Before(row.name), NewLog()) << row.name;
+      EXPECT_EQ(LogBefore(row.name), NewLog()) << row.name;
       EXPECT_EQ(kSession, ftp.calls) << row.name;
     }
   }
@@ -122,7 +102,7 @@ TEST_F(FirmwareVersionTest, OnlyTheFirstModuleEntryCounts) {
       "data.txt", "event.txt", "KVN_hw02_zel_211.bin", "kvn_hw02_zel_202.bin",
       "kvn_hw02_zel_211.bin"};
   EXPECT_EQ(3, Query(listing, 0));
-  EXPECT_EQ(Before("kvn_hw02_zel_202.bin"), NewLog());
+  EXPECT_EQ(LogBefore("kvn_hw02_zel_202.bin"), NewLog());
   // The listing is left for the operator, as the card gave it.
   EXPECT_EQ("data.txt\nevent.txt\nKVN_hw02_zel_211.bin\n"
             "kvn_hw02_zel_202.bin\nkvn_hw02_zel_211.bin\n",
@@ -131,13 +111,13 @@ TEST_F(FirmwareVersionTest, OnlyTheFirstModuleEntryCounts) {
 
 TEST_F(FirmwareVersionTest, CarriageReturnIsNoPartOfTheName) {
   EXPECT_EQ(1, Query({"kvn_hw02_zel_211.bin\r"}, 0));
-  EXPECT_EQ(Before(kZel211), NewLog());
+  EXPECT_EQ(LogBefore(kZel211), NewLog());
   EXPECT_EQ(1, Verify({"kvn_hw02_zel_211.bin\r"}, kZel211));
 }
 
 TEST_F(FirmwareVersionTest, NameStopsAtTheFirstBlankOrTab) {
   EXPECT_EQ(1, Query({"kvn_hw02_zel_211.bin\t1048576 Jan 1"}, 0));
-  EXPECT_EQ(Before(kZel211), NewLog());
+  EXPECT_EQ(LogBefore(kZel211), NewLog());
 }
 
 using VerifyOsModuleTest = FirmwareVersionTest;
@@ -145,30 +125,30 @@ using VerifyOsModuleTest = FirmwareVersionTest;
 TEST_F(VerifyOsModuleTest, ExpectedModuleListed) {
   EXPECT_EQ(1, Verify({"data.txt", kZel211, "kvn_hw02_app_305.bin"}, kZel211));
   // The caller completes the line after the trailing blank.
-  EXPECT_EQ(After(kZel211, kZel211), Log());
+  EXPECT_EQ(LogAfter(kZel211, kZel211), Log());
   EXPECT_EQ(kSession, ftp.calls);
   EXPECT_EQ("", console.output);
 }
 
 TEST_F(VerifyOsModuleTest, NamesMustMatchInCaseToo) {
   EXPECT_EQ(0, Verify({"kvn_hw02_ZEL_211.bin"}, kZel211));
-  EXPECT_EQ(After(kZel211, "kvn_hw02_ZEL_211.bin"), Log());
+  EXPECT_EQ(LogAfter(kZel211, "kvn_hw02_ZEL_211.bin"), Log());
 }
 
 TEST_F(VerifyOsModuleTest, EmptyListingFindsNothing) {
   EXPECT_EQ(0, Verify({}, kZel211));
-  EXPECT_EQ(After(kZel211, ""), Log());
+  EXPECT_EQ(LogAfter(kZel211, ""), Log());
   EXPECT_EQ(kSession, ftp.calls);
 }
 
 TEST_F(VerifyOsModuleTest, WithoutModuleEntryTheLastLinesWordIsCompared) {
   EXPECT_EQ(0, Verify({"data.txt", "event.txt 1234"}, kZel211));
-  EXPECT_EQ(After(kZel211, "event.txt"), NewLog());
+  EXPECT_EQ(LogAfter(kZel211, "event.txt"), NewLog());
   // Which happens to verify when it is the expected name.
   EXPECT_EQ(1, Verify({"data.txt", "  event.txt"}, "event.txt"));
-  EXPECT_EQ(After("event.txt", "event.txt"), NewLog());
+  EXPECT_EQ(LogAfter("event.txt", "event.txt"), NewLog());
   EXPECT_EQ(0, Verify({"data.txt", "   "}, kZel211));
-  EXPECT_EQ(After(kZel211, ""), NewLog());
+  EXPECT_EQ(LogAfter(kZel211, ""), NewLog());
 }
 
 TEST_F(VerifyOsModuleTest, FailedLoginIsLogged) {
@@ -195,9 +175,9 @@ TEST_F(VerifyOsModuleTest, AListingFetchedButUnreadableEndsTheRun) {
   ftp.listing_vanishes = true;
   ProgramTest::Exit exit = RunToExit([this] { Verify({kZel211}, kZel211); });
   EXPECT_EQ(1, exit.code);
-  EXPECT_EQ("Unable to run this program. Please see result.txt file for "
-            "information.\n\n\tThank you for using KVN products\n\n"
-            "\tPress <Enter> to exit.\n",
+  EXPECT_EQ(std::string("Unable to run this program. Please see result.txt "
+                        "file for information.") +
+                kClosing,
             exit.console);
   EXPECT_EQ("File foundfir.txt doesn't exist\n", Log());
 }
@@ -208,7 +188,7 @@ TEST_F(VerifyOsModuleTest, LongerNameCannotVerifyAsItsBeginning) {
   ASSERT_EQ(79u, expected.size());
   std::string listed = expected + "yy.bin";
   EXPECT_EQ(0, Verify({listed}, expected.c_str()));
-  EXPECT_EQ(After(expected, listed), Log());
+  EXPECT_EQ(LogAfter(expected, listed), Log());
 }
 
 // A listing read back through a real file, as the operations read it.
@@ -250,24 +230,15 @@ TEST_F(ScanListingTest, WithoutModuleEntryGivesTheLastWord) {
 }
 
 // The listing of a real FTP server's folder, through the libcurl library.
-struct FirmwareOnRealFtpTest : public FirmwareVersionTest {
+struct FirmwareOnRealFtpTest : public LoopbackFtpTest {
   void SetUp() override {
-    FirmwareVersionTest::SetUp();
-    ASSERT_EQ(0, mkdir("card", 0755));
-    card_dir = dir.path + "/card";
-    ASSERT_TRUE(server.Start(card_dir, "admin", "secret"));
-    real_ftp = std::make_unique<CurlFtpLibrary>(server.port);
-    Platform seams = platform();
-    seams.ftp = real_ftp.get();
-    install_platform(seams);
+    LoopbackFtpTest::SetUp();
     set_target_ip(&card, "127.0.0.1");
     set_target_user_name(&card, "admin");
     set_target_password(&card, "secret");
   }
 
-  std::string card_dir;
-  FtpTestServer server;
-  std::unique_ptr<CurlFtpLibrary> real_ftp;
+  upgrade_target card{};
 };
 
 TEST_F(FirmwareOnRealFtpTest, QueryAndVerifyReadTheCardsListing) {
@@ -276,17 +247,17 @@ TEST_F(FirmwareOnRealFtpTest, QueryAndVerifyReadTheCardsListing) {
     ASSERT_TRUE(WriteFile(card_dir + "/" + name, "module"));
   // The server lists in name order: the capitals first, then 202.
   EXPECT_EQ(3, query_firmware_version(&card, 0));
-  EXPECT_EQ(Before("kvn_hw02_zel_202.bin"), NewLog());
+  EXPECT_EQ(LogBefore("kvn_hw02_zel_202.bin"), NewLog());
   EXPECT_EQ(4, query_firmware_version(&card, 1));
-  EXPECT_EQ(Before("kvn_hw02_zel_202.bin"), NewLog());
+  EXPECT_EQ(LogBefore("kvn_hw02_zel_202.bin"), NewLog());
   EXPECT_NE(std::string::npos,
             ReadFile("foundfir.txt").find("kvn_hw02_zel_211.bin"));
 
   ASSERT_EQ(0, unlink((card_dir + "/kvn_hw02_zel_202.bin").c_str()));
   EXPECT_EQ(1, verify_os_module(&card, kZel211));
-  EXPECT_EQ(After(kZel211, kZel211), NewLog());
+  EXPECT_EQ(LogAfter(kZel211, kZel211), NewLog());
   EXPECT_EQ(0, verify_os_module(&card, "kvn_hw02_zel_212.bin"));
-  EXPECT_EQ(After("kvn_hw02_zel_212.bin", kZel211), NewLog());
+  EXPECT_EQ(LogAfter("kvn_hw02_zel_212.bin", kZel211), NewLog());
 
   set_target_password(&card, "wrong");
   EXPECT_EQ(0, verify_os_module(&card, kZel211));
@@ -304,7 +275,7 @@ TEST_F(FirmwareOnRealFtpTest, CardWithoutModuleIsUnknown) {
   EXPECT_EQ(-2, query_firmware_version(&card, 0));
   EXPECT_EQ("", Log());
   EXPECT_EQ(0, verify_os_module(&card, kZel211));
-  EXPECT_EQ(After(kZel211, "data.txt"), Log());
+  EXPECT_EQ(LogAfter(kZel211, "data.txt"), Log());
 }
 
 }  // namespace

@@ -1,20 +1,16 @@
 #include "upgrd_util/card/module_loading.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/expected_output.h"
 #include "tests/test_support.h"
 #include "upgrd_util/card/probe.h"
 #include "upgrd_util/base/process_state.h"
-#include "upgrd_util/platform/ftp_library.h"
 #include "upgrd_util/platform/icmp_echo.h"
 #include "upgrd_util/platform/platform.h"
 
@@ -24,69 +20,6 @@ const char kZel251[] = "kvn_hw02_zel_251.bin";
 const char kZel252[] = "kvn_hw02_zel_252.bin";
 const char kZelNoDigits[] = "kvn_hw02_zel_new.bin";
 const char kApp[] = "kvn_hw02_app_300.bin";
-
-const char kLoginLabel[] = "\tAttempting to log in ...                 ";
-const char kVerifyLabel[] = "\tAttempting connection to verify restart  ";
-const char kPatchWait[] = "\tPlease wait (30 seconds) for system restart   ";
-const char kPatchWaitLog[] = "Please wait (30 seconds) for system restart  ";
-const char kOneMinute[] = "\tPlease wait (1 minute) for system updates     ";
-const char kThreeMinutes[] = "\tPlease wait (3 minutes) for system updates    ";
-const char kAppSlow[] = "\tPlease wait (3-4 minutes) for system updates ";
-const char kAppSlowLog[] = "Please wait (3-4 minutes) for system updates\n";
-const char kAppFast[] = "\tPlease wait (60 seconds) for system updates  ";
-const char kAppFastLog[] = "Please wait (60 seconds) for system updates \n";
-
-// What wait_with_spinner(seconds) draws: four marks a second, then blanks.
-std::string Spin(int seconds) {
-  std::string bytes;
-  for (int i = 0; i < seconds; ++i)
-    bytes += "\b\b |\b\b /\b\b -\b\b \\";
-  return bytes + "\b\b     ";
-}
-
-// A probe of a card that answers every request: 20 times the first mark.
-std::string ProbeAnswered() {
-  std::string bytes;
-  for (int i = 0; i < 20; ++i)
-    bytes += "\b\b |";
-  return bytes + "\b\b    ";
-}
-
-// A probe that got no reply to any of its `requests`.
-std::string ProbeSilent(int requests) {
-  std::string bytes;
-  for (int i = 0; i < requests; ++i)
-    bytes += std::string("\b\b ") + "|/-\\"[i % 4];
-  return bytes + "\b\b     ";
-}
-
-// The console and log of a load up to the probe after the wait.
-std::string ZelConsoleToProbe(const std::string& wait_message, int seconds) {
-  return std::string(kLoginLabel) + "        OK\n" +
-         "\tLoading OS, please wait ...                      OK\n" +
-         wait_message + Spin(seconds) + "OK\n" + kVerifyLabel;
-}
-std::string ZelLogToProbe(const std::string& wait_log = "") {
-  return "Attempting to log in to 127.0.0.1 ... Log in successful\n"
-         "Loading OS, please wait ... " +
-         wait_log + "OK\nAttempting connection to verify restart  ";
-}
-std::string AppConsoleToProbe(const std::string& wait_message, int seconds) {
-  return std::string(kLoginLabel) + "        OK\n" +
-         "\tLoading application, please wait ...             OK\n" +
-         wait_message + Spin(seconds) + " OK\n" + kVerifyLabel;
-}
-std::string AppLogToProbe(const std::string& wait_log) {
-  return "Attempting to log in ...                         OK\n"
-         "Loading application, please wait ...             OK\n" +
-         wait_log + "Attempting connection to verify restart  ";
-}
-
-std::string Verification(const std::string& expected,
-                         const std::string& found) {
-  return "\nAfter the upgrade process has completed,\nlooking for ZEL: " +
-         expected + "\nFound ZEL      : " + found + " ";
-}
 
 using Calls = std::vector<std::string>;
 
@@ -140,11 +73,11 @@ TEST_P(ZelWaitTest, WaitsAndVerifiesTheConfiguredModule) {
 
   EXPECT_EQ(1, load_os_module(&target, c.loaded));
   EXPECT_EQ(STATUS_UPGRADED, target.status);
-  EXPECT_EQ(ZelConsoleToProbe(c.console_message, c.seconds) +
+  EXPECT_EQ(ZelToProbe(c.console_message, c.seconds) +
                 ProbeAnswered() + "      OK\n",
             console.output);
-  EXPECT_EQ(ZelLogToProbe(c.log_message) +
-                Verification(c.configured, c.configured) + "        OK\n",
+  EXPECT_EQ(LogZelToProbe(c.log_message) +
+                LogAfter(c.configured, c.configured) + "        OK\n",
             Log());
   ExpectWaited(c.seconds);
   // The uploaded file is the one asked for; the verification expects the
@@ -161,12 +94,12 @@ TEST_P(ZelWaitTest, WaitsAndVerifiesTheConfiguredModule) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, ZelWaitTest,
     testing::Values(
-        WaitCase{kZel252, kZel252, kOneMinute, "", 60},
-        WaitCase{kZel251, kZel251, kThreeMinutes, "", 180},
+        WaitCase{kZel252, kZel252, kZelWait60, "", 60},
+        WaitCase{kZel251, kZel251, kZelWait180, "", 180},
         // A name without digits counts as version 0.
-        WaitCase{kZelNoDigits, kZelNoDigits, kThreeMinutes, "", 180},
+        WaitCase{kZelNoDigits, kZelNoDigits, kZelWait180, "", 180},
         // The configured version decides, not that of the uploaded file.
-        WaitCase{kZel251, kZel252, kThreeMinutes, "", 180},
+        WaitCase{kZel251, kZel252, kZelWait180, "", 180},
         // The interim patch waits 30 s whatever is configured.
         WaitCase{kZel252, kInterimPatchName, kPatchWait, kPatchWaitLog, 30},
         WaitCase{kZelNoDigits, kInterimPatchName, kPatchWait, kPatchWaitLog,
@@ -184,10 +117,10 @@ TEST_P(AppWaitTest, WaitsOnTheConfiguredZelVersion) {
 
   EXPECT_EQ(1, load_app_module(&target, c.loaded));
   EXPECT_EQ(STATUS_UPGRADED, target.status);
-  EXPECT_EQ(AppConsoleToProbe(c.console_message, c.seconds) +
+  EXPECT_EQ(AppToProbe(c.console_message, c.seconds) +
                 ProbeAnswered() + "      OK\n",
             console.output);
-  EXPECT_EQ(AppLogToProbe(c.log_message) + "      OK\n\n", Log());
+  EXPECT_EQ(LogAppToProbe(c.log_message) + "      OK\n\n", Log());
   ExpectWaited(c.seconds);
   // No listing check; the load's own session is quit twice and the current
   // session is left alone.
@@ -199,10 +132,11 @@ TEST_P(AppWaitTest, WaitsOnTheConfiguredZelVersion) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, AppWaitTest,
-    testing::Values(WaitCase{kZel252, kApp, kAppSlow, kAppSlowLog, 210},
+    testing::Values(WaitCase{kZel252, kApp, kAppWait210, kAppWait210Log, 210},
                     // The message says 60 seconds; the wait is 30.
-                    WaitCase{kZel251, kApp, kAppFast, kAppFastLog, 30},
-                    WaitCase{kZelNoDigits, kApp, kAppFast, kAppFastLog, 30}));
+                    WaitCase{kZel251, kApp, kAppWait30, kAppWait30Log, 30},
+                    WaitCase{kZelNoDigits, kApp, kAppWait30, kAppWait30Log,
+                             30}));
 
 // ---- Failures ----
 
@@ -211,7 +145,7 @@ TEST_F(ModuleLoadingTest, ZelLoginFailedLeavesMinusOneAsCurrentSession) {
   EXPECT_EQ(0, load_os_module(&target, kZel251));
   EXPECT_EQ(STATUS_LOGIN_FAILED, target.status);
   EXPECT_EQ(-1, target.state.ftp_session);
-  EXPECT_EQ(std::string(kLoginLabel) + "\n\tCould not log in.\n",
+  EXPECT_EQ(std::string(kLogInLabel) + "\n\tCould not log in.\n",
             console.output);
   EXPECT_EQ("Attempting to log in to 127.0.0.1 ... "
             "\nCould not log into 127.0.0.1.\n",
@@ -226,7 +160,7 @@ TEST_F(ModuleLoadingTest, AppLoginFailedLeavesCurrentSessionAlone) {
   EXPECT_EQ(0, load_app_module(&target, kApp));
   EXPECT_EQ(STATUS_LOGIN_FAILED, target.status);
   EXPECT_EQ(9, target.state.ftp_session);
-  EXPECT_EQ(std::string(kLoginLabel) + "\n\tCould not log in.\n",
+  EXPECT_EQ(std::string(kLogInLabel) + "\n\tCould not log in.\n",
             console.output);
   EXPECT_EQ("Attempting to log in ...                 "
             "\nCould not log into 127.0.0.1.\n",
@@ -239,7 +173,7 @@ TEST_F(ModuleLoadingTest, ZelUploadFailedSaysErrorOnConsoleAndLog) {
   ftp.put_fails = true;
   EXPECT_EQ(0, load_os_module(&target, kZel251));
   EXPECT_EQ(STATUS_OS_LOAD_FAILED, target.status);
-  EXPECT_EQ(std::string(kLoginLabel) + "        OK\n" +
+  EXPECT_EQ(std::string(kLogInLabel) + "        OK\n" +
                 "\tLoading OS, please wait ...                      Error.\n",
             console.output);
   EXPECT_EQ("Attempting to log in to 127.0.0.1 ... Log in successful\n"
@@ -256,8 +190,7 @@ TEST_F(ModuleLoadingTest, AppUploadFailedLeavesBothLinesOpen) {
   ftp.put_fails = true;
   EXPECT_EQ(0, load_app_module(&target, kApp));
   EXPECT_EQ(STATUS_APP_LOAD_FAILED, target.status);
-  EXPECT_EQ(std::string(kLoginLabel) + "        OK\n" +
-                "\tLoading application, please wait ... ",
+  EXPECT_EQ(std::string(kLogInLabel) + "        OK\n" + kLoadingApp,
             console.output);
   EXPECT_EQ("Attempting to log in ...                         OK\n"
             "Loading application, please wait ... ",
@@ -271,10 +204,9 @@ TEST_F(ModuleLoadingTest, ZelCardSilentAfterTheWait) {
   icmp.default_reply = 0;
   EXPECT_EQ(0, load_os_module(&target, kZel251));
   EXPECT_EQ(STATUS_UNRESPONSIVE, target.status);
-  EXPECT_EQ(ZelConsoleToProbe(kThreeMinutes, 180) + ProbeSilent(60) +
-                "     ERROR\n",
+  EXPECT_EQ(ZelToProbe(kZelWait180, 180) + ProbeSilent(60) + "     ERROR\n",
             console.output);
-  EXPECT_EQ(ZelLogToProbe() + "\nPing at 127.0.0.1 failed\n", Log());
+  EXPECT_EQ(LogZelToProbe() + "\nPing at 127.0.0.1 failed\n", Log());
   // No verification login after a silent probe.
   EXPECT_EQ(Calls({"login 127.0.0.1", "put kvn_hw02_zel_251.bin", "quit 1",
                    "quit 1"}),
@@ -287,10 +219,9 @@ TEST_F(ModuleLoadingTest, AppCardSilentAfterTheWaitWithRaisedProbeFactor) {
   target.state.probe_factor = 3;
   EXPECT_EQ(0, load_app_module(&target, kApp));
   EXPECT_EQ(STATUS_UNRESPONSIVE, target.status);
-  EXPECT_EQ(AppConsoleToProbe(kAppFast, 30) + ProbeSilent(180) +
-                "Ping Error\n",
+  EXPECT_EQ(AppToProbe(kAppWait30, 30) + ProbeSilent(180) + "Ping Error\n",
             console.output);
-  EXPECT_EQ(AppLogToProbe(kAppFastLog) +
+  EXPECT_EQ(LogAppToProbe(kAppWait30Log) +
                 "\nPing at 127.0.0.1 failed\nPing Error\n",
             Log());
   EXPECT_EQ(Calls({"login 127.0.0.1", "put kvn_hw02_app_300.bin", "quit 1",
@@ -305,9 +236,8 @@ TEST_F(ModuleLoadingTest, ZelVerificationFindsAnotherModuleFirst) {
   ftp.listing = {"data.txt", "kvn_hw02_zel_250.bin", kZel251};
   EXPECT_EQ(0, load_os_module(&target, kZel251));
   EXPECT_EQ(STATUS_OS_LOAD_FAILED, target.status);
-  EXPECT_EQ(ZelConsoleToProbe(kThreeMinutes, 180) + ProbeAnswered(),
-            console.output);
-  EXPECT_EQ(ZelLogToProbe() + Verification(kZel251, "kvn_hw02_zel_250.bin") +
+  EXPECT_EQ(ZelToProbe(kZelWait180, 180) + ProbeAnswered(), console.output);
+  EXPECT_EQ(LogZelToProbe() + LogAfter(kZel251, "kvn_hw02_zel_250.bin") +
                 "        ZEL Load Failed\n",
             Log());
 }
@@ -326,19 +256,13 @@ struct SecondLoginRefused : public FakeFtpLibrary {
 
 TEST_F(ModuleLoadingTest, ZelVerificationLoginRefused) {
   SecondLoginRefused card;
-  Platform seams;
-  seams.console = &console;
-  seams.clock = &clock;
-  seams.icmp = &icmp;
-  seams.ftp = &card;
-  install_platform(seams);
+  platform().ftp = &card;
 
   EXPECT_EQ(0, load_os_module(&target, kZel251));
   EXPECT_EQ(STATUS_OS_LOAD_FAILED, target.status);
   EXPECT_EQ(-1, target.state.ftp_session);
-  EXPECT_EQ(ZelConsoleToProbe(kThreeMinutes, 180) + ProbeAnswered(),
-            console.output);
-  EXPECT_EQ(ZelLogToProbe() +
+  EXPECT_EQ(ZelToProbe(kZelWait180, 180) + ProbeAnswered(), console.output);
+  EXPECT_EQ(LogZelToProbe() +
                 "Login failed while checking if download completed "
                 "successfully.\n        ZEL Load Failed\n",
             Log());
@@ -349,29 +273,12 @@ TEST_F(ModuleLoadingTest, ZelVerificationLoginRefused) {
 
 // ---- The real FTP library, server and ICMP on loopback ----
 
-int CountLines(const std::string& text, const std::string& line) {
-  std::istringstream in(text);
-  std::string l;
-  int n = 0;
-  while (std::getline(in, l))
-    n += (l == line);
-  return n;
-}
-
-struct ModuleLoadingOnLoopbackTest : public ProgramTest {
+struct ModuleLoadingOnLoopbackTest : public LoopbackFtpTest {
   void SetUp() override {
-    ProgramTest::SetUp();
-    ASSERT_EQ(0, mkdir("card", 0755));
-    card = dir.path + "/card";
-    ASSERT_TRUE(WriteFile(card + "/data.txt", "card data log\n"));
-    ASSERT_TRUE(server.Start(card, "admin", "secret"));
-    real_ftp = std::make_unique<CurlFtpLibrary>(server.port);
-    Platform seams;
-    seams.console = &console;
-    seams.clock = &clock;  // the restart waits take no time
-    seams.icmp = &real_icmp;
-    seams.ftp = real_ftp.get();
-    install_platform(seams);
+    LoopbackFtpTest::SetUp();
+    ASSERT_TRUE(WriteFile(card_dir + "/data.txt", "card data log\n"));
+    // Real echoes; the fake clock still makes the restart waits take no time.
+    platform().icmp = &real_icmp;
     ASSERT_TRUE(set_target_ip(&target, "127.0.0.1"));
     ASSERT_TRUE(set_target_user_name(&target, "admin"));
     ASSERT_TRUE(set_target_password(&target, "secret"));
@@ -390,9 +297,6 @@ struct ModuleLoadingOnLoopbackTest : public ProgramTest {
 
   upgrade_target target{};
   RealIcmpEcho real_icmp;
-  FtpTestServer server;
-  std::unique_ptr<CurlFtpLibrary> real_ftp;
-  std::string card;
 };
 
 TEST_F(ModuleLoadingOnLoopbackTest, ZelLoadUploadsAndVerifies) {
@@ -401,11 +305,10 @@ TEST_F(ModuleLoadingOnLoopbackTest, ZelLoadUploadsAndVerifies) {
   EXPECT_EQ(STATUS_UPGRADED, target.status);
   // The upload puts the configured module into the card's root, so that its
   // listing names it.
-  EXPECT_TRUE(ReadFile(card + "/" + kZel251) == module);
-  EXPECT_EQ(ZelConsoleToProbe(kThreeMinutes, 180) + ProbeAnswered() +
-                "      OK\n",
+  EXPECT_TRUE(ReadFile(card_dir + "/" + kZel251) == module);
+  EXPECT_EQ(ZelToProbe(kZelWait180, 180) + ProbeAnswered() + "      OK\n",
             console.output);
-  EXPECT_EQ(ZelLogToProbe() + Verification(kZel251, kZel251) + "        OK\n",
+  EXPECT_EQ(LogZelToProbe() + LogAfter(kZel251, kZel251) + "        OK\n",
             Log());
   EXPECT_EQ(180000, clock.slept_ms);
   // Two logins (upload, verification), each ended on the server.
@@ -421,9 +324,9 @@ TEST_F(ModuleLoadingOnLoopbackTest, ZelLoadFailsWhenTheCardListsAnotherModule) {
   std::string patch = WriteModule(kInterimPatchName);
   EXPECT_EQ(0, load_os_module(&target, kInterimPatchName));
   EXPECT_EQ(STATUS_OS_LOAD_FAILED, target.status);
-  EXPECT_TRUE(ReadFile(card + "/" + kInterimPatchName) == patch);
-  EXPECT_EQ(ZelLogToProbe(kPatchWaitLog) +
-                Verification(kZel251, kInterimPatchName) +
+  EXPECT_TRUE(ReadFile(card_dir + "/" + kInterimPatchName) == patch);
+  EXPECT_EQ(LogZelToProbe(kPatchWaitLog) +
+                LogAfter(kZel251, kInterimPatchName) +
                 "        ZEL Load Failed\n",
             Log());
   EXPECT_EQ(30000, clock.slept_ms);
@@ -435,10 +338,10 @@ TEST_F(ModuleLoadingOnLoopbackTest, AppLoadUploadsAndFindsTheCardAgain) {
   EXPECT_EQ(1, load_app_module(&target, kApp));
   EXPECT_EQ(STATUS_UPGRADED, target.status);
   EXPECT_EQ(9, target.state.ftp_session);
-  EXPECT_TRUE(ReadFile(card + "/" + kApp) == module);
-  EXPECT_EQ(AppConsoleToProbe(kAppFast, 30) + ProbeAnswered() + "      OK\n",
+  EXPECT_TRUE(ReadFile(card_dir + "/" + kApp) == module);
+  EXPECT_EQ(AppToProbe(kAppWait30, 30) + ProbeAnswered() + "      OK\n",
             console.output);
-  EXPECT_EQ(AppLogToProbe(kAppFastLog) + "      OK\n\n", Log());
+  EXPECT_EQ(LogAppToProbe(kAppWait30Log) + "      OK\n\n", Log());
   EXPECT_EQ(30000, clock.slept_ms);
   std::string commands = server.Commands();
   EXPECT_EQ(1, CountLines(commands, "USER admin")) << commands;

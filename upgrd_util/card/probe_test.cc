@@ -6,22 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/expected_output.h"
 #include "tests/test_support.h"
 #include "upgrd_util/platform/icmp_echo.h"
 
 namespace {
-
-// What the console gets for a run of marks: each one two backspaces, a blank
-// and the mark.
-std::string Marks(const std::string& marks) {
-  std::string bytes;
-  for (char mark : marks)
-    bytes += std::string("\b\b ") + mark;
-  return bytes;
-}
-
-const char kAnswered[] = "\b\b    ";   // the mark blanked after 20 replies
-const char kBlanked[] = "\b\b     ";   // after a failed probe or any wait
 
 upgrade_target Card(const char* ip) {
   upgrade_target target = {};
@@ -39,7 +28,7 @@ TEST_F(ProbeTest, CardAnsweringEveryRequestGetsTwentyRequests) {
   EXPECT_EQ(1, probe_target(&card, 10));
   EXPECT_EQ(std::vector<std::string>(20, "192.0.2.10"), icmp.sent);
   // The mark only turns on a silence, so it stays on "|".
-  EXPECT_EQ(Marks(std::string(20, '|')) + kAnswered, console.output);
+  EXPECT_EQ(ProbeAnswered(), console.output);
   EXPECT_EQ("", Log());
   EXPECT_EQ(1, icmp.opens);
   EXPECT_EQ(1, icmp.closes);
@@ -50,7 +39,7 @@ TEST_F(ProbeTest, CardAnsweringEveryRequestGetsTwentyRequests) {
 TEST_F(ProbeTest, SilentCardUsesUpTheAllowance) {
   EXPECT_EQ(0, probe_target(&card, 10));
   EXPECT_EQ(10u, icmp.sent.size());
-  EXPECT_EQ(Marks("|/-\\|/-\\|/") + kBlanked, console.output);
+  EXPECT_EQ(Marks("|/-\\|/-\\|/") + kMarkBlanked, console.output);
   EXPECT_EQ("\nPing at 192.0.2.10 failed\n", Log());
   EXPECT_FALSE(icmp.is_open);
   EXPECT_EQ(STATUS_UPGRADED, card.status);
@@ -60,10 +49,7 @@ TEST_F(ProbeTest, RaisedFactorTriplesTheAllowance) {
   card.state.probe_factor = 3;
   EXPECT_EQ(0, probe_target(&card, 10));
   EXPECT_EQ(30u, icmp.sent.size());
-  std::string marks;
-  for (int i = 0; i < 30; ++i)
-    marks += "|/-\\"[i % 4];
-  EXPECT_EQ(Marks(marks) + kBlanked, console.output);
+  EXPECT_EQ(ProbeSilent(30), console.output);
   EXPECT_EQ("\nPing at 192.0.2.10 failed\n", Log());
 }
 
@@ -72,7 +58,7 @@ TEST_F(ProbeTest, AnsweredRequestsDoNotUseUpTheAllowance) {
   icmp.replies.assign(19, 1);
   EXPECT_EQ(0, probe_target(&card, 10));
   EXPECT_EQ(29u, icmp.sent.size());
-  EXPECT_EQ(Marks(std::string(19, '|') + "|/-\\|/-\\|/") + kBlanked,
+  EXPECT_EQ(Marks(std::string(19, '|') + "|/-\\|/-\\|/") + kMarkBlanked,
             console.output);
   EXPECT_EQ("\nPing at 192.0.2.10 failed\n", Log());
 }
@@ -83,7 +69,7 @@ TEST_F(ProbeTest, RepliesAfterManySilencesStillCount) {
   EXPECT_EQ(1, probe_target(&card, 10));
   EXPECT_EQ(29u, icmp.sent.size());
   // Nine silences turned the mark to "/", where it stays while replies come.
-  EXPECT_EQ(Marks("|/-\\|/-\\|" + std::string(20, '/')) + kAnswered,
+  EXPECT_EQ(Marks("|/-\\|/-\\|" + std::string(20, '/')) + kMarkAnswered,
             console.output);
   EXPECT_EQ("", Log());
 }
@@ -101,7 +87,7 @@ TEST_F(ProbeTest, ZeroAllowanceSendsNothing) {
   icmp.default_reply = 1;
   EXPECT_EQ(0, probe_target(&card, 0));
   EXPECT_TRUE(icmp.sent.empty());
-  EXPECT_EQ(kBlanked, console.output);
+  EXPECT_EQ(kMarkBlanked, console.output);
   EXPECT_EQ("\nPing at 192.0.2.10 failed\n", Log());
 }
 
@@ -141,7 +127,7 @@ TEST_F(ProbeTest, FailedCloseIsLoggedButTheCardStillAnswered) {
   icmp.default_reply = 1;
   icmp.close_succeeds = false;
   EXPECT_EQ(1, probe_target(&card, 10));
-  EXPECT_EQ(Marks(std::string(20, '|')) + kAnswered, console.output);
+  EXPECT_EQ(ProbeAnswered(), console.output);
   EXPECT_EQ("PING: ICMP handle was not closed successfully\n", Log());
 }
 
@@ -178,15 +164,15 @@ struct WaitSpinnerTest : public ProgramTest {
 
 TEST_F(WaitSpinnerTest, NoSecondsOnlyBlanksTheMark) {
   wait_with_spinner(0);
-  EXPECT_EQ(kBlanked, console.output);
+  EXPECT_EQ(kMarkBlanked, console.output);
   wait_with_spinner(-3);
-  EXPECT_EQ(std::string(kBlanked) + kBlanked, console.output);
+  EXPECT_EQ(std::string(kMarkBlanked) + kMarkBlanked, console.output);
   EXPECT_TRUE(marking_clock.sleeps.empty());
 }
 
 TEST_F(WaitSpinnerTest, OneSecondIsOneTurnOfFourQuarters) {
   wait_with_spinner(1);
-  EXPECT_EQ(Marks("|/-\\") + kBlanked, console.output);
+  EXPECT_EQ(Marks("|/-\\") + kMarkBlanked, console.output);
   EXPECT_EQ(std::vector<int>(4, 250), marking_clock.sleeps);
   EXPECT_EQ((std::vector<size_t>{0, 4, 8, 12}),
             marking_clock.console_size_at_sleep);
@@ -195,7 +181,7 @@ TEST_F(WaitSpinnerTest, OneSecondIsOneTurnOfFourQuarters) {
 
 TEST_F(WaitSpinnerTest, EverySecondStartsAgainAtTheBar) {
   wait_with_spinner(2);
-  EXPECT_EQ(Marks("|/-\\|/-\\") + kBlanked, console.output);
+  EXPECT_EQ(Marks("|/-\\|/-\\") + kMarkBlanked, console.output);
   EXPECT_EQ(std::vector<int>(8, 250), marking_clock.sleeps);
   EXPECT_EQ(2000, marking_clock.slept_ms);
 }
@@ -203,12 +189,10 @@ TEST_F(WaitSpinnerTest, EverySecondStartsAgainAtTheBar) {
 // The probe on the system's own ICMP, to this machine.
 TEST_F(ProbeTest, LoopbackAnswersTheRealEcho) {
   RealIcmpEcho echo;
-  Platform seams = platform();
-  seams.icmp = &echo;
-  install_platform(seams);
+  platform().icmp = &echo;
   upgrade_target loopback = Card("127.0.0.1");
   EXPECT_EQ(1, probe_target(&loopback, 10));
-  EXPECT_EQ(Marks(std::string(20, '|')) + kAnswered, console.output);
+  EXPECT_EQ(ProbeAnswered(), console.output);
   EXPECT_EQ("", Log());
   // The probe closed its handle: a second close finds nothing open.
   EXPECT_FALSE(echo.Close());

@@ -6,63 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "tests/expected_output.h"
 #include "tests/test_support.h"
 
 namespace {
 
-const std::string kClearTextWarning =
-    "\n\t" + std::string(61, '*') +
-    "\n\tWarning: User name and password information will be displayed\n"
-    "\tto the screen in clear text.\n";
-// Where every entry, first or again, starts.
-const std::string kStars = "\t" + std::string(61, '*') + "\n\n";
-const char kIpPrompt[] = "\n\tIP Address of target to upgrade: ";
-const char kUserPrompt[] = "\tUser Name: ";
-const char kPasswordPrompt[] = "\tPassword: ";
-
-const std::string kXpWarning =
-    "\t" + std::string(62, '*') +
-    "\n\tWarning: There is a known issue with Windows XP when upgrading\n"
-    "\tfrom devices running pre kvn_hw02_zel_211.bin firmware.\n"
-    "\tIf you are running Windows XP you should stop this upgrade and\n"
-    "\trun it from a pre-XP Windows machine.\n\n"
-    "\t1: Continue with upgrade\n\t2: Re-enter parameters\n"
-    "\t3: Exit Firmware upgrade tool\n\tAction: ";
-
-const char kClosing[] =
-    "\n\n\tThank you for using KVN products\n\n\tPress <Enter> to exit.\n";
-
 const char kCurrentZel[] = "kvn_hw02_zel_211.bin";
 const char kEarlyZel[] = "kvn_hw02_zel_210.bin";
-
-// The values shown back and the first menu.
-std::string Shown(const std::string& ip, const std::string& user,
-                  const std::string& password) {
-  return "\n\n\tYou have entered:\n\tIP Address: " + ip +
-         "\n\tUsername:   " + user + "\n\tPassword:   " + password +
-         "\n\n\t1: Continue with upgrade\n\t2: Re-enter parameters\n"
-         "\t3: Quit\n\tAction: ";
-}
-
-// One whole entry up to the first menu's prompt.
-std::string Entry(const std::string& ip = "127.0.0.2",
-                  const std::string& user = "user",
-                  const std::string& password = "pass") {
-  return kStars + kIpPrompt + kUserPrompt + kPasswordPrompt +
-         Shown(ip, user, password);
-}
 
 using Hosts = std::vector<std::string>;
 
 std::string TooLong(int limit) {
   return "\tToo long: at most " + std::to_string(limit) +
          " characters. Please enter it again.\n";
-}
-
-std::string VersionLogLine(const char* zel) {
-  return std::string("\n ***************************** \n"
-                     "Before Upgrading the VRN the ZEL is: ") +
-         zel + "\n";
 }
 
 struct SingleTargetTest : public ProgramTest {
@@ -121,8 +77,8 @@ TEST_F(SingleTargetTest, ContinueAnswersQueryTheCardAndReturnIt) {
     EXPECT_TRUE(console.input.empty());
   }
   // Each confirmation asked the card for its version (211: no warning).
-  EXPECT_EQ(VersionLogLine(kCurrentZel) + VersionLogLine(kCurrentZel) +
-                VersionLogLine(kCurrentZel),
+  EXPECT_EQ(LogBefore(kCurrentZel) + LogBefore(kCurrentZel) +
+                LogBefore(kCurrentZel),
             Log());
 }
 
@@ -151,12 +107,12 @@ TEST_F(SingleTargetTest, CardBelow211GetsTheXpWarningAndContinues) {
     TypeCard();
     Type({"1", answer});
     Enter();
-    EXPECT_EQ(kClearTextWarning + Entry() + "\n\n" + kXpWarning + "\n\n",
+    EXPECT_EQ(kClearTextWarning + Entry() + "\n\n" + kEntryXpWarning + "\n\n",
               console.output);
     ExpectRecord("127.0.0.2", "user", "pass");
     EXPECT_TRUE(console.input.empty());
   }
-  EXPECT_EQ(VersionLogLine(kEarlyZel) + VersionLogLine(kEarlyZel), Log());
+  EXPECT_EQ(LogBefore(kEarlyZel) + LogBefore(kEarlyZel), Log());
 }
 
 TEST_F(SingleTargetTest, XpWarningReentryAnswers) {
@@ -173,8 +129,8 @@ TEST_F(SingleTargetTest, XpWarningReentryAnswers) {
     TypeCard();
     Type({"1", c.answer, "127.0.0.3", "user", "pass", "y", "1"});
     Enter();
-    EXPECT_EQ(kClearTextWarning + Entry() + "\n\n" + kXpWarning + c.gap +
-                  Entry("127.0.0.3") + "\n\n" + kXpWarning + "\n\n",
+    EXPECT_EQ(kClearTextWarning + Entry() + "\n\n" + kEntryXpWarning + c.gap +
+                  Entry("127.0.0.3") + "\n\n" + kEntryXpWarning + "\n\n",
               console.output);
     ExpectRecord("127.0.0.3", "user", "pass");
     EXPECT_TRUE(console.input.empty());
@@ -192,7 +148,7 @@ TEST_F(SingleTargetTest, XpWarningQuitGoesThroughTheClosingDialogue) {
     Type({"1", answer, ""});
     ProgramTest::Exit exit = RunToExit([] { enter_single_target(); });
     EXPECT_EQ(1, exit.code);
-    EXPECT_EQ(kClearTextWarning + Entry() + "\n\n" + kXpWarning + kClosing,
+    EXPECT_EQ(kClearTextWarning + Entry() + "\n\n" + kEntryXpWarning + kClosing,
               exit.console);
   }
 }
@@ -236,9 +192,8 @@ TEST_F(SingleTargetTest, OverlongValuesAreAskedAgainNeverCut) {
   Type({ip25 + "0", ip25, user10 + "k", user10, password10 + "!", password10,
         "1"});
   Enter();
-  EXPECT_EQ(kClearTextWarning + kStars + kIpPrompt + TooLong(25) + kIpPrompt +
-                kUserPrompt + TooLong(10) + kUserPrompt + kPasswordPrompt +
-                TooLong(10) + kPasswordPrompt +
+  EXPECT_EQ(EntryStart() + TooLong(25) + kIpPrompt + kUserPrompt + TooLong(10) +
+                kUserPrompt + kPasswordPrompt + TooLong(10) + kPasswordPrompt +
                 Shown(ip25, user10, password10) + "\n\n",
             console.output);
   ExpectRecord(ip25.c_str(), user10.c_str(), password10.c_str());
@@ -250,11 +205,11 @@ TEST_F(SingleTargetTest, EndOfInputAtAnyPromptEndsWithCodeOne) {
   CardRuns(kEarlyZel);
   const std::vector<std::string> lines = {"127.0.0.2", "user", "pass", "1"};
   const std::string before[] = {
-      kClearTextWarning + kStars + kIpPrompt,
-      kClearTextWarning + kStars + kIpPrompt + kUserPrompt,
-      kClearTextWarning + kStars + kIpPrompt + kUserPrompt + kPasswordPrompt,
+      EntryStart(),
+      EntryStart() + kUserPrompt,
+      EntryStart() + kUserPrompt + kPasswordPrompt,
       kClearTextWarning + Entry(),
-      kClearTextWarning + Entry() + "\n\n" + kXpWarning,
+      kClearTextWarning + Entry() + "\n\n" + kEntryXpWarning,
   };
   for (size_t given = 0; given <= lines.size(); ++given) {
     SCOPED_TRACE(given);

@@ -5,23 +5,10 @@
 #include <cstring>
 #include <string>
 
+#include "tests/expected_output.h"
 #include "tests/test_support.h"
 
 namespace {
-
-// A module of `size` bytes whose header holds `version` at 42 and `name` at 91.
-std::string Module(const std::string& version, const std::string& name,
-                   size_t size = 256) {
-  std::string module(size, '\0');
-  module.replace(42, version.size(), version);
-  module.replace(91, name.size(), name);
-  return module.substr(0, size);
-}
-
-const char kBannerTop[] = "VRN Upgrade Tool v1.6c\nWed Jan 14 06:42:15 PM\n\n\n\n";
-const char kRule[] =
-    "-----------------------------------------------------------------------"
-    "------\n";
 
 struct ModuleBannerTest : public ProgramTest {};
 
@@ -30,13 +17,11 @@ TEST_F(ModuleBannerTest, ShowsEachModulesNameAndDottedVersionInColumns) {
   ASSERT_TRUE(WriteFile("app.bin", Module("2110", "VRN Application") +
                                        std::string(5000, '\x7f')));
   show_module_banner("zel.bin", "app.bin");
-  EXPECT_EQ(std::string(kBannerTop) + "Korvane" + std::string(33, ' ') +
-                "VRN Operating System" + std::string(11, ' ') + "v2.1.1\n" +
-                "(c) Korvane. All rights reserved." + std::string(7, ' ') +
-                "VRN Application" + std::string(16, ' ') + "v2.1.1.0\n" +
-                kRule,
+  EXPECT_EQ(Banner("VRN Operating System" + std::string(11, ' ') + "v2.1.1",
+                   "VRN Application" + std::string(16, ' ') + "v2.1.1.0",
+                   kFakeLogHeader),
             console.output);
-  EXPECT_EQ(77u, strlen(kRule) - 1);
+  EXPECT_EQ(77u, strlen(kBannerRule) - 1);
   // The banner goes to the console only.
   EXPECT_EQ("", Log());
 }
@@ -47,10 +32,8 @@ TEST_F(ModuleBannerTest, NameAndVersionTextsAtTheirExtremes) {
   ASSERT_TRUE(WriteFile("zel.bin", Module("7", std::string(31, 'N'))));
   ASSERT_TRUE(WriteFile("app.bin", Module("", "")));
   show_module_banner("zel.bin", "app.bin");
-  EXPECT_EQ(std::string(kBannerTop) + "Korvane" + std::string(33, ' ') +
-                std::string(31, 'N') + "v7\n" +
-                "(c) Korvane. All rights reserved." + std::string(7 + 31, ' ') +
-                "v\n" + kRule,
+  EXPECT_EQ(Banner(std::string(31, 'N') + "v7", std::string(31, ' ') + "v",
+                   kFakeLogHeader),
             console.output);
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 
 #include "upgrd_util/base/process_state.h"
 #include "upgrd_util/platform/clock.h"
@@ -33,18 +34,52 @@ bool result_log_is_open() {
   return result_log != nullptr;
 }
 
+namespace {
+thread_local card_log* t_card_log = nullptr;
+std::mutex g_block_mutex;
+}  // namespace
+
 void log_printf(const char* format, ...) {
-  if (!result_log)
-    return;
   va_list args;
   va_start(args, format);
-  vfprintf(result_log, format, args);
+  if (t_card_log) {
+    va_list copy;
+    va_copy(copy, args);
+    int length = vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (length > 0) {
+      std::string entry(static_cast<size_t>(length) + 1, '\0');
+      vsnprintf(entry.data(), entry.size(), format, args);
+      entry.pop_back();
+      t_card_log->text += entry;
+      if (t_card_log->journal)
+        fputs(entry.c_str(), t_card_log->journal);
+    }
+  } else if (result_log) {
+    vfprintf(result_log, format, args);
+  }
   va_end(args);
 }
 
 void log_flush() {
-  if (result_log)
+  if (t_card_log) {
+    if (t_card_log->journal)
+      fflush(t_card_log->journal);
+  } else if (result_log) {
     fflush(result_log);
+  }
+}
+
+void route_log_to(card_log* log) {
+  t_card_log = log;
+}
+
+void log_append_block(const std::string& text) {
+  std::lock_guard<std::mutex> lock(g_block_mutex);
+  if (!result_log)
+    return;
+  fwrite(text.data(), 1, text.size(), result_log);
+  fflush(result_log);
 }
 
 void close_result_log() {

@@ -1,6 +1,7 @@
 #ifndef UPGRD_UTIL_OUTPUT_RESULT_LOG_H_
 #define UPGRD_UTIL_OUTPUT_RESULT_LOG_H_
 
+#include <cstdio>
 #include <string>
 
 /// The tool's name, as the log header and the banner show it.
@@ -28,6 +29,22 @@ void log_flush();
 
 /// Flushes and closes the log; later writes are dropped.
 void close_result_log();
+
+/// A card's own log while it is upgraded beside others: its entries, kept
+/// for its block in the result log, and its journal, a file that receives
+/// each entry as it is flushed, so that a killed run loses none.
+struct card_log {
+  FILE* journal = nullptr;
+  std::string text;
+};
+
+/// Sends the calling thread's log_printf and log_flush to `log` instead of
+/// the result log; nullptr sends them back.
+void route_log_to(card_log* log);
+
+/// Appends `text` to the result log and flushes it, in one piece even when
+/// several threads append at once.
+void log_append_block(const std::string& text);
 
 /// Bytes that format_timestamp writes, with the terminating NUL.
 const int kTimestampSize = 24;

@@ -13,11 +13,16 @@ struct Clock {
   /// Stores the current local time in *out. Returns false when the system
   /// cannot tell it (then *out is left as it was).
   virtual bool LocalTime(struct tm* out) = 0;
+
+  /// Seconds since some fixed moment, never going back: for how long things
+  /// take.
+  virtual double Seconds() = 0;
 };
 
 struct RealClock : public Clock {
   void SleepMs(int milliseconds) override;
   bool LocalTime(struct tm* out) override;
+  double Seconds() override;
 };
 
 #endif  // UPGRD_UTIL_PLATFORM_CLOCK_H_

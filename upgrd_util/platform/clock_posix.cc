@@ -22,3 +22,9 @@ bool RealClock::LocalTime(struct tm* out) {
   *out = local;
   return true;
 }
+
+double RealClock::Seconds() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
+}

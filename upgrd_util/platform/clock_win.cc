@@ -17,3 +17,7 @@ bool RealClock::LocalTime(struct tm* out) {
   *out = local;
   return true;
 }
+
+double RealClock::Seconds() {
+  return static_cast<double>(GetTickCount64()) / 1000.0;
+}

@@ -25,6 +25,10 @@ struct Console {
   /// dropped, so *line->size() == kMaxLineLength means "too long".
   virtual bool ReadLine(std::string* line) = 0;
 
+  /// Returns true when the output goes to a terminal, where a line may be
+  /// redrawn; false for a pipe or a file.
+  virtual bool IsTerminal() { return false; }
+
   static constexpr size_t kMaxLineLength = 4096;
 };
 
@@ -35,10 +39,19 @@ struct RealConsole : public Console {
   void Write(std::string_view text) override;
   void WriteBackspaces(int count) override;
   bool ReadLine(std::string* line) override;
+  bool IsTerminal() override;
 
  private:
   FILE* in_;
   FILE* out_;
+};
+
+/// A console nobody watches: output goes nowhere, and there is no input
+/// (for a card upgraded beside others, which reports through its log).
+struct SilentConsole : public Console {
+  void Write(std::string_view) override {}
+  void WriteBackspaces(int) override {}
+  bool ReadLine(std::string*) override { return false; }
 };
 
 /// printf-style text to the installed console, formatted into a bounded

@@ -22,3 +22,9 @@ void RealConsole::WriteBackspaces(int count) {
   for (int i = 0; i < count; ++i)
     fputc('\b', out_);
 }
+
+bool RealConsole::IsTerminal() {
+  DWORD mode;
+  return out_ == stdout &&
+         GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}

@@ -12,4 +12,8 @@ extern const char kCurrentDirectoryPrefix[];
 /// device (which are never opened far enough to block).
 FILE* open_regular_file(const char* path);
 
+/// Raises the limit of open files to the most the system allows: a card
+/// upgraded beside many others needs a few sockets and files of its own.
+void raise_open_file_limit();
+
 #endif  // UPGRD_UTIL_PLATFORM_FILES_H_

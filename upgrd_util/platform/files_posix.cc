@@ -1,6 +1,7 @@
 #include "upgrd_util/platform/files.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,4 +22,12 @@ FILE* open_regular_file(const char* path) {
   if (!file)
     close(fd);
   return file;
+}
+
+void raise_open_file_limit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max)
+    return;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
 }

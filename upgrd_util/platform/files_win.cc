@@ -28,3 +28,8 @@ FILE* open_regular_file(const char* path) {
     _close(fd);
   return file;
 }
+
+void raise_open_file_limit() {
+  // The C runtime's own limit of streams; sockets have none.
+  _setmaxstdio(8192);
+}

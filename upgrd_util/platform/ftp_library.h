@@ -2,10 +2,12 @@
 #define UPGRD_UTIL_PLATFORM_FTP_LIBRARY_H_
 
 #include <map>
+#include <mutex>
 #include <string>
 
 /// An FTP client that keeps logged-in sessions behind integer handles.
-/// Texts are NUL-terminated; -1 is the failure value throughout.
+/// Texts are NUL-terminated; -1 is the failure value throughout. Sessions may
+/// be used from many threads at once, each session by one thread.
 struct FtpLibrary {
   virtual ~FtpLibrary() {}
 
@@ -67,6 +69,7 @@ struct CurlFtpLibrary : public FtpLibrary {
 
   int port_;
   FtpTimeouts timeouts_;
+  std::mutex mutex_;  // guards the three below
   int next_handle_ = 1;
   std::map<int, Session*> sessions_;
   std::string failed_login_reply_;
@@ -94,6 +97,7 @@ struct WinInetFtpLibrary : public FtpLibrary {
 
   int port_;
   void* internet_;
+  std::mutex mutex_;  // guards the three below
   int next_handle_ = 1;
   std::map<int, Session*> sessions_;
   std::string failed_login_reply_;

@@ -183,6 +183,7 @@ CurlFtpLibrary::~CurlFtpLibrary() {
 }
 
 CurlFtpLibrary::Session* CurlFtpLibrary::Find(int handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
   auto it = sessions_.find(handle);
   return it == sessions_.end() ? nullptr : it->second;
 }
@@ -192,6 +193,7 @@ int CurlFtpLibrary::Login(const char* host, const char* user,
   // Only a numeric IPv4 address: no name lookup, nothing but the card.
   struct in_addr address;
   if (inet_pton(AF_INET, host, &address) != 1) {
+    std::lock_guard<std::mutex> lock(mutex_);
     failed_login_reply_.clear();
     return -1;
   }
@@ -234,10 +236,12 @@ int CurlFtpLibrary::Login(const char* host, const char* user,
   CURLcode result = Perform(session);
   curl_easy_setopt(easy, CURLOPT_NOBODY, 0L);
   if (result != CURLE_OK) {
+    std::lock_guard<std::mutex> lock(mutex_);
     failed_login_reply_ = session->last_reply;
     EndSession(session);
     return -1;
   }
+  std::lock_guard<std::mutex> lock(mutex_);
   int handle = next_handle_++;
   sessions_[handle] = session;
   return handle;
@@ -247,7 +251,10 @@ int CurlFtpLibrary::Quit(int handle) {
   Session* session = Find(handle);
   if (!session)
     return 0;
-  sessions_.erase(handle);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sessions_.erase(handle);
+  }
   EndSession(session);
   return 0;
 }
@@ -341,6 +348,7 @@ int CurlFtpLibrary::CopyReplyStr(int handle, char* buffer, int size) {
   if (size <= 0)
     return -1;
   Session* session = Find(handle);
+  std::lock_guard<std::mutex> lock(mutex_);
   const std::string& reply = session ? session->last_reply : failed_login_reply_;
   snprintf(buffer, static_cast<size_t>(size), "%s", reply.c_str());
   return 0;

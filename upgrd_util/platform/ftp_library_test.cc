@@ -7,12 +7,12 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <random>
 #include <set>
 #include <sstream>
@@ -20,12 +20,6 @@
 #include "tests/test_support.h"
 
 namespace {
-
-double Now() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec + ts.tv_nsec / 1e9;
-}
 
 std::set<std::string> Entries(const std::string& dir) {
   std::set<std::string> names;
@@ -41,34 +35,19 @@ std::set<std::string> Entries(const std::string& dir) {
   return names;
 }
 
-int Count(const std::string& text, const std::string& line) {
-  std::istringstream in(text);
-  std::string l;
-  int n = 0;
-  while (std::getline(in, l))
-    n += (l == line);
-  return n;
-}
-
-struct FtpLibraryTest : public testing::Test {
+struct FtpLibraryTest : public LoopbackFtpTest {
   void SetUp() override {
-    ASSERT_EQ(0, mkdir("card", 0755));
-    card = dir.path + "/card";
-    ASSERT_TRUE(server.Start(card, "admin", "secret"));
-    ftp.reset(new CurlFtpLibrary(server.port));
+    LoopbackFtpTest::SetUp();
+    // The library's own files alone: the unused result log goes.
+    ASSERT_EQ(0, remove("result.txt"));
   }
-  int LogIn() { return ftp->Login("127.0.0.1", "admin", "secret", ""); }
+  int LogIn() { return real_ftp->Login("127.0.0.1", "admin", "secret", ""); }
   std::string Reply(int handle, int size = 200) {
     char buffer[1000];
     memset(buffer, 'x', sizeof(buffer));
-    ftp->CopyReplyStr(handle, buffer, size);
+    real_ftp->CopyReplyStr(handle, buffer, size);
     return buffer;
   }
-
-  ScopedTempDir dir;
-  std::string card;
-  FtpTestServer server;
-  std::unique_ptr<CurlFtpLibrary> ftp;
 };
 
 TEST_F(FtpLibraryTest, LoginIsCheckedByTheServer) {
@@ -76,32 +55,33 @@ TEST_F(FtpLibraryTest, LoginIsCheckedByTheServer) {
   EXPECT_GT(handle, 0);
   EXPECT_EQ(0, Reply(handle).find("2")) << Reply(handle);
 
-  EXPECT_EQ(-1, ftp->Login("127.0.0.1", "admin", "wrong", ""));
+  EXPECT_EQ(-1, real_ftp->Login("127.0.0.1", "admin", "wrong", ""));
   EXPECT_EQ(0, Reply(-1).find("530")) << Reply(-1);
-  EXPECT_EQ(-1, ftp->Login("127.0.0.1", "nobody", "secret", ""));
+  EXPECT_EQ(-1, real_ftp->Login("127.0.0.1", "nobody", "secret", ""));
 
   // The password never travels in anything the server logs as a command.
   EXPECT_EQ(std::string::npos, server.Commands().find("secret"));
-  ftp->Quit(handle);
+  real_ftp->Quit(handle);
 }
 
 TEST_F(FtpLibraryTest, OnlyNumericIpv4HostsAreContacted) {
   for (const char* host : {"localhost", "", "127.0.0.1:21", "127.1", "::1",
                            "127.0.0.1 ", "300.0.0.1"}) {
-    double start = Now();
-    EXPECT_EQ(-1, ftp->Login(host, "admin", "secret", "")) << host;
-    EXPECT_LT(Now() - start, 0.5) << host;
+    double start = MonotonicSeconds();
+    EXPECT_EQ(-1, real_ftp->Login(host, "admin", "secret", "")) << host;
+    EXPECT_LT(MonotonicSeconds() - start, 0.5) << host;
   }
   EXPECT_EQ("", server.Commands());
 }
 
 TEST_F(FtpLibraryTest, GetCopiesAFileAndAFailedGetKeepsTheEarlierCopy) {
-  ASSERT_TRUE(WriteFile(card + "/data.txt", "line 1\r\nline 2\r\n\x01\xff"));
+  ASSERT_TRUE(
+      WriteFile(card_dir + "/data.txt", "line 1\r\nline 2\r\n\x01\xff"));
   ASSERT_TRUE(WriteFile("127.0.0.1_event.txt", "saved last week\n"));
   int handle = LogIn();
   ASSERT_GT(handle, 0);
 
-  EXPECT_NE(-1, ftp->Get(handle, "data.txt", "127.0.0.1_data.txt"));
+  EXPECT_NE(-1, real_ftp->Get(handle, "data.txt", "127.0.0.1_data.txt"));
   EXPECT_EQ("line 1\r\nline 2\r\n\x01\xff", ReadFile("127.0.0.1_data.txt"));
   // Saved like any other new file, not with a temporary file's private mode.
   struct stat info;
@@ -110,10 +90,10 @@ TEST_F(FtpLibraryTest, GetCopiesAFileAndAFailedGetKeepsTheEarlierCopy) {
   umask(mask);
   EXPECT_EQ(0666 & ~mask, info.st_mode & 0777);
 
-  EXPECT_EQ(-1, ftp->Get(handle, "event.txt", "127.0.0.1_event.txt"));
+  EXPECT_EQ(-1, real_ftp->Get(handle, "event.txt", "127.0.0.1_event.txt"));
   EXPECT_EQ(0, Reply(handle).find("550")) << Reply(handle);
   EXPECT_EQ("saved last week\n", ReadFile("127.0.0.1_event.txt"));
-  EXPECT_EQ(-1, ftp->Get(handle, "event.txt", "127.0.0.1_new.txt"));
+  EXPECT_EQ(-1, real_ftp->Get(handle, "event.txt", "127.0.0.1_new.txt"));
 
   // No partial or temporary file is left behind.
   std::set<std::string> expected = {"card", "127.0.0.1_data.txt",
@@ -121,10 +101,10 @@ TEST_F(FtpLibraryTest, GetCopiesAFileAndAFailedGetKeepsTheEarlierCopy) {
   EXPECT_EQ(expected, Entries(dir.path));
 
   // A second fetch replaces the copy with the card's current file.
-  ASSERT_TRUE(WriteFile(card + "/data.txt", "newer"));
-  EXPECT_NE(-1, ftp->Get(handle, "data.txt", "127.0.0.1_data.txt"));
+  ASSERT_TRUE(WriteFile(card_dir + "/data.txt", "newer"));
+  EXPECT_NE(-1, real_ftp->Get(handle, "data.txt", "127.0.0.1_data.txt"));
   EXPECT_EQ("newer", ReadFile("127.0.0.1_data.txt"));
-  ftp->Quit(handle);
+  real_ftp->Quit(handle);
 }
 
 TEST_F(FtpLibraryTest, PutUploadsBinaryUnderItsOwnName) {
@@ -138,25 +118,25 @@ TEST_F(FtpLibraryTest, PutUploadsBinaryUnderItsOwnName) {
   int handle = LogIn();
   ASSERT_GT(handle, 0);
 
-  EXPECT_NE(-1, ftp->Put(handle, "./kvn_hw02_zel_211.bin", ""));
-  EXPECT_TRUE(ReadFile(card + "/kvn_hw02_zel_211.bin") == module);
-  EXPECT_EQ(1, Count(server.Commands(), "STOR kvn_hw02_zel_211.bin"))
+  EXPECT_NE(-1, real_ftp->Put(handle, "./kvn_hw02_zel_211.bin", ""));
+  EXPECT_TRUE(ReadFile(card_dir + "/kvn_hw02_zel_211.bin") == module);
+  EXPECT_EQ(1, CountLines(server.Commands(), "STOR kvn_hw02_zel_211.bin"))
       << server.Commands();
 
-  EXPECT_EQ(-1, ftp->Put(handle, "no_such_module.bin", ""));
-  EXPECT_EQ(-1, ftp->Put(handle, ".", ""));  // a directory is no module
-  ftp->Quit(handle);
+  EXPECT_EQ(-1, real_ftp->Put(handle, "no_such_module.bin", ""));
+  EXPECT_EQ(-1, real_ftp->Put(handle, ".", ""));  // a directory is no module
+  real_ftp->Quit(handle);
 }
 
 TEST_F(FtpLibraryTest, LsWritesOneNamePerLineAndAFailedLsLeavesNoListing) {
   for (const char* name : {"kvn_hw02_zel_211.bin", "data.txt", "event.txt"})
-    ASSERT_TRUE(WriteFile(card + "/" + name, "x"));
+    ASSERT_TRUE(WriteFile(card_dir + "/" + name, "x"));
   int handle = LogIn();
   ASSERT_GT(handle, 0);
 
   ASSERT_TRUE(WriteFile("foundfir.txt", "an older, much longer listing\n"
                                         "kvn_hw02_zel_202.bin\n"));
-  EXPECT_NE(-1, ftp->Ls(handle, "", "foundfir.txt"));
+  EXPECT_NE(-1, real_ftp->Ls(handle, "", "foundfir.txt"));
   std::string listing = ReadFile("foundfir.txt");
   EXPECT_EQ(std::string::npos, listing.find('\r'));
   std::istringstream lines(listing);
@@ -168,21 +148,21 @@ TEST_F(FtpLibraryTest, LsWritesOneNamePerLineAndAFailedLsLeavesNoListing) {
   EXPECT_EQ(expected, names);
   EXPECT_EQ('\n', listing.back());
 
-  EXPECT_EQ(-1, ftp->Ls(handle, "no_such_dir", "foundfir.txt"));
+  EXPECT_EQ(-1, real_ftp->Ls(handle, "no_such_dir", "foundfir.txt"));
   EXPECT_EQ("<missing>", ReadFile("foundfir.txt"));
 
   ASSERT_TRUE(WriteFile("foundfir.txt", "kvn_hw02_zel_202.bin\n"));
-  EXPECT_EQ(-1, ftp->Ls(-1, "", "foundfir.txt"));
+  EXPECT_EQ(-1, real_ftp->Ls(-1, "", "foundfir.txt"));
   EXPECT_EQ("<missing>", ReadFile("foundfir.txt"));
-  ftp->Quit(handle);
+  real_ftp->Quit(handle);
 }
 
 TEST_F(FtpLibraryTest, AnEmptyDirectoryGivesAnEmptyListing) {
   int handle = LogIn();
   ASSERT_GT(handle, 0);
-  EXPECT_NE(-1, ftp->Ls(handle, "", "foundfir.txt"));
+  EXPECT_NE(-1, real_ftp->Ls(handle, "", "foundfir.txt"));
   EXPECT_EQ("", ReadFile("foundfir.txt"));
-  ftp->Quit(handle);
+  real_ftp->Quit(handle);
 }
 
 TEST_F(FtpLibraryTest, ReplyTextIsCutToTheBufferWithItsNul) {
@@ -192,34 +172,34 @@ TEST_F(FtpLibraryTest, ReplyTextIsCutToTheBufferWithItsNul) {
   ASSERT_GT(whole.size(), 5u);
   EXPECT_EQ(whole.substr(0, 4), Reply(handle, 5));
   EXPECT_EQ("", Reply(handle, 1));
-  ftp->Quit(handle);
+  real_ftp->Quit(handle);
 }
 
 TEST_F(FtpLibraryTest, OneLoginServesTheWholeSessionAndQuitIsSentOnce) {
-  ASSERT_TRUE(WriteFile(card + "/data.txt", "d"));
+  ASSERT_TRUE(WriteFile(card_dir + "/data.txt", "d"));
   int handle = LogIn();
   ASSERT_GT(handle, 0);
-  double start = Now();
+  double start = MonotonicSeconds();
   for (int i = 0; i < 10; ++i)
-    EXPECT_NE(-1, ftp->Get(handle, "data.txt", "copy.txt"));
+    EXPECT_NE(-1, real_ftp->Get(handle, "data.txt", "copy.txt"));
   // Each transfer opens its data connection at once: a fixed pause per
   // connection (200 ms is libcurl's usual one) would show here.
-  EXPECT_LT(Now() - start, 1.5);
-  EXPECT_NE(-1, ftp->Ls(handle, "", "foundfir.txt"));
+  EXPECT_LT(MonotonicSeconds() - start, 1.5);
+  EXPECT_NE(-1, real_ftp->Ls(handle, "", "foundfir.txt"));
 
-  ftp->Quit(handle);
-  ftp->Quit(handle);
-  ftp->Quit(-1);
-  ftp->Quit(0);
-  ftp->Quit(12345);
-  EXPECT_EQ(-1, ftp->Get(handle, "data.txt", "again.txt"));
+  real_ftp->Quit(handle);
+  real_ftp->Quit(handle);
+  real_ftp->Quit(-1);
+  real_ftp->Quit(0);
+  real_ftp->Quit(12345);
+  EXPECT_EQ(-1, real_ftp->Get(handle, "data.txt", "again.txt"));
 
   // Wait for the server to record the end of the session.
-  for (int i = 0; i < 100 && Count(server.Commands(), "QUIT") == 0; ++i)
+  for (int i = 0; i < 100 && CountLines(server.Commands(), "QUIT") == 0; ++i)
     usleep(20000);
   std::string commands = server.Commands();
-  EXPECT_EQ(1, Count(commands, "USER admin")) << commands;
-  EXPECT_EQ(1, Count(commands, "QUIT")) << commands;
+  EXPECT_EQ(1, CountLines(commands, "USER admin")) << commands;
+  EXPECT_EQ(1, CountLines(commands, "QUIT")) << commands;
 }
 
 TEST_F(FtpLibraryTest, SessionsAreIndependent) {
@@ -228,9 +208,9 @@ TEST_F(FtpLibraryTest, SessionsAreIndependent) {
   ASSERT_GT(first, 0);
   ASSERT_GT(second, 0);
   EXPECT_NE(first, second);
-  ftp->Quit(first);
-  EXPECT_NE(-1, ftp->Ls(second, "", "foundfir.txt"));
-  ftp->Quit(second);
+  real_ftp->Quit(first);
+  EXPECT_NE(-1, real_ftp->Ls(second, "", "foundfir.txt"));
+  real_ftp->Quit(second);
 }
 
 // A server that accepts the connection (the kernel does) and never says a
@@ -247,9 +227,9 @@ TEST(FtpLibraryTimeouts, ASilentServerCannotHangALogin) {
   ASSERT_EQ(0, getsockname(listener, (struct sockaddr*)&address, &length));
 
   CurlFtpLibrary ftp(ntohs(address.sin_port));
-  double start = Now();
+  double start = MonotonicSeconds();
   EXPECT_EQ(-1, ftp.Login("127.0.0.1", "admin", "secret", ""));
-  double took = Now() - start;
+  double took = MonotonicSeconds() - start;
   EXPECT_GT(took, 14.0);
   EXPECT_LT(took, 20.0);
   close(listener);

@@ -71,6 +71,7 @@ WinInetFtpLibrary::~WinInetFtpLibrary() {
 }
 
 WinInetFtpLibrary::Session* WinInetFtpLibrary::Find(int handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
   auto it = sessions_.find(handle);
   return it == sessions_.end() ? nullptr : it->second;
 }
@@ -80,6 +81,7 @@ int WinInetFtpLibrary::Login(const char* host, const char* user,
   // Only a numeric IPv4 address: no name lookup, nothing but the card.
   IN_ADDR address;
   if (!internet_ || InetPtonA(AF_INET, host, &address) != 1) {
+    std::lock_guard<std::mutex> lock(mutex_);
     failed_login_reply_.clear();
     return -1;
   }
@@ -88,12 +90,15 @@ int WinInetFtpLibrary::Login(const char* host, const char* user,
       internet_, host, static_cast<INTERNET_PORT>(port_), user, password,
       INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
   if (!connection) {
-    failed_login_reply_ = LastResponse();
+    std::string reply = LastResponse();
+    std::lock_guard<std::mutex> lock(mutex_);
+    failed_login_reply_ = reply;
     return -1;
   }
   Session* session = new Session;
   session->connection = connection;
   session->last_reply = LastResponse();
+  std::lock_guard<std::mutex> lock(mutex_);
   int handle = next_handle_++;
   sessions_[handle] = session;
   return handle;
@@ -105,7 +110,10 @@ int WinInetFtpLibrary::Quit(int handle) {
     return 0;
   // Closing the connection handle sends QUIT.
   InternetCloseHandle(session->connection);
-  sessions_.erase(handle);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sessions_.erase(handle);
+  }
   delete session;
   return 0;
 }
@@ -184,6 +192,7 @@ int WinInetFtpLibrary::CopyReplyStr(int handle, char* buffer, int size) {
   if (size <= 0)
     return -1;
   Session* session = Find(handle);
+  std::lock_guard<std::mutex> lock(mutex_);
   const std::string& reply =
       session ? session->last_reply : failed_login_reply_;
   snprintf(buffer, static_cast<size_t>(size), "%s", reply.c_str());

@@ -2,6 +2,7 @@
 #define UPGRD_UTIL_PLATFORM_ICMP_ECHO_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 /// ICMP echo exchanges over a handle that one probe opens, uses and closes.
@@ -28,6 +29,10 @@ struct IcmpEcho {
   /// Closes the handle. Returns true on success, false when the close failed
   /// or no handle was open.
   virtual bool Close() = 0;
+
+  /// A new echo object of the same kind, for a probe on another thread.
+  /// Returns nullptr when this one may be used from every thread.
+  virtual std::unique_ptr<IcmpEcho> Another() { return nullptr; }
 };
 
 /// The system's ICMP. On Windows: the ICMP echo service (IcmpSendEcho) after
@@ -46,6 +51,9 @@ struct RealIcmpEcho : public IcmpEcho {
   bool Open(std::string* reason) override;
   int SendEcho(const char* ip) override;
   bool Close() override;
+  std::unique_ptr<IcmpEcho> Another() override {
+    return std::make_unique<RealIcmpEcho>(kind_);
+  }
 
   /// True when the open handle is a raw socket (replies carry the IP header).
   bool is_raw() const { return raw_; }

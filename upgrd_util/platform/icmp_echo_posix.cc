@@ -10,10 +10,14 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -64,6 +68,80 @@ std::string ErrnoText(const char* what, int error) {
   return std::string(what) + ": " + strerror(error);
 }
 
+// Every raw ICMP socket receives every echo reply of the host: a thousand
+// cards probed at once on a thousand raw sockets would copy each reply a
+// thousand times. The raw handles of the process share one socket instead
+// and take turns reading it; each reply goes to the request whose
+// identifier and sequence it carries.
+struct SharedRawSocket {
+  struct Request {
+    uint16_t id;
+    uint16_t seq;
+    uint32_t to;
+    bool answered;
+  };
+  std::mutex mutex;  // guards everything below
+  std::condition_variable read_done;
+  int fd = -1;
+  int handles = 0;
+  bool reading = false;
+  std::vector<Request*> waiting;
+};
+SharedRawSocket g_raw;
+
+// Reads what the shared socket holds and marks the requests it answers
+// (g_raw.mutex held).
+void DispatchRawReplies() {
+  uint8_t packet[kReceiveBufferLength];
+  for (;;) {
+    sockaddr_in from{};
+    socklen_t from_length = sizeof(from);
+    const ssize_t length =
+        recvfrom(g_raw.fd, packet, sizeof(packet), MSG_DONTWAIT,
+                 reinterpret_cast<sockaddr*>(&from), &from_length);
+    if (length < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (from_length < sizeof(from) || from.sin_family != AF_INET) continue;
+    for (SharedRawSocket::Request* request : g_raw.waiting) {
+      if (is_own_echo_reply(packet, static_cast<size_t>(length), true,
+                            request->id, request->seq, request->to,
+                            from.sin_addr.s_addr))
+        request->answered = true;
+    }
+  }
+}
+
+// Waits until `deadline` for the reply to `request`, reading the shared
+// socket whenever no other thread is. Returns 1 when it came, else 0.
+int AwaitRawReply(SharedRawSocket::Request* request, int64_t deadline) {
+  std::unique_lock<std::mutex> lock(g_raw.mutex);
+  for (;;) {
+    const int64_t remaining = deadline - MonotonicNs();
+    if (request->answered || remaining <= 0)
+      break;
+    if (g_raw.reading) {
+      g_raw.read_done.wait_for(lock, std::chrono::nanoseconds(remaining));
+      continue;
+    }
+    g_raw.reading = true;
+    lock.unlock();
+    pollfd ready{};
+    ready.fd = g_raw.fd;
+    ready.events = POLLIN;
+    // Round up, or the last millisecond would spin on poll(0).
+    poll(&ready, 1, static_cast<int>((remaining + 999999) / 1000000));
+    lock.lock();
+    DispatchRawReplies();
+    g_raw.reading = false;
+    g_raw.read_done.notify_all();
+  }
+  g_raw.waiting.erase(
+      std::find(g_raw.waiting.begin(), g_raw.waiting.end(), request));
+  return request->answered ? 1 : 0;
+}
+
 }  // namespace
 
 RealIcmpEcho::~RealIcmpEcho() {
@@ -108,11 +186,15 @@ bool RealIcmpEcho::Open(std::string* reason) {
   }
 
   if (kind_ != kDatagramOnly) {
-    int fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    std::lock_guard<std::mutex> lock(g_raw.mutex);
+    int fd = g_raw.fd;
+    if (fd < 0) fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (fd < 0) {
       if (!failures.empty()) failures += "; ";
       failures += ErrnoText("raw ICMP socket", errno);
     } else {
+      g_raw.fd = fd;
+      ++g_raw.handles;
       // A raw socket sees every ICMP packet of the host, so the identifier must
       // set our requests apart from other processes' and other handles'.
       // The odd multiplier keeps the counter's values distinct mod 2^16.
@@ -148,15 +230,29 @@ int RealIcmpEcho::SendEcho(const char* ip) {
   WriteBe16(request + 6, seq);
   WriteBe16(request + 2, InternetChecksum(request, sizeof(request)));
 
+  // On the shared raw socket the request waits for its reply before it is
+  // sent, so that whichever thread reads the reply finds it.
+  SharedRawSocket::Request waiting{id_, seq, to.sin_addr.s_addr, false};
+  if (raw_) {
+    std::lock_guard<std::mutex> lock(g_raw.mutex);
+    g_raw.waiting.push_back(&waiting);
+  }
   ssize_t sent = -1;
   for (int attempt = 0; attempt < kSendAttempts; ++attempt) {
     sent = sendto(fd_, request, sizeof(request), 0,
                   reinterpret_cast<const sockaddr*>(&to), sizeof(to));
     if (sent >= 0 || errno != EINTR) break;
   }
+  const int64_t deadline = MonotonicNs() + kReplyWaitNs;
+  if (raw_) {
+    // A failed send waits for nothing.
+    return AwaitRawReply(&waiting,
+                         sent == static_cast<ssize_t>(sizeof(request))
+                             ? deadline
+                             : 0);
+  }
   if (sent != static_cast<ssize_t>(sizeof(request))) return 0;
 
-  const int64_t deadline = MonotonicNs() + kReplyWaitNs;
   uint8_t packet[kReceiveBufferLength];
   for (;;) {
     const int64_t remaining = deadline - MonotonicNs();
@@ -196,9 +292,19 @@ int RealIcmpEcho::SendEcho(const char* ip) {
 
 bool RealIcmpEcho::Close() {
   if (fd_ < 0) return false;
-  // No retry on EINTR: Linux has released the descriptor either way, and a
-  // second close could hit one that another thread has just opened.
-  const int result = close(fd_);
+  int result = 0;
+  if (raw_) {
+    // The shared socket closes with its last handle.
+    std::lock_guard<std::mutex> lock(g_raw.mutex);
+    if (--g_raw.handles == 0) {
+      result = close(g_raw.fd);
+      g_raw.fd = -1;
+    }
+  } else {
+    // No retry on EINTR: Linux has released the descriptor either way, and
+    // a second close could hit one that another thread has just opened.
+    result = close(fd_);
+  }
   fd_ = -1;
   raw_ = false;
   id_ = 0;

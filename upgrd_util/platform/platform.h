@@ -15,10 +15,15 @@ struct Platform {
   FtpLibrary* ftp = nullptr;
 };
 
-/// The installed seams.
+/// The seams of the calling thread: its own, when it installed some, else
+/// the process's.
 Platform& platform();
 
-/// Replaces the installed seams; the objects must outlive their use.
+/// Replaces the process's seams; the objects must outlive their use.
 void install_platform(const Platform& seams);
+
+/// Gives the calling thread seams of its own (a card upgraded beside others
+/// has its own console and echo handle); nullptr goes back to the process's.
+void install_thread_platform(Platform* seams);
 
 #endif  // UPGRD_UTIL_PLATFORM_PLATFORM_H_

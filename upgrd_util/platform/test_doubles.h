@@ -33,6 +33,8 @@ struct FakeClock : public Clock {
   FakeClock();
   void SleepMs(int milliseconds) override;
   bool LocalTime(struct tm* out) override;
+  /// The time slept so far.
+  double Seconds() override { return slept_ms / 1000.0; }
 
   /// Sets `now` to the given local date and time (weekday computed).
   void Set(int year, int month, int day, int hour, int minute, int second);

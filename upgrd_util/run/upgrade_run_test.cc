@@ -7,40 +7,16 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/expected_output.h"
 #include "tests/test_support.h"
 #include "upgrd_util/run/upgrade_run.h"
 
 namespace {
 
-const char kClosing[] =
-    "\n\n\tThank you for using KVN products\n\n\tPress <Enter> to exit.\n";
-const char kListWarning[] =
-    "\tWarning: A file called 'iplist.txt' exists in this directory\n"
-    "\tthat may contain user names and passwords in clear text.\n"
-    "\tYou may want to delete this file if other users have access\n"
-    "\tto this directory.\n";
-const char kLogHeader[] = "VRN Upgrade Tool v1.6c\nMon Dec  7 09:30:00 AM\n\n";
 const char kConfig[] = "ZEL = kvn_hw02_zel_211.bin\nAPP = kvn_hw02_app_211.bin\n";
 const char kConfigLog[] =
     "Using ZEL file        : ZEL = kvn_hw02_zel_211.bin\n"
     "Using Application file: APP = kvn_hw02_app_211.bin\n\n\n";
-
-std::string Module(const std::string& version, const std::string& name,
-                   size_t size = 256) {
-  std::string module(256, '\0');
-  module.replace(42, version.size(), version);
-  module.replace(91, name.size(), name);
-  module.resize(size, '\x5a');
-  return module;
-}
-
-std::string Banner() {
-  return "VRN Upgrade Tool v1.6c\nMon Dec  7 09:30:00 AM\n\n\n\n"
-         "Korvane" + std::string(33, ' ') + "VRN OS" + std::string(25, ' ') +
-         "v2.1.1\n" + "(c) Korvane. All rights reserved." +
-         std::string(7, ' ') + "VRN APP" + std::string(24, ' ') + "v2.1.1\n" +
-         std::string(77, '-') + "\n";
-}
 
 struct UpgradeRunTest : public testing::Test {
   void WriteModules() {
@@ -79,7 +55,7 @@ TEST_F(UpgradeRunTest, WithoutConfigurationTheRunEnds) {
   EXPECT_EQ(std::string("Configuration file (config.txt) does not exist.\n") +
                 kClosing,
             run.output);
-  EXPECT_EQ(kLogHeader, ReadFile("result.txt"));
+  EXPECT_EQ(kFastLogHeader, ReadFile("result.txt"));
 }
 
 TEST_F(UpgradeRunTest, AMissingZelModuleEndsTheRunBeforeTheBanner) {
@@ -89,7 +65,7 @@ TEST_F(UpgradeRunTest, AMissingZelModuleEndsTheRunBeforeTheBanner) {
   EXPECT_EQ(std::string("File does not exist: ./kvn_hw02_zel_211.bin\n") +
                 kClosing,
             run.output);
-  EXPECT_EQ(std::string(kLogHeader) + kConfigLog, ReadFile("result.txt"));
+  EXPECT_EQ(std::string(kFastLogHeader) + kConfigLog, ReadFile("result.txt"));
 }
 
 TEST_F(UpgradeRunTest, AnEmptyNameNamesTheDirectoryAndThatIsNoModule) {
@@ -127,7 +103,7 @@ TEST_F(UpgradeRunTest, AModuleShorterThanAHeaderEndsTheRun) {
                 kClosing,
             run.output);
   // The log was closed before the end: nothing after the config lines.
-  EXPECT_EQ(std::string(kLogHeader) + kConfigLog, ReadFile("result.txt"));
+  EXPECT_EQ(std::string(kFastLogHeader) + kConfigLog, ReadFile("result.txt"));
 }
 
 TEST_F(UpgradeRunTest, AMissingAppModuleEndsTheRunAfterTheZelLine) {
@@ -141,19 +117,12 @@ TEST_F(UpgradeRunTest, AMissingAppModuleEndsTheRunAfterTheZelLine) {
             run.output);
 }
 
-const char kEntryStart[] =
-    "\n\t*************************************************************\n"
-    "\tWarning: User name and password information will be displayed\n"
-    "\tto the screen in clear text.\n"
-    "\t*************************************************************\n\n"
-    "\n\tIP Address of target to upgrade: ";
-
 TEST_F(UpgradeRunTest, WithoutAListTheCardIsEnteredAndEndOfInputEndsTheRun) {
   WriteModules();
   // A very long answer is read safely and refused, not cut.
   ToolRun run = RunTool(dir.path, std::string(1 << 20, '1') + "\n", 30);
   EXPECT_EQ(1, run.exit_code);
-  EXPECT_EQ(Banner() + kEntryStart +
+  EXPECT_EQ(Banner() + EntryStart() +
                 "\tToo long: at most 25 characters. Please enter it again.\n"
                 "\n\tIP Address of target to upgrade: " +
                 kClosing,
@@ -177,7 +146,7 @@ TEST_F(UpgradeRunTest, InputFilesThatAreNoRegularFilesCountAsMissing) {
     ASSERT_EQ(0, make("iplist.txt"));
     run = RunTool(dir.path, "", 30);
     // As without the file: the card is entered, and no warning about it.
-    EXPECT_EQ(Banner() + kEntryStart + kClosing, run.output);
+    EXPECT_EQ(Banner() + EntryStart() + kClosing, run.output);
     EXPECT_LT(run.seconds, 10);
     ASSERT_EQ(0, remove("iplist.txt"));
     ASSERT_EQ(0, remove("config.txt"));
@@ -192,10 +161,10 @@ TEST_F(UpgradeRunTest, AnErrorInTheListIsReportedAndTheCardEnteredInstead) {
   EXPECT_EQ(Banner() +
                 "\tERROR reading 'iplist.txt' at line number 3 \n"
                 "\tSee error log for details.\n\n" +
-                kEntryStart + kListWarning + kClosing,
+                EntryStart() + kListWarning + kClosing,
             run.output);
   std::string log = ReadFile("result.txt");
-  EXPECT_EQ(0u, log.find(std::string(kLogHeader) + kConfigLog +
+  EXPECT_EQ(0u, log.find(std::string(kFastLogHeader) + kConfigLog +
                          "Error reading 'iplist.txt' at line number 3 \n"))
       << log;
 }
@@ -206,15 +175,7 @@ TEST_F(UpgradeRunTest, EndOfInputAtTheMenuEndsTheRun) {
                                       "SystemPassword=b\n"));
   ToolRun run = RunTool(dir.path, "", 30);
   EXPECT_EQ(1, run.exit_code);
-  EXPECT_EQ(Banner() +
-                "\tConfiguration detected ( iplist.txt ).\n"
-                "\tFound 1 upgrade configuration(s)\n\n"
-                "\t1: Use parameters in configuration file  \n"
-                "\t2: Enter parameters for single upgrade\n"
-                "\t3: Exit Firmware upgrade tool\n"
-                "\tAction: " +
-                kListWarning + kClosing,
-            run.output);
+  EXPECT_EQ(Banner() + Menu(1) + kListWarning + kClosing, run.output);
 
   // And at the warning that follows the first answer.
   run = RunTool(dir.path, "1\n", 30);
@@ -237,7 +198,7 @@ TEST_F(UpgradeRunTest, AHugeListFileIsReadInBoundedMemory) {
   fclose(list);
   ToolRun run = RunTool(dir.path, "", 120);
   EXPECT_EQ(1, run.exit_code);
-  EXPECT_EQ(Banner() + kEntryStart + kListWarning + kClosing, run.output);
+  EXPECT_EQ(Banner() + EntryStart() + kListWarning + kClosing, run.output);
   EXPECT_LT(run.max_rss_kb, 100 * 1024);
 }
 
@@ -312,9 +273,7 @@ TEST_F(UpgradeRunOnDoublesTest, AGivenUpInterimPatchNeverCountsAsSuccess) {
                                       "APP = kvn_hw02_app_211.bin\n"));
   ASSERT_TRUE(WriteFile("kvn_hw02_zel_202.bin", Module("202", "VRN PATCH")));
   TwoFacedCard card;
-  Platform seams = platform();
-  seams.ftp = &card;
-  install_platform(seams);
+  platform().ftp = &card;
   ProgramTest::Exit exit = RunToExit([] { run_upgrade_tool(); });
   EXPECT_EQ(1, exit.code);
   EXPECT_NE(std::string::npos,
@@ -341,9 +300,7 @@ struct ListingDroppedOnce : public FakeFtpLibrary {
 TEST_F(UpgradeRunOnDoublesTest, AListingDroppedAfterTheUploadIsRetriedNotFatal) {
   ListingDroppedOnce card;
   card.listing = {"kvn_hw02_zel_211.bin"};
-  Platform seams = platform();
-  seams.ftp = &card;
-  install_platform(seams);
+  platform().ftp = &card;
   ProgramTest::Exit exit = RunToExit([] { run_upgrade_tool(); });
   EXPECT_EQ(1, exit.code);
   EXPECT_NE(std::string::npos,

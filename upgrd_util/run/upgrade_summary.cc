@@ -30,6 +30,12 @@ void print_summary(const upgrade_target* head) {
       case STATUS_LOGIN_FAILED:
         log_printf("Could not log into the Varnet's FTP server.\n");
         break;
+      case STATUS_UNKNOWN_VERSION:
+        log_printf("Could not be upgraded, unknown version.\n");
+        break;
+      case STATUS_NOT_STARTED:
+        log_printf("Not started.\n");
+        break;
       default:
         log_printf("Unknown failure. %x \n",
                    static_cast<unsigned>(target->status));

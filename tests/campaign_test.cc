@@ -1,0 +1,257 @@
+// Campaigns: many simulated cards upgraded at once by the real tool, on the
+// fast clock, in a network namespace of the test's own.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/e2e_support.h"
+
+namespace {
+
+// `text` with one card's address replaced by another's: what the dialogue
+// logs for one card is what a campaign logs for another of the same kind.
+std::string Readdressed(std::string text, const std::string& from,
+                        const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+// Where the summary begins in `log`, or its end when there is none.
+size_t SummaryStart(const std::string& log) {
+  size_t failures = log.rfind("\n\n" + std::string(60, '*') + "\n");
+  size_t success = log.rfind("All upgrades completed successfully.\n");
+  return std::min({failures, success, log.size()});
+}
+
+// The blocks of a campaign's result log, by card address.
+std::map<std::string, std::string> Blocks(const std::string& log) {
+  std::map<std::string, std::string> blocks;
+  const std::string opening = "\n*** Card ";
+  size_t summary = SummaryStart(log);
+  for (size_t at = log.find(opening); at != std::string::npos;) {
+    size_t name_end = log.find(" ***\n", at);
+    std::string ip = log.substr(at + opening.size(),
+                                name_end - at - opening.size());
+    size_t next = log.find(opening, name_end);
+    size_t end = std::min(next, summary);
+    blocks[ip] = log.substr(name_end + 5, end - name_end - 5);
+    at = next;
+  }
+  return blocks;
+}
+
+// What the dialogue logged for each card, by address: from the card's first
+// line up to the next card's.
+std::map<std::string, std::string> DialogueEntries(
+    const std::string& log, const std::vector<std::string>& order) {
+  std::map<std::string, std::string> entries;
+  const std::string start = "Checking network connection ...  \n";
+  size_t at = log.find(start);
+  for (size_t i = 0; i < order.size() && at != std::string::npos; ++i) {
+    size_t next = log.find(start, at + 1);
+    size_t end = std::min(next, SummaryStart(log));
+    entries[order[i]] = log.substr(at, end - at);
+    at = next;
+  }
+  return entries;
+}
+
+struct CampaignTest : public EndToEndTest {
+  ToolRun Campaign(const std::vector<std::string>& arguments,
+                   const std::string& input = "1\n1\n\n",
+                   RunOptions options = RunOptions()) {
+    options.arguments = arguments;
+    return RunTool(dir.path, input, 240, options);
+  }
+};
+
+TEST_F(CampaignTest, EachCardAsItWouldGoAloneAndTheOthersGoOn) {
+  // One card of each kind, for the dialogue, then twenty for the campaign:
+  // the kinds again among plain cards.
+  auto kinds = [](const std::string& net, const char* silent) {
+    std::vector<Card> cards;
+    Card wrong_password((net + "2").c_str());
+    wrong_password.list_password = "wrong";
+    cards.push_back(wrong_password);
+    cards.push_back(Card(silent));
+    Card early((net + "4").c_str());
+    early.zel = "kvn_hw02_zel_200.bin";
+    cards.push_back(early);
+    Card app_refused((net + "5").c_str());
+    app_refused.refuse_app = 3;
+    cards.push_back(app_refused);
+    cards.push_back(Card((net + "6").c_str()));
+    Card unknown((net + "7").c_str());
+    unknown.zel = "kvn_hw02_zel_201.bin";
+    cards.push_back(unknown);
+    return cards;
+  };
+  std::vector<Card> alone = kinds("127.0.0.", kSilentAddress);
+  std::vector<Card> campaign = kinds("127.0.1.", "192.0.2.98");
+  for (int i = 8; i < 22; ++i)
+    campaign.push_back(Card(("127.0.1." + std::to_string(i)).c_str()));
+  std::vector<Card> all = alone;
+  all.insert(all.end(), campaign.begin(), campaign.end());
+  Prepare(all);
+
+  // The dialogue, one card after the other; the unknown version ends it.
+  std::string list_of_alone;
+  std::vector<std::string> order;
+  for (const Card& card : alone) {
+    list_of_alone += "SystemIP=" + card.ip + "\nSystemUserName=admin\n" +
+                     "SystemPassword=" + card.list_password + "\n";
+    order.push_back(card.ip);
+  }
+  ASSERT_TRUE(WriteFile("iplist.txt", list_of_alone));
+  ToolRun dialogue = Run("1\n1\n\n");
+  ASSERT_EQ(1, dialogue.exit_code) << dialogue.output;
+  std::map<std::string, std::string> expected =
+      DialogueEntries(Log(), order);
+  ASSERT_EQ(6u, expected.size());
+  ASSERT_EQ(0, unlink("result.txt"));
+
+  std::string list;
+  for (const Card& card : campaign)
+    list += "SystemIP=" + card.ip + "\nSystemUserName=admin\n" +
+            "SystemPassword=" + card.list_password + "\n";
+  ASSERT_TRUE(WriteFile("iplist.txt", list));
+  ToolRun run = Campaign({"-j", "8"});
+  EXPECT_EQ(1, run.exit_code) << run.output;
+  std::string log = Log();
+  std::map<std::string, std::string> blocks = Blocks(log);
+  ASSERT_EQ(campaign.size(), blocks.size()) << log;
+  for (size_t i = 0; i < alone.size(); ++i) {
+    EXPECT_EQ(Readdressed(expected[alone[i].ip], alone[i].ip, campaign[i].ip),
+              blocks[campaign[i].ip])
+        << campaign[i].ip;
+  }
+  for (size_t i = alone.size(); i < campaign.size(); ++i) {
+    EXPECT_EQ(Readdressed(expected["127.0.0.6"], "127.0.0.6", campaign[i].ip),
+              blocks[campaign[i].ip]);
+    EXPECT_EQ(blocks[campaign[i].ip],
+              ReadFile(campaign[i].ip + "_upgrade.txt"));
+  }
+  EXPECT_NE(std::string::npos,
+            log.find("\nNot all Varnets were upgraded successfully:\n"
+                     "\t127.0.1.2: Could not log into the Varnet's FTP "
+                     "server.\n"
+                     "\t192.0.2.98: The Varnet at this address is not "
+                     "responsive.\n"
+                     "\t127.0.1.5: Could not download Application.\n"
+                     "\t127.0.1.7: Could not be upgraded, unknown version.\n"
+                     "\nEncountered 4 failures during upgrade.\n"))
+      << log;
+  // A start line and an end line for every card, and no spinner.
+  EXPECT_EQ(std::string::npos, run.output.find('\b'));
+  for (const Card& card : campaign) {
+    EXPECT_NE(std::string::npos, run.output.find("\t" + card.ip + " ")) << card.ip;
+  }
+  EXPECT_NE(std::string::npos,
+            run.output.find("\t127.0.1.7        failed: unknown version in "));
+  EXPECT_NE(std::string::npos,
+            run.output.find("\t127.0.1.4        upgraded in "));
+}
+
+TEST_F(CampaignTest, NoFurtherCardStartsAfterMaxFailures) {
+  std::vector<Card> cards;
+  for (int i = 2; i < 8; ++i)
+    cards.push_back(Card(("127.0.0." + std::to_string(i)).c_str()));
+  cards[0].list_password = cards[1].list_password = "wrong";
+  Prepare(cards);
+  ToolRun run = Campaign({"-j", "1", "--max-failures", "2"});
+  EXPECT_EQ(1, run.exit_code);
+  EXPECT_NE(std::string::npos,
+            run.output.find("\t2 cards have failed: no further card will be "
+                            "started.\n"));
+  EXPECT_EQ(std::string::npos, run.output.find("127.0.0.4        started"));
+  std::string log = Log();
+  for (int i = 4; i < 8; ++i) {
+    EXPECT_NE(std::string::npos,
+              log.find("\t127.0.0." + std::to_string(i) + ": Not started.\n"))
+        << log;
+  }
+}
+
+TEST_F(CampaignTest, EveryCardUpgradedIsExitCodeZero) {
+  Prepare({Card("127.0.0.2"), Card("127.0.0.3")});
+  ToolRun run = Campaign({"--parallel", "5"});
+  EXPECT_EQ(0, run.exit_code) << run.output;
+  EXPECT_NE(std::string::npos,
+            run.output.find("\tAll upgrades completed successfully.\n"));
+}
+
+TEST_F(CampaignTest, AnInterruptStartsNoFurtherCardAndTheRunningOnesFinish) {
+  std::vector<Card> cards;
+  for (int i = 2; i < 8; ++i)
+    cards.push_back(Card(("127.0.0." + std::to_string(i)).c_str()));
+  Prepare(cards);
+  RunOptions interrupt;
+  interrupt.kill_after = "started\n";
+  interrupt.kill_signal = SIGINT;
+  ToolRun run = Campaign({"-j", "2"}, "1\n1\n\n", interrupt);
+  EXPECT_EQ(1, run.exit_code) << run.output;
+  EXPECT_NE(std::string::npos,
+            run.output.find("\tInterrupted: no further card will be started; "))
+      << run.output;
+  EXPECT_NE(std::string::npos, run.output.find("127.0.0.2        upgraded"));
+  EXPECT_NE(std::string::npos, run.output.find("127.0.0.3        upgraded"));
+  EXPECT_EQ(std::string::npos, run.output.find("127.0.0.4        started"));
+  EXPECT_NE(std::string::npos, Log().find("\t127.0.0.7: Not started.\n"));
+}
+
+TEST_F(CampaignTest, AKilledCampaignKeepsEveryFinishedEntry) {
+  std::vector<Card> cards;
+  for (int i = 2; i < 6; ++i)
+    cards.push_back(Card(("127.0.0." + std::to_string(i)).c_str()));
+  Prepare(cards);
+  RunOptions kill;
+  kill.kill_after = "upgraded in ";
+  ToolRun run = Campaign({"-j", "4"}, "1\n1\n\n", kill);
+  ASSERT_TRUE(run.killed);
+  std::map<std::string, std::string> blocks = Blocks(Log());
+  EXPECT_GE(blocks.size(), 1u);
+  for (const Card& card : cards) {
+    std::string journal = ReadFile(card.ip + "_upgrade.txt");
+    EXPECT_EQ(0u, journal.find("Checking network connection ...  \n"))
+        << card.ip;
+    if (blocks.count(card.ip)) {
+      EXPECT_EQ(blocks[card.ip], journal);
+    }
+  }
+}
+
+TEST_F(CampaignTest, BadOptionsChangeNothing) {
+  Prepare({Card("127.0.0.2")});
+  struct Bad {
+    std::vector<std::string> arguments;
+    const char* named;  // what the message must name
+  } bad[] = {{{"-j", "0"}, "--parallel"},          {{"-j", "1025"}, "1025"},
+             {{"--parallel", "many"}, "many"},     {{"-j"}, "--parallel"},
+             {{"--max-failures", "0"}, "--max-failures"},
+             {{"--bogus"}, "--bogus"},             {{"stray"}, "stray"}};
+  for (const Bad& b : bad) {
+    ToolRun run = Campaign(b.arguments);
+    EXPECT_EQ(2, run.exit_code) << b.named;
+    EXPECT_EQ(1, std::count(run.output.begin(), run.output.end(), '\n'))
+        << run.output;
+    EXPECT_NE(std::string::npos, run.output.find(b.named)) << run.output;
+    EXPECT_EQ("<missing>", ReadFile("result.txt"));
+  }
+  ASSERT_EQ(0, unlink("iplist.txt"));
+  ToolRun run = Campaign({"-j", "2"});
+  EXPECT_EQ(2, run.exit_code);
+  EXPECT_NE(std::string::npos,
+            run.output.find("\tA campaign upgrades the cards of iplist.txt, "
+                            "and there is no iplist.txt in this directory.\n"));
+}
+
+}  // namespace

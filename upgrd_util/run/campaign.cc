@@ -1,0 +1,300 @@
+#include "upgrd_util/run/campaign.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "upgrd_util/base/process_state.h"
+#include "upgrd_util/base/upgrade_end.h"
+#include "upgrd_util/inputs/single_target.h"
+#include "upgrd_util/inputs/target_list.h"
+#include "upgrd_util/output/result_log.h"
+#include "upgrd_util/platform/clock.h"
+#include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/files.h"
+#include "upgrd_util/platform/icmp_echo.h"
+#include "upgrd_util/platform/interrupts.h"
+#include "upgrd_util/platform/platform.h"
+#include "upgrd_util/run/card_sequence.h"
+#include "upgrd_util/run/start_menu.h"
+#include "upgrd_util/run/upgrade_run.h"
+#include "upgrd_util/run/upgrade_summary.h"
+
+namespace {
+
+// Wide enough to blank any status line.
+const int kStatusWidth = 78;
+
+// What became of a card, in words, for its closing console line.
+std::string Outcome(int32_t status) {
+  switch (status) {
+    case STATUS_UPGRADED:
+      return "upgraded";
+    case STATUS_OS_LOAD_FAILED:
+      return "failed: the ZEL module was not loaded";
+    case STATUS_APP_LOAD_FAILED:
+      return "failed: the APP module was not loaded";
+    case STATUS_UNRESPONSIVE:
+      return "failed: unresponsive";
+    case STATUS_LOGIN_FAILED:
+      return "failed: login failed";
+    case STATUS_UNKNOWN_VERSION:
+      return "failed: unknown version";
+    default:
+      return "failed: status " + std::to_string(status);
+  }
+}
+
+std::string Duration(double seconds) {
+  long whole = static_cast<long>(seconds + 0.5);
+  char text[48];
+  if (whole < 60)
+    snprintf(text, sizeof(text), "%ld s", whole);
+  else
+    snprintf(text, sizeof(text), "%ld min %ld s", whole / 60, whole % 60);
+  return text;
+}
+
+// One card's whole sequence on a thread of its own: its own console (none),
+// echo handle, listing file and journal; its entries go to result.txt as one
+// block when it ends.
+void UpgradeBesideOthers(upgrade_target* card, const Platform& shared) {
+  SilentConsole silent;
+  std::unique_ptr<IcmpEcho> icmp = shared.icmp->Another();
+  Platform own = shared;
+  own.console = &silent;
+  if (icmp)
+    own.icmp = icmp.get();
+  install_thread_platform(&own);
+
+  card->state.beside_others = true;
+  snprintf(card->state.listing_file, sizeof(card->state.listing_file),
+           "%s_foundfir.txt", card->ip);
+  char journal_name[64];
+  snprintf(journal_name, sizeof(journal_name), "%s_upgrade.txt", card->ip);
+  card_log log;
+  log.journal = fopen(journal_name, "a");
+  route_log_to(&log);
+  if (!upgrade_card(card))
+    card->status = STATUS_UNKNOWN_VERSION;
+  route_log_to(nullptr);
+  if (log.journal)
+    fclose(log.journal);
+  std::string block = "\n*** Card ";
+  block += card->ip;
+  block += " ***\n";
+  block += log.text;
+  log_append_block(block);
+  install_thread_platform(nullptr);
+}
+
+struct Campaign {
+  Campaign(std::vector<upgrade_target*> cards, const campaign_options& options)
+      : cards(std::move(cards)), options(options) {}
+
+  // Takes cards until there is none left or no further card may start.
+  void Work() {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (MayStartAnother()) {
+      upgrade_target* card = cards[next++];
+      ++running;
+      Say("\t%-17sstarted\n", card->ip);
+      lock.unlock();
+      double start = shared.clock->Seconds();
+      UpgradeBesideOthers(card, shared);
+      double taken = shared.clock->Seconds() - start;
+      lock.lock();
+      --running;
+      ++ended;
+      seconds_taken += taken;
+      if (card->status == STATUS_UPGRADED)
+        ++upgraded;
+      else
+        ++failed;
+      Say("\t%-17s%s in %s\n", card->ip, Outcome(card->status).c_str(),
+          Duration(taken).c_str());
+      if (options.max_failures > 0 && failed >= options.max_failures &&
+          !stop_starting && next < cards.size()) {
+        stop_starting = true;
+        Say("\t%d cards have failed: no further card will be started.\n",
+            failed);
+      }
+    }
+    --workers;
+    wake.notify_all();
+  }
+
+  // Runs the workers and reports on the console until all have ended.
+  void Run() {
+    shared = platform();
+    terminal = shared.console->IsTerminal();
+    started_at = shared.clock->Seconds();
+    size_t count = std::min(cards.size(), static_cast<size_t>(options.parallel));
+    std::vector<std::thread> threads;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      workers = count;
+    }
+    for (size_t i = 0; i < count; ++i)
+      threads.emplace_back([this] { Work(); });
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+      MayStartAnother();
+      Show();
+      if (workers == 0)
+        break;
+      wake.wait_for(lock, std::chrono::seconds(1));
+    }
+    lock.unlock();
+    for (std::thread& thread : threads)
+      thread.join();
+    for (size_t i = next; i < cards.size(); ++i)
+      cards[i]->status = STATUS_NOT_STARTED;
+  }
+
+  // Tells whether a further card may start, once an interrupt came too
+  // (mutex held).
+  bool MayStartAnother() {
+    if (interrupts_received() > 0 && !interrupted) {
+      interrupted = true;
+      if (!stop_starting && next < cards.size())
+        Say("\tInterrupted: no further card will be started; %d still "
+            "running will finish (interrupt again to end at once).\n",
+            static_cast<int>(running));
+      stop_starting = true;
+    }
+    return !stop_starting && next < cards.size();
+  }
+
+  // Queues a whole console line for the reporting thread (mutex held).
+  void Say(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+    char line[256];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof(line), format, args);
+    va_end(args);
+    lines.push_back(line);
+    wake.notify_all();
+  }
+
+  // Prints the queued lines and, on a terminal, the status line below them
+  // (mutex held).
+  void Show() {
+    if (lines.empty() && !terminal)
+      return;
+    if (terminal)
+      console_printf("\r%*s\r", kStatusWidth, "");
+    for (const std::string& line : lines)
+      console_printf("%s", line.c_str());
+    lines.clear();
+    if (terminal && workers > 0)
+      console_printf("%s", StatusLine().c_str());
+  }
+
+  std::string StatusLine() {
+    size_t waiting = stop_starting ? 0 : cards.size() - next;
+    char text[160];
+    int length = snprintf(text, sizeof(text),
+                          "\t%d running, %d upgraded, %d failed, %d waiting",
+                          static_cast<int>(running), upgraded, failed,
+                          static_cast<int>(waiting));
+    std::string line(text, static_cast<size_t>(std::max(length, 0)));
+    if (ended > 0) {
+      // Cards take about as long as those that ended; the running ones are
+      // half done, on average.
+      double per_card = seconds_taken / ended;
+      size_t waves = (waiting + options.parallel - 1) / options.parallel;
+      double left = per_card * (static_cast<double>(waves) + 0.5);
+      line += ", about ";
+      line += Duration(left);
+      line += " left";
+    }
+    return line;
+  }
+
+  std::vector<upgrade_target*> cards;
+  campaign_options options;
+  Platform shared;
+  bool terminal = false;
+  double started_at = 0;
+
+  std::mutex mutex;  // guards everything below
+  std::condition_variable wake;
+  size_t next = 0;
+  size_t running = 0;
+  size_t workers = 0;
+  int ended = 0;
+  int upgraded = 0;
+  int failed = 0;
+  double seconds_taken = 0;
+  bool stop_starting = false;
+  bool interrupted = false;
+  std::deque<std::string> lines;
+};
+
+// Ends a campaign that cannot start with the given line: bad input.
+[[noreturn]] void RefuseInput(const char* line) {
+  console_printf("%s", line);
+  finish_and_exit();
+}
+
+}  // namespace
+
+int run_campaign(const campaign_options& options) {
+  // Bad inputs end the run with 2, so that a script can tell them from
+  // failed cards.
+  end_exit_code = 2;
+  if (!start_upgrade_run())
+    return 2;
+  FILE* list_file = open_regular_file("iplist.txt");
+  if (!list_file)
+    RefuseInput("\tA campaign upgrades the cards of iplist.txt, and there is "
+                "no iplist.txt in this directory.\n");
+  // The file stays open for the whole run.
+  iplist_found = true;
+  int count = 0;
+  upgrade_target* listed = read_target_list(&count, list_file);
+  if (count == -2)
+    RefuseInput("\tSee error log for details.\n\n");
+  if (count == 0)
+    RefuseInput("\tiplist.txt lists no card.\n");
+  std::vector<upgrade_target*> cards;
+  std::set<std::string> addresses;
+  for (upgrade_target* card = listed; card; card = card->next) {
+    // Two sequences at once on one card would upload over each other.
+    if (!addresses.insert(card->ip).second) {
+      console_printf("\tiplist.txt lists the card %s more than once.\n",
+                     card->ip);
+      finish_and_exit();
+    }
+    cards.push_back(card);
+  }
+
+  end_exit_code = 1;
+  char answer = ask_start_menu(count);
+  if (answer == '3')
+    finish_and_exit();
+  if (answer == '2') {
+    free_upgrade_targets(listed);
+    listed = enter_single_target();
+    cards.assign(1, listed);
+  }
+
+  raise_open_file_limit();
+  catch_interrupts();
+  Campaign campaign(cards, options);
+  campaign.Run();
+  print_summary(listed);
+  close_result_log();
+  end_exit_code = campaign.upgraded == static_cast<int>(cards.size()) ? 0 : 1;
+  finish_and_exit();
+}

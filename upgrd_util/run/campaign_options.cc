@@ -1,0 +1,56 @@
+#include "upgrd_util/run/campaign_options.h"
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+#include "upgrd_util/output/result_log.h"
+#include "upgrd_util/platform/console.h"
+
+#ifndef UPGRD_BUILD_VERSION
+#define UPGRD_BUILD_VERSION "unknown"
+#endif
+
+int parse_campaign_options(int argc, char** argv, campaign_options* options) {
+  CLI::App app(
+      "Upgrades the ZEL (operating system) and APP (application) modules of\n"
+      "the cards listed in iplist.txt with the module files named in\n"
+      "config.txt, all in the current directory.\n\n"
+      "Without options the tool asks its questions at the console and\n"
+      "upgrades one card after the other. With any option it runs a\n"
+      "campaign: several cards at once, each through the same steps, waits\n"
+      "and retries; each card's entries go to result.txt as one block when\n"
+      "it ends, and to its journal <address>_upgrade.txt as they happen.\n\n"
+      "Exit code of a campaign: 0 when every card was upgraded, 1 when a\n"
+      "card failed or was not started, 2 for a bad option or input file.\n\n"
+      "Example: upgrade up to 20 cards at a time, and start no further card\n"
+      "once 5 have failed:\n"
+      "  upgrd_util --parallel 20 --max-failures 5\n",
+      "upgrd_util");
+  app.set_version_flag("--version",
+                       std::string(kToolName) + "\nbuild " UPGRD_BUILD_VERSION,
+                       "Print the tool's name and the build's version, then "
+                       "exit");
+  app.add_option("-j,--parallel", options->parallel,
+                 "Upgrade up to N cards at the same time (1 to 1024;\n"
+                 "1 is a campaign of one card at a time)")
+      ->type_name("N")
+      ->check(CLI::Range(1, 1024));
+  app.add_option("--max-failures", options->max_failures,
+                 "Once N cards have failed, start no further card;\n"
+                 "the cards already started finish")
+      ->type_name("N")
+      ->check(CLI::Range(1, 1000000));
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    // One line that names what is wrong; nothing has been touched.
+    console_printf("upgrd_util: %s (see upgrd_util --help)\n", e.what());
+    return 2;
+  }
+  return -1;
+}

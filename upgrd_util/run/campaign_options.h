@@ -1,0 +1,15 @@
+#ifndef UPGRD_UTIL_RUN_CAMPAIGN_OPTIONS_H_
+#define UPGRD_UTIL_RUN_CAMPAIGN_OPTIONS_H_
+
+/// How a campaign runs, from the command line.
+struct campaign_options {
+  int parallel = 1;      // cards upgraded at the same time
+  int max_failures = 0;  // failed cards after which none is started; 0: none
+};
+
+/// Parses the command line into *options. Returns -1 when the campaign is
+/// to run; otherwise the exit code, having printed what was asked (--help,
+/// --version: 0) or one line naming what is wrong (2).
+int parse_campaign_options(int argc, char** argv, campaign_options* options);
+
+#endif  // UPGRD_UTIL_RUN_CAMPAIGN_OPTIONS_H_

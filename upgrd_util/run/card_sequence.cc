@@ -1,0 +1,161 @@
+#include "upgrd_util/run/card_sequence.h"
+
+#include "upgrd_util/base/process_state.h"
+#include "upgrd_util/card/card_logs.h"
+#include "upgrd_util/card/firmware_version.h"
+#include "upgrd_util/card/module_loading.h"
+#include "upgrd_util/card/probe.h"
+#include "upgrd_util/output/result_log.h"
+#include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/ftp_library.h"
+
+namespace {
+
+// Brings an early card to the interim patch level. Returns false when three
+// patch loads did not get it there.
+bool ApplyInterimPatch(upgrade_target* target) {
+  static const char* const kConsoleTitles[3] = {
+      "\n\tApplying interim patch.\n\n", "\n\tApplying 2nd interim patch.\n\n",
+      "\n\tApplying 3rd interim patch.\n\n"};
+  static const char* const kLogTitles[3] = {
+      "\nApplying interim patch.\n", "\nApplying 2nd interim patch.\n",
+      "\nApplying 3rd interim patch.\n"};
+  log_printf("* Detected early version, ZEL patch required\n");
+  log_flush();
+  // The patch level restarts slowly: every later probe of the card gives it
+  // three times as long to answer.
+  target->state.probe_factor = 3;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    console_printf("%s", kConsoleTitles[attempt]);
+    log_printf("%s", kLogTitles[attempt]);
+    if (attempt > 0) {
+      console_printf("\tPlease wait (2 minutes) for system restart    ");
+      log_printf("Please wait (2 minutes) for system restart\n");
+      log_flush();
+      wait_with_spinner(120);
+      console_printf("\n");
+    }
+    load_os_module(target, kInterimPatchName);
+    if (query_firmware_version(target, 0) == VERSION_AT_PATCH)
+      return true;
+  }
+  console_printf("\n\tVarnet could not be upgraded.\n");
+  log_printf("\nVarnet could not be upgraded.\n");
+  log_printf("\nFailed to load ZEL upgrade patch after 3 tries.\n");
+  log_flush();
+  // The last load may have left a success behind (its own verification is
+  // not what judges a patch); the card was not upgraded all the same.
+  if (target->status <= STATUS_UPGRADED)
+    target->status = STATUS_OS_LOAD_FAILED;
+  return false;
+}
+
+// Loads the configured ZEL module, up to three times.
+bool LoadZel(upgrade_target* target) {
+  static const char* const kConsoleWaits[2] = {
+      "\tPlease wait (2 minutes) for system reset    ",
+      "\tPlease wait (2 minutes) for system restart    "};
+  static const char* const kLogErrors[2] = {
+      "\nZEL load error. Correcting , please wait ,trying again\n",
+      "\nZEL load error. Correcting\n"};
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (load_os_module(target, zel_module_name))
+      return true;
+    ftp_quit(target->state.ftp_session);
+    if (attempt == 2)
+      break;
+    console_printf("\tZEL load error. Correcting , please wait\n");
+    console_printf("%s", kConsoleWaits[attempt]);
+    log_printf("%s", kLogErrors[attempt]);
+    log_printf("Please wait (2 minutes) for system reset\n");
+    log_flush();
+    wait_with_spinner(120);
+    console_printf("\n");
+  }
+  log_printf("\nFailure loading ZEL\n\n\n");
+  log_flush();
+  console_printf("\n\tFailure loading ZEL\n");
+  target->status = STATUS_OS_LOAD_FAILED;
+  return false;
+}
+
+// Loads the APP module, up to three times.
+void LoadApp(upgrade_target* target) {
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    if (load_app_module(target, app_module_name)) {
+      target->status = STATUS_UPGRADED;
+      return;
+    }
+    if (attempt == 3)
+      break;
+    ftp_quit(target->state.ftp_session);
+    console_printf("\n\tFailure loading APP, trying again\n");
+    console_printf("\tPlease wait (2 minutes) for system restart    ");
+    log_printf("\nFailure loading APP, Failure %d, trying again\n", attempt);
+    log_printf("Please wait (2 minutes) for system restart\n");
+    log_flush();
+    wait_with_spinner(120);
+    console_printf("\n");
+  }
+  log_printf("\nFailure loading  APP\n\n\n");
+  log_flush();
+  console_printf("\n\tFailure loading APP\n");
+  ftp_quit(target->state.ftp_session);
+  target->status = STATUS_APP_LOAD_FAILED;
+}
+
+}  // namespace
+
+bool upgrade_card(upgrade_target* target) {
+  console_printf("\n\t***************************************************\n");
+  console_printf("\tStarting Upgrade to %s. \n", target->ip);
+  console_printf("\tChecking network connection ...  ");
+  log_printf("Checking network connection ...  \n");
+  log_flush();
+  if (probe_target(target, 10) != 1) {
+    target->status = STATUS_UNRESPONSIVE;
+    console_printf("             ERROR\n");
+    console_printf("\tFailure, address unresponsive.\n\n");
+    log_printf("Error\n");
+    log_printf("Upgrade @ %s unresponsive.\n\n", target->ip);
+    log_flush();
+    return true;
+  }
+  console_printf("              OK\n");
+
+  console_printf("\tTesting login ...                ");
+  if (!test_login(target)) {
+    console_printf("                Login failed\n");
+    return true;
+  }
+  console_printf("                OK\n");
+
+  console_printf("\tSaving log files                 ");
+  save_card_logs(target);
+  console_printf("                OK\n");
+
+  console_printf("\tChecking version information ... ");
+  log_printf("Checking version information ... ");
+  log_flush();
+  int version = query_firmware_version(target, 0);
+  if (version == VERSION_UNKNOWN) {
+    console_printf("\n\tCould not be upgraded, unknown version. \n\n");
+    log_printf("\nCould not be upgraded, unknown version. \n\n");
+    log_flush();
+    return false;
+  }
+  if (version == VERSION_QUERY_FAILED) {
+    console_printf("\n\tLog in failed\n");
+    log_printf("\nLog in failed\n");
+    log_flush();
+    // Without this the summary would count a card never upgraded as done.
+    target->status = STATUS_LOGIN_FAILED;
+    return true;
+  }
+  console_printf("                OK\n");
+  if (version != VERSION_CURRENT && !ApplyInterimPatch(target))
+    return true;
+  if (LoadZel(target))
+    LoadApp(target);
+  return true;
+}

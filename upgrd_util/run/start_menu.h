@@ -1,0 +1,10 @@
+#ifndef UPGRD_UTIL_RUN_START_MENU_H_
+#define UPGRD_UTIL_RUN_START_MENU_H_
+
+/// Logs and shows the start-up menu for the `count` cards of iplist.txt,
+/// with the Windows XP warning once the list is chosen, until an answer is
+/// understood. Returns '1' (use the list), '2' (enter one card instead) or
+/// '3' (exit). The end of the console input ends the run.
+char ask_start_menu(int count);
+
+#endif  // UPGRD_UTIL_RUN_START_MENU_H_
