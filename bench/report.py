@@ -82,3 +82,17 @@ for n in sorted(rows):
     med = lambda i: statistics.median(float(c[i]) for c in rows[n])
     print("| %d | %.2f | %.2f | %.1f ms | %s |"
           % (n, med(1), med(2), med(3), mib(med(4))))
+
+print("\nCampaigns of all the cards at once, -j N, on the fast clock "
+      "(scripts/bench_cards.sh --campaign, median)\n")
+print("| cards | wall (s) | one card's waits (s) | per card beyond the waits "
+      "| tool CPU per card | peak RSS |")
+print("|---|---|---|---|---|---|")
+rows = {}
+for line in open(os.path.join(scratch, "campaigns")):
+    cols = line.split()
+    rows.setdefault(int(cols[0]), []).append(cols)
+for n in sorted(rows):
+    med = lambda i: statistics.median(float(c[i]) for c in rows[n])
+    print("| %d | %.2f | %.2f | %.1f ms | %.1f ms | %s |"
+          % (n, med(1), med(2), med(3), med(6) * 1000 / n, mib(med(4))))

@@ -9,7 +9,8 @@
 #    ping -c 20 -i 0;
 #  - the iplist.txt and listing readers (bench/parse_bench.cc, Google
 #    Benchmark) over 10k to 1M entries;
-#  - whole runs of the fast-clock tool against 1, 10 and 100 simulated cards
+#  - whole runs of the fast-clock tool against 1, 10 and 100 simulated cards,
+#    and campaigns of 1, 100 and 1,000 cards all at once
 #    (scripts/bench_cards.sh).
 # Each figure is the median of a few repetitions, ours and theirs taking
 # turns, so that a noisy machine affects both alike.
@@ -35,11 +36,13 @@ if [ $smoke -eq 1 ]; then
   upload_mib=2; upload_small_mib=1; get_mib=1; names=1000
   parse_filter='/10000$'; parse_min_time=0.01
   card_counts=(1)
+  campaign_counts=(1 10)
 else
   reps=11; probe_reps=15; parse_reps=5; card_reps=3
   upload_mib=64; upload_small_mib=16; get_mib=16; names=100000
   parse_filter='.'; parse_min_time=0.5
   card_counts=(1 10 100)
+  campaign_counts=(1 100 1000)
 fi
 
 bash scripts/install_deps.sh
@@ -209,6 +212,8 @@ echo "whole runs against simulated cards ..." >&2
 for rep in $(seq "$card_reps"); do
   UPGRD_BUILD_DIR=$build bash scripts/bench_cards.sh "${card_counts[@]}" |
     tail -n +2 >> "$scratch/cards"
+  UPGRD_BUILD_DIR=$build bash scripts/bench_cards.sh --campaign \
+    "${campaign_counts[@]}" | tail -n +2 >> "$scratch/campaigns"
 done
 
 /usr/bin/python3 bench/report.py "$scratch" "$upload_mib" "$upload_small_mib" \

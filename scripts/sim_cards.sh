@@ -2,7 +2,7 @@
 # tests (sim/sim_card.py); sourced.
 #   sim_setup DIR CARDS ZEL_BYTES APP_BYTES RESTART_S [ZEL_NAME APP_NAME]
 #       writes DIR's modules, inputs and cards.json (scripts/sim_setup.py)
-#   sim_start LIFETIME_S
+#   sim_start LIFETIME_S [SIM_OPTION...]
 #       in DIR, inside a network namespace of the caller's with loopback up:
 #       starts the cards, which end by themselves after LIFETIME_S, and
 #       waits (10 s at most) until they listen
@@ -16,7 +16,7 @@ sim_setup() {
 
 sim_start() {
   /usr/bin/python3 "$sim_root/sim/sim_card.py" --cards cards.json \
-    --ready-file ready --lifetime "$1" &
+    --ready-file ready --lifetime "$@" &
   sim_pid=$!
   local i
   for i in $(seq 200); do

@@ -176,7 +176,9 @@ def main():
         if not args.one_socket:
             FTPServer((card.ip, args.port), CardHandler, ioloop=ioloop)
     if args.one_socket:
-        server = FTPServer(("0.0.0.0", args.port), CardHandler, ioloop=ioloop)
+        # Room for a thousand cards connecting at once.
+        server = FTPServer(("0.0.0.0", args.port), CardHandler, ioloop=ioloop,
+                           backlog=4096)
         server.max_cons = 0  # no limit: a campaign connects to every card
 
     temp = args.ready_file + ".tmp"

@@ -150,8 +150,10 @@ TEST_F(CampaignTest, EachCardAsItWouldGoAloneAndTheOthersGoOn) {
                      "\t127.0.1.7: Could not be upgraded, unknown version.\n"
                      "\nEncountered 4 failures during upgrade.\n"))
       << log;
-  // A start line and an end line for every card, and no spinner.
+  // A start line and an end line for every card, and neither spinner nor
+  // status line in a pipe.
   EXPECT_EQ(std::string::npos, run.output.find('\b'));
+  EXPECT_EQ(std::string::npos, run.output.find('\r'));
   for (const Card& card : campaign) {
     EXPECT_NE(std::string::npos, run.output.find("\t" + card.ip + " ")) << card.ip;
   }
@@ -187,6 +189,28 @@ TEST_F(CampaignTest, EveryCardUpgradedIsExitCodeZero) {
   EXPECT_EQ(0, run.exit_code) << run.output;
   EXPECT_NE(std::string::npos,
             run.output.find("\tAll upgrades completed successfully.\n"));
+}
+
+TEST_F(CampaignTest, OnATerminalOneStatusLineStaysAtTheBottom) {
+  Prepare({Card("127.0.0.2"), Card("127.0.0.3"), Card("127.0.0.4")});
+  RunOptions terminal;
+  terminal.in_terminal = true;
+  ToolRun run = Campaign({"-j", "2"}, "1\n1\n\n", terminal);
+  EXPECT_EQ(0, run.exit_code) << run.output;
+  // Blanked and drawn again below the card lines, and blanked for good
+  // before the summary.
+  std::string blank = "\r" + std::string(78, ' ') + "\r";
+  EXPECT_NE(std::string::npos,
+            run.output.find(blank + "\t127.0.0.2        started\r\n"))
+      << run.output;
+  size_t status = run.output.find(" running, 0 upgraded, 0 failed, ");
+  ASSERT_NE(std::string::npos, status) << run.output;
+  EXPECT_EQ(blank, run.output.substr(run.output.find(" waiting", status) + 8,
+                                     blank.size()));
+  size_t last = run.output.rfind(" running, ");
+  EXPECT_NE(std::string::npos,
+            run.output.substr(last, run.output.find("Upgrade Summary") - last)
+                .find(blank));
 }
 
 TEST_F(CampaignTest, AnInterruptStartsNoFurtherCardAndTheRunningOnesFinish) {

@@ -85,6 +85,8 @@ struct RunOptions {
   int kill_signal = SIGKILL;
   /// Run it as the unprivileged user nobody.
   bool as_nobody = false;
+  /// Give it a terminal (which echoes the input) instead of pipes.
+  bool in_terminal = false;
 };
 
 /// Runs the tool in `directory` with `input` on its standard input, killing

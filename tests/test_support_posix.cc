@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -154,11 +155,16 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
   if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0)
     return run;
   double start = MonotonicSeconds();
-  pid_t pid = fork();
+  int terminal = -1;
+  pid_t pid = options.in_terminal ? forkpty(&terminal, nullptr, nullptr,
+                                            nullptr)
+                                  : fork();
   if (pid == 0) {
-    dup2(in_pipe[0], 0);
-    dup2(out_pipe[1], 1);
-    dup2(out_pipe[1], 2);
+    if (!options.in_terminal) {
+      dup2(in_pipe[0], 0);
+      dup2(out_pipe[1], 1);
+      dup2(out_pipe[1], 2);
+    }
     close(in_pipe[1]);
     close(out_pipe[0]);
     if (chdir(directory.c_str()) != 0)
@@ -174,6 +180,13 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
   }
   close(in_pipe[0]);
   close(out_pipe[1]);
+  if (options.in_terminal) {
+    // The terminal stands in for both pipes.
+    close(in_pipe[1]);
+    close(out_pipe[0]);
+    in_pipe[1] = dup(terminal);
+    out_pipe[0] = terminal;
+  }
   if (write(in_pipe[1], input.data(), input.size()) < 0) {
     // The tool may end before it reads everything; that is its business.
   }

@@ -74,6 +74,13 @@ int probe_target(const upgrade_target* target, uint32_t allowance) {
 }
 
 void wait_with_spinner(int32_t seconds) {
+  // Without anyone to see the mark turn, one sleep does: a thousand cards
+  // waiting at once need not wake four times a second each.
+  if (!platform().console->IsWatched()) {
+    if (seconds > 0)
+      platform().clock->SleepMs(seconds * 1000);
+    return;
+  }
   for (int32_t second = 0; second < seconds; ++second) {
     for (int step = 0; step < 4; ++step) {
       platform().clock->SleepMs(250);

@@ -29,6 +29,10 @@ struct Console {
   /// redrawn; false for a pipe or a file.
   virtual bool IsTerminal() { return false; }
 
+  /// Returns false when nobody sees the output, so that nothing needs
+  /// drawing.
+  virtual bool IsWatched() { return true; }
+
   static constexpr size_t kMaxLineLength = 4096;
 };
 
@@ -52,6 +56,7 @@ struct SilentConsole : public Console {
   void Write(std::string_view) override {}
   void WriteBackspaces(int) override {}
   bool ReadLine(std::string*) override { return false; }
+  bool IsWatched() override { return false; }
 };
 
 /// printf-style text to the installed console, formatted into a bounded

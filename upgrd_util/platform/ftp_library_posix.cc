@@ -137,8 +137,9 @@ bool FinishTemporary(FILE* file, const std::string& temp_name,
 // connection, for one) and then sleeps up to a whole second before taking
 // it. Such a step follows a reply at once, so the loop polls again within a
 // millisecond of any socket activity; while nothing happens (a card slow to
-// answer, a server building a long listing) it backs off to every 8 ms
-// instead of waking up a thousand times a second.
+// answer, a server building a long listing) it backs off to every 64 ms
+// instead of waking up a thousand times a second (a thousand cards upgraded
+// at once each have such a loop).
 CURLcode Perform(CurlFtpLibrary::Session* session) {
   if (curl_multi_add_handle(session->multi, session->easy) != CURLM_OK)
     return CURLE_FAILED_INIT;
@@ -151,7 +152,7 @@ CURLcode Perform(CurlFtpLibrary::Session* session) {
       break;
     int ready = 0;
     status = curl_multi_poll(session->multi, nullptr, 0, wait_ms, &ready);
-    wait_ms = ready > 0 ? 1 : std::min(2 * wait_ms, 8);
+    wait_ms = ready > 0 ? 1 : std::min(2 * wait_ms, 64);
   }
   CURLcode result = CURLE_FAILED_INIT;
   int left;

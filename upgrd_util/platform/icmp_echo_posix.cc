@@ -79,9 +79,10 @@ struct SharedRawSocket {
     uint16_t seq;
     uint32_t to;
     bool answered;
+    // Woken when answered, or when it is its turn to read.
+    std::condition_variable wake;
   };
   std::mutex mutex;  // guards everything below
-  std::condition_variable read_done;
   int fd = -1;
   int handles = 0;
   bool reading = false;
@@ -105,10 +106,13 @@ void DispatchRawReplies() {
     }
     if (from_length < sizeof(from) || from.sin_family != AF_INET) continue;
     for (SharedRawSocket::Request* request : g_raw.waiting) {
-      if (is_own_echo_reply(packet, static_cast<size_t>(length), true,
+      if (!request->answered &&
+          is_own_echo_reply(packet, static_cast<size_t>(length), true,
                             request->id, request->seq, request->to,
-                            from.sin_addr.s_addr))
+                            from.sin_addr.s_addr)) {
         request->answered = true;
+        request->wake.notify_one();
+      }
     }
   }
 }
@@ -122,7 +126,7 @@ int AwaitRawReply(SharedRawSocket::Request* request, int64_t deadline) {
     if (request->answered || remaining <= 0)
       break;
     if (g_raw.reading) {
-      g_raw.read_done.wait_for(lock, std::chrono::nanoseconds(remaining));
+      request->wake.wait_for(lock, std::chrono::nanoseconds(remaining));
       continue;
     }
     g_raw.reading = true;
@@ -135,10 +139,16 @@ int AwaitRawReply(SharedRawSocket::Request* request, int64_t deadline) {
     lock.lock();
     DispatchRawReplies();
     g_raw.reading = false;
-    g_raw.read_done.notify_all();
   }
   g_raw.waiting.erase(
       std::find(g_raw.waiting.begin(), g_raw.waiting.end(), request));
+  // Someone still waiting reads next.
+  for (SharedRawSocket::Request* other : g_raw.waiting) {
+    if (!other->answered) {
+      other->wake.notify_one();
+      break;
+    }
+  }
   return request->answered ? 1 : 0;
 }
 
@@ -232,7 +242,7 @@ int RealIcmpEcho::SendEcho(const char* ip) {
 
   // On the shared raw socket the request waits for its reply before it is
   // sent, so that whichever thread reads the reply finds it.
-  SharedRawSocket::Request waiting{id_, seq, to.sin_addr.s_addr, false};
+  SharedRawSocket::Request waiting{id_, seq, to.sin_addr.s_addr, false, {}};
   if (raw_) {
     std::lock_guard<std::mutex> lock(g_raw.mutex);
     g_raw.waiting.push_back(&waiting);

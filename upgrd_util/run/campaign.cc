@@ -137,7 +137,6 @@ struct Campaign {
   void Run() {
     shared = platform();
     terminal = shared.console->IsTerminal();
-    started_at = shared.clock->Seconds();
     size_t count = std::min(cards.size(), static_cast<size_t>(options.parallel));
     std::vector<std::thread> threads;
     {
@@ -149,10 +148,12 @@ struct Campaign {
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
       MayStartAnother();
-      Show();
+      Show(workers == 0);
       if (workers == 0)
         break;
-      wake.wait_for(lock, std::chrono::seconds(1));
+      // On a terminal, often enough to redraw each second.
+      wake.wait_for(lock, terminal ? std::chrono::milliseconds(50)
+                                   : std::chrono::milliseconds(1000));
     }
     lock.unlock();
     for (std::thread& thread : threads)
@@ -186,18 +187,26 @@ struct Campaign {
     wake.notify_all();
   }
 
-  // Prints the queued lines and, on a terminal, the status line below them
-  // (mutex held).
-  void Show() {
-    if (lines.empty() && !terminal)
+  // Prints the queued lines; on a terminal, at most once a second and with
+  // the status line below them until the `last` time (mutex held).
+  void Show(bool last) {
+    if (!terminal) {
+      for (const std::string& line : lines)
+        console_printf("%s", line.c_str());
+      lines.clear();
       return;
-    if (terminal)
-      console_printf("\r%*s\r", kStatusWidth, "");
+    }
+    double now = shared.clock->Seconds();
+    if (!last && drawn && now - drawn_at < 1.0)
+      return;
+    console_printf("\r%*s\r", kStatusWidth, "");
     for (const std::string& line : lines)
       console_printf("%s", line.c_str());
     lines.clear();
-    if (terminal && workers > 0)
+    if (!last)
       console_printf("%s", StatusLine().c_str());
+    drawn = true;
+    drawn_at = now;
   }
 
   std::string StatusLine() {
@@ -225,7 +234,8 @@ struct Campaign {
   campaign_options options;
   Platform shared;
   bool terminal = false;
-  double started_at = 0;
+  bool drawn = false;  // the status line, on a terminal
+  double drawn_at = 0;
 
   std::mutex mutex;  // guards everything below
   std::condition_variable wake;
