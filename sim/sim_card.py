@@ -79,6 +79,7 @@ class CardHandler(FTPHandler):
     """One connection to a card; the card is the one whose address the
     connection came in on, so one listening socket can serve them all."""
     cards = {}  # address -> Card
+    upload_log = None  # where each received file is noted, for tests
     auth_failed_timeout = 0.1
 
     def __init__(self, conn, server, ioloop=None):
@@ -134,6 +135,9 @@ class CardHandler(FTPHandler):
     def on_file_received(self, file):
         card = self.card
         name = os.path.basename(file)
+        if self.upload_log:
+            with open(self.upload_log, "a") as f:
+                f.write("%s %s\n" % (card.ip, name))
         kind = module_kind(name)
         if kind is None:
             return
@@ -156,7 +160,9 @@ def main():
     # Inside a network namespace of its own, where nothing else takes the
     # port: one listening socket for every card, however many.
     parser.add_argument("--one-socket", action="store_true")
+    parser.add_argument("--upload-log")
     args = parser.parse_args()
+    CardHandler.upload_log = args.upload_log
     logging.basicConfig(level=logging.WARNING)
 
     # A few sockets for each of possibly a thousand cards.

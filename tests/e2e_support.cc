@@ -92,7 +92,7 @@ void EndToEndTest::Prepare(const std::vector<Card>& cards, const char* zel,
   ASSERT_TRUE(WriteFile(sim_path("cards.json"), json));
   StartServer({"python3", UPGRD_SOURCE_DIR "/sim/sim_card.py", "--cards",
                sim_path("cards.json"), "--ready-file", sim_path("ready"),
-               "--lifetime", "300"},
+               "--upload-log", sim_path("uploads"), "--lifetime", "300"},
               sim_path("ready"));
 }
 

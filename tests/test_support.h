@@ -76,8 +76,9 @@ struct RunOptions {
   /// The binary: by default the one on the fast clock that reads
   /// "Mon Dec  7 09:30:00 AM".
   const char* tool = UPGRD_FAST_TOOL_PATH;
-  /// Its command-line arguments.
+  /// Its command-line arguments, and "NAME=value" for its environment.
   std::vector<std::string> arguments;
+  std::vector<std::string> environment;
   /// Send kill_signal to the tool once its output holds this text,
   /// kill_delay_ms later; after SIGKILL nothing more is read.
   std::string kill_after;

@@ -171,6 +171,8 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
       _exit(126);
     if (options.as_nobody && (setgid(65534) != 0 || setuid(65534) != 0))
       _exit(125);
+    for (const std::string& variable : options.environment)
+      putenv(const_cast<char*>(variable.c_str()));
     std::vector<char*> argv = {const_cast<char*>("upgrd_util")};
     for (const std::string& argument : options.arguments)
       argv.push_back(const_cast<char*>(argument.c_str()));

@@ -5,6 +5,7 @@ char zel_module_name[kModuleNameSize];
 char app_module_name[kModuleNameSize];
 bool iplist_found = false;
 int end_exit_code = 1;
+bool unattended = false;
 
 void reset_process_state() {
   if (result_log)
@@ -14,4 +15,5 @@ void reset_process_state() {
   app_module_name[0] = '\0';
   iplist_found = false;
   end_exit_code = 1;
+  unattended = false;
 }

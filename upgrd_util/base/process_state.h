@@ -26,6 +26,10 @@ extern bool iplist_found;
 /// operator's dialogue; a campaign tells bad inputs (2) from its outcome.
 extern int end_exit_code;
 
+/// Set for a campaign that asks nothing (--yes): the run ends without
+/// waiting for Enter.
+extern bool unattended;
+
 /// Back to the state at process start, the result log closed (for tests).
 void reset_process_state();
 

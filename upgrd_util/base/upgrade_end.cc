@@ -20,6 +20,8 @@ void end_dialogue(const upgrade_target* card) {
     console_printf("\tto this directory.\n");
   }
   console_printf("\n\n\tThank you for using KVN products\n");
+  if (unattended)
+    return;
   console_printf("\n\tPress <Enter> to exit.\n");
   std::string ignored;
   platform().console->ReadLine(&ignored);

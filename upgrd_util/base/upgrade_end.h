@@ -5,7 +5,8 @@
 
 /// Quits the FTP session of `card` (the card being upgraded when the run
 /// ends; none, session 0, before the first), warns about iplist.txt when it
-/// was found, thanks the operator and waits for Enter (or the end of input).
+/// was found, thanks the operator and waits for Enter (or the end of input;
+/// not at all when the run is unattended).
 void end_dialogue(const upgrade_target* card = nullptr);
 
 /// The orderly end of every run: end_dialogue(card), then end_exit_code (1

@@ -2,6 +2,7 @@
 #define UPGRD_UTIL_BASE_UPGRADE_TARGET_H_
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 /// Outcome of the last step that recorded one; above 1 means the card failed.
@@ -15,6 +16,7 @@ enum upgrade_status : int32_t {
   // version, and starts every card it was given.
   STATUS_UNKNOWN_VERSION = 6,
   STATUS_NOT_STARTED = 7,
+  STATUS_SKIPPED = 8,  // upgraded by an earlier campaign (--resume)
 };
 
 /// What one card's upgrade carries from step to step. It travels with the
@@ -33,6 +35,12 @@ struct card_state {
   /// Upgraded beside other cards: what would end the run for this card
   /// alone only ends this card's sequence.
   bool beside_others = false;
+  /// For a campaign's report: the ZEL module the card listed before the
+  /// first load and after the last, and how many loads were tried.
+  std::string zel_before;
+  std::string zel_after;
+  int zel_attempts = 0;
+  int app_attempts = 0;
 };
 
 /// One card to upgrade, in a list kept in the order the cards were given.

@@ -25,6 +25,7 @@ bool ConfiguredZelRestartsFast() {
 }  // namespace
 
 int load_os_module(upgrade_target* target, const char* module_file_name) {
+  ++target->state.zel_attempts;
   console_printf("\tAttempting to log in ...                 ");
   log_printf("Attempting to log in to %s ... ", target->ip);
   log_flush();
@@ -95,6 +96,7 @@ int load_os_module(upgrade_target* target, const char* module_file_name) {
 }
 
 int load_app_module(upgrade_target* target, const char* module_file_name) {
+  ++target->state.app_attempts;
   console_printf("\tAttempting to log in ...                 ");
   log_printf("Attempting to log in ...                 ");
   log_flush();

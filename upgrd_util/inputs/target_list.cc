@@ -25,16 +25,18 @@ void ReportError(int line_number) {
   log_flush();
 }
 
-// Reads the line that must follow in an entry and takes its value.
-bool ReadField(FILE* file, const char* pattern, std::string* value) {
-  char line[kLineBufferSize];
+// Reads the line that must follow in an entry into `line` and takes its
+// value.
+bool ReadField(FILE* file, const char* pattern, char* line,
+               std::string* value) {
   return read_line_piece(file, line) && !strchr(line, ';') &&
          scan_line(line, pattern, value);
 }
 
 }  // namespace
 
-upgrade_target* read_target_list(int* count, FILE* list_file) {
+upgrade_target* read_target_list(int* count, FILE* list_file,
+                                 const char* default_password) {
   upgrade_target* head = nullptr;
   // Where the next card is linked: appending from the head each time would
   // make a long list quadratic to read.
@@ -42,8 +44,11 @@ upgrade_target* read_target_list(int* count, FILE* list_file) {
   int line_number = 1;
   char line[kLineBufferSize];
   std::string value;
+  // A line read as a card's password line that turned out to be none.
+  bool line_pending = false;
   skip_byte_order_mark(list_file);
-  while (read_line_piece(list_file, line)) {
+  while (line_pending || read_line_piece(list_file, line)) {
+    line_pending = false;
     ++line_number;
     if (strchr(line, ';') || !scan_line(line, "SystemIP=%s", &value))
       continue;
@@ -52,12 +57,20 @@ upgrade_target* read_target_list(int* count, FILE* list_file) {
     // Each check names the line that holds the offending value.
     if (value.size() > kMaxAddressLength || !set_target_ip(target, value)) {
       line_number -= 1;
-    } else if (ReadField(list_file, "SystemUserName=%s", &value) &&
+    } else if (ReadField(list_file, "SystemUserName=%s", line, &value) &&
                set_target_user_name(target, value)) {
       ++line_number;
-      if (ReadField(list_file, "SystemPassword=%s", &value) &&
-          set_target_password(target, value)) {
-        ++line_number;
+      line[0] = '\0';
+      if (ReadField(list_file, "SystemPassword=%s", line, &value)) {
+        if (set_target_password(target, value)) {
+          ++line_number;
+          ++*count;
+          continue;
+        }
+      } else if (default_password &&
+                 set_target_password(target, default_password)) {
+        // No password line: the line read belongs to what follows.
+        line_pending = line[0] != '\0';
         ++*count;
         continue;
       }

@@ -11,7 +11,9 @@
 /// cards are skipped. Adds one to *count per card and returns the list in
 /// file order, or nullptr when there is none. On a malformed card it reports
 /// the line number on the console and in the result log, sets *count to -2
-/// and returns nullptr.
-upgrade_target* read_target_list(int* count, FILE* list_file);
+/// and returns nullptr. With a `default_password`, a card whose
+/// "SystemPassword=" line is missing gets that password instead.
+upgrade_target* read_target_list(int* count, FILE* list_file,
+                                 const char* default_password = nullptr);
 
 #endif  // UPGRD_UTIL_INPUTS_TARGET_LIST_H_

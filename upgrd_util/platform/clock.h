@@ -17,12 +17,17 @@ struct Clock {
   /// Seconds since some fixed moment, never going back: for how long things
   /// take.
   virtual double Seconds() = 0;
+
+  /// How far local time is ahead of UTC now, in seconds (0 for a clock that
+  /// keeps UTC).
+  virtual long UtcOffsetSeconds() { return 0; }
 };
 
 struct RealClock : public Clock {
   void SleepMs(int milliseconds) override;
   bool LocalTime(struct tm* out) override;
   double Seconds() override;
+  long UtcOffsetSeconds() override;
 };
 
 #endif  // UPGRD_UTIL_PLATFORM_CLOCK_H_

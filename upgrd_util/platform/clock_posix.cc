@@ -28,3 +28,12 @@ double RealClock::Seconds() {
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
 }
+
+long RealClock::UtcOffsetSeconds() {
+  time_t now = time(nullptr);
+  struct tm local;
+  if (localtime_r(&now, &local) == nullptr)
+    return 0;
+  // The local wall time read as if it were UTC, less the real instant.
+  return static_cast<long>(timegm(&local) - now);
+}

@@ -21,3 +21,12 @@ bool RealClock::LocalTime(struct tm* out) {
 double RealClock::Seconds() {
   return static_cast<double>(GetTickCount64()) / 1000.0;
 }
+
+long RealClock::UtcOffsetSeconds() {
+  time_t now = time(nullptr);
+  struct tm local;
+  if (localtime_s(&local, &now) != 0)
+    return 0;
+  // The local wall time read as if it were UTC, less the real instant.
+  return static_cast<long>(_mkgmtime(&local) - now);
+}

@@ -24,6 +24,7 @@
 #include "upgrd_util/platform/icmp_echo.h"
 #include "upgrd_util/platform/interrupts.h"
 #include "upgrd_util/platform/platform.h"
+#include "upgrd_util/run/campaign_report.h"
 #include "upgrd_util/run/card_sequence.h"
 #include "upgrd_util/run/start_menu.h"
 #include "upgrd_util/run/upgrade_run.h"
@@ -34,23 +35,50 @@ namespace {
 // Wide enough to blank any status line.
 const int kStatusWidth = 78;
 
-// What became of a card, in words, for its closing console line.
-std::string Outcome(int32_t status) {
+// How a card ended: in words for its console line, as a stable word for
+// the report, and whether that is what the campaign is for.
+struct Ending {
+  const char* said;
+  const char* word;
+  bool good;
+};
+
+Ending UpgradeEnding(int32_t status) {
   switch (status) {
     case STATUS_UPGRADED:
-      return "upgraded";
+      return {"upgraded", "upgraded", true};
     case STATUS_OS_LOAD_FAILED:
-      return "failed: the ZEL module was not loaded";
+      return {"failed: the ZEL module was not loaded", "os_load_failed", false};
     case STATUS_APP_LOAD_FAILED:
-      return "failed: the APP module was not loaded";
+      return {"failed: the APP module was not loaded", "app_load_failed",
+              false};
     case STATUS_UNRESPONSIVE:
-      return "failed: unresponsive";
-    case STATUS_LOGIN_FAILED:
-      return "failed: login failed";
+      return {"failed: unresponsive", "unresponsive", false};
     case STATUS_UNKNOWN_VERSION:
-      return "failed: unknown version";
+      return {"failed: unknown version", "unknown_version", false};
+    case STATUS_NOT_STARTED:
+      return {"not started", "not_started", false};
+    case STATUS_SKIPPED:
+      return {"skipped: upgraded by an earlier campaign", "skipped", true};
     default:
-      return "failed: status " + std::to_string(status);
+      return {"failed: login failed", "login_failed", false};
+  }
+}
+
+Ending CheckEnding(card_check check) {
+  switch (check) {
+    case CHECK_WOULD_UPGRADE:
+      return {"would upgrade", "would_upgrade", true};
+    case CHECK_WOULD_PATCH:
+      return {"would apply the interim patch, then upgrade", "would_patch",
+              true};
+    case CHECK_UNKNOWN_VERSION:
+      return {"unknown version: would not be upgraded", "unknown_version",
+              false};
+    case CHECK_UNRESPONSIVE:
+      return {"unresponsive", "unresponsive", false};
+    default:
+      return {"login failed", "login_failed", false};
   }
 }
 
@@ -64,10 +92,11 @@ std::string Duration(double seconds) {
   return text;
 }
 
-// One card's whole sequence on a thread of its own: its own console (none),
-// echo handle, listing file and journal; its entries go to result.txt as one
-// block when it ends.
-void UpgradeBesideOthers(upgrade_target* card, const Platform& shared) {
+// One card's whole sequence (or its dry run) on a thread of its own: its own
+// console (none), echo handle, listing file and journal; its entries go to
+// result.txt as one block when it ends.
+Ending UpgradeBesideOthers(upgrade_target* card, const Platform& shared,
+                           bool check) {
   SilentConsole silent;
   std::unique_ptr<IcmpEcho> icmp = shared.icmp->Another();
   Platform own = shared;
@@ -84,8 +113,15 @@ void UpgradeBesideOthers(upgrade_target* card, const Platform& shared) {
   card_log log;
   log.journal = fopen(journal_name, "a");
   route_log_to(&log);
-  if (!upgrade_card(card))
-    card->status = STATUS_UNKNOWN_VERSION;
+  Ending ending;
+  if (check) {
+    ending = CheckEnding(check_card(card));
+    log_printf("Dry run: %s\n", ending.said);
+    log_flush();
+  } else {
+    upgrade_card(card);
+    ending = UpgradeEnding(card->status);
+  }
   route_log_to(nullptr);
   if (log.journal)
     fclose(log.journal);
@@ -95,11 +131,13 @@ void UpgradeBesideOthers(upgrade_target* card, const Platform& shared) {
   block += log.text;
   log_append_block(block);
   install_thread_platform(nullptr);
+  return ending;
 }
 
 struct Campaign {
-  Campaign(std::vector<upgrade_target*> cards, const campaign_options& options)
-      : cards(std::move(cards)), options(options) {}
+  Campaign(std::vector<upgrade_target*> cards, const campaign_options& options,
+           campaign_report* report)
+      : cards(std::move(cards)), options(options), report(report) {}
 
   // Takes cards until there is none left or no further card may start.
   void Work() {
@@ -109,19 +147,21 @@ struct Campaign {
       ++running;
       Say("\t%-17sstarted\n", card->ip);
       lock.unlock();
+      std::string started_at = iso_local_time();
       double start = shared.clock->Seconds();
-      UpgradeBesideOthers(card, shared);
+      Ending ending = UpgradeBesideOthers(card, shared, options.check);
       double taken = shared.clock->Seconds() - start;
       lock.lock();
       --running;
       ++ended;
       seconds_taken += taken;
-      if (card->status == STATUS_UPGRADED)
+      if (ending.good)
         ++upgraded;
       else
         ++failed;
-      Say("\t%-17s%s in %s\n", card->ip, Outcome(card->status).c_str(),
-          Duration(taken).c_str());
+      Say("\t%-17s%s in %s\n", card->ip, ending.said, Duration(taken).c_str());
+      Record(card_record(*card, ending.word, started_at, iso_local_time(),
+                         taken));
       if (options.max_failures > 0 && failed >= options.max_failures &&
           !stop_starting && next < cards.size()) {
         stop_starting = true;
@@ -158,8 +198,22 @@ struct Campaign {
     lock.unlock();
     for (std::thread& thread : threads)
       thread.join();
-    for (size_t i = next; i < cards.size(); ++i)
+    for (size_t i = next; i < cards.size(); ++i) {
       cards[i]->status = STATUS_NOT_STARTED;
+      Record(card_record(*cards[i], "not_started", "", "", 0));
+    }
+    Show(true);
+  }
+
+  // Writes a card's record to the report, if there is one; the first
+  // failure is said once (mutex held).
+  void Record(const report_record& record) {
+    std::string reason;
+    if (!report || report->Write(record, &reason) || report_failed)
+      return;
+    report_failed = true;
+    Say("\tCannot write the report %s: %s\n", options.report.c_str(),
+        reason.c_str());
   }
 
   // Tells whether a further card may start, once an interrupt came too
@@ -232,6 +286,7 @@ struct Campaign {
 
   std::vector<upgrade_target*> cards;
   campaign_options options;
+  campaign_report* report;
   Platform shared;
   bool terminal = false;
   bool drawn = false;  // the status line, on a terminal
@@ -248,8 +303,37 @@ struct Campaign {
   double seconds_taken = 0;
   bool stop_starting = false;
   bool interrupted = false;
+  bool report_failed = false;
   std::deque<std::string> lines;
 };
+
+// The end of a dry run: how many cards would be upgraded, and why the others
+// would not.
+void PrintCheckSummary(const upgrade_target* cards, int would_upgrade) {
+  int total = 0;
+  for (const upgrade_target* card = cards; card; card = card->next)
+    ++total;
+  console_printf("\n\t*********** Dry Run Summary *********** \n");
+  console_printf("\t%d of %d cards would be upgraded.\n", would_upgrade, total);
+  log_printf("\n\n************************************************************\n");
+  log_printf("\nDry run: %d of %d cards would be upgraded.\n", would_upgrade,
+             total);
+  for (const upgrade_target* card = cards; card; card = card->next) {
+    if (card->status <= STATUS_UPGRADED || card->status == STATUS_SKIPPED)
+      continue;
+    const char* said = card->status == STATUS_NOT_STARTED
+                           ? "not started"
+                           : card->status == STATUS_UNRESPONSIVE
+                                 ? "unresponsive"
+                                 : card->status == STATUS_UNKNOWN_VERSION
+                                       ? "unknown version"
+                                       : "login failed";
+    console_printf("\t%s: %s\n", card->ip, said);
+    log_printf("\t%s: %s\n", card->ip, said);
+  }
+  log_printf("************************************************************\n\n\n");
+  log_flush();
+}
 
 // Ends a campaign that cannot start with the given line: bad input.
 [[noreturn]] void RefuseInput(const char* line) {
@@ -260,9 +344,32 @@ struct Campaign {
 }  // namespace
 
 int run_campaign(const campaign_options& options) {
+  // What is wrong with the options' files is said before anything is done.
+  const char* password = nullptr;
+  if (!options.password_variable.empty()) {
+    password = getenv(options.password_variable.c_str());
+    if (!password || !*password || strlen(password) >= sizeof(upgrade_target::password)) {
+      console_printf("upgrd_util: --password-from-env: the environment "
+                     "variable %s %s\n",
+                     options.password_variable.c_str(),
+                     password && *password
+                         ? "holds a password longer than 10 characters"
+                         : "is not set");
+      return 2;
+    }
+  }
+  std::set<std::string> upgraded_before;
+  std::string error;
+  if (!options.resume.empty() &&
+      !read_upgraded_cards(options.resume, &upgraded_before, &error)) {
+    console_printf("upgrd_util: --resume: %s\n", error.c_str());
+    return 2;
+  }
+
   // Bad inputs end the run with 2, so that a script can tell them from
   // failed cards.
   end_exit_code = 2;
+  unattended = options.yes;
   if (!start_upgrade_run())
     return 2;
   FILE* list_file = open_regular_file("iplist.txt");
@@ -272,12 +379,11 @@ int run_campaign(const campaign_options& options) {
   // The file stays open for the whole run.
   iplist_found = true;
   int count = 0;
-  upgrade_target* listed = read_target_list(&count, list_file);
+  upgrade_target* listed = read_target_list(&count, list_file, password);
   if (count == -2)
     RefuseInput("\tSee error log for details.\n\n");
   if (count == 0)
     RefuseInput("\tiplist.txt lists no card.\n");
-  std::vector<upgrade_target*> cards;
   std::set<std::string> addresses;
   for (upgrade_target* card = listed; card; card = card->next) {
     // Two sequences at once on one card would upload over each other.
@@ -286,25 +392,44 @@ int run_campaign(const campaign_options& options) {
                      card->ip);
       finish_and_exit();
     }
-    cards.push_back(card);
   }
 
   end_exit_code = 1;
-  char answer = ask_start_menu(count);
-  if (answer == '3')
-    finish_and_exit();
-  if (answer == '2') {
-    free_upgrade_targets(listed);
-    listed = enter_single_target();
-    cards.assign(1, listed);
+  if (!options.yes) {
+    char answer = ask_start_menu(count);
+    if (answer == '3')
+      finish_and_exit();
+    if (answer == '2') {
+      free_upgrade_targets(listed);
+      listed = enter_single_target();
+    }
+  }
+
+  campaign_report report(options.report);
+  campaign_report* to_report = options.report.empty() ? nullptr : &report;
+  std::vector<upgrade_target*> cards;
+  for (upgrade_target* card = listed; card; card = card->next) {
+    if (!upgraded_before.count(card->ip)) {
+      cards.push_back(card);
+      continue;
+    }
+    card->status = STATUS_SKIPPED;
+    console_printf("\t%-17s%s\n", card->ip, UpgradeEnding(card->status).said);
+    std::string reason;
+    if (to_report)
+      to_report->Write(card_record(*card, "skipped", "", "", 0), &reason);
   }
 
   raise_open_file_limit();
   catch_interrupts();
-  Campaign campaign(cards, options);
+  Campaign campaign(cards, options, to_report);
   campaign.Run();
-  print_summary(listed);
+  if (options.check)
+    PrintCheckSummary(listed, campaign.upgraded);
+  else
+    print_summary(listed);
   close_result_log();
-  end_exit_code = campaign.upgraded == static_cast<int>(cards.size()) ? 0 : 1;
+  bool all = campaign.upgraded == static_cast<int>(cards.size());
+  end_exit_code = all ? 0 : 1;
   finish_and_exit();
 }

@@ -6,6 +6,7 @@
 
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
+#include "upgrd_util/run/campaign_report.h"
 
 #ifndef UPGRD_BUILD_VERSION
 #define UPGRD_BUILD_VERSION "unknown"
@@ -23,9 +24,17 @@ int parse_campaign_options(int argc, char** argv, campaign_options* options) {
       "it ends, and to its journal <address>_upgrade.txt as they happen.\n\n"
       "Exit code of a campaign: 0 when every card was upgraded, 1 when a\n"
       "card failed or was not started, 2 for a bad option or input file.\n\n"
-      "Example: upgrade up to 20 cards at a time, and start no further card\n"
-      "once 5 have failed:\n"
-      "  upgrd_util --parallel 20 --max-failures 5\n",
+      "Examples:\n"
+      "  upgrd_util --parallel 20 --max-failures 5\n"
+      "      upgrade up to 20 cards at a time; once 5 have failed, start no\n"
+      "      further card\n"
+      "  upgrd_util --yes --check -j 50 --report check.csv\n"
+      "      before the window: what would an upgrade do to each card?\n"
+      "  upgrd_util --yes -j 50 --report night.jsonl > night.txt\n"
+      "      the campaign itself, unattended (from cron, say)\n"
+      "  upgrd_util --yes -j 50 --resume night.jsonl --report rerun.jsonl\n"
+      "      again, for every card that night.jsonl does not list as\n"
+      "      upgraded\n",
       "upgrd_util");
   app.set_version_flag("--version",
                        std::string(kToolName) + "\nbuild " UPGRD_BUILD_VERSION,
@@ -41,8 +50,39 @@ int parse_campaign_options(int argc, char** argv, campaign_options* options) {
                  "the cards already started finish")
       ->type_name("N")
       ->check(CLI::Range(1, 1000000));
+  app.add_flag("-y,--yes", options->yes,
+               "Ask nothing: use iplist.txt without the start-up menu,\n"
+               "and end without waiting for Enter");
+  app.add_flag("--check", options->check,
+               "A dry run that changes nothing on any card: reachability,\n"
+               "login and version of each, and what an upgrade would do");
+  app.add_option("--report", options->report,
+                 "Write a record per card to FILE as the card ends:\n"
+                 "FILE.csv (a header row) or FILE.jsonl (JSON lines)")
+      ->type_name("FILE");
+  app.add_option("--resume", options->resume,
+                 "Skip the cards that the report FILE of an earlier\n"
+                 "campaign lists as upgraded")
+      ->type_name("FILE")
+      ->check(CLI::ExistingFile);
+  app.add_option("--password-from-env", options->password_variable,
+                 "The password of every card without a SystemPassword\n"
+                 "line in iplist.txt, from the environment variable NAME")
+      ->type_name("NAME");
   try {
     app.parse(argc, argv);
+    if (!options->report.empty() && !report_format_known(options->report))
+      throw CLI::ValidationError("--report",
+                                 "the file name must end in .csv or .jsonl: " +
+                                     options->report);
+    if (options->check && options->max_failures > 0)
+      throw CLI::ValidationError("--max-failures",
+                                 "a dry run fails no card; drop one of "
+                                 "--check and --max-failures");
+    if (!options->resume.empty() && options->resume == options->report)
+      throw CLI::ValidationError("--resume",
+                                 "the report to resume from cannot be the "
+                                 "new report as well");
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForVersion& e) {

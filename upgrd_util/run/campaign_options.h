@@ -1,10 +1,17 @@
 #ifndef UPGRD_UTIL_RUN_CAMPAIGN_OPTIONS_H_
 #define UPGRD_UTIL_RUN_CAMPAIGN_OPTIONS_H_
 
+#include <string>
+
 /// How a campaign runs, from the command line.
 struct campaign_options {
   int parallel = 1;      // cards upgraded at the same time
   int max_failures = 0;  // failed cards after which none is started; 0: none
+  bool yes = false;      // no questions: the list as it is, no Enter at the end
+  bool check = false;    // a dry run: probe, login test, version query only
+  std::string report;    // where each card's record goes, .csv or .jsonl
+  std::string resume;    // an earlier report whose upgraded cards are skipped
+  std::string password_variable;  // the password of cards that give none
 };
 
 /// Parses the command line into *options. Returns -1 when the campaign is

@@ -104,9 +104,9 @@ void LoadApp(upgrade_target* target) {
   target->status = STATUS_APP_LOAD_FAILED;
 }
 
-}  // namespace
-
-bool upgrade_card(upgrade_target* target) {
+// The first steps of every card: it must answer and take its login.
+// Returns false, with the status recorded, when it goes no further.
+bool AnswersAndLogsIn(upgrade_target* target) {
   console_printf("\n\t***************************************************\n");
   console_printf("\tStarting Upgrade to %s. \n", target->ip);
   console_printf("\tChecking network connection ...  ");
@@ -119,21 +119,23 @@ bool upgrade_card(upgrade_target* target) {
     log_printf("Error\n");
     log_printf("Upgrade @ %s unresponsive.\n\n", target->ip);
     log_flush();
-    return true;
+    return false;
   }
   console_printf("              OK\n");
 
   console_printf("\tTesting login ...                ");
   if (!test_login(target)) {
     console_printf("                Login failed\n");
-    return true;
+    return false;
   }
   console_printf("                OK\n");
+  return true;
+}
 
-  console_printf("\tSaving log files                 ");
-  save_card_logs(target);
-  console_printf("                OK\n");
-
+// Reads and reports the card's version. Returns its version_class; a query
+// that failed records STATUS_LOGIN_FAILED, an unknown version
+// STATUS_UNKNOWN_VERSION.
+int QueryVersion(upgrade_target* target) {
   console_printf("\tChecking version information ... ");
   log_printf("Checking version information ... ");
   log_flush();
@@ -142,20 +144,51 @@ bool upgrade_card(upgrade_target* target) {
     console_printf("\n\tCould not be upgraded, unknown version. \n\n");
     log_printf("\nCould not be upgraded, unknown version. \n\n");
     log_flush();
-    return false;
-  }
-  if (version == VERSION_QUERY_FAILED) {
+    target->status = STATUS_UNKNOWN_VERSION;
+  } else if (version == VERSION_QUERY_FAILED) {
     console_printf("\n\tLog in failed\n");
     log_printf("\nLog in failed\n");
     log_flush();
     // Without this the summary would count a card never upgraded as done.
     target->status = STATUS_LOGIN_FAILED;
-    return true;
+  } else {
+    console_printf("                OK\n");
   }
+  return version;
+}
+
+}  // namespace
+
+bool upgrade_card(upgrade_target* target) {
+  if (!AnswersAndLogsIn(target))
+    return true;
+  console_printf("\tSaving log files                 ");
+  save_card_logs(target);
   console_printf("                OK\n");
+  int version = QueryVersion(target);
+  if (version == VERSION_UNKNOWN)
+    return false;
+  if (version == VERSION_QUERY_FAILED)
+    return true;
   if (version != VERSION_CURRENT && !ApplyInterimPatch(target))
     return true;
   if (LoadZel(target))
     LoadApp(target);
   return true;
+}
+
+card_check check_card(upgrade_target* target) {
+  if (!AnswersAndLogsIn(target))
+    return target->status == STATUS_UNRESPONSIVE ? CHECK_UNRESPONSIVE
+                                                 : CHECK_LOGIN_FAILED;
+  switch (QueryVersion(target)) {
+    case VERSION_UNKNOWN:
+      return CHECK_UNKNOWN_VERSION;
+    case VERSION_QUERY_FAILED:
+      return CHECK_LOGIN_FAILED;
+    case VERSION_CURRENT:
+      return CHECK_WOULD_UPGRADE;
+    default:
+      return CHECK_WOULD_PATCH;
+  }
 }

@@ -7,7 +7,7 @@ void print_summary(const upgrade_target* head) {
   console_printf("\n\t*********** Upgrade Summary *********** \n");
   int failures = 0;
   for (const upgrade_target* target = head; target; target = target->next) {
-    if (target->status <= STATUS_UPGRADED)
+    if (target->status <= STATUS_UPGRADED || target->status == STATUS_SKIPPED)
       continue;
     if (failures == 0) {
       log_printf("\n\n************************************************************\n");
@@ -52,6 +52,16 @@ void print_summary(const upgrade_target* head) {
     log_flush();
     console_printf("\n\tEncountered %d failures during upgrade.\n", failures);
     console_printf("\tPlease view 'result.txt' for details.\n");
+  }
+  // Cards a resumed campaign left alone, since an earlier one upgraded them.
+  bool skipped = false;
+  for (const upgrade_target* target = head; target; target = target->next) {
+    if (target->status != STATUS_SKIPPED)
+      continue;
+    if (!skipped)
+      log_printf("Skipped, upgraded by an earlier campaign:\n");
+    skipped = true;
+    log_printf("\t%s\n", target->ip);
   }
   char stamp[kTimestampSize];
   format_timestamp(stamp);

@@ -1,0 +1,260 @@
+// Unattended campaigns: no questions, a dry run, reports read back by
+// Python's own csv and json modules, and a rerun of what failed.
+
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/e2e_support.h"
+
+namespace {
+
+// Every record of a report as Python reads it, a line each:
+// address|user_name|outcome|status|zel_before|zel_after|start|end|
+// seconds > 0|zel_attempts|app_attempts.
+std::string Parsed(const std::string& path) {
+  std::string command =
+      "/usr/bin/python3 -c '\n"
+      "import csv, json, sys\n"
+      "path = sys.argv[1]\n"
+      "if path.endswith(\".csv\"):\n"
+      "    rows = list(csv.DictReader(open(path, newline=\"\")))\n"
+      "else:\n"
+      "    rows = [json.loads(l) for l in open(path) if l.strip()]\n"
+      "for r in sorted(rows, key=lambda r: r[\"address\"]):\n"
+      "    print(\"|\".join(str(x) for x in (r[\"address\"], r[\"user_name\"],\n"
+      "        r[\"outcome\"], r[\"status\"], r[\"zel_before\"], r[\"zel_after\"],\n"
+      "        r[\"start\"], r[\"end\"], float(r[\"seconds\"]) > 0,\n"
+      "        r[\"zel_attempts\"], r[\"app_attempts\"])))\n"
+      "' " + path + " 2>&1";
+  std::string out;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0)
+      out.append(buffer, n);
+    pclose(pipe);
+  }
+  return out;
+}
+
+int Occurrences(const std::string& text, const std::string& what) {
+  int count = 0;
+  for (size_t at = text.find(what); at != std::string::npos;
+       at = text.find(what, at + 1))
+    ++count;
+  return count;
+}
+
+std::vector<Card> Numbered(int first, int count) {
+  std::vector<Card> cards;
+  for (int i = first; i < first + count; ++i)
+    cards.push_back(Card(("127.0.0." + std::to_string(i)).c_str()));
+  return cards;
+}
+
+struct UnattendedTest : public EndToEndTest {
+  ToolRun Campaign(const std::vector<std::string>& arguments,
+                   RunOptions options = RunOptions()) {
+    options.arguments = arguments;
+    return RunTool(dir.path, "", 240, options);
+  }
+};
+
+const char kAt[] = "2026-12-07T09:30:00+00:00";
+
+TEST_F(UnattendedTest, AsksNothingAndTakesPasswordsFromTheEnvironment) {
+  Prepare(Numbered(2, 2));
+  // No password lines: the environment gives them.
+  ASSERT_TRUE(WriteFile("iplist.txt",
+                        "SystemIP=127.0.0.2\nSystemUserName=admin\n"
+                        "SystemIP=127.0.0.3\nSystemUserName=admin\n"));
+  RunOptions options;
+  options.environment = {"CARD_PASSWORD=secret"};
+  ToolRun run = Campaign({"--yes", "-j", "2", "--password-from-env",
+                          "CARD_PASSWORD"},
+                         options);
+  EXPECT_EQ(0, run.exit_code) << run.output;
+  EXPECT_EQ(std::string::npos, run.output.find("Action:"));
+  EXPECT_EQ(std::string::npos, run.output.find("Windows XP"));
+  EXPECT_EQ(std::string::npos, run.output.find("Press <Enter>"));
+  EXPECT_EQ(std::string::npos, run.output.find("secret"));
+  EXPECT_EQ(std::string::npos, ReadFile("result.txt").find("secret"));
+  EXPECT_NE(std::string::npos, run.output.find("127.0.0.3        upgraded"));
+
+  // Unset or too long for a card: nothing is done.
+  ASSERT_EQ(0, unlink("result.txt"));
+  for (const char* variable : {"OTHER=secret", "CARD_PASSWORD=elevenchars"}) {
+    options.environment = {variable};
+    run = Campaign({"-y", "--password-from-env", "CARD_PASSWORD"}, options);
+    EXPECT_EQ(2, run.exit_code) << variable;
+    EXPECT_NE(std::string::npos, run.output.find("CARD_PASSWORD")) << run.output;
+    EXPECT_EQ("<missing>", ReadFile("result.txt"));
+  }
+}
+
+TEST_F(UnattendedTest, ADryRunChangesNothingAndSaysWhatAnUpgradeWouldDo) {
+  std::vector<Card> cards = Numbered(2, 4);
+  cards[1].zel = "kvn_hw02_zel_200.bin";
+  cards[2].zel = "kvn_hw02_zel_201.bin";
+  cards[3].list_password = "wrong";
+  cards.push_back(Card(kSilentAddress));
+  Prepare(cards);
+  ToolRun run = Campaign({"--yes", "--check", "-j", "5", "--report",
+                          "check.csv"});
+  EXPECT_EQ(1, run.exit_code) << run.output;
+  // The simulated cards received nothing.
+  EXPECT_EQ("<missing>", ReadFile(sim_path("uploads")));
+  EXPECT_EQ("<missing>", ReadFile("127.0.0.2_data.txt"));
+  const char* said[][2] = {
+      {"127.0.0.2", "would upgrade"},
+      {"127.0.0.3", "would apply the interim patch, then upgrade"},
+      {"127.0.0.4", "unknown version: would not be upgraded"},
+      {"127.0.0.5", "login failed"},
+      {kSilentAddress, "unresponsive"}};
+  for (auto& card : said) {
+    EXPECT_NE(std::string::npos,
+              run.output.find(std::string(card[0]) + " " +
+                              std::string(16 - strlen(card[0]), ' ') +
+                              card[1] + " in "))
+        << card[1];
+  }
+  std::string at = kAt;
+  EXPECT_EQ("127.0.0.2|admin|would_upgrade|0|kvn_hw02_zel_203.bin||" + at +
+                "|" + at + "|True|0|0\n"
+                "127.0.0.3|admin|would_patch|0|kvn_hw02_zel_200.bin||" + at +
+                "|" + at + "|True|0|0\n"
+                "127.0.0.4|admin|unknown_version|6|kvn_hw02_zel_201.bin||" +
+                at + "|" + at + "|True|0|0\n"
+                "127.0.0.5|admin|login_failed|5|||" + at + "|" + at +
+                "|True|0|0\n"
+                "192.0.2.99|admin|unresponsive|4|||" + at + "|" + at +
+                "|True|0|0\n",
+            Parsed("check.csv"));
+  EXPECT_NE(std::string::npos,
+            ReadFile("result.txt").find("Dry run: 2 of 5 cards would be "
+                                        "upgraded.\n"));
+}
+
+TEST_F(UnattendedTest, BothReportFormatsHoldEveryFieldOfEveryOutcome) {
+  // One card each way, one at a time; after the fifth failure the last
+  // card is not started.
+  std::vector<Card> cards = Numbered(2, 7);
+  cards[1].list_password = "wrong";
+  cards[2].ip = kSilentAddress;
+  cards[3].install = false;
+  cards[4].refuse_app = 6;  // both runs
+  cards[5].zel = "kvn_hw02_zel_201.bin";
+  Prepare(cards);
+  std::string at = kAt;
+  std::string expected =
+      "127.0.0.2|admin|upgraded|1|kvn_hw02_zel_203.bin|kvn_hw02_zel_211.bin|" +
+      at + "|" + at + "|True|1|1\n"
+      "127.0.0.3|admin|login_failed|5|||" + at + "|" + at + "|True|0|0\n"
+      "127.0.0.5|admin|os_load_failed|2|kvn_hw02_zel_203.bin|"
+      "kvn_hw02_zel_203.bin|" + at + "|" + at + "|True|3|0\n"
+      "127.0.0.6|admin|app_load_failed|3|kvn_hw02_zel_203.bin|"
+      "kvn_hw02_zel_211.bin|" + at + "|" + at + "|True|1|3\n"
+      "127.0.0.7|admin|unknown_version|6|kvn_hw02_zel_201.bin||" + at + "|" +
+      at + "|True|0|0\n"
+      "127.0.0.8|admin|not_started|7|||||False|0|0\n"
+      "192.0.2.99|admin|unresponsive|4|||" + at + "|" + at + "|True|0|0\n";
+  ToolRun run = Campaign({"-y", "-j", "1", "--max-failures", "5", "--report",
+                          "night.csv"});
+  EXPECT_EQ(1, run.exit_code) << run.output;
+  EXPECT_EQ(expected, Parsed("night.csv"));
+  // The cards remember the first run: the second finds 211 where it was
+  // installed; the rest is as before.
+  run = Campaign({"-y", "-j", "1", "--max-failures", "5", "--report",
+                  "night.jsonl"});
+  EXPECT_EQ(1, run.exit_code) << run.output;
+  std::string again = expected;
+  size_t first = again.find("kvn_hw02_zel_203.bin");
+  again.replace(first, 20, "kvn_hw02_zel_211.bin");
+  size_t sixth = again.find("127.0.0.6|admin|app_load_failed|3|");
+  again.replace(again.find("kvn_hw02_zel_203.bin", sixth), 20,
+                "kvn_hw02_zel_211.bin");
+  EXPECT_EQ(again, Parsed("night.jsonl"));
+}
+
+TEST_F(UnattendedTest, AKilledCampaignLeavesAValidReportOfTheEndedCards) {
+  Prepare(Numbered(2, 6));
+  RunOptions kill;
+  kill.kill_after = "upgraded in ";
+  ToolRun run = Campaign({"-y", "-j", "2", "--report", "night.jsonl"}, kill);
+  ASSERT_TRUE(run.killed);
+  // Every card said to have ended has its record, and the file parses.
+  std::string parsed = Parsed("night.jsonl");
+  EXPECT_EQ(std::string::npos, parsed.find("Traceback")) << parsed;
+  EXPECT_GE(Occurrences(parsed, "\n"), Occurrences(run.output, " in "))
+      << parsed;
+  EXPECT_GE(Occurrences(parsed, "|upgraded|1|"), 1) << parsed;
+}
+
+TEST_F(UnattendedTest, AResumedCampaignRunsExactlyWhatDidNotSucceed) {
+  std::vector<Card> cards = Numbered(2, 5);
+  cards[1].list_password = cards[3].list_password = "wrong";
+  Prepare(cards);
+  ToolRun run = Campaign({"-y", "-j", "5", "--report", "first.csv"});
+  EXPECT_EQ(1, run.exit_code);
+  // The passwords put right, the campaign runs again for those two.
+  std::string list = ReadFile("iplist.txt");
+  for (size_t at = list.find("wrong"); at != std::string::npos;
+       at = list.find("wrong"))
+    list.replace(at, 5, "secret");
+  ASSERT_TRUE(WriteFile("iplist.txt", list));
+  run = Campaign({"-y", "-j", "5", "--resume", "first.csv", "--report",
+                  "second.jsonl"});
+  EXPECT_EQ(0, run.exit_code) << run.output;
+  EXPECT_EQ(2, Occurrences(run.output, "started\n")) << run.output;
+  for (const char* skipped : {"127.0.0.2", "127.0.0.4", "127.0.0.6"}) {
+    EXPECT_NE(std::string::npos,
+              run.output.find(std::string("\t") + skipped +
+                              "        skipped: upgraded by an earlier "
+                              "campaign\n"));
+  }
+  std::string parsed = Parsed("second.jsonl");
+  EXPECT_NE(std::string::npos, parsed.find("127.0.0.3|admin|upgraded|1|"));
+  EXPECT_NE(std::string::npos, parsed.find("127.0.0.5|admin|upgraded|1|"));
+  EXPECT_NE(std::string::npos,
+            parsed.find("127.0.0.6|admin|skipped|8|||||False|0|0\n"));
+  EXPECT_NE(std::string::npos,
+            ReadFile("result.txt").find("Skipped, upgraded by an earlier "
+                                        "campaign:\n\t127.0.0.2\n"));
+}
+
+TEST_F(UnattendedTest, BadCombinationsAndReportsDoNothing) {
+  Prepare(Numbered(2, 1));
+  ASSERT_TRUE(WriteFile("open_quote.csv", "address,outcome\n\"127.0.0.2,x\n"));
+  ASSERT_TRUE(WriteFile("short_row.csv", "address,outcome\n127.0.0.2\n"));
+  ASSERT_TRUE(WriteFile("not_json.jsonl", "{\"address\":\"127.0.0.2\","
+                                          "\"outcome\":\"upgraded\"}\nnope\n"));
+  struct Bad {
+    std::vector<std::string> arguments;
+    const char* named;
+  } bad[] = {
+      {{"-y", "--report", "night.txt"}, "night.txt"},
+      {{"-y", "--check", "--max-failures", "2"}, "--max-failures"},
+      {{"-y", "--resume", "missing.csv"}, "missing.csv"},
+      {{"-y", "--resume", "open_quote.csv"}, "open_quote.csv, line 2"},
+      {{"-y", "--resume", "short_row.csv"}, "short_row.csv, line 2"},
+      {{"-y", "--resume", "not_json.jsonl"}, "not_json.jsonl, line 2"},
+      {{"-y", "--resume", "r.csv", "--report", "r.csv"}, "--resume"},
+      {{"-y", "--password-from-env"}, "--password-from-env"},
+  };
+  ASSERT_TRUE(WriteFile("r.csv", "address,outcome\n"));
+  for (const Bad& b : bad) {
+    ToolRun run = Campaign(b.arguments);
+    EXPECT_EQ(2, run.exit_code) << b.named;
+    EXPECT_EQ(1, Occurrences(run.output, "\n")) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find(b.named)) << run.output;
+    EXPECT_EQ("<missing>", ReadFile("result.txt"));
+  }
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+#ifndef UPGRD_UTIL_RUN_CAMPAIGN_REPORT_H_
+#define UPGRD_UTIL_RUN_CAMPAIGN_REPORT_H_
+
+#include <cstdio>
+#include <set>
+#include <string>
+
+#include "upgrd_util/base/upgrade_target.h"
+
+/// Returns true when `path` names a report format: ends in .csv or .jsonl.
+bool report_format_known(const std::string& path);
+
+/// One card's record in a campaign report.
+struct report_record {
+  std::string address;
+  std::string user_name;
+  std::string outcome;  // a stable word: upgraded, login_failed, ...
+  int status = 0;       // the card's status, as the summary knows it
+  std::string zel_before;
+  std::string zel_after;
+  std::string start;  // ISO 8601 local time with its offset; empty: none
+  std::string end;
+  double seconds = 0;
+  int zel_attempts = 0;
+  int app_attempts = 0;
+};
+
+/// The record of `card`, whose outcome is `outcome`, between `start` and
+/// `end` (ISO 8601 texts, see iso_local_time) and `seconds` long.
+report_record card_record(const upgrade_target& card, const char* outcome,
+                          const std::string& start, const std::string& end,
+                          double seconds);
+
+/// The installed clock's local time, "2026-12-07T09:30:00+01:00".
+std::string iso_local_time();
+
+/// A report file that receives each card's record as the card ends, as CSV
+/// (RFC 4180, with a header row) or JSON lines, by the file name's ending.
+struct campaign_report {
+  explicit campaign_report(std::string path) : path_(std::move(path)) {}
+  ~campaign_report();
+
+  /// Writes and flushes one record. The first one replaces an existing file
+  /// in one step, so that it never holds nothing. Returns false, with the
+  /// system's reason in *reason, when the file cannot be written.
+  bool Write(const report_record& record, std::string* reason);
+
+ private:
+  campaign_report(const campaign_report&) = delete;
+  campaign_report& operator=(const campaign_report&) = delete;
+
+  std::string path_;
+  FILE* file_ = nullptr;
+};
+
+/// Reads a report of an earlier campaign (either format) and adds to
+/// *upgraded the address of every card it lists as upgraded. Returns false,
+/// with one line naming the file and the line in *error, when it cannot be
+/// read or parsed.
+bool read_upgraded_cards(const std::string& path,
+                         std::set<std::string>* upgraded, std::string* error);
+
+#endif  // UPGRD_UTIL_RUN_CAMPAIGN_REPORT_H_
