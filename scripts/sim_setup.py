@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Prepares a working directory for a run of the tool against simulated cards:
-the two 211 module files, config.txt, iplist.txt, and cards.json for
-sim/sim_card.py, whose cards all run the 203 modules.
+the two 211 module files and the interim patch, config.txt, iplist.txt, and
+cards.json for sim/sim_card.py, whose cards all run the 203 modules.
 
 Usage: sim_setup.py DIR CARDS ZEL_BYTES APP_BYTES RESTART_S [ZEL_NAME APP_NAME]
 """
@@ -32,6 +32,8 @@ def main():
 
     module("kvn_hw02_zel_211.bin", "211", zel_name, zel_bytes)
     module("kvn_hw02_app_211.bin", "211", app_name, app_bytes)
+    # The interim patch that early cards need first.
+    module("kvn_hw02_zel_202.bin", "202", "VRN PATCH", 4096)
     with open("config.txt", "w") as f:
         f.write("ZEL = kvn_hw02_zel_211.bin\nAPP = kvn_hw02_app_211.bin\n")
     cards, lines = [], []

@@ -253,6 +253,38 @@ TEST_F(CampaignTest, AKilledCampaignKeepsEveryFinishedEntry) {
   }
 }
 
+TEST_F(CampaignTest, WhatWouldFailEveryCardIsSaidBeforeAnyIsTouched) {
+  Prepare({Card("127.0.0.2")});
+  std::string good_list = ReadFile("iplist.txt");
+  ASSERT_TRUE(WriteFile("iplist.txt",
+                        "SystemIP=127.0.0.2\nSystemUserName=a\nSystemPassword=b\n"
+                        "SystemIP=127.0.0.256\nSystemUserName=a\nSystemPassword=b\n"
+                        "SystemIP=card-7\nSystemUserName=a\nSystemPassword=b\n"
+                        "SystemIP=127.0.0.2\nSystemUserName=a\nSystemPassword=b\n"));
+  ToolRun run = Campaign({"-y"});
+  EXPECT_EQ(2, run.exit_code);
+  EXPECT_NE(std::string::npos,
+            run.output.find(
+                "\tiplist.txt, line 4: 127.0.0.256 is not an IPv4 address "
+                "(four numbers from 0 to 255 with dots between them).\n"
+                "\tiplist.txt, line 7: card-7 is not an IPv4 address "
+                "(four numbers from 0 to 255 with dots between them).\n"
+                "\tiplist.txt, line 10: the card 127.0.0.2 is listed a second "
+                "time.\n"))
+      << run.output;
+  EXPECT_EQ(std::string::npos, ReadFile(sim_path("uploads")).find("127"));
+
+  // Without the interim patch, a warning, and the campaign goes on.
+  ASSERT_TRUE(WriteFile("iplist.txt", good_list));
+  ASSERT_EQ(0, unlink("kvn_hw02_zel_202.bin"));
+  run = Campaign({"-y"});
+  EXPECT_EQ(0, run.exit_code) << run.output;
+  EXPECT_NE(std::string::npos,
+            run.output.find("\tWarning: the interim patch "
+                            "./kvn_hw02_zel_202.bin is not here; cards at "
+                            "version 202 or below will fail.\n"));
+}
+
 TEST_F(CampaignTest, BadOptionsChangeNothing) {
   Prepare({Card("127.0.0.2")});
   struct Bad {

@@ -35,6 +35,8 @@ struct card_state {
   /// Upgraded beside other cards: what would end the run for this card
   /// alone only ends this card's sequence.
   bool beside_others = false;
+  /// The line of iplist.txt that gives the card's address (0: none).
+  int list_line = 0;
   /// For a campaign's report: the ZEL module the card listed before the
   /// first load and after the last, and how many loads were tried.
   std::string zel_before;

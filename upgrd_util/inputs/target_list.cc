@@ -54,6 +54,7 @@ upgrade_target* read_target_list(int* count, FILE* list_file,
       continue;
     upgrade_target* target = append_upgrade_target(tail);
     tail = &target->next;
+    target->state.list_line = line_number - 1;
     // Each check names the line that holds the offending value.
     if (value.size() > kMaxAddressLength || !set_target_ip(target, value)) {
       line_number -= 1;

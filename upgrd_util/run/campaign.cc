@@ -15,6 +15,7 @@
 
 #include "upgrd_util/base/process_state.h"
 #include "upgrd_util/base/upgrade_end.h"
+#include "upgrd_util/card/module_loading.h"
 #include "upgrd_util/inputs/single_target.h"
 #include "upgrd_util/inputs/target_list.h"
 #include "upgrd_util/output/result_log.h"
@@ -307,6 +308,24 @@ struct Campaign {
   std::deque<std::string> lines;
 };
 
+// Four decimal numbers from 0 to 255 with dots between them, and nothing
+// else: what the probe and the FTP library take as an address.
+bool IsDottedIpv4(const char* text) {
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0 && *text++ != '.')
+      return false;
+    int value = 0;
+    int digits = 0;
+    while (*text >= '0' && *text <= '9' && digits < 4) {
+      value = value * 10 + (*text++ - '0');
+      ++digits;
+    }
+    if (digits == 0 || digits > 3 || value > 255)
+      return false;
+  }
+  return *text == '\0';
+}
+
 // The end of a dry run: how many cards would be upgraded, and why the others
 // would not.
 void PrintCheckSummary(const upgrade_target* cards, int would_upgrade) {
@@ -384,15 +403,43 @@ int run_campaign(const campaign_options& options) {
     RefuseInput("\tSee error log for details.\n\n");
   if (count == 0)
     RefuseInput("\tiplist.txt lists no card.\n");
+  // What would fail every card the same way is said once, before any card
+  // is touched.
   std::set<std::string> addresses;
+  bool addresses_bad = false;
   for (upgrade_target* card = listed; card; card = card->next) {
-    // Two sequences at once on one card would upload over each other.
-    if (!addresses.insert(card->ip).second) {
-      console_printf("\tiplist.txt lists the card %s more than once.\n",
-                     card->ip);
-      finish_and_exit();
+    if (!IsDottedIpv4(card->ip)) {
+      console_printf("\tiplist.txt, line %d: %s is not an IPv4 address "
+                     "(four numbers from 0 to 255 with dots between them).\n",
+                     card->state.list_line, card->ip);
+      addresses_bad = true;
+    } else if (!addresses.insert(card->ip).second) {
+      // Two sequences at once on one card would upload over each other.
+      console_printf("\tiplist.txt, line %d: the card %s is listed a second "
+                     "time.\n",
+                     card->state.list_line, card->ip);
+      addresses_bad = true;
     }
   }
+  if (addresses_bad)
+    finish_and_exit();
+  std::string reason;
+  if (!platform().icmp->StartUp() || !platform().icmp->Open(&reason)) {
+    console_printf("\tThe tool cannot send ICMP echo requests here, so no card "
+                   "would answer: run it as root, give it CAP_NET_RAW (setcap "
+                   "cap_net_raw+ep), or widen net.ipv4.ping_group_range to "
+                   "the user's group.\n");
+    finish_and_exit();
+  }
+  platform().icmp->Close();
+  platform().icmp->ShutDown();
+  std::string patch = std::string(kCurrentDirectoryPrefix) + kInterimPatchName;
+  if (FILE* file = open_regular_file(patch.c_str()))
+    fclose(file);
+  else
+    console_printf("\tWarning: the interim patch %s is not here; cards at "
+                   "version 202 or below will fail.\n",
+                   patch.c_str());
 
   end_exit_code = 1;
   if (!options.yes) {

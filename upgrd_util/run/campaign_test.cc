@@ -1,0 +1,45 @@
+#include "upgrd_util/run/campaign.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/expected_output.h"
+#include "tests/test_support.h"
+#include "upgrd_util/output/result_log.h"
+
+namespace {
+
+struct CampaignOnDoublesTest : public ProgramTest {
+  void SetUp() override {
+    ProgramTest::SetUp();
+    ASSERT_TRUE(WriteFile("config.txt", "ZEL = kvn_hw02_zel_211.bin\n"
+                                        "APP = kvn_hw02_app_211.bin\n"));
+    ASSERT_TRUE(WriteFile("kvn_hw02_zel_211.bin", Module("211", "VRN OS")));
+    ASSERT_TRUE(WriteFile("kvn_hw02_app_211.bin", Module("211", "VRN APP")));
+    ASSERT_TRUE(WriteFile("iplist.txt", "SystemIP=127.0.0.2\n"
+                                        "SystemUserName=user\n"
+                                        "SystemPassword=pass\n"));
+  }
+};
+
+TEST_F(CampaignOnDoublesTest, WithoutICMPNoCardIsTouched) {
+  icmp.open_succeeds = false;
+  // The run opens the log itself.
+  close_result_log();
+  ProgramTest::Exit exit = RunToExit([] {
+    campaign_options options;
+    options.yes = true;
+    run_campaign(options);
+  });
+  EXPECT_EQ(2, exit.code);
+  EXPECT_NE(std::string::npos,
+            exit.console.find("\tThe tool cannot send ICMP echo requests "
+                              "here, so no card would answer: run it as "
+                              "root, give it CAP_NET_RAW (setcap "
+                              "cap_net_raw+ep), or widen "
+                              "net.ipv4.ping_group_range to the user's "
+                              "group.\n"))
+      << exit.console;
+  EXPECT_TRUE(ftp.calls.empty());
+}
+
+}  // namespace
