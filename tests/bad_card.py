@@ -14,6 +14,12 @@ of ZEL modules are installed. --fault picks the misbehaviour:
   listing-100k       lists 100,000 other names before its modules
   long-line          lists its module under a 10,000-character name
   retr-stall         sends half of data.txt, then stalls
+  retr-trickle       sends data.txt at one byte a second, for ever
+  retr-steady        sends data.txt at 40 KiB a second, for ever
+  retr-endless       sends data.txt and event.txt as fast as it can, for ever
+  nlst-stall         sends a part of its listing, then stalls
+  nlst-endless       lists other names as fast as it can, for ever
+  control-chars      lists its module under a name holding ESC and BEL
   stor-refused       refuses every upload
   stor-cut           hangs up the data connection in the middle of uploads
   stor-slow          takes uploads at 64 KiB a tenth of a second
@@ -34,6 +40,15 @@ import threading
 import time
 
 ZEL = "kvn_hw02_zel_211.bin"
+# A terminal would take it as: set the window title, bell, clear the screen.
+CONTROL_TAIL = "\x1b]0;owned\x07\x1b[2J\x7f"
+# What each streaming fault sends for ever: (piece, pause) by file.
+STREAMS = {
+    "retr-trickle": {"data.txt": (b"d", 1.0)},
+    "retr-steady": {"data.txt": (b"d" * 4096, 0.1)},
+    "retr-endless": {"data.txt": (b"d" * 65536, 0),
+                     "event.txt": (b"e" * 65536, 0)},
+}
 DECOY = "127.0.0.99"
 
 
@@ -54,6 +69,8 @@ class Card:
         zel = self.zel
         if self.fault == "long-line":
             zel = self.zel[:-4] + "x" * (10000 - len(self.zel) + 4)
+        if self.fault == "control-chars":
+            zel += CONTROL_TAIL
         names += [zel] + sorted(self.files)
         return "".join(n + "\r\n" for n in names).encode()
 
@@ -146,7 +163,10 @@ class Session(threading.Thread):
             self.reply("227 Entering Passive Mode (%s,%d,%d)."
                        % (host.replace(".", ","), port >> 8, port & 255))
         elif command == "SIZE":
-            if argument in card.files:
+            # What it sends for ever has no size.
+            if fault in STREAMS and argument in STREAMS[fault]:
+                self.reply("502 SIZE not implemented.")
+            elif argument in card.files:
                 self.reply("213 %d" % len(card.files[argument]))
             else:
                 self.reply("550 No such file.")
@@ -163,6 +183,8 @@ class Session(threading.Thread):
                 data.sendall(content[:len(content) // 2])
                 time.sleep(600)
                 return False
+            if argument in STREAMS.get(fault, {}):
+                send_for_ever(data, *STREAMS[fault][argument])
             data.sendall(content)
             data.close()
             self.reply("226 Transfer complete.")
@@ -174,6 +196,13 @@ class Session(threading.Thread):
             if data is None:
                 return True
             self.reply("150 Here comes the listing.")
+            if fault == "nlst-stall":
+                data.sendall(card.listing()[:10])
+                time.sleep(600)
+                return False
+            if fault == "nlst-endless":
+                send_for_ever(data, b"".join(b"record_%06d.log\r\n" % i
+                                             for i in range(4096)), 0)
             data.sendall(card.listing())
             data.close()
             self.reply("226 Listing sent.")
@@ -209,6 +238,14 @@ class Session(threading.Thread):
         else:
             self.reply("502 Command not implemented.")
         return True
+
+
+def send_for_ever(data, piece, pause):
+    """Sends `piece` every `pause` seconds until the client gives up, which
+    ends the session."""
+    while True:
+        data.sendall(piece)
+        time.sleep(pause)
 
 
 def decoy(card, port):

@@ -1,6 +1,6 @@
 // The tool as shipped, but on a clock that always reads Monday 7 December
 // 2026, 09:30:00 and sleeps a thousandth of what it is asked to, and with
-// FTP time-outs of a few seconds. For
+// FTP time-outs and transfer bounds of a few seconds. For
 // benchmarks, UPGRD_FAST_CLOCK_REPORT names a file that receives, at exit,
 // the seconds really spent in those sleeps, and UPGRD_SHIPPED_FTP_TIMEOUTS
 // keeps the shipped FTP time-outs.
@@ -79,6 +79,10 @@ int main(int argc, char** argv) {
     timeouts.connect = 2;
     timeouts.reply = 3;
     timeouts.stalled = 3;
+    // The floor under a transfer's pace, over 3 s instead of 60, and calls
+    // of 10 s at most instead of 30 minutes.
+    timeouts.rate_window = 3;
+    timeouts.longest_call = 10;
   }
   SystemFtpLibrary ftp(21, timeouts);
   Platform seams;

@@ -2,10 +2,14 @@
 // failure path meant for each fault, go on to the next card within its
 // time-outs, and lose nothing it had finished.
 
+#include <dirent.h>
+
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "tests/e2e_support.h"
 
@@ -16,12 +20,32 @@ struct Fault {
   const char* console;  // what the bad card's part of the console shows
   const char* reason;   // its line in the summary; null: it was upgraded
   double seconds;       // how long the whole run may take
+  const char* log = nullptr;  // what result.txt must hold as well
 };
 
 const char kLoginFailed[] =
     "\tTesting login ...                                Login failed\n";
 const char kNoLogin[] = "Could not log into the Varnet's FTP server.";
 const char kNoZel[] = "Could not download ZEL.";
+const char kLogsSaved[] =
+    "\tSaving log files                                 OK\n";
+const char kNoData[] =
+    "Could not save data.txt \nevent.txt is saved as: 127.0.0.2_event.txt\n";
+
+// The names in the working directory that hold `part` (".part": what a
+// transfer left behind).
+std::vector<std::string> NamesWith(const std::string& part) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(".")) {
+    while (struct dirent* entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != ".." && name.find(part) != std::string::npos)
+        names.push_back(name);
+    }
+    closedir(dir);
+  }
+  return names;
+}
 
 const Fault kFaults[] = {
     {"no-greeting", kLoginFailed, kNoLogin, 30},
@@ -33,8 +57,17 @@ const Fault kFaults[] = {
     {"listing-100k", "\tAttempting connection to verify restart  ", nullptr,
      60},
     {"long-line", "\n\tFailure loading ZEL\n", kNoZel, 30},
-    {"retr-stall", "\tSaving log files                                 OK\n",
-     nullptr, 30},
+    {"retr-stall", kLogsSaved, nullptr, 30, kNoData},
+    // 1 byte a second, below the floor under every transfer's pace.
+    {"retr-trickle", kLogsSaved, nullptr, 30, kNoData},
+    // Above the floor, but longer than any call may last.
+    {"retr-steady", kLogsSaved, nullptr, 40, kNoData},
+    // Beyond the bound on a saved log, both logs.
+    {"retr-endless", kLogsSaved, nullptr, 30,
+     "Could not save data.txt \nCould not save event.txt \n"},
+    // Beyond the bound on a listing.
+    {"nlst-endless", "\tChecking version information ... \n\tLog in failed\n",
+     kNoLogin, 30},
     {"stor-refused",
      "\tLoading OS, please wait ...                      Error.\n", kNoZel,
      30},
@@ -78,7 +111,11 @@ TEST_P(BadCardTest, TakesItsFailurePathAndTheRunGoesOn) {
               log.find("All upgrades completed successfully.\n"))
         << log;
   }
+  if (fault.log) {
+    EXPECT_NE(std::string::npos, log.find(fault.log)) << log;
+  }
   EXPECT_EQ("data of 127.0.0.3", ReadFile("127.0.0.3_data.txt"));
+  EXPECT_TRUE(NamesWith(".part").empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -103,18 +140,43 @@ TEST_F(FaultDetailTest, APassiveReplyNamingAnotherHostIsNotFollowed) {
   EXPECT_EQ("0\n", ReadFile(sim_path("decoy")));
 }
 
-TEST_F(FaultDetailTest, AStalledFetchIsGivenUpAndTheOtherLogStillSaved) {
+// A fetch given up, stalled or cut off at its bound, keeps the earlier
+// copy.
+struct FetchGivenUpTest : public EndToEndTest,
+                          public testing::WithParamInterface<const char*> {};
+
+TEST_P(FetchGivenUpTest, KeepsTheEarlierCopy) {
   Card bad("127.0.0.2");
-  bad.fault = "retr-stall";
+  bad.fault = GetParam();
   Prepare({bad});
   ASSERT_TRUE(WriteFile("127.0.0.2_data.txt", "saved last week"));
   Run("1\n1\n\n");
   std::string log = Log();
-  EXPECT_NE(std::string::npos,
-            log.find("Could not save data.txt \n"
-                     "event.txt is saved as: 127.0.0.2_event.txt\n"))
-      << log;
+  EXPECT_NE(std::string::npos, log.find("Could not save data.txt \n")) << log;
   EXPECT_EQ("saved last week", ReadFile("127.0.0.2_data.txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FetchGivenUpTest,
+                         testing::Values("retr-stall", "retr-endless"));
+
+TEST_F(FaultDetailTest, ControlCharactersFromACardAreShownAsQuestionMarks) {
+  Card bad("127.0.0.2");
+  bad.fault = "control-chars";
+  Prepare({bad});
+  ToolRun run = Run("1\n1\n\n");
+  std::string log = Log();
+  const char kShown[] = "kvn_hw02_zel_211.bin?]0;owned??[2J?";
+  EXPECT_NE(std::string::npos,
+            log.find(std::string("Before Upgrading the VRN the ZEL is: ") +
+                     kShown + "\n"))
+      << log;
+  // Compared as received, the name is not the expected one.
+  EXPECT_NE(std::string::npos,
+            log.find(std::string("Found ZEL      : ") + kShown + " "));
+  EXPECT_NE(std::string::npos, log.find("        ZEL Load Failed\n"));
+  for (char c : ReadFile("result.txt"))
+    EXPECT_TRUE(c >= 0x20 ? c != 0x7F : c == '\n' || c == '\t') << int(c);
+  EXPECT_EQ(std::string::npos, run.output.find_first_of("\x1b\x07\x7f"));
 }
 
 TEST_F(FaultDetailTest, ANameLongerThanAnyPieceIsComparedWhole) {
@@ -199,5 +261,61 @@ TEST_F(KilledRunTest, DuringAnUpload) {
   // Nothing but the inputs, the card's logs, its listing and the log.
   EXPECT_EQ("data log\n", ReadFile("127.0.0.2_data.txt").substr(0, 9));
 }
+
+}  // namespace
+
+namespace {
+
+// Ctrl-C or SIGTERM in the middle of a fetch or a listing: the tool ends as
+// the signal would end it, and leaves no part file and no listing behind;
+// in a campaign, at the second signal.
+struct Interruption {
+  int signal;
+  const char* fault;
+  const char* during;  // the console text it comes after
+  bool campaign;
+};
+
+void PrintTo(const Interruption& interruption, std::ostream* out) {
+  *out << strsignal(interruption.signal) << " " << interruption.fault
+       << (interruption.campaign ? " campaign" : "");
+}
+
+struct InterruptedTransferTest
+    : public EndToEndTest,
+      public testing::WithParamInterface<Interruption> {};
+
+TEST_P(InterruptedTransferTest, LeavesNoTemporaryFile) {
+  const Interruption& interruption = GetParam();
+  Card bad("127.0.0.2");
+  bad.fault = interruption.fault;
+  Prepare({bad});
+  RunOptions options;
+  options.kill_after = interruption.during;
+  options.kill_delay_ms = 500;
+  options.kill_signal = interruption.signal;
+  if (interruption.campaign) {
+    options.arguments = {"--parallel", "2"};
+    options.kill_count = 2;
+  }
+  ToolRun run = RunTool(dir.path, "1\n1\n\n", 60, options);
+  EXPECT_EQ(interruption.signal, run.signal) << run.output;
+  EXPECT_EQ(std::vector<std::string>(), NamesWith(".part"));
+  EXPECT_EQ(std::vector<std::string>(), NamesWith("foundfir"));
+}
+
+const char kSavingLogs[] = "\tSaving log files";
+const char kCheckingVersion[] = "\tChecking version information ... ";
+const char kStarted[] = "started\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, InterruptedTransferTest,
+    testing::Values(
+        Interruption{SIGINT, "retr-stall", kSavingLogs, false},
+        Interruption{SIGTERM, "retr-stall", kSavingLogs, false},
+        Interruption{SIGINT, "nlst-stall", kCheckingVersion, false},
+        Interruption{SIGTERM, "nlst-stall", kCheckingVersion, false},
+        Interruption{SIGINT, "retr-stall", kStarted, true},
+        Interruption{SIGTERM, "nlst-stall", kStarted, true}));
 
 }  // namespace

@@ -70,6 +70,7 @@ struct ToolRun {
   double seconds = 0;
   long max_rss_kb = 0;  // peak memory
   bool killed = false;  // SIGKILLed after kill_after
+  int signal = 0;       // the signal that ended it, if one did
 };
 
 struct RunOptions {
@@ -84,6 +85,8 @@ struct RunOptions {
   std::string kill_after;
   int kill_delay_ms = 0;
   int kill_signal = SIGKILL;
+  /// How many times to send it, 100 ms apart.
+  int kill_count = 1;
   /// Run it as the unprivileged user nobody.
   bool as_nobody = false;
   /// Give it a terminal (which echoes the input) instead of pipes.

@@ -210,7 +210,11 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
     if (!signalled && !options.kill_after.empty() &&
         run.output.find(options.kill_after) != std::string::npos) {
       usleep(options.kill_delay_ms * 1000);
-      kill(pid, options.kill_signal);
+      for (int i = 0; i < options.kill_count; ++i) {
+        if (i > 0)
+          usleep(100 * 1000);
+        kill(pid, options.kill_signal);
+      }
       signalled = true;
       run.killed = options.kill_signal == SIGKILL;
       if (run.killed)
@@ -225,6 +229,8 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
   run.seconds = MonotonicSeconds() - start;
   if (!timed_out && WIFEXITED(status))
     run.exit_code = WEXITSTATUS(status);
+  if (!timed_out && WIFSIGNALED(status))
+    run.signal = WTERMSIG(status);
   run.max_rss_kb = usage.ru_maxrss;
   return run;
 }

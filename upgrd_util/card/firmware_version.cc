@@ -80,7 +80,8 @@ int query_firmware_version(upgrade_target* target, int mode) {
     return VERSION_UNKNOWN;
   }
   log_printf("\n ***************************** \n");
-  log_printf("Before Upgrading the VRN the ZEL is: %s\n", name.c_str());
+  log_printf("Before Upgrading the VRN the ZEL is: %s\n",
+             printable_text(name).c_str());
   if (target->state.zel_before.empty())
     target->state.zel_before = name;
   log_flush();
@@ -139,7 +140,7 @@ int verify_os_module(upgrade_target* target, const char* expected_name) {
   scan_listing(listing, &name);
   log_printf("\nAfter the upgrade process has completed,\nlooking for ZEL: %s\n"
              "Found ZEL      : %s ",
-             expected_name, name.c_str());
+             expected_name, printable_text(name).c_str());
   target->state.zel_after = name;
   log_flush();
   fclose(listing);

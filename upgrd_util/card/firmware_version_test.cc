@@ -191,6 +191,13 @@ TEST_F(VerifyOsModuleTest, LongerNameCannotVerifyAsItsBeginning) {
   EXPECT_EQ(LogAfter(expected, listed), Log());
 }
 
+TEST_F(VerifyOsModuleTest, NamesAreComparedAsReceivedAndLoggedPrintable) {
+  // Alike once shown, yet not the same name.
+  EXPECT_EQ(0, Verify({"kvn_hw02_zel_211\x1b.bin"}, "kvn_hw02_zel_211?.bin"));
+  EXPECT_EQ(LogAfter("kvn_hw02_zel_211?.bin", "kvn_hw02_zel_211?.bin"), Log());
+  EXPECT_EQ(1, Verify({"kvn_hw02_zel_211\x1b.bin"}, "kvn_hw02_zel_211\x1b.bin"));
+}
+
 // A listing read back through a real file, as the operations read it.
 struct ScanListingTest : public ProgramTest {
   bool Scan(const std::string& content) {

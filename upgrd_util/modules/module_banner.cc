@@ -43,7 +43,8 @@ void PrintModuleColumns(const char* header) {
   const char* version = header + kVersionOffset;
   int version_length =
       static_cast<int>(strnlen(version, kModuleHeaderSize - kVersionOffset));
-  console_printf("%.*s", name_length, name);
+  platform().console->Write(
+      printable_text(std::string_view(name, name_length)));
   print_blanks(kNameColumnWidth - name_length);
   print_dotted_version(version, version_length);
 }
@@ -67,11 +68,12 @@ void show_module_banner(const char* zel_name, const char* app_name) {
 }
 
 void print_dotted_version(const char* text, int length) {
+  std::string shown = printable_text(std::string_view(text, length));
   std::string line = "v";
-  for (int i = 0; i < length; ++i) {
+  for (size_t i = 0; i < shown.size(); ++i) {
     if (i > 0)
       line += '.';
-    line += text[i];
+    line += shown[i];
   }
   line += '\n';
   platform().console->Write(line);

@@ -52,6 +52,16 @@ TEST_F(ModuleBannerTest, TextsWithoutNulEndAtTheEndOfTheHeader) {
                                                    "v1.2.3.A.A"));
 }
 
+TEST_F(ModuleBannerTest, ControlCharactersInAHeaderAreShownAsQuestionMarks) {
+  ASSERT_TRUE(WriteFile("zel.bin", Module("2\x1b" "1", "VRN\x1b]0;x\x07 OS\x7f")));
+  ASSERT_TRUE(WriteFile("app.bin", Module("211", "VRN APP")));
+  show_module_banner("zel.bin", "app.bin");
+  EXPECT_NE(std::string::npos,
+            console.output.find("VRN?]0;x? OS?" + std::string(18, ' ') +
+                                "v2.?.1\n"))
+      << console.output;
+}
+
 TEST_F(ModuleBannerTest, DottedVersionsAndBlanks) {
   print_dotted_version("211", 3);
   print_dotted_version("211", 0);

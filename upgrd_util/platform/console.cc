@@ -43,3 +43,12 @@ void console_printf(const char* format, ...) {
                       : sizeof(buffer) - 1;
   platform().console->Write(std::string_view(buffer, length));
 }
+
+std::string printable_text(std::string_view text) {
+  std::string shown(text);
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+      c = '?';
+  }
+  return shown;
+}

@@ -59,6 +59,11 @@ struct SilentConsole : public Console {
   bool IsWatched() override { return false; }
 };
 
+/// Text from outside the tool (a card's names and replies, a module file's
+/// header) as it may be shown or logged: every byte below 0x20 and 0x7F
+/// replaced by '?', so that none of it can drive a terminal.
+std::string printable_text(std::string_view text);
+
 /// printf-style text to the installed console, formatted into a bounded
 /// buffer (longer results are cut at 4095 bytes).
 void console_printf(const char* format, ...)

@@ -54,4 +54,16 @@ TEST(RealConsole, BackspacesFollowWhatWasWrittenBeforeThem) {
   fclose(out);
 }
 
+TEST(PrintableText, ReplacesEveryControlByteAndKeepsTheRest) {
+  const char* kCases[][2] = {
+      {"kvn_hw02_zel_211.bin", "kvn_hw02_zel_211.bin"},
+      {"\x1b]0;owned\x07\x1b[2J", "?]0;owned??[2J"},
+      {"tab\tline\r\nend\x7f", "tab?line??end?"},
+      {"caf\xc3\xa9 \x80\xff", "caf\xc3\xa9 \x80\xff"},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(c[1], printable_text(c[0])) << c[0];
+  EXPECT_EQ("a?b", printable_text(std::string("a\0b", 3)));
+}
+
 }  // namespace

@@ -2,6 +2,35 @@
 
 #include "upgrd_util/platform/platform.h"
 
+namespace {
+
+// Samples closer together than this add nothing to the window's measure.
+const double kSampleSpacing = 0.25;
+
+}  // namespace
+
+bool TransferPace::Allows(double now, long long bytes) {
+  if (now - started_ >= limits_.longest_call)
+    return false;
+  if (bytes <= 0) {
+    quiet_until_ = now;
+    return true;
+  }
+  if (samples_.empty())
+    samples_.push_back({quiet_until_, 0});
+  if (now - samples_.back().time >= kSampleSpacing)
+    samples_.push_back({now, bytes});
+  // The newest sample at least a window old starts the window: when samples
+  // are sparse the window is a little longer, never shorter.
+  double window_start = now - limits_.rate_window;
+  while (samples_.size() > 1 && samples_[1].time <= window_start)
+    samples_.pop_front();
+  if (samples_.front().time > window_start)
+    return true;
+  return bytes - samples_.front().bytes >=
+         static_cast<long long>(limits_.min_rate) * limits_.rate_window;
+}
+
 int ftp_login(const char* host, const char* user, const char* password,
               const char* account) {
   return platform().ftp->Login(host, user, password, account);

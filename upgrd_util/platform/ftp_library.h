@@ -1,6 +1,7 @@
 #ifndef UPGRD_UTIL_PLATFORM_FTP_LIBRARY_H_
 #define UPGRD_UTIL_PLATFORM_FTP_LIBRARY_H_
 
+#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
@@ -21,9 +22,10 @@ struct FtpLibrary {
   /// Returns 0.
   virtual int Quit(int handle) = 0;
 
-  /// Copies the remote file into the local file. Returns 0, or -1 on failure,
-  /// in which case an earlier local file of that name is left as it was and
-  /// no partial file is left behind.
+  /// Copies the remote file into the local file. Returns 0, or -1 on failure
+  /// (also for a file larger than kMaxGetBytes), in which case an earlier
+  /// local file of that name is left as it was and no partial file is left
+  /// behind.
   virtual int Get(int handle, const char* remote, const char* local) = 0;
 
   /// Uploads the local file in binary mode under `remote`, or under the
@@ -32,20 +34,56 @@ struct FtpLibrary {
 
   /// Writes the names in the remote directory `path` ("" for the current
   /// one) to the local file, one per line, replacing its content. Returns 0,
-  /// or -1 on failure, in which case the local file no longer exists.
+  /// or -1 on failure (also for a listing larger than kMaxListingBytes), in
+  /// which case the local file no longer exists.
   virtual int Ls(int handle, const char* path, const char* local) = 0;
 
   /// Copies the session's last server reply (for -1 or an unknown handle:
   /// the reply to the last failed login) into `buffer`, cut to `size` bytes
-  /// with its terminating NUL. Returns 0, or -1 when nothing fits.
+  /// with its terminating NUL, as printable_text shows it. Returns 0, or -1
+  /// when nothing fits.
   virtual int CopyReplyStr(int handle, char* buffer, int size) = 0;
 };
 
-/// Time-outs of a session, in seconds.
+/// The most a card may send: a saved log (Get) and a listing (Ls). A
+/// transfer that goes beyond is stopped and fails; uploads have no bound.
+const long long kMaxGetBytes = 64LL << 20;
+const long long kMaxListingBytes = 16LL << 20;
+
+/// Time-outs of a session, in seconds, and the pace every transfer keeps.
 struct FtpTimeouts {
   long connect = 15;       // TCP connection, greeting and login
   long reply = 60;         // a server that stops answering a command
   long stalled = 60;       // a transfer that moves no byte
+  // A transfer that moves fewer than min_rate bytes a second on average
+  // over rate_window seconds fails: a card that trickles its data would
+  // otherwise hold the run for ever.
+  long rate_window = 60;
+  long min_rate = 1024;
+  long longest_call = 30 * 60;  // no call lasts longer, whatever moves
+};
+
+/// Keeps one call to its FtpTimeouts: its whole length, and the floor
+/// under its pace once bytes began to move (before that, the stalled
+/// time-out watches it).
+class TransferPace {
+ public:
+  TransferPace(const FtpTimeouts& limits, double now)
+      : limits_(limits), started_(now), quiet_until_(now) {}
+
+  /// Takes the bytes moved so far by `now` (seconds on a clock that only
+  /// goes forward). Returns false once the call must stop.
+  bool Allows(double now, long long bytes);
+
+ private:
+  struct Sample {
+    double time;
+    long long bytes;
+  };
+  FtpTimeouts limits_;
+  double started_;
+  double quiet_until_;           // the last time nothing had moved yet
+  std::deque<Sample> samples_;  // the oldest is at the window's start
 };
 
 /// The FTP library on libcurl: one easy handle (one control connection) per
@@ -96,6 +134,7 @@ struct WinInetFtpLibrary : public FtpLibrary {
   Session* Find(int handle);
 
   int port_;
+  FtpTimeouts timeouts_;
   void* internet_;
   std::mutex mutex_;  // guards the three below
   int next_handle_ = 1;

@@ -7,10 +7,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
+
+#include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/interrupts.h"
 
 // Longest server reply line kept for CopyReplyStr.
 static const size_t kMaxReplyLength = 1024;
@@ -21,13 +27,32 @@ static const size_t kMaxReplyLength = 1024;
 static const size_t kFileBufferSize = 128 * 1024;
 
 struct CurlFtpLibrary::Session {
+  explicit Session(const FtpTimeouts& limits)
+      : limits(limits), pace(limits, 0) {}
   CURLM* multi = nullptr;  // holds the control connection between transfers
   CURL* easy = nullptr;
   std::string base_url;    // "ftp://host:port/"
   std::string last_reply;  // the latest reply line, without its line end
+  FtpTimeouts limits;
+  TransferPace pace;       // of the request under way
 };
 
 namespace {
+
+double Now() {
+  return std::chrono::duration<double>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// libcurl's progress callback: a request that falls below the floor or
+// runs out of time is aborted, and fails as any other.
+int CheckPace(void* user, curl_off_t, curl_off_t downloaded, curl_off_t,
+              curl_off_t uploaded) {
+  CurlFtpLibrary::Session* session =
+      static_cast<CurlFtpLibrary::Session*>(user);
+  return session->pace.Allows(Now(), downloaded + uploaded) ? 0 : 1;
+}
 
 // libcurl hands every server reply line of the control connection here.
 size_t KeepReplyLine(char* data, size_t size, size_t count, void* user) {
@@ -64,10 +89,28 @@ std::string EncodePath(const char* path) {
   return out;
 }
 
+// A downloaded file, stopped once it would grow beyond its bound.
+struct BoundedFile {
+  FILE* file;
+  long long received;
+  long long bound;
+};
+
+// Returning less than was handed over stops the transfer with an error.
+size_t WriteBounded(char* data, size_t size, size_t count, void* user) {
+  BoundedFile* out = static_cast<BoundedFile*>(user);
+  size_t length = size * count;
+  out->received += static_cast<long long>(length);
+  if (out->received > out->bound)
+    return 0;
+  return fwrite(data, 1, length, out->file);
+}
+
 // A listing's lines arrive with CR LF; the local file gets plain line ends.
 struct ListingFile {
   FILE* file;
   bool pending_cr;
+  long long received;
 };
 
 // A CR is dropped before an LF and kept anywhere else; one that ends a piece
@@ -76,6 +119,9 @@ struct ListingFile {
 size_t WriteListing(char* data, size_t size, size_t count, void* user) {
   ListingFile* out = static_cast<ListingFile*>(user);
   size_t length = size * count;
+  out->received += static_cast<long long>(length);
+  if (out->received > kMaxListingBytes)
+    return 0;
   if (out->pending_cr && length > 0) {
     if (data[0] != '\n')
       fputc('\r', out->file);
@@ -100,36 +146,53 @@ size_t WriteListing(char* data, size_t size, size_t count, void* user) {
   return ferror(out->file) ? 0 : length;
 }
 
-// A temporary file beside `local`, so that the final rename stays on one
-// file system. Returns its stream, or nullptr.
-FILE* OpenTemporaryBeside(const char* local, std::string* temp_name) {
-  *temp_name = std::string(local) + ".partXXXXXX";
-  int fd = mkstemp(&(*temp_name)[0]);
-  if (fd < 0)
-    return nullptr;
-  // The copy gets the permissions any new file would get, not mkstemp's
-  // private ones.
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  FILE* file = fdopen(fd, "wb");
-  if (!file) {
+// A new file beside `local`, so that the final rename stays on one file
+// system, held for removal should an interrupt end the run.
+struct TemporaryFile {
+  std::string name;
+  FILE* file = nullptr;
+  int held = -1;
+};
+
+// Returns false when no such file could be made.
+bool OpenTemporaryBeside(const char* local, TemporaryFile* temp) {
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp->name = std::string(local) + ".part" + std::to_string(getpid()) +
+                 "_" + std::to_string(++counter);
+    // Held before it exists, so that no moment is left uncovered.
+    temp->held = hold_temporary_file(temp->name.c_str());
+    // A new file only, never one (or a link) that is there already; it gets
+    // the permissions any new file would get.
+    int fd = open(temp->name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                  0666);
+    if (fd < 0) {
+      release_temporary_file(temp->held);
+      if (errno == EEXIST)
+        continue;
+      return false;
+    }
+    temp->file = fdopen(fd, "wb");
+    if (temp->file)
+      return true;
     close(fd);
-    unlink(temp_name->c_str());
+    unlink(temp->name.c_str());
+    release_temporary_file(temp->held);
+    return false;
   }
-  return file;
+  return false;
 }
 
 // Closes the temporary file and, when `keep`, puts it in place of `local`
 // in one step. Returns true when `local` now holds it.
-bool FinishTemporary(FILE* file, const std::string& temp_name,
-                     const char* local, bool keep) {
-  if (fclose(file) != 0)
+bool FinishTemporary(TemporaryFile* temp, const char* local, bool keep) {
+  if (fclose(temp->file) != 0)
     keep = false;
-  if (keep && rename(temp_name.c_str(), local) == 0)
-    return true;
-  unlink(temp_name.c_str());
-  return false;
+  bool kept = keep && rename(temp->name.c_str(), local) == 0;
+  if (!kept)
+    unlink(temp->name.c_str());
+  release_temporary_file(temp->held);
+  return kept;
 }
 
 // Runs one request of the session to its end. libcurl's own loop sometimes
@@ -141,6 +204,7 @@ bool FinishTemporary(FILE* file, const std::string& temp_name,
 // instead of waking up a thousand times a second (a thousand cards upgraded
 // at once each have such a loop).
 CURLcode Perform(CurlFtpLibrary::Session* session) {
+  session->pace = TransferPace(session->limits, Now());
   if (curl_multi_add_handle(session->multi, session->easy) != CURLM_OK)
     return CURLE_FAILED_INIT;
   int running = 1;
@@ -198,7 +262,7 @@ int CurlFtpLibrary::Login(const char* host, const char* user,
     failed_login_reply_.clear();
     return -1;
   }
-  Session* session = new Session;
+  Session* session = new Session(timeouts_);
   session->multi = curl_multi_init();
   session->easy = curl_easy_init();
   if (!session->multi || !session->easy) {
@@ -219,6 +283,10 @@ int CurlFtpLibrary::Login(const char* host, const char* user,
   curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeouts_.reply);
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, timeouts_.stalled);
+  curl_easy_setopt(easy, CURLOPT_TIMEOUT, timeouts_.longest_call);
+  curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, CheckPace);
+  curl_easy_setopt(easy, CURLOPT_XFERINFODATA, session);
   // No 200 ms head start for an IPv6 attempt that can never exist here.
   curl_easy_setopt(easy, CURLOPT_HAPPY_EYEBALLS_TIMEOUT_MS, 1L);
   // Data connections go to the card's own address, whatever PASV says.
@@ -264,21 +332,21 @@ int CurlFtpLibrary::Get(int handle, const char* remote, const char* local) {
   Session* session = Find(handle);
   if (!session)
     return -1;
-  std::string temp_name;
-  FILE* file = OpenTemporaryBeside(local, &temp_name);
-  if (!file)
+  TemporaryFile temp;
+  if (!OpenTemporaryBeside(local, &temp))
     return -1;
   std::unique_ptr<char[]> buffer(new char[kFileBufferSize]);
-  setvbuf(file, buffer.get(), _IOFBF, kFileBufferSize);
+  setvbuf(temp.file, buffer.get(), _IOFBF, kFileBufferSize);
+  BoundedFile out = {temp.file, 0, kMaxGetBytes};
   CURL* easy = session->easy;
   std::string url = session->base_url + EncodePath(remote);
   curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, nullptr);
-  curl_easy_setopt(easy, CURLOPT_WRITEDATA, file);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, WriteBounded);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &out);
   CURLcode result = Perform(session);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, nullptr);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, nullptr);
-  bool done = FinishTemporary(file, temp_name, local, result == CURLE_OK);
-  return done ? 0 : -1;
+  return FinishTemporary(&temp, local, result == CURLE_OK) ? 0 : -1;
 }
 
 int CurlFtpLibrary::Put(int handle, const char* local, const char* remote) {
@@ -320,16 +388,15 @@ int CurlFtpLibrary::Ls(int handle, const char* path, const char* local) {
   Session* session = Find(handle);
   if (!session)
     return -1;
-  std::string temp_name;
-  FILE* file = OpenTemporaryBeside(local, &temp_name);
-  if (!file)
+  TemporaryFile temp;
+  if (!OpenTemporaryBeside(local, &temp))
     return -1;
   std::unique_ptr<char[]> buffer(new char[kFileBufferSize]);
-  setvbuf(file, buffer.get(), _IOFBF, kFileBufferSize);
+  setvbuf(temp.file, buffer.get(), _IOFBF, kFileBufferSize);
   std::string url = session->base_url + EncodePath(path);
   if (path[0] && url.back() != '/')
     url.push_back('/');
-  ListingFile listing = {file, false};
+  ListingFile listing = {temp.file, false, 0};
   CURL* easy = session->easy;
   curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
   curl_easy_setopt(easy, CURLOPT_DIRLISTONLY, 1L);
@@ -340,9 +407,8 @@ int CurlFtpLibrary::Ls(int handle, const char* path, const char* local) {
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, nullptr);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, nullptr);
   if (listing.pending_cr)
-    fputc('\r', file);
-  bool done = FinishTemporary(file, temp_name, local, result == CURLE_OK);
-  return done ? 0 : -1;
+    fputc('\r', temp.file);
+  return FinishTemporary(&temp, local, result == CURLE_OK) ? 0 : -1;
 }
 
 int CurlFtpLibrary::CopyReplyStr(int handle, char* buffer, int size) {
@@ -351,6 +417,7 @@ int CurlFtpLibrary::CopyReplyStr(int handle, char* buffer, int size) {
   Session* session = Find(handle);
   std::lock_guard<std::mutex> lock(mutex_);
   const std::string& reply = session ? session->last_reply : failed_login_reply_;
-  snprintf(buffer, static_cast<size_t>(size), "%s", reply.c_str());
+  snprintf(buffer, static_cast<size_t>(size), "%s",
+           printable_text(reply).c_str());
   return 0;
 }

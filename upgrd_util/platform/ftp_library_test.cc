@@ -107,6 +107,58 @@ TEST_F(FtpLibraryTest, GetCopiesAFileAndAFailedGetKeepsTheEarlierCopy) {
   real_ftp->Quit(handle);
 }
 
+TEST_F(FtpLibraryTest, ASavedLogIsBoundedAndOneBeyondKeepsTheEarlierCopy) {
+  int handle = LogIn();
+  ASSERT_GT(handle, 0);
+  std::string remote = card_dir + "/data.txt";
+  struct stat info;
+  ASSERT_TRUE(WriteFile(remote, ""));
+  ASSERT_EQ(0, truncate(remote.c_str(), kMaxGetBytes));
+  EXPECT_NE(-1, real_ftp->Get(handle, "data.txt", "data_copy.txt"));
+  ASSERT_EQ(0, stat("data_copy.txt", &info));
+  EXPECT_EQ(kMaxGetBytes, info.st_size);
+
+  ASSERT_EQ(0, truncate(remote.c_str(), kMaxGetBytes + 1));
+  EXPECT_EQ(-1, real_ftp->Get(handle, "data.txt", "data_copy.txt"));
+  ASSERT_EQ(0, stat("data_copy.txt", &info));
+  EXPECT_EQ(kMaxGetBytes, info.st_size);
+  EXPECT_EQ((std::set<std::string>{"card", "data_copy.txt"}),
+            Entries(dir.path));
+  real_ftp->Quit(handle);
+}
+
+// The pace every transfer keeps, with the limits the tool ships with: over
+// any 60 s once bytes move, at least 1 KiB a second; 30 minutes in all.
+struct PaceCase {
+  const char* name;
+  long long (*bytes)(double seconds);  // moved by then
+  double fails_at;                     // when the call is stopped
+};
+
+const PaceCase kPaceCases[] = {
+    {"just below the floor", [](double t) { return (long long)(t * 1023); },
+     60},
+    {"at the floor", [](double t) { return (long long)(t * 1024); }, 1800},
+    {"quiet at first, then fast",
+     [](double t) { return t < 50 ? 0 : (long long)((t - 50) * 4096); }, 1800},
+    {"a burst, then nothing",
+     [](double t) { return t < 1 ? 0LL : 200LL << 10; }, 61},
+    {"a burst of 100 KiB every 50 s",
+     [](double t) { return (long long)(t / 50 + 1) * (100 << 10); }, 1800},
+    // The window opens with the first byte.
+    {"one byte a second", [](double t) { return (long long)t; }, 61},
+};
+
+TEST(TransferPaceTest, StopsACallBelowTheFloorOrPastTheLongest) {
+  for (const PaceCase& pace_case : kPaceCases) {
+    TransferPace pace(FtpTimeouts(), 1000);
+    double t = 0;
+    while (t < 2000 && pace.Allows(1000 + t, pace_case.bytes(t)))
+      t += 0.25;
+    EXPECT_NEAR(pace_case.fails_at, t, 0.5) << pace_case.name;
+  }
+}
+
 TEST_F(FtpLibraryTest, PutUploadsBinaryUnderItsOwnName) {
   std::string module(1 << 20, '\0');
   std::mt19937 random(7);

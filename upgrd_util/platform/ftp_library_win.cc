@@ -4,17 +4,36 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 #include <wininet.h>
+#include <fcntl.h>
+#include <io.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <thread>
+
+#include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/interrupts.h"
 
 struct WinInetFtpLibrary::Session {
-  HINTERNET connection = nullptr;
+  HINTERNET connection = nullptr;  // null once a watchdog closed it
   std::string last_reply;
 };
 
 namespace {
+
+// What one read or write of a transfer moves at most.
+const DWORD kChunkSize = 64 * 1024;
+
+double Now() {
+  return std::chrono::duration<double>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
 
 // The server's latest reply on this thread, without its line end.
 std::string LastResponse() {
@@ -31,23 +50,125 @@ std::string LastResponse() {
   return last_line == std::string::npos ? reply : reply.substr(last_line + 1);
 }
 
+// A transfer's closing reply that reports a failure (4xx or 5xx).
+bool ReportsFailure(const std::string& reply) {
+  return !reply.empty() && (reply[0] == '4' || reply[0] == '5');
+}
+
 void SetTimeout(HINTERNET handle, DWORD option, long seconds) {
   DWORD milliseconds = static_cast<DWORD>(seconds * 1000);
   InternetSetOptionA(handle, option, &milliseconds, sizeof(milliseconds));
 }
 
-// A temporary name beside `local`, so that the final move stays on one
-// volume.
-std::string TemporaryBeside(const char* local) {
-  static unsigned counter = 0;
-  return std::string(local) + ".part" + std::to_string(GetCurrentProcessId()) +
-         "_" + std::to_string(++counter);
+// Keeps a blocking WinINet call to its pace from a thread of its own:
+// WinINet's own time-outs only see a connection on which nothing moves,
+// and closing the call's handle is how WinINet ends a call that blocks.
+class Watchdog {
+ public:
+  Watchdog(HINTERNET handle, const FtpTimeouts& limits)
+      : handle_(handle), pace_(limits, Now()), thread_([this] { Watch(); }) {}
+  ~Watchdog() { Stop(); }
+
+  void Moved(DWORD bytes) { bytes_ += bytes; }
+
+  /// Ends the watch. Returns true when the watchdog closed the handle.
+  bool Stop() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable())
+      thread_.join();
+    return closed_;
+  }
+
+ private:
+  void Watch() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+      if (!pace_.Allows(Now(), bytes_.load())) {
+        InternetCloseHandle(handle_);
+        closed_ = true;
+        return;
+      }
+      wake_.wait_for(lock, std::chrono::milliseconds(250));
+    }
+  }
+
+  HINTERNET handle_;
+  TransferPace pace_;
+  std::atomic<long long> bytes_{0};
+  std::mutex mutex_;  // guards stopping_
+  std::condition_variable wake_;
+  bool stopping_ = false;
+  bool closed_ = false;  // read after the thread has ended
+  std::thread thread_;   // last: it starts once the rest is ready
+};
+
+// A new file beside `local`, so that the final move stays on one volume,
+// held for removal should an interrupt end the run.
+struct TemporaryFile {
+  std::string name;
+  FILE* file = nullptr;
+  int held = -1;
+};
+
+// Returns false when no such file could be made.
+bool OpenTemporaryBeside(const char* local, bool text, TemporaryFile* temp) {
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp->name = std::string(local) + ".part" +
+                 std::to_string(GetCurrentProcessId()) + "_" +
+                 std::to_string(++counter);
+    // Held before it exists, so that no moment is left uncovered; shared
+    // for deletion, so that the interrupt's handler may remove it while it
+    // is open.
+    temp->held = hold_temporary_file(temp->name.c_str());
+    HANDLE handle = CreateFileA(temp->name.c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      DWORD error = GetLastError();
+      release_temporary_file(temp->held);
+      if (error == ERROR_FILE_EXISTS)
+        continue;
+      return false;
+    }
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                             text ? _O_TEXT : _O_BINARY);
+    if (fd < 0)
+      CloseHandle(handle);
+    else
+      temp->file = _fdopen(fd, text ? "w" : "wb");
+    if (temp->file)
+      return true;
+    if (fd >= 0)
+      _close(fd);
+    DeleteFileA(temp->name.c_str());
+    release_temporary_file(temp->held);
+    return false;
+  }
+  return false;
+}
+
+// Closes the temporary file and, when `keep`, puts it in place of `local`
+// in one step. Returns true when `local` now holds it.
+bool FinishTemporary(TemporaryFile* temp, const char* local, bool keep) {
+  if (fclose(temp->file) != 0)
+    keep = false;
+  bool kept = keep && MoveFileExA(temp->name.c_str(), local,
+                                  MOVEFILE_REPLACE_EXISTING);
+  if (!kept)
+    DeleteFileA(temp->name.c_str());
+  release_temporary_file(temp->held);
+  return kept;
 }
 
 }  // namespace
 
 WinInetFtpLibrary::WinInetFtpLibrary(int port, FtpTimeouts timeouts)
-    : port_(port) {
+    : port_(port), timeouts_(timeouts) {
   HINTERNET internet = InternetOpenA("upgrd_util", INTERNET_OPEN_TYPE_DIRECT,
                                      nullptr, nullptr, 0);
   if (internet) {
@@ -63,7 +184,8 @@ WinInetFtpLibrary::WinInetFtpLibrary(int port, FtpTimeouts timeouts)
 
 WinInetFtpLibrary::~WinInetFtpLibrary() {
   for (auto& entry : sessions_) {
-    InternetCloseHandle(entry.second->connection);
+    if (entry.second->connection)
+      InternetCloseHandle(entry.second->connection);
     delete entry.second;
   }
   if (internet_)
@@ -109,7 +231,8 @@ int WinInetFtpLibrary::Quit(int handle) {
   if (!session)
     return 0;
   // Closing the connection handle sends QUIT.
-  InternetCloseHandle(session->connection);
+  if (session->connection)
+    InternetCloseHandle(session->connection);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     sessions_.erase(handle);
@@ -120,23 +243,44 @@ int WinInetFtpLibrary::Quit(int handle) {
 
 int WinInetFtpLibrary::Get(int handle, const char* remote, const char* local) {
   Session* session = Find(handle);
-  if (!session)
+  if (!session || !session->connection)
     return -1;
-  std::string temp = TemporaryBeside(local);
-  BOOL fetched = FtpGetFileA(session->connection, remote, temp.c_str(), FALSE,
-                             FILE_ATTRIBUTE_NORMAL,
-                             FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD,
-                             0);
+  TemporaryFile temp;
+  if (!OpenTemporaryBeside(local, false, &temp))
+    return -1;
+  bool fetched = false;
+  HINTERNET file = FtpOpenFileA(session->connection, remote, GENERIC_READ,
+                                FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD,
+                                0);
+  if (file) {
+    std::unique_ptr<char[]> buffer(new char[kChunkSize]);
+    Watchdog watchdog(file, timeouts_);
+    long long received = 0;
+    DWORD got = 0;
+    bool read = true;
+    while ((read = InternetReadFile(file, buffer.get(), kChunkSize, &got)) &&
+           got > 0) {
+      watchdog.Moved(got);
+      received += got;
+      if (received > kMaxGetBytes ||
+          fwrite(buffer.get(), 1, got, temp.file) != got) {
+        read = false;
+        break;
+      }
+    }
+    bool cut_off = watchdog.Stop();
+    // Closing the handle reads the transfer's closing reply.
+    if (!cut_off)
+      InternetCloseHandle(file);
+    fetched = read && !cut_off && !ReportsFailure(LastResponse());
+  }
   session->last_reply = LastResponse();
-  if (fetched && MoveFileExA(temp.c_str(), local, MOVEFILE_REPLACE_EXISTING))
-    return 0;
-  DeleteFileA(temp.c_str());
-  return -1;
+  return FinishTemporary(&temp, local, fetched) ? 0 : -1;
 }
 
 int WinInetFtpLibrary::Put(int handle, const char* local, const char* remote) {
   Session* session = Find(handle);
-  if (!session)
+  if (!session || !session->connection)
     return -1;
   DWORD attributes = GetFileAttributesA(local);
   if (attributes == INVALID_FILE_ATTRIBUTES ||
@@ -150,8 +294,31 @@ int WinInetFtpLibrary::Put(int handle, const char* local, const char* remote) {
     }
     remote = base;
   }
-  BOOL stored = FtpPutFileA(session->connection, local, remote,
-                            FTP_TRANSFER_TYPE_BINARY, 0);
+  FILE* in = fopen(local, "rb");
+  if (!in)
+    return -1;
+  bool stored = false;
+  HINTERNET file = FtpOpenFileA(session->connection, remote, GENERIC_WRITE,
+                                FTP_TRANSFER_TYPE_BINARY, 0);
+  if (file) {
+    std::unique_ptr<char[]> buffer(new char[kChunkSize]);
+    Watchdog watchdog(file, timeouts_);
+    bool written = true;
+    size_t length;
+    while (written && (length = fread(buffer.get(), 1, kChunkSize, in)) > 0) {
+      DWORD sent = 0;
+      written = InternetWriteFile(file, buffer.get(),
+                                  static_cast<DWORD>(length), &sent) &&
+                sent == length;
+      watchdog.Moved(sent);
+    }
+    written = written && !ferror(in);
+    bool cut_off = watchdog.Stop();
+    if (!cut_off)
+      InternetCloseHandle(file);
+    stored = written && !cut_off && !ReportsFailure(LastResponse());
+  }
+  fclose(in);
   session->last_reply = LastResponse();
   return stored ? 0 : -1;
 }
@@ -161,31 +328,44 @@ int WinInetFtpLibrary::Ls(int handle, const char* path, const char* local) {
   // card's.
   DeleteFileA(local);
   Session* session = Find(handle);
-  if (!session)
+  if (!session || !session->connection)
     return -1;
-  std::string temp = TemporaryBeside(local);
-  FILE* file = fopen(temp.c_str(), "w");
-  if (!file)
+  TemporaryFile temp;
+  if (!OpenTemporaryBeside(local, true, &temp))
     return -1;
   std::string pattern = path && *path ? std::string(path) + "/*" : "*";
-  WIN32_FIND_DATAA found;
-  HINTERNET find = FtpFindFirstFileA(session->connection, pattern.c_str(),
-                                     &found, INTERNET_FLAG_RELOAD, 0);
-  bool listed = find != nullptr || GetLastError() == ERROR_NO_MORE_FILES;
-  if (find) {
-    do {
-      fprintf(file, "%s\n", found.cFileName);
-    } while (InternetFindNextFileA(find, &found));
-    listed = GetLastError() == ERROR_NO_MORE_FILES;
-    InternetCloseHandle(find);
+  bool listed = false;
+  {
+    // WinINet reads the listing inside FtpFindFirstFileA, out of reach of
+    // any handle but the connection's.
+    Watchdog watchdog(session->connection, timeouts_);
+    WIN32_FIND_DATAA found;
+    HINTERNET find = FtpFindFirstFileA(session->connection, pattern.c_str(),
+                                       &found, INTERNET_FLAG_RELOAD, 0);
+    listed = find != nullptr || GetLastError() == ERROR_NO_MORE_FILES;
+    long long written = 0;
+    if (find) {
+      do {
+        size_t length = strlen(found.cFileName) + 1;
+        written += static_cast<long long>(length);
+        watchdog.Moved(static_cast<DWORD>(length));
+        if (written > kMaxListingBytes)
+          break;
+        fprintf(temp.file, "%s\n", found.cFileName);
+      } while (InternetFindNextFileA(find, &found));
+      listed = written <= kMaxListingBytes &&
+               GetLastError() == ERROR_NO_MORE_FILES;
+    }
+    if (watchdog.Stop()) {
+      // Gone, and the listing's handle with it.
+      session->connection = nullptr;
+      listed = false;
+    } else if (find) {
+      InternetCloseHandle(find);
+    }
   }
   session->last_reply = LastResponse();
-  bool written = fclose(file) == 0;
-  if (listed && written && MoveFileExA(temp.c_str(), local,
-                                       MOVEFILE_REPLACE_EXISTING))
-    return 0;
-  DeleteFileA(temp.c_str());
-  return -1;
+  return FinishTemporary(&temp, local, listed) ? 0 : -1;
 }
 
 int WinInetFtpLibrary::CopyReplyStr(int handle, char* buffer, int size) {
@@ -195,6 +375,7 @@ int WinInetFtpLibrary::CopyReplyStr(int handle, char* buffer, int size) {
   std::lock_guard<std::mutex> lock(mutex_);
   const std::string& reply =
       session ? session->last_reply : failed_login_reply_;
-  snprintf(buffer, static_cast<size_t>(size), "%s", reply.c_str());
+  snprintf(buffer, static_cast<size_t>(size), "%s",
+           printable_text(reply).c_str());
   return 0;
 }

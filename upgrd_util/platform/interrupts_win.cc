@@ -4,20 +4,45 @@
 
 #include <atomic>
 
+void remove_file_now(const char* path) {
+  // The transfer's own handle allows it: the file goes once that is closed,
+  // which the end of the process does.
+  DeleteFileA(path);
+}
+
 namespace {
 
 std::atomic<int> g_interrupts{0};
 
+bool IsInterrupt(DWORD event) {
+  return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ||
+         event == CTRL_CLOSE_EVENT;
+}
+
+// Runs on a thread of its own; FALSE goes on to the default handler, which
+// ends the process.
+BOOL WINAPI EndOnInterrupt(DWORD event) {
+  if (IsInterrupt(event))
+    remove_held_files();
+  return FALSE;
+}
+
 BOOL WINAPI CountInterrupt(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
     return FALSE;
-  // The second one goes on to the default handler, which ends the process.
+  // The second one goes on to EndOnInterrupt and the default handler.
   return ++g_interrupts < 2 ? TRUE : FALSE;
 }
 
 }  // namespace
 
+void end_on_interrupts() {
+  SetConsoleCtrlHandler(EndOnInterrupt, TRUE);
+}
+
 void catch_interrupts() {
+  // Handlers run last added first: this one, then EndOnInterrupt.
+  SetConsoleCtrlHandler(EndOnInterrupt, TRUE);
   SetConsoleCtrlHandler(CountInterrupt, TRUE);
 }
 

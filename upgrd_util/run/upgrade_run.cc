@@ -13,6 +13,7 @@
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/files.h"
 #include "upgrd_util/platform/ftp_library.h"
+#include "upgrd_util/platform/interrupts.h"
 #include "upgrd_util/platform/platform.h"
 #include "upgrd_util/run/campaign.h"
 #include "upgrd_util/run/campaign_options.h"
@@ -90,6 +91,9 @@ int run_upgrade_tool() {
 }
 
 int run_tool(int argc, char** argv) {
+  // Ctrl-C or SIGTERM ends the run at once, but leaves no part file of a
+  // transfer behind.
+  end_on_interrupts();
   if (argc <= 1)
     return run_upgrade_tool();
   campaign_options options;

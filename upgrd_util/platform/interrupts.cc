@@ -1,0 +1,70 @@
+#include "upgrd_util/platform/interrupts.h"
+
+#include <atomic>
+#include <cstring>
+
+/// Removes the file `path` with one system call that is safe in a signal
+/// handler (interrupts_posix.cc, _win.cc).
+void remove_file_now(const char* path);
+
+namespace {
+
+// Room for a path and its NUL: the library's temporary files lie in the
+// working directory, with short names.
+const size_t kHeldPathSize = 256;
+
+// A handler may run while another thread takes or lets go of a slot, so a
+// slot's path is read like a sequence lock: `version` is odd while the
+// slot changes, and a path is only used when the version was even and the
+// same before and after it was read.
+struct HeldFile {
+  std::atomic<bool> taken{false};
+  std::atomic<unsigned> version{0};
+  std::atomic<bool> live{false};
+  char path[kHeldPathSize];
+};
+
+HeldFile g_held[kMaxHeldFiles];
+
+}  // namespace
+
+int hold_temporary_file(const char* path) {
+  if (strlen(path) >= kHeldPathSize)
+    return -1;
+  for (int slot = 0; slot < kMaxHeldFiles; ++slot) {
+    HeldFile& held = g_held[slot];
+    bool expected = false;
+    if (!held.taken.compare_exchange_strong(expected, true))
+      continue;
+    held.version.fetch_add(1);
+    strcpy(held.path, path);
+    held.live.store(true);
+    held.version.fetch_add(1);
+    return slot;
+  }
+  return -1;
+}
+
+void release_temporary_file(int slot) {
+  if (slot < 0 || slot >= kMaxHeldFiles)
+    return;
+  HeldFile& held = g_held[slot];
+  held.version.fetch_add(1);
+  held.live.store(false);
+  held.version.fetch_add(1);
+  held.taken.store(false);
+}
+
+void remove_held_files() {
+  for (HeldFile& held : g_held) {
+    unsigned before = held.version.load();
+    if (before % 2 != 0 || !held.live.load())
+      continue;
+    char path[kHeldPathSize];
+    for (size_t i = 0; i < kHeldPathSize; ++i)
+      path[i] = held.path[i];
+    path[kHeldPathSize - 1] = '\0';
+    if (held.version.load() == before)
+      remove_file_now(path);
+  }
+}
