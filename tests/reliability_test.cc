@@ -3,6 +3,9 @@
 // time-outs, and lose nothing it had finished.
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -237,6 +240,13 @@ TEST_F(KilledRunTest, DuringAWait) {
       "Loading OS, please wait ... ";
   ASSERT_GE(log.size(), finished.size());
   EXPECT_EQ(finished, log.substr(log.size() - finished.size())) << log;
+
+  // The next run may start (the lock went with the killed one), and its
+  // header starts on a line of its own.
+  EXPECT_EQ(1, RunTool(dir.path, "3\n\n", 60).exit_code);
+  EXPECT_NE(std::string::npos,
+            ReadFile("result.txt")
+                .find(finished + "\n" + kFastLogHeader + "Using ZEL file"));
 }
 
 TEST_F(KilledRunTest, DuringAnUpload) {
@@ -317,5 +327,32 @@ INSTANTIATE_TEST_SUITE_P(
         Interruption{SIGTERM, "nlst-stall", kCheckingVersion, false},
         Interruption{SIGINT, "retr-stall", kStarted, true},
         Interruption{SIGTERM, "nlst-stall", kStarted, true}));
+
+// A second run in a directory whose result.txt another run holds locked.
+struct SecondRunTest
+    : public testing::TestWithParam<std::pair<std::vector<std::string>, int>> {
+};
+
+TEST_P(SecondRunTest, SaysSoAndWritesNothing) {
+  ScopedTempDir dir;
+  ASSERT_TRUE(WriteFile("result.txt", "an earlier run\n"));
+  int held = open("result.txt", O_RDWR);
+  ASSERT_EQ(0, flock(held, LOCK_EX));
+  RunOptions options;
+  options.arguments = GetParam().first;
+  ToolRun run = RunTool(dir.path, "1\n1\n\n", 30, options);
+  close(held);
+  EXPECT_EQ(GetParam().second, run.exit_code);
+  EXPECT_EQ("\tAnother run of the tool is using this directory (result.txt "
+            "is locked). No upgrade was started.\n",
+            run.output);
+  EXPECT_EQ("an earlier run\n", ReadFile("result.txt"));
+  EXPECT_EQ(std::vector<std::string>{"result.txt"}, NamesWith("."));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DialogueAndCampaign, SecondRunTest,
+    testing::Values(std::make_pair(std::vector<std::string>(), 1),
+                    std::make_pair(std::vector<std::string>{"-j", "2"}, 2)));
 
 }  // namespace

@@ -9,19 +9,49 @@
 
 #include "upgrd_util/base/process_state.h"
 #include "upgrd_util/platform/clock.h"
+#include "upgrd_util/platform/files.h"
 #include "upgrd_util/platform/platform.h"
 
 const char kToolName[] = "VRN Upgrade Tool v1.6c";
 const char kResultLogName[] = "result.txt";
 
-bool open_result_log(std::string* reason) {
+namespace {
+
+// Whether the log is empty or ends with a line end.
+bool EndsWithLineEnd() {
+  FILE* log = fopen(kResultLogName, "rb");
+  if (!log)
+    return true;
+  bool ends = fseek(log, -1, SEEK_END) != 0 || fgetc(log) == '\n';
+  fclose(log);
+  return ends;
+}
+
+}  // namespace
+
+bool open_result_log(std::string* reason, bool* in_use) {
   close_result_log();
+  if (in_use)
+    *in_use = false;
   FILE* log = fopen(kResultLogName, "a+");
   if (!log) {
     *reason = strerror(errno);
     return false;
   }
+  // Two runs in one directory would interleave their entries and share
+  // their listing file.
+  if (!lock_exclusively(log)) {
+    fclose(log);
+    *reason = "another run is using this directory";
+    if (in_use)
+      *in_use = true;
+    return false;
+  }
   result_log = log;
+  // A killed run leaves its last entry unfinished; this run's header must
+  // not be glued to it.
+  if (!EndsWithLineEnd())
+    log_printf("\n");
   char stamp[kTimestampSize];
   format_timestamp(stamp);
   log_printf("%s\n", kToolName);

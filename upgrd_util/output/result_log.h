@@ -10,11 +10,14 @@ extern const char kToolName[];
 /// The log's file name in the working directory.
 extern const char kResultLogName[];
 
-/// Opens "result.txt" for appending (created when missing, never truncated)
-/// and writes its header: the tool name, the time stamp, an empty line.
-/// Returns false, with the system's reason in *reason, when it cannot be
-/// opened; the log is then closed.
-bool open_result_log(std::string* reason);
+/// Opens "result.txt" for appending (created when missing, never truncated),
+/// takes the lock that keeps a second run out of this directory, ends an
+/// unfinished last line of an earlier run and writes its header: the tool
+/// name, the time stamp, an empty line. Returns false, with the reason in
+/// *reason, when it cannot be opened or another process holds its lock
+/// (then *in_use, when given, is set and nothing was written); the log is
+/// then closed.
+bool open_result_log(std::string* reason, bool* in_use = nullptr);
 
 /// True while the log is open.
 bool result_log_is_open();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/test_support.h"
+#include "upgrd_util/base/process_state.h"
 #include "upgrd_util/platform/test_doubles.h"
 
 namespace {
@@ -86,6 +87,40 @@ TEST_F(ResultLogTest, EveryOpeningAppendsItsHeaderAndKeepsEarlierRuns) {
       "VRN Upgrade Tool v1.6c\nMon Dec  7 09:30:00 AM\n\nfirst run 1\n"
       "VRN Upgrade Tool v1.6c\nMon Dec  7 09:00:01 PM\n\n",
       ReadTextFile("result.txt"));
+}
+
+TEST_F(ResultLogTest, TheHeaderStartsOnALineOfItsOwn) {
+  // What an earlier run left: nothing, whole lines, or a line a killed run
+  // never finished.
+  const char* kEarlier[][2] = {{"", ""},
+                               {"done\n", "done\n"},
+                               {"Loading OS, please wait ... ",
+                                "Loading OS, please wait ... \n"}};
+  for (const auto& earlier : kEarlier) {
+    ScopedTempDir dir;
+    ASSERT_TRUE(WriteFile("result.txt", earlier[0]));
+    std::string reason;
+    ASSERT_TRUE(open_result_log(&reason)) << reason;
+    close_result_log();
+    EXPECT_EQ(std::string(earlier[1]) + "VRN Upgrade Tool v1.6c\n" +
+                  "Wed Jan 14 06:42:15 PM\n\n",
+              ReadTextFile("result.txt"));
+  }
+}
+
+TEST_F(ResultLogTest, ALogAnotherHolderHasLockedIsLeftAlone) {
+  ScopedTempDir dir;
+  std::string reason;
+  ASSERT_TRUE(open_result_log(&reason)) << reason;
+  FILE* first = result_log;
+  std::string content = ReadFile("result.txt");
+  result_log = nullptr;  // so that the second opening keeps it open
+  bool in_use = false;
+  EXPECT_FALSE(open_result_log(&reason, &in_use));
+  EXPECT_TRUE(in_use);
+  EXPECT_FALSE(result_log_is_open());
+  EXPECT_EQ(content, ReadFile("result.txt"));
+  result_log = first;
 }
 
 TEST_F(ResultLogTest, AnUnopenableLogIsReportedWithTheSystemsReason) {

@@ -12,6 +12,12 @@ extern const char kCurrentDirectoryPrefix[];
 /// device (which are never opened far enough to block).
 FILE* open_regular_file(const char* path);
 
+/// Takes an exclusive lock on the open `file` for as long as the process
+/// holds it open (flock on POSIX, LockFileEx on Windows); the system drops
+/// it when the process ends, however it ends. Returns false, at once, when
+/// another process holds it.
+bool lock_exclusively(FILE* file);
+
 /// Raises the limit of open files to the most the system allows: a card
 /// upgraded beside many others needs a few sockets and files of its own.
 void raise_open_file_limit();

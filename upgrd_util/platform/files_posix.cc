@@ -1,6 +1,7 @@
 #include "upgrd_util/platform/files.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +23,10 @@ FILE* open_regular_file(const char* path) {
   if (!file)
     close(fd);
   return file;
+}
+
+bool lock_exclusively(FILE* file) {
+  return flock(fileno(file), LOCK_EX | LOCK_NB) == 0;
 }
 
 void raise_open_file_limit() {

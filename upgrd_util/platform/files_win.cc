@@ -29,6 +29,20 @@ FILE* open_regular_file(const char* path) {
   return file;
 }
 
+bool lock_exclusively(FILE* file) {
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  if (handle == INVALID_HANDLE_VALUE)
+    return false;
+  // Windows locks keep other processes from reading the bytes they cover,
+  // so the lock covers one byte far beyond any real content: the operator
+  // can still look at the file while a run writes it.
+  OVERLAPPED far_end = {};
+  far_end.Offset = 0xFFFFFFFE;
+  far_end.OffsetHigh = 0x7FFFFFFF;
+  return LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY,
+                    0, 1, 0, &far_end) != 0;
+}
+
 void raise_open_file_limit() {
   // The C runtime's own limit of streams; sockets have none.
   _setmaxstdio(8192);

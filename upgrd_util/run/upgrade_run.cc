@@ -58,10 +58,16 @@ bool start_upgrade_run() {
   // Without its log a run would leave no record of what it did to the
   // cards, so it does not start.
   std::string reason;
-  if (!open_result_log(&reason)) {
-    console_printf("\tCannot open the result log '%s': %s. No upgrade was "
-                   "started.\n",
-                   kResultLogName, reason.c_str());
+  bool in_use = false;
+  if (!open_result_log(&reason, &in_use)) {
+    if (in_use)
+      console_printf("\tAnother run of the tool is using this directory "
+                     "(%s is locked). No upgrade was started.\n",
+                     kResultLogName);
+    else
+      console_printf("\tCannot open the result log '%s': %s. No upgrade was "
+                     "started.\n",
+                     kResultLogName, reason.c_str());
     return false;
   }
   read_firmware_selection(zel_module_name, app_module_name);

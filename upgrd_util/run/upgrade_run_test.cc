@@ -9,6 +9,7 @@
 
 #include "tests/expected_output.h"
 #include "tests/test_support.h"
+#include "upgrd_util/output/result_log.h"
 #include "upgrd_util/run/upgrade_run.h"
 
 namespace {
@@ -223,6 +224,8 @@ TEST_F(UpgradeRunTest, AnUnreadableModuleIsReported) {
 struct UpgradeRunOnDoublesTest : public ProgramTest {
   void SetUp() override {
     ProgramTest::SetUp();
+    // The run takes the log's lock itself.
+    close_result_log();
     ASSERT_TRUE(WriteFile("config.txt", kConfig));
     ASSERT_TRUE(WriteFile("kvn_hw02_zel_211.bin", Module("211", "VRN OS")));
     ASSERT_TRUE(WriteFile("kvn_hw02_app_211.bin", Module("211", "VRN APP")));
