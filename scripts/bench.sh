@@ -45,7 +45,7 @@ else
   campaign_counts=(1 100 1000)
 fi
 
-bash scripts/install_deps.sh
+bash scripts/install_deps.sh tests
 # A build of its own: optimised, without sanitizers.
 build=build/bench
 cmake -S . -B "$build" -DUPGRD_BENCH=ON -DUPGRD_SANITIZE=OFF \
@@ -144,7 +144,7 @@ for i in $(seq 100); do
 done
 
 # upgrd_ftp_bench OP HOST PORT USER PASSWORD LOCAL REMOTE
-ours=("$build/bench/upgrd_ftp_bench")
+ours=("$build/testing/upgrd_ftp_bench")
 server=(127.0.0.1 "$port" anonymous bench)
 theirs=(curl -sS --max-time 120 --user anonymous:bench)
 
@@ -188,19 +188,19 @@ wait "$server_pid" 2> /dev/null || true
 server_pid=""
 
 echo "probe ($probe_reps repetitions) ..." >&2
-probe_ours() { measure_wall probe_ours "$build/bench/upgrd_probe_bench" 127.0.0.1; }
+probe_ours() { measure_wall probe_ours "$build/testing/upgrd_probe_bench" 127.0.0.1; }
 probe_theirs() { measure_wall probe_theirs ping -c 20 -i 0 -q 127.0.0.1; }
 for rep in $(seq "$probe_reps"); do
   turn probe_ours probe_theirs
 done
 # The probe alone, without the start of a process.
-"$build/bench/upgrd_probe_bench" 127.0.0.1 $((probe_reps * 10)) > "$scratch/probe_inside"
+"$build/testing/upgrd_probe_bench" 127.0.0.1 $((probe_reps * 10)) > "$scratch/probe_inside"
 
 echo "input readers ..." >&2
-names_to_run=$("$build/bench/upgrd_parse_bench" --benchmark_list_tests |
+names_to_run=$("$build/testing/upgrd_parse_bench" --benchmark_list_tests |
   grep -E -- "$parse_filter" || true)
 for bench in $names_to_run; do
-  /usr/bin/time -f %M -o "$scratch/rss" "$build/bench/upgrd_parse_bench" \
+  /usr/bin/time -f %M -o "$scratch/rss" "$build/testing/upgrd_parse_bench" \
     --benchmark_filter="^$bench\$" --benchmark_repetitions="$parse_reps" \
     --benchmark_min_time="$parse_min_time" \
     --benchmark_format=json --benchmark_out="$scratch/parse_$(echo "$bench" | tr / _).json" \

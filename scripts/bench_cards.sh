@@ -9,7 +9,7 @@
 # UPGRD_BUILD_DIR names another configured build (default: build/plain);
 # UPGRD_MODULE_BYTES the size of each module file (default: 256 KiB).
 set -euo pipefail
-campaign=0 tool=upgrd_util_fast_clock
+campaign=0 tool=testing/upgrd_util_fast_clock
 case "${1:-}" in
   --campaign) campaign=1; shift ;;
   --real) campaign=1 tool=upgrd_util; shift ;;
@@ -20,7 +20,7 @@ source=$(pwd)
 build=$(realpath "${UPGRD_BUILD_DIR:-build/plain}")
 counts=("$@")
 [ ${#counts[@]} -eq 0 ] && counts=(1 50)
-cmake --build "$build" -j "$(nproc)" --target "$tool" > /dev/null
+cmake --build "$build" -j "$(nproc)" --target "$(basename "$tool")" > /dev/null
 source scripts/sim_cards.sh
 
 printf "%6s %10s %10s %14s %12s %13s\n" cards "wall (s)" "waits (s)" "per card (ms)" "peak RSS" "tool CPU (s)"

@@ -9,9 +9,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source=$(pwd)
 
-bash scripts/install_deps.sh
-cmake -S . -B build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
-cmake --build build/plain -j "$(nproc)" --target upgrd_util > /dev/null
+bash scripts/install_deps.sh demo
+# The tool alone, as an operator builds it: no test framework needed.
+cmake -S . -B build/tool -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+  > /dev/null
+cmake --build build/tool -j "$(nproc)" --target upgrd_util > /dev/null
 
 source scripts/sim_cards.sh
 work=$(mktemp -d /tmp/upgrd_demo.XXXXXX)
@@ -34,7 +36,7 @@ unshare -rn bash -c '
   source "$0/scripts/sim_cards.sh"
   ip link set lo up
   sim_start 900
-  printf "1\n1\n\n" | "$0/build/plain/upgrd_util" "$@" || true
+  printf "1\n1\n\n" | "$0/build/tool/upgrd_util" "$@" || true
   sim_stop
 ' "$source" "$@"
 echo

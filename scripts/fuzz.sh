@@ -11,7 +11,7 @@ source=$(pwd)
 seconds=${1:-30}
 [[ "$seconds" =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [seconds]" >&2; exit 2; }
 
-bash scripts/install_deps.sh
+bash scripts/install_deps.sh tests
 build=$source/build/fuzz
 mkdir -p "$build"
 if ! { cmake -S . -B "$build" -DUPGRD_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++-14 \
@@ -44,7 +44,7 @@ for target in config iplist listing module_banner version; do
   cp -r "fuzz/corpus/$target" "$work/corpus/$target"
   # The fuzzers make their scratch working directories under TMPDIR.
   status=0
-  TMPDIR=$work "$build/${target}_fuzzer" -max_total_time="$seconds" \
+  TMPDIR=$work "$build/testing/${target}_fuzzer" -max_total_time="$seconds" \
     -max_len="$max_len" -timeout=25 -print_final_stats=1 \
     -artifact_prefix="$artifacts/" "$work/corpus/$target" > "$log" 2>&1 ||
     status=$?

@@ -1,12 +1,13 @@
 #!/bin/bash
 # Installs what the build and the tests need (Debian 12, run as root), then
-# runs the fuzz targets (scripts/fuzz.sh), builds the tool twice, plain and
+# runs the fuzz targets (scripts/fuzz.sh), builds the tool alone and installs
+# it (scripts/tool_build_test.sh), builds it with its tests twice, plain and
 # with AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test
 # in both builds; between them, the Windows build and its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install_deps.sh
+bash scripts/install_deps.sh tests
 
 jobs=$(nproc)
 status=0
@@ -15,12 +16,14 @@ echo "== fuzzing =="
 bash scripts/fuzz.sh 30 || status=1
 echo "== benchmarks, smoke run =="
 bash scripts/bench.sh --smoke || status=1
+echo "== the tool alone: build and install =="
+bash scripts/tool_build_test.sh || status=1
 for variant in plain sanitize; do
   dir=build/$variant
   sanitize=OFF
   [ "$variant" = sanitize ] && sanitize=ON
   cmake -S . -B "$dir" -DUPGRD_SANITIZE=$sanitize -DUPGRD_WERROR=ON \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON
   cmake --build "$dir" -j "$jobs"
   echo "== tests, $variant build =="
   (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 300) || status=1

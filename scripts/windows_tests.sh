@@ -8,9 +8,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source=$(pwd)
 
-bash scripts/install_deps.sh
+bash scripts/install_deps.sh tests
 bash scripts/build_windows.sh > /dev/null
-cmake -S . -B build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+cmake -S . -B build/plain -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON \
+  > /dev/null
 cmake --build build/plain -j "$(nproc)" --target upgrd_util_fast_clock > /dev/null
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -31,7 +32,7 @@ source=$1 work=$2
 source "$source/scripts/sim_cards.sh"
 ip link set lo up
 echo "== unit tests under Wine =="
-(cd "$source/build/windows" && timeout 600 wine upgrd_tests.exe)
+(cd "$source/build/windows/testing" && timeout 600 wine upgrd_tests.exe)
 
 # One card, upgraded once by the Linux tool and once by the Windows tool,
 # each from a fresh card and a fresh working directory.
@@ -43,8 +44,8 @@ run() {  # run NAME TOOL...
   printf '1\r\n1\r\n\r\n' | timeout 300 "$@" > console.txt 2>&1 || true
   sim_stop
 }
-run linux "$source/build/plain/upgrd_util_fast_clock"
-run windows wine "$source/build/windows/upgrd_util_fast_clock.exe"
+run linux "$source/build/plain/testing/upgrd_util_fast_clock"
+run windows wine "$source/build/windows/testing/upgrd_util_fast_clock.exe"
 
 # A campaign of a few cards at once by the Windows tool: threads, WinINet
 # and the ICMP echo service from many threads.
@@ -54,7 +55,7 @@ cd "$dir"
 sim_start 300
 set +e
 printf '1\r\n1\r\n\r\n' | timeout 300 wine \
-  "$source/build/windows/upgrd_util_fast_clock.exe" --parallel 4 > console.txt 2>&1
+  "$source/build/windows/testing/upgrd_util_fast_clock.exe" --parallel 4 > console.txt 2>&1
 campaign_exit=$?
 set -e
 sim_stop
