@@ -219,7 +219,8 @@ TEST_F(CampaignTest, AnInterruptStartsNoFurtherCardAndTheRunningOnesFinish) {
     cards.push_back(Card(("127.0.0." + std::to_string(i)).c_str()));
   Prepare(cards);
   RunOptions interrupt;
-  interrupt.kill_after = "started\n";
+  // Once both cards have started.
+  interrupt.kill_after = "127.0.0.3        started\n";
   interrupt.kill_signal = SIGINT;
   ToolRun run = Campaign({"-j", "2"}, "1\n1\n\n", interrupt);
   EXPECT_EQ(1, run.exit_code) << run.output;
