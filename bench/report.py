@@ -71,15 +71,21 @@ for path in sorted(glob.glob(os.path.join(scratch, "parse_*.json")),
              entries, ms, ms * 1e6 / entries, amount(heap), heap / entries,
              mib(int(rss[run["run_name"]]))))
 
+def medians(name):
+    """Rows of scripts/bench_cards.sh's output by card count, each with the
+    median of a column over the repetitions."""
+    rows = {}
+    for line in open(os.path.join(scratch, name)):
+        cols = line.split()
+        rows.setdefault(int(cols[0]), []).append(cols)
+    for n in sorted(rows):
+        yield n, lambda i, n=n: statistics.median(float(c[i]) for c in rows[n])
+
+
 print("\nWhole runs on the fast clock (scripts/bench_cards.sh, median)\n")
 print("| cards | wall (s) | in waits (s) | per card beyond the waits | peak RSS |")
 print("|---|---|---|---|---|")
-rows = {}
-for line in open(os.path.join(scratch, "cards")):
-    cols = line.split()
-    rows.setdefault(int(cols[0]), []).append(cols)
-for n in sorted(rows):
-    med = lambda i: statistics.median(float(c[i]) for c in rows[n])
+for n, med in medians("cards"):
     print("| %d | %.2f | %.2f | %.1f ms | %s |"
           % (n, med(1), med(2), med(3), mib(med(4))))
 
@@ -88,11 +94,6 @@ print("\nCampaigns of all the cards at once, -j N, on the fast clock "
 print("| cards | wall (s) | one card's waits (s) | per card beyond the waits "
       "| tool CPU per card | peak RSS |")
 print("|---|---|---|---|---|---|")
-rows = {}
-for line in open(os.path.join(scratch, "campaigns")):
-    cols = line.split()
-    rows.setdefault(int(cols[0]), []).append(cols)
-for n in sorted(rows):
-    med = lambda i: statistics.median(float(c[i]) for c in rows[n])
+for n, med in medians("campaigns"):
     print("| %d | %.2f | %.2f | %.1f ms | %.1f ms | %s |"
           % (n, med(1), med(2), med(3), med(6) * 1000 / n, mib(med(4))))

@@ -340,13 +340,14 @@ void PrintCheckSummary(const upgrade_target* cards, int would_upgrade) {
   for (const upgrade_target* card = cards; card; card = card->next) {
     if (card->status <= STATUS_UPGRADED || card->status == STATUS_SKIPPED)
       continue;
+    // The words of the card's own line.
+    card_check check = card->status == STATUS_UNRESPONSIVE ? CHECK_UNRESPONSIVE
+                       : card->status == STATUS_UNKNOWN_VERSION
+                           ? CHECK_UNKNOWN_VERSION
+                           : CHECK_LOGIN_FAILED;
     const char* said = card->status == STATUS_NOT_STARTED
-                           ? "not started"
-                           : card->status == STATUS_UNRESPONSIVE
-                                 ? "unresponsive"
-                                 : card->status == STATUS_UNKNOWN_VERSION
-                                       ? "unknown version"
-                                       : "login failed";
+                           ? UpgradeEnding(card->status).said
+                           : CheckEnding(check).said;
     console_printf("\t%s: %s\n", card->ip, said);
     log_printf("\t%s: %s\n", card->ip, said);
   }
