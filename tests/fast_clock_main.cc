@@ -17,7 +17,7 @@
 #include "upgrd_util/platform/ftp_library.h"
 #include "upgrd_util/platform/icmp_echo.h"
 #include "upgrd_util/platform/platform.h"
-#include "upgrd_util/run/upgrade_run.h"
+#include "upgrd_util/tool_main.h"
 
 /// Sleeps `microseconds` (fast_clock_main_posix.cc, _win.cc).
 void SleepMicroseconds(long microseconds);
@@ -91,5 +91,5 @@ int main(int argc, char** argv) {
   seams.icmp = &icmp;
   seams.ftp = &ftp;
   install_platform(seams);
-  return run_tool(argc, argv);
+  return tool_main(argc, argv);
 }

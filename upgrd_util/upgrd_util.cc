@@ -5,7 +5,7 @@
 #include "upgrd_util/platform/ftp_library.h"
 #include "upgrd_util/platform/icmp_echo.h"
 #include "upgrd_util/platform/platform.h"
-#include "upgrd_util/run/upgrade_run.h"
+#include "upgrd_util/tool_main.h"
 
 int main(int argc, char** argv) {
   RealConsole console;
@@ -18,5 +18,5 @@ int main(int argc, char** argv) {
   seams.icmp = &icmp;
   seams.ftp = &ftp;
   install_platform(seams);
-  return run_tool(argc, argv);
+  return tool_main(argc, argv);
 }

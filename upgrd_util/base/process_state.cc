@@ -4,8 +4,6 @@ FILE* result_log = nullptr;
 char zel_module_name[kModuleNameSize];
 char app_module_name[kModuleNameSize];
 bool iplist_found = false;
-int end_exit_code = 1;
-bool unattended = false;
 
 void reset_process_state() {
   if (result_log)
@@ -14,6 +12,4 @@ void reset_process_state() {
   zel_module_name[0] = '\0';
   app_module_name[0] = '\0';
   iplist_found = false;
-  end_exit_code = 1;
-  unattended = false;
 }

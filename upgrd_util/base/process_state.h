@@ -2,7 +2,7 @@
 #define UPGRD_UTIL_BASE_PROCESS_STATE_H_
 
 // What the whole run shares, whatever card is being upgraded. Everything
-// that belongs to one card travels with it instead (card_state).
+// that belongs to one card travels with it instead (CardState).
 
 #include <cstdio>
 
@@ -21,14 +21,6 @@ extern char app_module_name[kModuleNameSize];
 /// Set when iplist.txt was found at start-up: the file holds passwords in
 /// clear text, and the operator is reminded of it on the way out.
 extern bool iplist_found;
-
-/// The exit code of the orderly end (finish_and_exit): always 1 in the
-/// operator's dialogue; a campaign tells bad inputs (2) from its outcome.
-extern int end_exit_code;
-
-/// Set for a campaign that asks nothing (--yes): the run ends without
-/// waiting for Enter.
-extern bool unattended;
 
 /// Back to the state at process start, the result log closed (for tests).
 void reset_process_state();

@@ -1,6 +1,5 @@
 #include "upgrd_util/base/upgrade_end.h"
 
-#include <cstdlib>
 #include <string>
 
 #include "upgrd_util/base/process_state.h"
@@ -8,7 +7,7 @@
 #include "upgrd_util/platform/ftp_library.h"
 #include "upgrd_util/platform/platform.h"
 
-void end_dialogue(const upgrade_target* card) {
+void end_dialogue(const upgrade_target* card, bool wait_for_enter) {
   ftp_quit(card ? card->state.ftp_session : 0);
   if (iplist_found) {
     console_printf("\tWarning: A file called 'iplist.txt' exists in this "
@@ -20,14 +19,9 @@ void end_dialogue(const upgrade_target* card) {
     console_printf("\tto this directory.\n");
   }
   console_printf("\n\n\tThank you for using KVN products\n");
-  if (unattended)
+  if (!wait_for_enter)
     return;
   console_printf("\n\tPress <Enter> to exit.\n");
   std::string ignored;
   platform().console->ReadLine(&ignored);
-}
-
-void finish_and_exit(const upgrade_target* card) {
-  end_dialogue(card);
-  exit(end_exit_code);
 }

@@ -41,16 +41,3 @@ TEST_F(EndDialogueTest, EndOfInputEndsTheWait) {
 }
 
 }  // namespace
-
-namespace {
-
-TEST_F(EndDialogueTest, FinishAndExitEndsTheProcessWithCodeOne) {
-  iplist_found = true;
-  ProgramTest::Exit exit = RunToExit([] { finish_and_exit(); });
-  EXPECT_EQ(1, exit.code);
-  EXPECT_EQ(0u, exit.console.find("\tWarning: A file called 'iplist.txt'"));
-  EXPECT_EQ(kClosing, exit.console.substr(exit.console.size() -
-                                          std::string(kClosing).size()));
-}
-
-}  // namespace

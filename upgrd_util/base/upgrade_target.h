@@ -5,24 +5,14 @@
 #include <string>
 #include <string_view>
 
-/// Outcome of the last step that recorded one; above 1 means the card failed.
-enum upgrade_status : int32_t {
-  STATUS_UPGRADED = 1,
-  STATUS_OS_LOAD_FAILED = 2,
-  STATUS_APP_LOAD_FAILED = 3,
-  STATUS_UNRESPONSIVE = 4,
-  STATUS_LOGIN_FAILED = 5,
-  // Campaigns only: the dialogue ends the run on a card at an unknown
-  // version, and starts every card it was given.
-  STATUS_UNKNOWN_VERSION = 6,
-  STATUS_NOT_STARTED = 7,
-  STATUS_SKIPPED = 8,  // upgraded by an earlier campaign (--resume)
-};
+#include "upgrd_util/base/card_outcome.h"
+#include "upgrd_util/base/upgrade_status.h"
+
 
 /// What one card's upgrade carries from step to step. It travels with the
 /// card, so that cards upgraded side by side never share a session, a probe
 /// allowance or a listing file.
-struct card_state {
+struct CardState {
   /// The handle of the latest login of the card operations that keep it
   /// (0 before the first login, -1 after a failed one); it is quit again
   /// after failed loads and on the way out.
@@ -32,9 +22,6 @@ struct card_state {
   int32_t probe_factor = 1;
   /// Where the card's listing is put, and left, for the operator to see.
   char listing_file[48] = "foundfir.txt";
-  /// Upgraded beside other cards: what would end the run for this card
-  /// alone only ends this card's sequence.
-  bool beside_others = false;
   /// The line of iplist.txt that gives the card's address (0: none).
   int list_line = 0;
   /// For a campaign's report: the ZEL module the card listed before the
@@ -43,6 +30,10 @@ struct card_state {
   std::string zel_after;
   int zel_attempts = 0;
   int app_attempts = 0;
+  /// For a campaign: when the card started (ISO 8601 text) and how its
+  /// turn ended.
+  std::string started_at;
+  CardOutcome outcome = OUTCOME_NONE;
 };
 
 /// One card to upgrade, in a list kept in the order the cards were given.
@@ -52,7 +43,7 @@ struct upgrade_target {
   char password[11];   // FTP password, at most 10 characters
   int32_t status;      // an upgrade_status, 0 until a step records one
   upgrade_target* next;
-  card_state state;
+  CardState state;
 };
 
 /// Stores `value` in the field when it fits with its terminating NUL and

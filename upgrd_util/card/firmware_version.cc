@@ -3,7 +3,6 @@
 #include <cctype>
 #include <cstring>
 
-#include "upgrd_util/base/upgrade_end.h"
 #include "upgrd_util/modules/module_version.h"
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
@@ -126,15 +125,11 @@ int verify_os_module(upgrade_target* target, const char* expected_name) {
   }
   FILE* listing = fopen(listing_file, "r");
   if (!listing) {
+    // Something is wrong here, not on the card: the caller ends what it
+    // runs, and quits the session still open.
     log_printf("File foundfir.txt doesn't exist\n");
     log_flush();
-    if (target->state.beside_others) {
-      ftp_quit(session);
-      return 0;
-    }
-    console_printf("Unable to run this program. Please see result.txt file "
-                   "for information.");
-    finish_and_exit(target);
+    return -1;
   }
   std::string name;
   scan_listing(listing, &name);

@@ -23,8 +23,8 @@ int query_firmware_version(upgrade_target* target, int mode);
 
 /// Returns 1 when the card's listing names exactly `expected_name` as its
 /// ZEL module, else 0 (also when the login or the listing request failed).
-/// Ends the run when a listing was fetched and yet cannot be read back
-/// (only fails the load of a card upgraded beside others).
+/// Returns -1 when a listing was fetched and yet cannot be read back; its
+/// session is then left open in the card's state.
 int verify_os_module(upgrade_target* target, const char* expected_name);
 
 /// Scans a listing read in pieces of up to 79 characters. Returns true with

@@ -82,11 +82,14 @@ int load_os_module(upgrade_target* target, const char* module_file_name) {
   }
   ftp_quit(session);
 
-  if (verify_os_module(target, zel_module_name) == 0) {
+  int verified = verify_os_module(target, zel_module_name);
+  if (verified != 1) {
     target->status = STATUS_OS_LOAD_FAILED;
-    log_printf("        ZEL Load Failed\n");
-    log_flush();
-    return 0;
+    if (verified == 0) {
+      log_printf("        ZEL Load Failed\n");
+      log_flush();
+    }
+    return verified;
   }
   target->status = STATUS_UPGRADED;
   console_printf("      OK\n");

@@ -9,7 +9,9 @@ extern const char kInterimPatchName[];
 
 /// Uploads a ZEL module (the configured one or the interim patch), waits for
 /// the card's restart, probes it and checks that it lists the configured ZEL
-/// module. Records the outcome in the target's status; returns 1 on success.
+/// module. Records the outcome in the target's status; returns 1 on success,
+/// 0 on failure and -1 when the check's listing could not be read back (see
+/// verify_os_module), which nothing should go on from.
 int load_os_module(upgrade_target* target, const char* module_file_name);
 
 /// Uploads the APP module, waits for the card's restart and probes it.

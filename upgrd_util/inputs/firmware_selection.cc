@@ -8,7 +8,6 @@
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/files.h"
-#include "upgrd_util/base/upgrade_end.h"
 
 namespace {
 
@@ -31,13 +30,13 @@ bool TakeName(const char* line, const char* pattern, const char* key,
 
 }  // namespace
 
-void read_firmware_selection(char* zel_name, char* app_name) {
+bool read_firmware_selection(char* zel_name, char* app_name) {
   // Only a regular file counts: a directory would read as empty, and a FIFO
   // would block the run for ever.
   FILE* config = open_regular_file("config.txt");
   if (!config) {
     console_printf("Configuration file (config.txt) does not exist.\n");
-    finish_and_exit();
+    return false;
   }
   skip_byte_order_mark(config);
   char line[kLineBufferSize];
@@ -52,4 +51,5 @@ void read_firmware_selection(char* zel_name, char* app_name) {
     }
   }
   fclose(config);
+  return true;
 }

@@ -35,7 +35,7 @@ struct SingleTargetTest : public ProgramTest {
     free_upgrade_targets(record);
     console.output.clear();
     ftp.calls.clear();
-    record = enter_single_target();
+    record = enter_single_target(&end);
   }
   void CardRuns(const char* zel) {
     ftp.listing = {"data.txt", "event.txt", zel};
@@ -63,6 +63,7 @@ struct SingleTargetTest : public ProgramTest {
   }
 
   upgrade_target* record = nullptr;
+  EntryEnd end = ENTRY_CONFIRMED;
 };
 
 TEST_F(SingleTargetTest, ContinueAnswersQueryTheCardAndReturnIt) {
@@ -146,10 +147,11 @@ TEST_F(SingleTargetTest, XpWarningQuitGoesThroughTheClosingDialogue) {
     console.input.clear();
     TypeCard();
     Type({"1", answer, ""});
-    ProgramTest::Exit exit = RunToExit([] { enter_single_target(); });
-    EXPECT_EQ(1, exit.code);
-    EXPECT_EQ(kClearTextWarning + Entry() + "\n\n" + kEntryXpWarning + kClosing,
-              exit.console);
+    Enter();
+    EXPECT_EQ(nullptr, record);
+    EXPECT_EQ(ENTRY_FINISH, end);
+    EXPECT_EQ(kClearTextWarning + Entry() + "\n\n" + kEntryXpWarning,
+              console.output);
   }
 }
 
@@ -159,9 +161,10 @@ TEST_F(SingleTargetTest, QuitAtTheFirstMenuEndsAtOnce) {
     console.input.clear();
     TypeCard();
     Type({answer, "1"});
-    ProgramTest::Exit exit = RunToExit([] { enter_single_target(); });
-    EXPECT_EQ(1, exit.code);
-    EXPECT_EQ(kClearTextWarning + Entry(), exit.console);
+    Enter();
+    EXPECT_EQ(nullptr, record);
+    EXPECT_EQ(ENTRY_QUIT, end);
+    EXPECT_EQ(kClearTextWarning + Entry(), console.output);
   }
   // Not even the version query ran.
   EXPECT_EQ("", Log());
@@ -200,8 +203,8 @@ TEST_F(SingleTargetTest, OverlongValuesAreAskedAgainNeverCut) {
   EXPECT_EQ(Hosts({ip25}), Logins());
 }
 
-// Nobody is left to answer: the tool ends through its closing dialogue.
-TEST_F(SingleTargetTest, EndOfInputAtAnyPromptEndsWithCodeOne) {
+// Nobody is left to answer: the run ends through its closing dialogue.
+TEST_F(SingleTargetTest, EndOfInputAtAnyPromptEndsTheRun) {
   CardRuns(kEarlyZel);
   const std::vector<std::string> lines = {"127.0.0.2", "user", "pass", "1"};
   const std::string before[] = {
@@ -214,9 +217,10 @@ TEST_F(SingleTargetTest, EndOfInputAtAnyPromptEndsWithCodeOne) {
   for (size_t given = 0; given <= lines.size(); ++given) {
     SCOPED_TRACE(given);
     console.input.assign(lines.begin(), lines.begin() + given);
-    ProgramTest::Exit exit = RunToExit([] { enter_single_target(); });
-    EXPECT_EQ(1, exit.code);
-    EXPECT_EQ(before[given] + kClosing, exit.console);
+    Enter();
+    EXPECT_EQ(nullptr, record);
+    EXPECT_EQ(ENTRY_FINISH, end);
+    EXPECT_EQ(before[given], console.output);
   }
 }
 

@@ -8,7 +8,6 @@
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/files.h"
 #include "upgrd_util/platform/platform.h"
-#include "upgrd_util/base/upgrade_end.h"
 
 namespace {
 
@@ -16,13 +15,14 @@ const int kVersionOffset = 42;
 const int kNameOffset = 91;
 const int kNameColumnWidth = 31;
 
-// Reads the header of the module at `path`, or ends the run.
-void ReadHeader(const std::string& path, char* header) {
+// Reads the header of the module at `path`. Returns false, having said so
+// and closed the result log, when there is none.
+bool ReadHeader(const std::string& path, char* header) {
   FILE* module = open_regular_file(path.c_str());
   if (!module) {
     console_printf("File does not exist: %s\n", path.c_str());
     close_result_log();
-    finish_and_exit();
+    return false;
   }
   size_t got = fread(header, 1, kModuleHeaderSize, module);
   fclose(module);
@@ -30,8 +30,9 @@ void ReadHeader(const std::string& path, char* header) {
     console_printf("This file is not a valid KVN firmware module: %s",
                    path.c_str());
     close_result_log();
-    finish_and_exit();
+    return false;
   }
+  return true;
 }
 
 // Prints the module's name text from its column on, then its version. Both
@@ -51,20 +52,23 @@ void PrintModuleColumns(const char* header) {
 
 }  // namespace
 
-void show_module_banner(const char* zel_name, const char* app_name) {
+bool show_module_banner(const char* zel_name, const char* app_name) {
   char header[kModuleHeaderSize];
 
-  ReadHeader(std::string(kCurrentDirectoryPrefix) + zel_name, header);
+  if (!ReadHeader(std::string(kCurrentDirectoryPrefix) + zel_name, header))
+    return false;
   char stamp[kTimestampSize];
   format_timestamp(stamp);
   console_printf("%s\n%s\n", kToolName, stamp);
   console_printf("\n\n%-40s", "Korvane");
   PrintModuleColumns(header);
 
-  ReadHeader(std::string(kCurrentDirectoryPrefix) + app_name, header);
+  if (!ReadHeader(std::string(kCurrentDirectoryPrefix) + app_name, header))
+    return false;
   console_printf("%-40s", "(c) Korvane. All rights reserved.");
   PrintModuleColumns(header);
   console_printf("%s\n", std::string(77, '-').c_str());
+  return true;
 }
 
 void print_dotted_version(const char* text, int length) {

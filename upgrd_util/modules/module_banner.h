@@ -6,8 +6,9 @@ const int kModuleHeaderSize = 256;
 
 /// Checks that both module files exist and hold a whole header, and prints
 /// the start-up banner with each module's name and version from its header.
-/// Ends the run (after closing the result log) on a missing or short file.
-void show_module_banner(const char* zel_name, const char* app_name);
+/// Returns false, having said so and closed the result log, on a missing or
+/// short file: the run ends then.
+bool show_module_banner(const char* zel_name, const char* app_name);
 
 /// Prints "v", the first `length` characters of `text` joined by ".", and a
 /// line end.

@@ -65,7 +65,7 @@ bool result_log_is_open() {
 }
 
 namespace {
-thread_local card_log* t_card_log = nullptr;
+thread_local CardLog* t_card_log = nullptr;
 std::mutex g_block_mutex;
 }  // namespace
 
@@ -100,8 +100,12 @@ void log_flush() {
   }
 }
 
-void route_log_to(card_log* log) {
+ScopedLogRoute::ScopedLogRoute(CardLog* log) : previous_(t_card_log) {
   t_card_log = log;
+}
+
+ScopedLogRoute::~ScopedLogRoute() {
+  t_card_log = previous_;
 }
 
 void log_append_block(const std::string& text) {

@@ -36,14 +36,22 @@ void close_result_log();
 /// A card's own log while it is upgraded beside others: its entries, kept
 /// for its block in the result log, and its journal, a file that receives
 /// each entry as it is flushed, so that a killed run loses none.
-struct card_log {
+struct CardLog {
   FILE* journal = nullptr;
   std::string text;
 };
 
-/// Sends the calling thread's log_printf and log_flush to `log` instead of
-/// the result log; nullptr sends them back.
-void route_log_to(card_log* log);
+/// For its life, sends the calling thread's log_printf and log_flush to
+/// `log` instead of the result log.
+struct ScopedLogRoute {
+  explicit ScopedLogRoute(CardLog* log);
+  ~ScopedLogRoute();
+
+ private:
+  ScopedLogRoute(const ScopedLogRoute&) = delete;
+  ScopedLogRoute& operator=(const ScopedLogRoute&) = delete;
+  CardLog* previous_;
+};
 
 /// Appends `text` to the result log and flushes it, in one piece even when
 /// several threads append at once.

@@ -1,4 +1,5 @@
 #include "upgrd_util/platform/ftp_library.h"
+#include "upgrd_util/platform/ipv4_address.h"
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
@@ -256,8 +257,7 @@ CurlFtpLibrary::Session* CurlFtpLibrary::Find(int handle) {
 int CurlFtpLibrary::Login(const char* host, const char* user,
                           const char* password, const char* /*account*/) {
   // Only a numeric IPv4 address: no name lookup, nothing but the card.
-  struct in_addr address;
-  if (inet_pton(AF_INET, host, &address) != 1) {
+  if (!parse_ipv4_address(host)) {
     std::lock_guard<std::mutex> lock(mutex_);
     failed_login_reply_.clear();
     return -1;

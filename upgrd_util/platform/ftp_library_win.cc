@@ -1,4 +1,5 @@
 #include "upgrd_util/platform/ftp_library.h"
+#include "upgrd_util/platform/ipv4_address.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -201,8 +202,7 @@ WinInetFtpLibrary::Session* WinInetFtpLibrary::Find(int handle) {
 int WinInetFtpLibrary::Login(const char* host, const char* user,
                              const char* password, const char* /*account*/) {
   // Only a numeric IPv4 address: no name lookup, nothing but the card.
-  IN_ADDR address;
-  if (!internet_ || InetPtonA(AF_INET, host, &address) != 1) {
+  if (!internet_ || !parse_ipv4_address(host)) {
     std::lock_guard<std::mutex> lock(mutex_);
     failed_login_reply_.clear();
     return -1;

@@ -1,4 +1,5 @@
 #include "upgrd_util/platform/icmp_echo.h"
+#include "upgrd_util/platform/ipv4_address.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -130,9 +131,9 @@ int AwaitRawReply(SharedRawSocket::Request* request, int64_t deadline) {
       continue;
     }
     g_raw.reading = true;
-    lock.unlock();
     pollfd ready{};
     ready.fd = g_raw.fd;
+    lock.unlock();
     ready.events = POLLIN;
     // Round up, or the last millisecond would spin on poll(0).
     poll(&ready, 1, static_cast<int>((remaining + 999999) / 1000000));
@@ -197,13 +198,15 @@ bool RealIcmpEcho::Open(std::string* reason) {
 
   if (kind_ != kDatagramOnly) {
     std::lock_guard<std::mutex> lock(g_raw.mutex);
+    // Made by the first handle and kept while any is open (a campaign holds
+    // one for the whole run), so the descriptor never changes under readers.
+    if (g_raw.fd < 0)
+      g_raw.fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
     int fd = g_raw.fd;
-    if (fd < 0) fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
     if (fd < 0) {
       if (!failures.empty()) failures += "; ";
       failures += ErrnoText("raw ICMP socket", errno);
     } else {
-      g_raw.fd = fd;
       ++g_raw.handles;
       // A raw socket sees every ICMP packet of the host, so the identifier must
       // set our requests apart from other processes' and other handles'.
@@ -228,11 +231,11 @@ bool RealIcmpEcho::Open(std::string* reason) {
 
 int RealIcmpEcho::SendEcho(const char* ip) {
   if (fd_ < 0 || ip == nullptr) return 0;
-  // inet_pton, not inet_addr/inet_aton: those also take "1.2.3", hex parts and
+  // Not inet_addr/inet_aton: those also take "1.2.3", hex parts and
   // trailing junk, and inet_addr's failure value is the broadcast address.
   sockaddr_in to{};
   to.sin_family = AF_INET;
-  if (inet_pton(AF_INET, ip, &to.sin_addr) != 1) return 0;
+  if (!parse_ipv4_address(ip, &to.sin_addr.s_addr)) return 0;
 
   const uint16_t seq = g_next_sequence.fetch_add(1);
   uint8_t request[kIcmpHeaderLength] = {kIcmpEchoRequest, 0, 0, 0, 0, 0, 0, 0};

@@ -1,4 +1,5 @@
 #include "upgrd_util/platform/icmp_echo.h"
+#include "upgrd_util/platform/ipv4_address.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -48,13 +49,13 @@ int RealIcmpEcho::SendEcho(const char* ip) {
   if (!handle_ || !ip)
     return 0;
   // Not inet_addr: its failure value is the broadcast address.
-  IN_ADDR address;
-  if (InetPtonA(AF_INET, ip, &address) != 1)
+  uint32_t address;
+  if (!parse_ipv4_address(ip, &address))
     return 0;
   // Room for one reply record without data, and the few bytes the service
   // wants beyond it.
   char reply[sizeof(ICMP_ECHO_REPLY) + 8];
-  DWORD replies = IcmpSendEcho(handle_, address.S_un.S_addr, nullptr, 0,
+  DWORD replies = IcmpSendEcho(handle_, address, nullptr, 0,
                                nullptr, reply, sizeof(reply), 1000);
   if (replies == 0)
     GetLastError();

@@ -13,6 +13,11 @@ void install_platform(const Platform& seams) {
   g_platform = seams;
 }
 
-void install_thread_platform(Platform* seams) {
+ScopedThreadPlatform::ScopedThreadPlatform(Platform* seams)
+    : previous_(t_platform) {
   t_platform = seams;
+}
+
+ScopedThreadPlatform::~ScopedThreadPlatform() {
+  t_platform = previous_;
 }

@@ -22,8 +22,16 @@ Platform& platform();
 /// Replaces the process's seams; the objects must outlive their use.
 void install_platform(const Platform& seams);
 
-/// Gives the calling thread seams of its own (a card upgraded beside others
-/// has its own console and echo handle); nullptr goes back to the process's.
-void install_thread_platform(Platform* seams);
+/// For its life, gives the calling thread seams of its own (a card upgraded
+/// beside others has its own console and echo handle).
+struct ScopedThreadPlatform {
+  explicit ScopedThreadPlatform(Platform* seams);
+  ~ScopedThreadPlatform();
+
+ private:
+  ScopedThreadPlatform(const ScopedThreadPlatform&) = delete;
+  ScopedThreadPlatform& operator=(const ScopedThreadPlatform&) = delete;
+  Platform* previous_;
+};
 
 #endif  // UPGRD_UTIL_PLATFORM_PLATFORM_H_

@@ -2,25 +2,24 @@
 
 #include <string>
 
-#include "upgrd_util/base/upgrade_end.h"
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/platform.h"
 
 namespace {
 
-// The first character of the operator's answer; the end of the console
-// input ends the run, since nobody is left to answer.
-char ReadMenuAnswer() {
+// The first character of the operator's answer; kMenuInputEnded at the end
+// of the console input, since nobody is left to answer.
+int ReadMenuAnswer() {
   std::string line;
   if (!platform().console->ReadLine(&line))
-    finish_and_exit();
-  return line[0];
+    return kMenuInputEnded;
+  return static_cast<unsigned char>(line[0]);
 }
 
 }  // namespace
 
-char ask_start_menu(int count) {
+int ask_start_menu(int count) {
   for (;;) {
     log_printf("Found %i upgrade configuration(s)\n\n", count);
     log_flush();
@@ -30,7 +29,7 @@ char ask_start_menu(int count) {
     console_printf("\t2: Enter parameters for single upgrade\n");
     console_printf("\t3: Exit Firmware upgrade tool\n");
     console_printf("\tAction: ");
-    char answer = ReadMenuAnswer();
+    int answer = ReadMenuAnswer();
     if (answer == '1') {
       console_printf("\t**************************************************************\n");
       console_printf("\tWarning: There is a known issue with Windows XP when\n");
@@ -45,7 +44,8 @@ char ask_start_menu(int count) {
       console_printf("\tAction: ");
       answer = ReadMenuAnswer();
     }
-    if (answer == '1' || answer == '2' || answer == '3')
+    if (answer == '1' || answer == '2' || answer == '3' ||
+        answer == kMenuInputEnded)
       return answer;
     console_printf("\t ** Input not understood, please try again **\n");
   }

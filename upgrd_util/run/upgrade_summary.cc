@@ -1,5 +1,6 @@
 #include "upgrd_util/run/upgrade_summary.h"
 
+#include "upgrd_util/base/card_outcome.h"
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
 
@@ -7,7 +8,8 @@ void print_summary(const upgrade_target* head) {
   console_printf("\n\t*********** Upgrade Summary *********** \n");
   int failures = 0;
   for (const upgrade_target* target = head; target; target = target->next) {
-    if (target->status <= STATUS_UPGRADED || target->status == STATUS_SKIPPED)
+    const OutcomeWords& words = outcome_words(outcome_of_status(target->status));
+    if (!words.failure)
       continue;
     if (failures == 0) {
       log_printf("\n\n************************************************************\n");
@@ -17,30 +19,11 @@ void print_summary(const upgrade_target* head) {
     ++failures;
     log_printf("\t%s: ", target->ip);
     log_flush();
-    switch (target->status) {
-      case STATUS_OS_LOAD_FAILED:
-        log_printf("Could not download ZEL.\n");
-        break;
-      case STATUS_APP_LOAD_FAILED:
-        log_printf("Could not download Application.\n");
-        break;
-      case STATUS_UNRESPONSIVE:
-        log_printf("The Varnet at this address is not responsive.\n");
-        break;
-      case STATUS_LOGIN_FAILED:
-        log_printf("Could not log into the Varnet's FTP server.\n");
-        break;
-      case STATUS_UNKNOWN_VERSION:
-        log_printf("Could not be upgraded, unknown version.\n");
-        break;
-      case STATUS_NOT_STARTED:
-        log_printf("Not started.\n");
-        break;
-      default:
-        log_printf("Unknown failure. %x \n",
-                   static_cast<unsigned>(target->status));
-        break;
-    }
+    if (words.summary)
+      log_printf("%s\n", words.summary);
+    else
+      log_printf("Unknown failure. %x \n",
+                 static_cast<unsigned>(target->status));
     log_flush();
   }
   if (failures <= 0) {

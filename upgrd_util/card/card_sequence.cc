@@ -1,4 +1,4 @@
-#include "upgrd_util/run/card_sequence.h"
+#include "upgrd_util/card/card_sequence.h"
 
 #include "upgrd_util/base/process_state.h"
 #include "upgrd_util/card/card_logs.h"
@@ -11,9 +11,9 @@
 
 namespace {
 
-// Brings an early card to the interim patch level. Returns false when three
-// patch loads did not get it there.
-bool ApplyInterimPatch(upgrade_target* target) {
+// Brings an early card to the interim patch level. Returns 1 when it got
+// there, 0 when three patch loads did not, -1 as load_os_module does.
+int ApplyInterimPatch(upgrade_target* target) {
   static const char* const kConsoleTitles[3] = {
       "\n\tApplying interim patch.\n\n", "\n\tApplying 2nd interim patch.\n\n",
       "\n\tApplying 3rd interim patch.\n\n"};
@@ -35,9 +35,10 @@ bool ApplyInterimPatch(upgrade_target* target) {
       wait_with_spinner(120);
       console_printf("\n");
     }
-    load_os_module(target, kInterimPatchName);
+    if (load_os_module(target, kInterimPatchName) == -1)
+      return -1;
     if (query_firmware_version(target, 0) == VERSION_AT_PATCH)
-      return true;
+      return 1;
   }
   console_printf("\n\tVarnet could not be upgraded.\n");
   log_printf("\nVarnet could not be upgraded.\n");
@@ -47,11 +48,12 @@ bool ApplyInterimPatch(upgrade_target* target) {
   // not what judges a patch); the card was not upgraded all the same.
   if (target->status <= STATUS_UPGRADED)
     target->status = STATUS_OS_LOAD_FAILED;
-  return false;
+  return 0;
 }
 
-// Loads the configured ZEL module, up to three times.
-bool LoadZel(upgrade_target* target) {
+// Loads the configured ZEL module, up to three times. Returns 1, 0 or -1 as
+// load_os_module does.
+int LoadZel(upgrade_target* target) {
   static const char* const kConsoleWaits[2] = {
       "\tPlease wait (2 minutes) for system reset    ",
       "\tPlease wait (2 minutes) for system restart    "};
@@ -59,8 +61,9 @@ bool LoadZel(upgrade_target* target) {
       "\nZEL load error. Correcting , please wait ,trying again\n",
       "\nZEL load error. Correcting\n"};
   for (int attempt = 0; attempt < 3; ++attempt) {
-    if (load_os_module(target, zel_module_name))
-      return true;
+    int loaded = load_os_module(target, zel_module_name);
+    if (loaded != 0)
+      return loaded;
     ftp_quit(target->state.ftp_session);
     if (attempt == 2)
       break;
@@ -76,7 +79,7 @@ bool LoadZel(upgrade_target* target) {
   log_flush();
   console_printf("\n\tFailure loading ZEL\n");
   target->status = STATUS_OS_LOAD_FAILED;
-  return false;
+  return 0;
 }
 
 // Loads the APP module, up to three times.
@@ -159,36 +162,42 @@ int QueryVersion(upgrade_target* target) {
 
 }  // namespace
 
-bool upgrade_card(upgrade_target* target) {
+CardOutcome upgrade_card(upgrade_target* target) {
   if (!AnswersAndLogsIn(target))
-    return true;
+    return outcome_of_status(target->status);
   console_printf("\tSaving log files                 ");
   save_card_logs(target);
   console_printf("                OK\n");
   int version = QueryVersion(target);
   if (version == VERSION_UNKNOWN)
-    return false;
+    return OUTCOME_UNKNOWN_VERSION;
   if (version == VERSION_QUERY_FAILED)
-    return true;
-  if (version != VERSION_CURRENT && !ApplyInterimPatch(target))
-    return true;
-  if (LoadZel(target))
+    return OUTCOME_LOGIN_FAILED;
+  int loaded = 1;
+  if (version != VERSION_CURRENT)
+    loaded = ApplyInterimPatch(target);
+  if (loaded == 1)
+    loaded = LoadZel(target);
+  if (loaded == -1)
+    return OUTCOME_LISTING_UNREADABLE;
+  if (loaded == 1)
     LoadApp(target);
-  return true;
+  return outcome_of_status(target->status);
 }
 
-card_check check_card(upgrade_target* target) {
+CardOutcome check_card(upgrade_target* target) {
+  CardOutcome outcome;
   if (!AnswersAndLogsIn(target))
-    return target->status == STATUS_UNRESPONSIVE ? CHECK_UNRESPONSIVE
-                                                 : CHECK_LOGIN_FAILED;
-  switch (QueryVersion(target)) {
-    case VERSION_UNKNOWN:
-      return CHECK_UNKNOWN_VERSION;
-    case VERSION_QUERY_FAILED:
-      return CHECK_LOGIN_FAILED;
-    case VERSION_CURRENT:
-      return CHECK_WOULD_UPGRADE;
-    default:
-      return CHECK_WOULD_PATCH;
-  }
+    outcome = outcome_of_status(target->status);
+  else if (int version = QueryVersion(target); version == VERSION_UNKNOWN)
+    outcome = OUTCOME_UNKNOWN_VERSION;
+  else if (version == VERSION_QUERY_FAILED)
+    outcome = OUTCOME_LOGIN_FAILED;
+  else if (version == VERSION_CURRENT)
+    outcome = OUTCOME_WOULD_UPGRADE;
+  else
+    outcome = OUTCOME_WOULD_PATCH;
+  log_printf("Dry run: %s\n", outcome_words(outcome).said_dry);
+  log_flush();
+  return outcome;
 }

@@ -1,4 +1,6 @@
-#include "upgrd_util/run/campaign.h"
+#include "upgrd_util/campaign/campaign.h"
+
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -26,9 +28,9 @@ TEST_F(CampaignOnDoublesTest, WithoutICMPNoCardIsTouched) {
   // The run opens the log itself.
   close_result_log();
   ProgramTest::Exit exit = RunToExit([] {
-    campaign_options options;
+    ToolOptions options;
     options.yes = true;
-    run_campaign(options);
+    std::exit(run_campaign(options));
   });
   EXPECT_EQ(2, exit.code);
   EXPECT_NE(std::string::npos,

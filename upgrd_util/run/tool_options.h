@@ -1,10 +1,10 @@
-#ifndef UPGRD_UTIL_RUN_CAMPAIGN_OPTIONS_H_
-#define UPGRD_UTIL_RUN_CAMPAIGN_OPTIONS_H_
+#ifndef UPGRD_UTIL_RUN_TOOL_OPTIONS_H_
+#define UPGRD_UTIL_RUN_TOOL_OPTIONS_H_
 
 #include <string>
 
-/// How a campaign runs, from the command line.
-struct campaign_options {
+/// How a campaign runs, from the command line (none: the dialogue).
+struct ToolOptions {
   int parallel = 1;      // cards upgraded at the same time
   int max_failures = 0;  // failed cards after which none is started; 0: none
   bool yes = false;      // no questions: the list as it is, no Enter at the end
@@ -17,6 +17,6 @@ struct campaign_options {
 /// Parses the command line into *options. Returns -1 when the campaign is
 /// to run; otherwise the exit code, having printed what was asked (--help,
 /// --version: 0) or one line naming what is wrong (2).
-int parse_campaign_options(int argc, char** argv, campaign_options* options);
+int parse_tool_options(int argc, char** argv, ToolOptions* options);
 
-#endif  // UPGRD_UTIL_RUN_CAMPAIGN_OPTIONS_H_
+#endif  // UPGRD_UTIL_RUN_TOOL_OPTIONS_H_

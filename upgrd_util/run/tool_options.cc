@@ -1,4 +1,4 @@
-#include "upgrd_util/run/campaign_options.h"
+#include "upgrd_util/run/tool_options.h"
 
 #include <CLI/CLI.hpp>
 
@@ -6,13 +6,13 @@
 
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
-#include "upgrd_util/run/campaign_report.h"
+#include "upgrd_util/output/campaign_report.h"
 
 #ifndef UPGRD_BUILD_VERSION
 #define UPGRD_BUILD_VERSION "unknown"
 #endif
 
-int parse_campaign_options(int argc, char** argv, campaign_options* options) {
+int parse_tool_options(int argc, char** argv, ToolOptions* options) {
   CLI::App app(
       "Upgrades the ZEL (operating system) and APP (application) modules of\n"
       "the cards listed in iplist.txt with the module files named in\n"

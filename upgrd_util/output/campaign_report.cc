@@ -1,4 +1,4 @@
-#include "upgrd_util/run/campaign_report.h"
+#include "upgrd_util/output/campaign_report.h"
 
 #include <cerrno>
 #include <cstring>
@@ -48,7 +48,7 @@ std::string Seconds(double seconds) {
   return text;
 }
 
-std::string CsvLine(const report_record& r) {
+std::string CsvLine(const ReportRecord& r) {
   std::string line;
   for (const std::string& field :
        {r.address, r.user_name, r.outcome, std::to_string(r.status),
@@ -61,7 +61,7 @@ std::string CsvLine(const report_record& r) {
   return line + "\r\n";
 }
 
-std::string JsonLine(const report_record& r) {
+std::string JsonLine(const ReportRecord& r) {
   nlohmann::ordered_json record = {
       {"address", r.address},       {"user_name", r.user_name},
       {"outcome", r.outcome},       {"status", r.status},
@@ -130,10 +130,10 @@ bool report_format_known(const std::string& path) {
   return IsCsv(path) || EndsWith(path, ".jsonl");
 }
 
-report_record card_record(const upgrade_target& card, const char* outcome,
+ReportRecord card_record(const upgrade_target& card, const char* outcome,
                           const std::string& start, const std::string& end,
                           double seconds) {
-  report_record record;
+  ReportRecord record;
   record.address = card.ip;
   record.user_name = card.user_name;
   record.outcome = outcome;
@@ -162,12 +162,12 @@ std::string iso_local_time() {
   return text;
 }
 
-campaign_report::~campaign_report() {
+CampaignReport::~CampaignReport() {
   if (file_)
     fclose(file_);
 }
 
-bool campaign_report::Write(const report_record& record, std::string* reason) {
+bool CampaignReport::Write(const ReportRecord& record, std::string* reason) {
   std::string text = IsCsv(path_) ? CsvLine(record) : JsonLine(record);
   if (!file_) {
     // The first record: written beside the file, then put in its place.

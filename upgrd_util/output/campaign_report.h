@@ -1,5 +1,5 @@
-#ifndef UPGRD_UTIL_RUN_CAMPAIGN_REPORT_H_
-#define UPGRD_UTIL_RUN_CAMPAIGN_REPORT_H_
+#ifndef UPGRD_UTIL_OUTPUT_CAMPAIGN_REPORT_H_
+#define UPGRD_UTIL_OUTPUT_CAMPAIGN_REPORT_H_
 
 #include <cstdio>
 #include <set>
@@ -11,7 +11,7 @@
 bool report_format_known(const std::string& path);
 
 /// One card's record in a campaign report.
-struct report_record {
+struct ReportRecord {
   std::string address;
   std::string user_name;
   std::string outcome;  // a stable word: upgraded, login_failed, ...
@@ -27,7 +27,7 @@ struct report_record {
 
 /// The record of `card`, whose outcome is `outcome`, between `start` and
 /// `end` (ISO 8601 texts, see iso_local_time) and `seconds` long.
-report_record card_record(const upgrade_target& card, const char* outcome,
+ReportRecord card_record(const upgrade_target& card, const char* outcome,
                           const std::string& start, const std::string& end,
                           double seconds);
 
@@ -36,18 +36,18 @@ std::string iso_local_time();
 
 /// A report file that receives each card's record as the card ends, as CSV
 /// (RFC 4180, with a header row) or JSON lines, by the file name's ending.
-struct campaign_report {
-  explicit campaign_report(std::string path) : path_(std::move(path)) {}
-  ~campaign_report();
+struct CampaignReport {
+  explicit CampaignReport(std::string path) : path_(std::move(path)) {}
+  ~CampaignReport();
 
   /// Writes and flushes one record. The first one replaces an existing file
   /// in one step, so that it never holds nothing. Returns false, with the
   /// system's reason in *reason, when the file cannot be written.
-  bool Write(const report_record& record, std::string* reason);
+  bool Write(const ReportRecord& record, std::string* reason);
 
  private:
-  campaign_report(const campaign_report&) = delete;
-  campaign_report& operator=(const campaign_report&) = delete;
+  CampaignReport(const CampaignReport&) = delete;
+  CampaignReport& operator=(const CampaignReport&) = delete;
 
   std::string path_;
   FILE* file_ = nullptr;
@@ -60,4 +60,4 @@ struct campaign_report {
 bool read_upgraded_cards(const std::string& path,
                          std::set<std::string>* upgraded, std::string* error);
 
-#endif  // UPGRD_UTIL_RUN_CAMPAIGN_REPORT_H_
+#endif  // UPGRD_UTIL_OUTPUT_CAMPAIGN_REPORT_H_

@@ -4,13 +4,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
 #include "tests/expected_output.h"
 #include "tests/test_support.h"
 #include "upgrd_util/output/result_log.h"
-#include "upgrd_util/run/upgrade_run.h"
+#include "upgrd_util/run/dialogue.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ const char kConfigLog[] =
     "Using ZEL file        : ZEL = kvn_hw02_zel_211.bin\n"
     "Using Application file: APP = kvn_hw02_app_211.bin\n\n\n";
 
-struct UpgradeRunTest : public testing::Test {
+struct DialogueTest : public testing::Test {
   void WriteModules() {
     ASSERT_TRUE(WriteFile("config.txt", kConfig));
     ASSERT_TRUE(WriteFile("kvn_hw02_zel_211.bin", Module("211", "VRN OS", 4096)));
@@ -28,7 +29,7 @@ struct UpgradeRunTest : public testing::Test {
   ScopedTempDir dir;
 };
 
-TEST_F(UpgradeRunTest, TheShippedToolWritesTheLogHeaderAndKeepsEarlierRuns) {
+TEST_F(DialogueTest, TheShippedToolWritesTheLogHeaderAndKeepsEarlierRuns) {
   ASSERT_TRUE(WriteFile("result.txt", "an earlier run\n"));
   RunOptions shipped;
   shipped.tool = UPGRD_TOOL_PATH;
@@ -40,7 +41,7 @@ TEST_F(UpgradeRunTest, TheShippedToolWritesTheLogHeaderAndKeepsEarlierRuns) {
   EXPECT_EQ("M\n\n", log.substr(log.size() - 3)) << log;
 }
 
-TEST_F(UpgradeRunTest, DoesNotStartWithoutItsLog) {
+TEST_F(DialogueTest, DoesNotStartWithoutItsLog) {
   ASSERT_EQ(0, mkdir("result.txt", 0755));
   ToolRun run = RunTool(dir.path, "", 30);
   EXPECT_EQ(1, run.exit_code);
@@ -50,7 +51,7 @@ TEST_F(UpgradeRunTest, DoesNotStartWithoutItsLog) {
       run.output);
 }
 
-TEST_F(UpgradeRunTest, WithoutConfigurationTheRunEnds) {
+TEST_F(DialogueTest, WithoutConfigurationTheRunEnds) {
   ToolRun run = RunTool(dir.path, "\n", 30);
   EXPECT_EQ(1, run.exit_code);
   EXPECT_EQ(std::string("Configuration file (config.txt) does not exist.\n") +
@@ -59,7 +60,7 @@ TEST_F(UpgradeRunTest, WithoutConfigurationTheRunEnds) {
   EXPECT_EQ(kFastLogHeader, ReadFile("result.txt"));
 }
 
-TEST_F(UpgradeRunTest, AMissingZelModuleEndsTheRunBeforeTheBanner) {
+TEST_F(DialogueTest, AMissingZelModuleEndsTheRunBeforeTheBanner) {
   ASSERT_TRUE(WriteFile("config.txt", kConfig));
   ToolRun run = RunTool(dir.path, "", 30);
   EXPECT_EQ(1, run.exit_code);
@@ -69,13 +70,13 @@ TEST_F(UpgradeRunTest, AMissingZelModuleEndsTheRunBeforeTheBanner) {
   EXPECT_EQ(std::string(kFastLogHeader) + kConfigLog, ReadFile("result.txt"));
 }
 
-TEST_F(UpgradeRunTest, AnEmptyNameNamesTheDirectoryAndThatIsNoModule) {
+TEST_F(DialogueTest, AnEmptyNameNamesTheDirectoryAndThatIsNoModule) {
   ASSERT_TRUE(WriteFile("config.txt", "zel = lower-case key\n"));
   ToolRun run = RunTool(dir.path, "", 30);
   EXPECT_EQ(std::string("File does not exist: ./\n") + kClosing, run.output);
 }
 
-TEST_F(UpgradeRunTest, DirectoriesAndFifosAreNoModules) {
+TEST_F(DialogueTest, DirectoriesAndFifosAreNoModules) {
   WriteModules();
   ASSERT_EQ(0, unlink("kvn_hw02_zel_211.bin"));
   ASSERT_EQ(0, mkdir("kvn_hw02_zel_211.bin", 0755));
@@ -94,7 +95,7 @@ TEST_F(UpgradeRunTest, DirectoriesAndFifosAreNoModules) {
   EXPECT_LT(run.seconds, 10);
 }
 
-TEST_F(UpgradeRunTest, AModuleShorterThanAHeaderEndsTheRun) {
+TEST_F(DialogueTest, AModuleShorterThanAHeaderEndsTheRun) {
   WriteModules();
   ASSERT_TRUE(WriteFile("kvn_hw02_zel_211.bin", Module("211", "VRN OS", 255)));
   ToolRun run = RunTool(dir.path, "", 30);
@@ -107,7 +108,7 @@ TEST_F(UpgradeRunTest, AModuleShorterThanAHeaderEndsTheRun) {
   EXPECT_EQ(std::string(kFastLogHeader) + kConfigLog, ReadFile("result.txt"));
 }
 
-TEST_F(UpgradeRunTest, AMissingAppModuleEndsTheRunAfterTheZelLine) {
+TEST_F(DialogueTest, AMissingAppModuleEndsTheRunAfterTheZelLine) {
   WriteModules();
   ASSERT_EQ(0, unlink("kvn_hw02_app_211.bin"));
   ToolRun run = RunTool(dir.path, "", 30);
@@ -118,7 +119,7 @@ TEST_F(UpgradeRunTest, AMissingAppModuleEndsTheRunAfterTheZelLine) {
             run.output);
 }
 
-TEST_F(UpgradeRunTest, WithoutAListTheCardIsEnteredAndEndOfInputEndsTheRun) {
+TEST_F(DialogueTest, WithoutAListTheCardIsEnteredAndEndOfInputEndsTheRun) {
   WriteModules();
   // A very long answer is read safely and refused, not cut.
   ToolRun run = RunTool(dir.path, std::string(1 << 20, '1') + "\n", 30);
@@ -130,7 +131,7 @@ TEST_F(UpgradeRunTest, WithoutAListTheCardIsEnteredAndEndOfInputEndsTheRun) {
             run.output);
 }
 
-TEST_F(UpgradeRunTest, InputFilesThatAreNoRegularFilesCountAsMissing) {
+TEST_F(DialogueTest, InputFilesThatAreNoRegularFilesCountAsMissing) {
   // A directory would read as empty, and a FIFO would block for ever.
   using Make = int (*)(const char*);
   Make makers[] = {[](const char* p) { return mkdir(p, 0755); },
@@ -154,7 +155,7 @@ TEST_F(UpgradeRunTest, InputFilesThatAreNoRegularFilesCountAsMissing) {
   }
 }
 
-TEST_F(UpgradeRunTest, AnErrorInTheListIsReportedAndTheCardEnteredInstead) {
+TEST_F(DialogueTest, AnErrorInTheListIsReportedAndTheCardEnteredInstead) {
   WriteModules();
   ASSERT_TRUE(WriteFile("iplist.txt", "SystemIP=127.0.0.2\nSystemUserName=a\n"));
   ToolRun run = RunTool(dir.path, "", 30);
@@ -170,7 +171,7 @@ TEST_F(UpgradeRunTest, AnErrorInTheListIsReportedAndTheCardEnteredInstead) {
       << log;
 }
 
-TEST_F(UpgradeRunTest, EndOfInputAtTheMenuEndsTheRun) {
+TEST_F(DialogueTest, EndOfInputAtTheMenuEndsTheRun) {
   WriteModules();
   ASSERT_TRUE(WriteFile("iplist.txt", "SystemIP=127.0.0.2\nSystemUserName=a\n"
                                       "SystemPassword=b\n"));
@@ -190,7 +191,7 @@ TEST_F(UpgradeRunTest, EndOfInputAtTheMenuEndsTheRun) {
                             std::string(kListWarning) + kClosing));
 }
 
-TEST_F(UpgradeRunTest, AHugeListFileIsReadInBoundedMemory) {
+TEST_F(DialogueTest, AHugeListFileIsReadInBoundedMemory) {
   WriteModules();
   // A gigabyte of nothing but NUL bytes, and no card in it.
   FILE* list = fopen("iplist.txt", "w");
@@ -203,7 +204,7 @@ TEST_F(UpgradeRunTest, AHugeListFileIsReadInBoundedMemory) {
   EXPECT_LT(run.max_rss_kb, 100 * 1024);
 }
 
-TEST_F(UpgradeRunTest, AnUnreadableModuleIsReported) {
+TEST_F(DialogueTest, AnUnreadableModuleIsReported) {
   if (geteuid() != 0)
     GTEST_SKIP() << "needs root to run the tool as another user";
   WriteModules();
@@ -221,7 +222,7 @@ TEST_F(UpgradeRunTest, AnUnreadableModuleIsReported) {
 }
 
 // Whole runs on the platform doubles, for what simulated cards cannot show.
-struct UpgradeRunOnDoublesTest : public ProgramTest {
+struct DialogueOnDoublesTest : public ProgramTest {
   void SetUp() override {
     ProgramTest::SetUp();
     // The run takes the log's lock itself.
@@ -243,10 +244,10 @@ struct UpgradeRunOnDoublesTest : public ProgramTest {
   }
 };
 
-TEST_F(UpgradeRunOnDoublesTest, AVersionQueryThatCannotLogInCountsAsAFailure) {
+TEST_F(DialogueOnDoublesTest, AVersionQueryThatCannotLogInCountsAsAFailure) {
   // The card answers and takes logins, but its listing cannot be had.
   ftp.listing_fails = true;
-  ProgramTest::Exit exit = RunToExit([] { run_upgrade_tool(); });
+  ProgramTest::Exit exit = RunToExit([] { std::exit(run_dialogue()); });
   EXPECT_EQ(1, exit.code);
   EXPECT_NE(std::string::npos,
             exit.console.find("\tChecking version information ... "
@@ -269,7 +270,7 @@ struct TwoFacedCard : public FakeFtpLibrary {
   int listings = 0;
 };
 
-TEST_F(UpgradeRunOnDoublesTest, AGivenUpInterimPatchNeverCountsAsSuccess) {
+TEST_F(DialogueOnDoublesTest, AGivenUpInterimPatchNeverCountsAsSuccess) {
   // The patch is the configured ZEL module, so each patch load verifies and
   // records success, while the version query never sees the patch level.
   ASSERT_TRUE(WriteFile("config.txt", "ZEL = kvn_hw02_zel_202.bin\n"
@@ -277,7 +278,7 @@ TEST_F(UpgradeRunOnDoublesTest, AGivenUpInterimPatchNeverCountsAsSuccess) {
   ASSERT_TRUE(WriteFile("kvn_hw02_zel_202.bin", Module("202", "VRN PATCH")));
   TwoFacedCard card;
   platform().ftp = &card;
-  ProgramTest::Exit exit = RunToExit([] { run_upgrade_tool(); });
+  ProgramTest::Exit exit = RunToExit([] { std::exit(run_dialogue()); });
   EXPECT_EQ(1, exit.code);
   EXPECT_NE(std::string::npos,
             exit.console.find("\n\tApplying 3rd interim patch.\n\n"));
@@ -300,11 +301,11 @@ struct ListingDroppedOnce : public FakeFtpLibrary {
   int listings = 0;
 };
 
-TEST_F(UpgradeRunOnDoublesTest, AListingDroppedAfterTheUploadIsRetriedNotFatal) {
+TEST_F(DialogueOnDoublesTest, AListingDroppedAfterTheUploadIsRetriedNotFatal) {
   ListingDroppedOnce card;
   card.listing = {"kvn_hw02_zel_211.bin"};
   platform().ftp = &card;
-  ProgramTest::Exit exit = RunToExit([] { run_upgrade_tool(); });
+  ProgramTest::Exit exit = RunToExit([] { std::exit(run_dialogue()); });
   EXPECT_EQ(1, exit.code);
   EXPECT_NE(std::string::npos,
             exit.console.find("\tZEL load error. Correcting , please wait\n"));
@@ -314,6 +315,31 @@ TEST_F(UpgradeRunOnDoublesTest, AListingDroppedAfterTheUploadIsRetriedNotFatal) 
             RunLog().find("Attempting connection to verify restart  "
                           "File foundfir.txt doesn't exist\n"
                           "        ZEL Load Failed\n"));
+}
+
+// A card whose listing vanishes once fetched, right after the first upload.
+struct ListingVanishesOnce : public FakeFtpLibrary {
+  int Ls(int handle, const char* path, const char* local) override {
+    listing_vanishes = ++listings == 2;
+    return FakeFtpLibrary::Ls(handle, path, local);
+  }
+  int listings = 0;
+};
+
+TEST_F(DialogueOnDoublesTest, AnUnreadableListingEndsTheRunWithTheCardsSession) {
+  ListingVanishesOnce card;
+  card.listing = {"kvn_hw02_zel_211.bin"};
+  platform().ftp = &card;
+  ProgramTest::Exit exit = RunToExit([] { std::exit(run_dialogue()); });
+  EXPECT_EQ(1, exit.code);
+  std::string end = std::string("Unable to run this program. Please see "
+                                "result.txt file for information.") +
+                    kListWarning + kClosing;
+  EXPECT_EQ(exit.console.size() - end.size(), exit.console.rfind(end))
+      << exit.console;
+  EXPECT_EQ(std::string::npos, RunLog().find("Summary"));
+  // The session of the listing is the one quit last.
+  EXPECT_TRUE(card.open_handles.empty());
 }
 
 }  // namespace

@@ -1,0 +1,42 @@
+#ifndef UPGRD_UTIL_BASE_CARD_OUTCOME_H_
+#define UPGRD_UTIL_BASE_CARD_OUTCOME_H_
+
+#include <cstdint>
+
+/// How a card's turn in a run ended, as its report, console line and
+/// summary tell it.
+enum CardOutcome {
+  OUTCOME_NONE,  // not ended, or a status no outcome stands for
+  OUTCOME_UPGRADED,
+  OUTCOME_OS_LOAD_FAILED,
+  OUTCOME_APP_LOAD_FAILED,
+  OUTCOME_UNRESPONSIVE,
+  OUTCOME_LOGIN_FAILED,
+  OUTCOME_UNKNOWN_VERSION,
+  // The listing that checks a ZEL load was fetched and cannot be read back.
+  OUTCOME_LISTING_UNREADABLE,
+  OUTCOME_NOT_STARTED,
+  OUTCOME_SKIPPED,
+  // A dry run's findings.
+  OUTCOME_WOULD_UPGRADE,
+  OUTCOME_WOULD_PATCH,
+};
+
+/// What one outcome is called where it shows.
+struct OutcomeWords {
+  const char* word;         // the report's stable word
+  int32_t status;           // the card status that goes with it
+  const char* said;         // a campaign's console line
+  const char* said_dry;     // a dry run's console line and log
+  const char* summary;      // the summary's reason; nullptr: not listed
+  bool failure;             // counts against the run
+};
+
+/// The words of `outcome` (OUTCOME_NONE has empty ones).
+const OutcomeWords& outcome_words(CardOutcome outcome);
+
+/// The outcome a card's status stands for once its sequence has ended
+/// (status 0, which no step recorded, stands for upgraded: nothing failed).
+CardOutcome outcome_of_status(int32_t status);
+
+#endif  // UPGRD_UTIL_BASE_CARD_OUTCOME_H_

@@ -1,0 +1,20 @@
+#ifndef UPGRD_UTIL_BASE_UPGRADE_STATUS_H_
+#define UPGRD_UTIL_BASE_UPGRADE_STATUS_H_
+
+#include <cstdint>
+
+/// Outcome of the last step that recorded one; above 1 means the card failed.
+enum upgrade_status : int32_t {
+  STATUS_UPGRADED = 1,
+  STATUS_OS_LOAD_FAILED = 2,
+  STATUS_APP_LOAD_FAILED = 3,
+  STATUS_UNRESPONSIVE = 4,
+  STATUS_LOGIN_FAILED = 5,
+  // Campaigns only: the dialogue ends the run on a card at an unknown
+  // version, and starts every card it was given.
+  STATUS_UNKNOWN_VERSION = 6,
+  STATUS_NOT_STARTED = 7,
+  STATUS_SKIPPED = 8,  // upgraded by an earlier campaign (--resume)
+};
+
+#endif  // UPGRD_UTIL_BASE_UPGRADE_STATUS_H_

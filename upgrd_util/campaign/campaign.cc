@@ -1,0 +1,272 @@
+#include "upgrd_util/campaign/campaign.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "upgrd_util/base/card_outcome.h"
+#include "upgrd_util/base/upgrade_end.h"
+#include "upgrd_util/campaign/card_beside_others.h"
+#include "upgrd_util/campaign/card_pool.h"
+#include "upgrd_util/campaign/status_printer.h"
+#include "upgrd_util/card/card_sequence.h"
+#include "upgrd_util/inputs/single_target.h"
+#include "upgrd_util/output/campaign_report.h"
+#include "upgrd_util/output/result_log.h"
+#include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/files.h"
+#include "upgrd_util/platform/interrupts.h"
+#include "upgrd_util/run/start_menu.h"
+#include "upgrd_util/run/start_up.h"
+#include "upgrd_util/run/upgrade_summary.h"
+
+namespace {
+
+// Exit codes: bad inputs are told apart from failed cards, so that a
+// script can tell which it was.
+const int kAllUpgraded = 0;
+const int kCardsFailed = 1;
+const int kBadInput = 2;
+// Not an exit code: the campaign goes on.
+const int kGoOn = -1;
+
+CardOutcome UpgradeBesideOthers(upgrade_target* card) {
+  return run_card_beside_others(card, upgrade_card);
+}
+
+CardOutcome CheckBesideOthers(upgrade_target* card) {
+  return run_card_beside_others(card, check_card);
+}
+
+// What the cards' pool tells goes to the console and to the report.
+class CampaignEvents : public PoolEvents {
+ public:
+  CampaignEvents(StatusPrinter* printer, CampaignReport* report,
+                 const std::string& report_path)
+      : printer_(printer), report_(report), report_path_(report_path) {}
+
+  void CardStarted(upgrade_target* card) override {
+    card->state.started_at = iso_local_time();
+    printer_->Started(*card);
+  }
+
+  void CardEnded(upgrade_target* card, CardOutcome outcome,
+                 double seconds) override {
+    card->state.outcome = outcome;
+    printer_->Ended(*card, outcome, seconds);
+    Record(*card, seconds);
+  }
+
+  void StartingStopped(StopReason reason, int failed, int running) override {
+    printer_->Stopped(reason, failed, running);
+  }
+
+  void Tick(bool last) override { printer_->Show(last); }
+
+  // Writes the card's record to the report, if there is one; the first
+  // failure is said once.
+  void Record(const upgrade_target& card, double seconds) {
+    const char* word = outcome_words(card.state.outcome).word;
+    std::string end = card.state.started_at.empty() ? "" : iso_local_time();
+    ReportRecord record =
+        card_record(card, word, card.state.started_at, end, seconds);
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string reason;
+    if (!report_ || report_->Write(record, &reason) || report_failed_)
+      return;
+    report_failed_ = true;
+    printer_->Say("\tCannot write the report %s: %s\n", report_path_.c_str(),
+                  reason.c_str());
+  }
+
+ private:
+  StatusPrinter* printer_;
+  CampaignReport* report_;
+  const std::string report_path_;
+  std::mutex mutex_;  // guards the report
+  bool report_failed_ = false;
+};
+
+// What the options name is read before anything is done: the password's
+// variable and the report to resume from. Returns false, having said why.
+bool ReadOptionFiles(const ToolOptions& options, const char** password,
+                     std::set<std::string>* upgraded_before) {
+  *password = nullptr;
+  if (!options.password_variable.empty()) {
+    const char* value = getenv(options.password_variable.c_str());
+    if (!value || !*value ||
+        strlen(value) >= sizeof(upgrade_target::password)) {
+      console_printf("upgrd_util: --password-from-env: the environment "
+                     "variable %s %s\n",
+                     options.password_variable.c_str(),
+                     value && *value
+                         ? "holds a password longer than 10 characters"
+                         : "is not set");
+      return false;
+    }
+    *password = value;
+  }
+  std::string error;
+  if (!options.resume.empty() &&
+      !read_upgraded_cards(options.resume, upgraded_before, &error)) {
+    console_printf("upgrd_util: --resume: %s\n", error.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The cards of the campaign: those of iplist.txt, checked, unless the
+// operator enters one instead at the menu. Returns kGoOn, with the run's
+// echo handle in *echo; otherwise the exit code of a campaign that ends
+// before any card, *closing saying whether its closing dialogue is said.
+int ChooseCards(const ToolOptions& options, const char* password,
+                upgrade_target** cards, std::unique_ptr<IcmpEcho>* echo,
+                bool* closing) {
+  int count = 0;
+  switch (read_card_list(password, cards, &count)) {
+    case LIST_MISSING:
+      console_printf("\tA campaign upgrades the cards of iplist.txt, and "
+                     "there is no iplist.txt in this directory.\n");
+      return kBadInput;
+    case LIST_EMPTY:
+      console_printf("\tiplist.txt lists no card.\n");
+      return kBadInput;
+    case LIST_BAD:
+      return kBadInput;
+    case LIST_READ:
+      break;
+  }
+  if (!check_campaign_cards(*cards, echo))
+    return kBadInput;
+  if (options.yes)
+    return kGoOn;
+  int answer = ask_start_menu(count);
+  if (answer == '1')
+    return kGoOn;
+  free_upgrade_targets(*cards);
+  *cards = nullptr;
+  if (answer != '2')
+    return kCardsFailed;
+  EntryEnd end;
+  *cards = enter_single_target(&end);
+  if (!*cards) {
+    // The quit answer of the entry ends the tool at once, as in the dialogue.
+    *closing = end != ENTRY_QUIT;
+    return kCardsFailed;
+  }
+  // The entered card gets the checks the listed ones got.
+  std::unique_ptr<IcmpEcho> unused;
+  if (!check_campaign_cards(*cards, &unused))
+    return kBadInput;
+  return kGoOn;
+}
+
+// Cards an earlier campaign upgraded are left alone, and said so.
+std::vector<upgrade_target*> CardsToRun(
+    upgrade_target* cards, const std::set<std::string>& upgraded_before,
+    CampaignReport* report) {
+  std::vector<upgrade_target*> to_run;
+  for (upgrade_target* card = cards; card; card = card->next) {
+    if (!upgraded_before.count(card->ip)) {
+      to_run.push_back(card);
+      continue;
+    }
+    card->status = STATUS_SKIPPED;
+    card->state.outcome = OUTCOME_SKIPPED;
+    console_printf("\t%-17s%s\n", card->ip,
+                   outcome_words(OUTCOME_SKIPPED).said);
+    std::string reason;
+    if (report)
+      report->Write(card_record(*card, "skipped", "", "", 0), &reason);
+  }
+  return to_run;
+}
+
+// The end of a dry run: how many cards would be upgraded, and why the others
+// would not.
+void PrintCheckSummary(const upgrade_target* cards, int would_upgrade) {
+  int total = 0;
+  for (const upgrade_target* card = cards; card; card = card->next)
+    ++total;
+  console_printf("\n\t*********** Dry Run Summary *********** \n");
+  console_printf("\t%d of %d cards would be upgraded.\n", would_upgrade, total);
+  log_printf("\n\n************************************************************\n");
+  log_printf("\nDry run: %d of %d cards would be upgraded.\n", would_upgrade,
+             total);
+  for (const upgrade_target* card = cards; card; card = card->next) {
+    const OutcomeWords& words = outcome_words(card->state.outcome);
+    if (!words.failure)
+      continue;
+    console_printf("\t%s: %s\n", card->ip, words.said_dry);
+    log_printf("\t%s: %s\n", card->ip, words.said_dry);
+  }
+  log_printf("************************************************************\n\n\n");
+  log_flush();
+}
+
+// Runs the cards in the pool, with the console and the report told as they
+// go; those that never start end not started. Returns how many ended well.
+int RunCards(const ToolOptions& options,
+             const std::vector<upgrade_target*>& cards,
+             CampaignReport* report) {
+  raise_open_file_limit();
+  catch_interrupts();
+  StatusPrinter printer(cards.size(), options.parallel, options.check);
+  CampaignEvents events(&printer, report, options.report);
+  CardPool pool(cards, options.parallel, options.max_failures,
+                options.check ? CheckBesideOthers : UpgradeBesideOthers,
+                &events);
+  pool.Run(printer.tick_ms());
+  for (size_t i = pool.not_started(); i < cards.size(); ++i) {
+    cards[i]->status = STATUS_NOT_STARTED;
+    cards[i]->state.outcome = OUTCOME_NOT_STARTED;
+    events.Record(*cards[i], 0);
+  }
+  printer.Show(true);
+  return printer.succeeded();
+}
+
+}  // namespace
+
+int run_campaign(const ToolOptions& options) {
+  const char* password = nullptr;
+  std::set<std::string> upgraded_before;
+  if (!ReadOptionFiles(options, &password, &upgraded_before))
+    return kBadInput;
+  bool wait_for_enter = !options.yes;
+  StartResult started = start_upgrade_run();
+  if (started == START_NO_LOG)
+    return kBadInput;
+  if (started == START_BAD_INPUT) {
+    end_dialogue(nullptr, wait_for_enter);
+    return kBadInput;
+  }
+  upgrade_target* cards = nullptr;
+  std::unique_ptr<IcmpEcho> echo;
+  bool closing = true;
+  int code = ChooseCards(options, password, &cards, &echo, &closing);
+  if (code != kGoOn) {
+    if (closing)
+      end_dialogue(nullptr, wait_for_enter);
+    return code;
+  }
+
+  CampaignReport report(options.report);
+  CampaignReport* to_report = options.report.empty() ? nullptr : &report;
+  std::vector<upgrade_target*> to_run =
+      CardsToRun(cards, upgraded_before, to_report);
+  int succeeded = RunCards(options, to_run, to_report);
+  echo.reset();
+  if (options.check)
+    PrintCheckSummary(cards, succeeded);
+  else
+    print_summary(cards);
+  close_result_log();
+  end_dialogue(nullptr, wait_for_enter);
+  return succeeded == static_cast<int>(to_run.size()) ? kAllUpgraded
+                                                       : kCardsFailed;
+}

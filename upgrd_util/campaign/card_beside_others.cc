@@ -1,0 +1,42 @@
+#include "upgrd_util/campaign/card_beside_others.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "upgrd_util/output/result_log.h"
+#include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/ftp_library.h"
+#include "upgrd_util/platform/icmp_echo.h"
+#include "upgrd_util/platform/platform.h"
+
+CardOutcome run_card_beside_others(upgrade_target* card,
+                                   CardSequence sequence) {
+  SilentConsole silent;
+  Platform own = platform();
+  std::unique_ptr<IcmpEcho> icmp = own.icmp->Another();
+  own.console = &silent;
+  if (icmp)
+    own.icmp = icmp.get();
+  ScopedThreadPlatform seams(&own);
+
+  snprintf(card->state.listing_file, sizeof(card->state.listing_file),
+           "%s_foundfir.txt", card->ip);
+  char journal_name[64];
+  snprintf(journal_name, sizeof(journal_name), "%s_upgrade.txt", card->ip);
+  CardLog log;
+  log.journal = fopen(journal_name, "a");
+  CardOutcome outcome;
+  {
+    ScopedLogRoute route(&log);
+    outcome = sequence(card);
+  }
+  // The dialogue would end the run with this card's session still open.
+  if (outcome == OUTCOME_LISTING_UNREADABLE)
+    ftp_quit(card->state.ftp_session);
+  if (log.journal)
+    fclose(log.journal);
+  log_append_block("\n*** Card " + std::string(card->ip) + " ***\n" +
+                   log.text);
+  return outcome;
+}

@@ -1,0 +1,17 @@
+#ifndef UPGRD_UTIL_CAMPAIGN_CARD_BESIDE_OTHERS_H_
+#define UPGRD_UTIL_CAMPAIGN_CARD_BESIDE_OTHERS_H_
+
+#include "upgrd_util/base/card_outcome.h"
+#include "upgrd_util/base/upgrade_target.h"
+#include "upgrd_util/campaign/card_pool.h"
+
+/// Runs `sequence` for `card` on the calling thread as one card among
+/// others: with a console of its own that nobody watches, its own echo
+/// handle and listing file "<ip>_foundfir.txt", its log entries going to
+/// its journal "<ip>_upgrade.txt" as they are flushed and, when it ends, to
+/// result.txt as one block "\n*** Card <ip> ***\n...". Returns the
+/// sequence's outcome.
+CardOutcome run_card_beside_others(upgrade_target* card,
+                                   CardSequence sequence);
+
+#endif  // UPGRD_UTIL_CAMPAIGN_CARD_BESIDE_OTHERS_H_

@@ -1,0 +1,71 @@
+#ifndef UPGRD_UTIL_CAMPAIGN_CARD_POOL_H_
+#define UPGRD_UTIL_CAMPAIGN_CARD_POOL_H_
+
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <vector>
+
+#include "upgrd_util/base/card_outcome.h"
+#include "upgrd_util/base/upgrade_target.h"
+
+/// What a campaign does with each card, on the card's own thread: its whole
+/// upgrade, or a dry run.
+using CardSequence = CardOutcome (*)(upgrade_target* card);
+
+/// Why no further card starts.
+enum StopReason { STOP_MAX_FAILURES, STOP_INTERRUPTED };
+
+/// What the pool tells as it goes. Card calls come from the cards' threads,
+/// several at a time; Tick from the thread that called Run. The pool holds
+/// no lock of its own during any call.
+struct PoolEvents {
+  virtual ~PoolEvents() {}
+  virtual void CardStarted(upgrade_target* card) = 0;
+  virtual void CardEnded(upgrade_target* card, CardOutcome outcome,
+                         double seconds) = 0;
+  /// No further card starts; `failed` have failed and `running` go on.
+  virtual void StartingStopped(StopReason reason, int failed, int running) = 0;
+  /// Between events, at least every tick_ms while cards run, and once with
+  /// `last` when every started card has ended.
+  virtual void Tick(bool last) = 0;
+};
+
+/// Runs cards through a sequence, up to `parallel` at once in the order
+/// given, and decides whether another may start: not after `max_failures`
+/// failed cards (0: no limit), not after an interrupt. It prints nothing.
+class CardPool {
+ public:
+  CardPool(std::vector<upgrade_target*> cards, int parallel, int max_failures,
+           CardSequence sequence, PoolEvents* events);
+
+  /// Returns when every card that started has ended. The cards that never
+  /// started are those from not_started() on.
+  void Run(int tick_ms);
+
+  size_t not_started() const { return next_; }
+
+ private:
+  void Work();
+  // Both are called, and return, with *lock held; they drop it while they
+  // tell the events.
+  void NoteInterrupt(std::unique_lock<std::mutex>* lock);
+  void StopStarting(StopReason reason, std::unique_lock<std::mutex>* lock);
+
+  std::vector<upgrade_target*> cards_;
+  const int parallel_;
+  const int max_failures_;
+  CardSequence sequence_;
+  PoolEvents* events_;
+
+  std::mutex mutex_;  // guards everything below
+  std::condition_variable wake_;
+  size_t next_ = 0;
+  int running_ = 0;
+  int workers_ = 0;
+  int failed_ = 0;
+  bool stop_starting_ = false;
+  bool interrupted_ = false;
+};
+
+#endif  // UPGRD_UTIL_CAMPAIGN_CARD_POOL_H_

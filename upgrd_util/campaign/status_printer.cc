@@ -1,0 +1,128 @@
+#include "upgrd_util/campaign/status_printer.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+
+#include "upgrd_util/platform/clock.h"
+#include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/platform.h"
+
+namespace {
+
+// Wide enough to blank any status line.
+const int kStatusWidth = 78;
+
+std::string Duration(double seconds) {
+  long whole = static_cast<long>(seconds + 0.5);
+  char text[48];
+  if (whole < 60)
+    snprintf(text, sizeof(text), "%ld s", whole);
+  else
+    snprintf(text, sizeof(text), "%ld min %ld s", whole / 60, whole % 60);
+  return text;
+}
+
+}  // namespace
+
+StatusPrinter::StatusPrinter(size_t cards, int parallel, bool dry_run)
+    : cards_(cards),
+      parallel_(parallel),
+      dry_run_(dry_run),
+      terminal_(platform().console->IsTerminal()) {}
+
+void StatusPrinter::Started(const upgrade_target& card) {
+  Say("\t%-17sstarted\n", card.ip);
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++started_;
+  ++running_;
+}
+
+void StatusPrinter::Ended(const upgrade_target& card, CardOutcome outcome,
+                          double seconds) {
+  const OutcomeWords& words = outcome_words(outcome);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --running_;
+    ++ended_;
+    seconds_taken_ += seconds;
+    if (words.failure)
+      ++failed_;
+    else
+      ++succeeded_;
+  }
+  Say("\t%-17s%s in %s\n", card.ip, dry_run_ ? words.said_dry : words.said,
+      Duration(seconds).c_str());
+}
+
+void StatusPrinter::Stopped(StopReason reason, int failed, int running) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+  }
+  if (reason == STOP_MAX_FAILURES)
+    Say("\t%d cards have failed: no further card will be started.\n", failed);
+  else
+    Say("\tInterrupted: no further card will be started; %d still running "
+        "will finish (interrupt again to end at once).\n",
+        running);
+}
+
+void StatusPrinter::Say(const char* format, ...) {
+  char line[256];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(line, sizeof(line), format, args);
+  va_end(args);
+  std::lock_guard<std::mutex> lock(mutex_);
+  lines_.push_back(line);
+}
+
+void StatusPrinter::Show(bool last) {
+  double now = platform().clock->Seconds();
+  if (terminal_ && !last && drawn_ && now - drawn_at_ < 1.0)
+    return;
+  std::deque<std::string> lines;
+  std::string status;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines.swap(lines_);
+    if (terminal_ && !last)
+      status = StatusLine();
+  }
+  if (terminal_)
+    console_printf("\r%*s\r", kStatusWidth, "");
+  for (const std::string& line : lines)
+    console_printf("%s", line.c_str());
+  if (!status.empty())
+    console_printf("%s", status.c_str());
+  drawn_ = terminal_;
+  drawn_at_ = now;
+}
+
+int StatusPrinter::succeeded() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return succeeded_;
+}
+
+// (mutex_ held)
+std::string StatusPrinter::StatusLine() const {
+  size_t waiting = stopped_ ? 0 : cards_ - started_;
+  char text[160];
+  int length = snprintf(text, sizeof(text),
+                        "\t%d running, %d upgraded, %d failed, %d waiting",
+                        running_, succeeded_, failed_,
+                        static_cast<int>(waiting));
+  std::string line(text, static_cast<size_t>(std::max(length, 0)));
+  if (ended_ > 0) {
+    // Cards take about as long as those that ended; the running ones are
+    // half done, on average.
+    double per_card = seconds_taken_ / ended_;
+    size_t waves = (waiting + parallel_ - 1) / parallel_;
+    double left = per_card * (static_cast<double>(waves) + 0.5);
+    line += ", about ";
+    line += Duration(left);
+    line += " left";
+  }
+  return line;
+}

@@ -1,0 +1,59 @@
+#ifndef UPGRD_UTIL_CAMPAIGN_STATUS_PRINTER_H_
+#define UPGRD_UTIL_CAMPAIGN_STATUS_PRINTER_H_
+
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <string>
+
+#include "upgrd_util/base/card_outcome.h"
+#include "upgrd_util/base/upgrade_target.h"
+#include "upgrd_util/campaign/card_pool.h"
+
+/// The campaign's console while its cards run: a line when a card starts
+/// and one when it ends, the lines of the pool's decisions, and on a
+/// terminal a status line below them (running, upgraded, failed, waiting,
+/// time left), redrawn at most once a second. Lines are queued from any
+/// thread and written by Show, on one thread only.
+class StatusPrinter {
+ public:
+  StatusPrinter(size_t cards, int parallel, bool dry_run);
+
+  void Started(const upgrade_target& card);
+  void Ended(const upgrade_target& card, CardOutcome outcome, double seconds);
+  void Stopped(StopReason reason, int failed, int running);
+  /// Queues one whole line of printf-style text.
+  void Say(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+  /// Writes the queued lines; on a terminal at most once a second (always
+  /// when `last`), with the status line below them unless `last`.
+  void Show(bool last);
+
+  /// How often Show should be called while cards run.
+  int tick_ms() const { return terminal_ ? 50 : 1000; }
+
+  /// Cards that ended well and that did not, so far.
+  int succeeded() const;
+
+ private:
+  std::string StatusLine() const;
+
+  const size_t cards_;
+  const int parallel_;
+  const bool dry_run_;
+  const bool terminal_;
+  bool drawn_ = false;  // the status line, on a terminal
+  double drawn_at_ = 0;
+
+  mutable std::mutex mutex_;  // guards everything below
+  std::deque<std::string> lines_;
+  size_t started_ = 0;
+  int running_ = 0;
+  int ended_ = 0;
+  int succeeded_ = 0;
+  int failed_ = 0;
+  double seconds_taken_ = 0;
+  bool stopped_ = false;
+};
+
+#endif  // UPGRD_UTIL_CAMPAIGN_STATUS_PRINTER_H_

@@ -1,0 +1,48 @@
+#ifndef UPGRD_UTIL_RUN_START_UP_H_
+#define UPGRD_UTIL_RUN_START_UP_H_
+
+#include <memory>
+
+#include "upgrd_util/base/upgrade_target.h"
+#include "upgrd_util/platform/icmp_echo.h"
+
+// What every run does before its first card, the dialogue and a campaign
+// alike, in the order they do it.
+
+/// How the first steps went.
+enum StartResult {
+  START_READY,
+  START_NO_LOG,     // result.txt cannot be had: said; nothing else was done
+  START_BAD_INPUT,  // config.txt or a module file is wrong: said; the run
+                    // ends with its closing dialogue
+};
+
+/// Opens the result log and writes its header, reads config.txt and checks
+/// both module files with the banner. Without its log a run would leave no
+/// record of what it did to the cards, so it does not start.
+StartResult start_upgrade_run();
+
+/// What iplist.txt gave.
+enum ListResult {
+  LIST_READ,     // *cards holds *count cards
+  LIST_MISSING,  // no regular file of that name
+  LIST_EMPTY,    // no card in it
+  LIST_BAD,      // a malformed card: said on the console and in the log
+};
+
+/// Reads iplist.txt, when it is a regular file (a FIFO would block the run
+/// for ever), and sets iplist_found; the file stays open for the whole run.
+/// With a `default_password`, a card without a password line gets that one.
+ListResult read_card_list(const char* default_password, upgrade_target** cards,
+                          int* count);
+
+/// A campaign's checks of what would fail every card alike, said once
+/// before any card is touched: addresses that are no IPv4 address or repeat
+/// (each named with its line), ICMP that cannot be sent. Returns false when
+/// the campaign must not start. A missing interim patch is only a warning.
+/// On success *echo holds an echo handle open until the campaign releases
+/// it, so that an echo socket the cards share is made once for the run.
+bool check_campaign_cards(const upgrade_target* cards,
+                          std::unique_ptr<IcmpEcho>* echo);
+
+#endif  // UPGRD_UTIL_RUN_START_UP_H_
