@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -183,9 +184,11 @@ TEST_F(UnattendedTest, BothReportFormatsHoldEveryFieldOfEveryOutcome) {
 }
 
 TEST_F(UnattendedTest, AKilledCampaignLeavesAValidReportOfTheEndedCards) {
-  Prepare(Numbered(2, 6));
+  Prepare(Numbered(2, 8));
   RunOptions kill;
-  kill.kill_after = "upgraded in ";
+  // Two at a time: the fourth card starts once two have ended, so at least
+  // three have when it ends.
+  kill.kill_after = "127.0.0.5        upgraded in ";
   ToolRun run = Campaign({"-y", "-j", "2", "--report", "night.jsonl"}, kill);
   ASSERT_TRUE(run.killed);
   // Every card said to have ended has its record, and the file parses.
@@ -193,7 +196,42 @@ TEST_F(UnattendedTest, AKilledCampaignLeavesAValidReportOfTheEndedCards) {
   EXPECT_EQ(std::string::npos, parsed.find("Traceback")) << parsed;
   EXPECT_GE(Occurrences(parsed, "\n"), Occurrences(run.output, " in "))
       << parsed;
-  EXPECT_GE(Occurrences(parsed, "|upgraded|1|"), 1) << parsed;
+  EXPECT_GE(Occurrences(parsed, "|upgraded|1|"), 3) << parsed;
+  EXPECT_NE(std::string::npos, parsed.find("127.0.0.5|admin|upgraded|1|"));
+}
+
+TEST_F(UnattendedTest, CardsSideBySideEachKeepTheirOwnListing) {
+  // Sixteen cards at once, each at a version of its own, every fourth one
+  // never installing what it is sent: a listing read for the wrong card
+  // would show in a version or an outcome.
+  std::vector<Card> cards = Numbered(2, 16);
+  std::map<std::string, std::string> expected;
+  std::string at = kAt;
+  for (int i = 0; i < 16; ++i) {
+    Card& card = cards[i];
+    card.zel = "kvn_hw02_zel_" + std::to_string(220 + i) + ".bin";
+    card.install = i % 4 != 3;
+    expected[card.ip] =
+        card.ip + (card.install ? "|admin|upgraded|1|" + card.zel +
+                                      "|kvn_hw02_zel_211.bin|"
+                                : "|admin|os_load_failed|2|" + card.zel +
+                                      "|" + card.zel + "|") +
+        at + "|" + at + (card.install ? "|True|1|1\n" : "|True|3|0\n");
+  }
+  Prepare(cards);
+  ToolRun run = Campaign({"-y", "-j", "16", "--report", "night.jsonl"});
+  EXPECT_EQ(1, run.exit_code) << run.output;
+  std::string lines;
+  for (const auto& [ip, line] : expected)
+    lines += line;
+  EXPECT_EQ(lines, Parsed("night.jsonl"));
+  // Each card's last listing is its own, left in its own file.
+  for (const Card& card : cards) {
+    std::string zel = card.install ? kZel211 : card.zel;
+    EXPECT_NE(std::string::npos,
+              ReadFile(card.ip + "_foundfir.txt").find(zel + "\n"))
+        << card.ip;
+  }
 }
 
 TEST_F(UnattendedTest, AResumedCampaignRunsExactlyWhatDidNotSucceed) {

@@ -59,7 +59,7 @@ int RealIcmpEcho::SendEcho(const char* ip) {
                                nullptr, reply, sizeof(reply), 1000);
   if (replies == 0)
     GetLastError();
-  return answered_echo_replies(reply, replies, address.S_un.S_addr);
+  return answered_echo_replies(reply, replies, address);
 }
 
 int answered_echo_replies(const void* reply_area, unsigned long replies,
