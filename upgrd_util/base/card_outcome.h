@@ -24,12 +24,12 @@ enum CardOutcome {
 
 /// What one outcome is called where it shows.
 struct OutcomeWords {
-  const char* word;         // the report's stable word
-  int32_t status;           // the card status that goes with it
-  const char* said;         // a campaign's console line
-  const char* said_dry;     // a dry run's console line and log
-  const char* summary;      // the summary's reason; nullptr: not listed
-  bool failure;             // counts against the run
+  const char* word;      // the report's stable word
+  int32_t status;        // the card status that goes with it
+  const char* said;      // a campaign's console line
+  const char* said_dry;  // a dry run's console line and log
+  const char* summary;   // the summary's reason; nullptr: not listed
+  bool failure;          // counts against the run
 };
 
 /// The words of `outcome` (OUTCOME_NONE has empty ones).

@@ -326,7 +326,7 @@ struct ListingVanishesOnce : public FakeFtpLibrary {
   int listings = 0;
 };
 
-TEST_F(DialogueOnDoublesTest, AnUnreadableListingEndsTheRunWithTheCardsSession) {
+TEST_F(DialogueOnDoublesTest, AnUnreadableListingEndsTheRunThere) {
   ListingVanishesOnce card;
   card.listing = {"kvn_hw02_zel_211.bin"};
   platform().ftp = &card;

@@ -4,85 +4,100 @@
 
 #include <string>
 
+#include "upgrd_util/output/campaign_report.h"
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
-#include "upgrd_util/output/campaign_report.h"
 
 #ifndef UPGRD_BUILD_VERSION
 #define UPGRD_BUILD_VERSION "unknown"
 #endif
 
-int parse_tool_options(int argc, char** argv, ToolOptions* options) {
-  CLI::App app(
-      "Upgrades the ZEL (operating system) and APP (application) modules of\n"
-      "the cards listed in iplist.txt with the module files named in\n"
-      "config.txt, all in the current directory.\n\n"
-      "Without options the tool asks its questions at the console and\n"
-      "upgrades one card after the other. With any option it runs a\n"
-      "campaign: several cards at once, each through the same steps, waits\n"
-      "and retries; each card's entries go to result.txt as one block when\n"
-      "it ends, and to its journal <address>_upgrade.txt as they happen.\n\n"
-      "Exit code of a campaign: 0 when every card was upgraded, 1 when a\n"
-      "card failed or was not started, 2 for a bad option or input file.\n\n"
-      "Examples:\n"
-      "  upgrd_util --parallel 20 --max-failures 5\n"
-      "      upgrade up to 20 cards at a time; once 5 have failed, start no\n"
-      "      further card\n"
-      "  upgrd_util --yes --check -j 50 --report check.csv\n"
-      "      before the window: what would an upgrade do to each card?\n"
-      "  upgrd_util --yes -j 50 --report night.jsonl > night.txt\n"
-      "      the campaign itself, unattended (from cron, say)\n"
-      "  upgrd_util --yes -j 50 --resume night.jsonl --report rerun.jsonl\n"
-      "      again, for every card that night.jsonl does not list as\n"
-      "      upgraded\n",
-      "upgrd_util");
-  app.set_version_flag("--version",
-                       std::string(kToolName) + "\nbuild " UPGRD_BUILD_VERSION,
-                       "Print the tool's name and the build's version, then "
-                       "exit");
-  app.add_option("-j,--parallel", options->parallel,
-                 "Upgrade up to N cards at the same time (1 to 1024;\n"
-                 "1 is a campaign of one card at a time)")
+namespace {
+
+const char kDescription[] =
+    "Upgrades the ZEL (operating system) and APP (application) modules of\n"
+    "the cards listed in iplist.txt with the module files named in\n"
+    "config.txt, all in the current directory.\n\n"
+    "Without options the tool asks its questions at the console and\n"
+    "upgrades one card after the other. With any option it runs a\n"
+    "campaign: several cards at once, each through the same steps, waits\n"
+    "and retries; each card's entries go to result.txt as one block when\n"
+    "it ends, and to its journal <address>_upgrade.txt as they happen.\n\n"
+    "Exit code of a campaign: 0 when every card was upgraded, 1 when a\n"
+    "card failed or was not started, 2 for a bad option or input file.\n\n"
+    "Examples:\n"
+    "  upgrd_util --parallel 20 --max-failures 5\n"
+    "      upgrade up to 20 cards at a time; once 5 have failed, start no\n"
+    "      further card\n"
+    "  upgrd_util --yes --check -j 50 --report check.csv\n"
+    "      before the window: what would an upgrade do to each card?\n"
+    "  upgrd_util --yes -j 50 --report night.jsonl > night.txt\n"
+    "      the campaign itself, unattended (from cron, say)\n"
+    "  upgrd_util --yes -j 50 --resume night.jsonl --report rerun.jsonl\n"
+    "      again, for every card that night.jsonl does not list as\n"
+    "      upgraded\n";
+
+// Declares every option, bound to its field of *options.
+void AddOptions(CLI::App* app, ToolOptions* options) {
+  app->set_version_flag("--version",
+                        std::string(kToolName) + "\nbuild " UPGRD_BUILD_VERSION,
+                        "Print the tool's name and the build's version, then "
+                        "exit");
+  app->add_option("-j,--parallel", options->parallel,
+                  "Upgrade up to N cards at the same time (1 to 1024;\n"
+                  "1 is a campaign of one card at a time)")
       ->type_name("N")
       ->check(CLI::Range(1, 1024));
-  app.add_option("--max-failures", options->max_failures,
-                 "Once N cards have failed, start no further card;\n"
-                 "the cards already started finish")
+  app->add_option("--max-failures", options->max_failures,
+                  "Once N cards have failed, start no further card;\n"
+                  "the cards already started finish")
       ->type_name("N")
       ->check(CLI::Range(1, 1000000));
-  app.add_flag("-y,--yes", options->yes,
-               "Ask nothing: use iplist.txt without the start-up menu,\n"
-               "and end without waiting for Enter");
-  app.add_flag("--check", options->check,
-               "A dry run that changes nothing on any card: reachability,\n"
-               "login and version of each, and what an upgrade would do");
-  app.add_option("--report", options->report,
-                 "Write a record per card to FILE as the card ends:\n"
-                 "FILE.csv (a header row) or FILE.jsonl (JSON lines)")
+  app->add_flag("-y,--yes", options->yes,
+                "Ask nothing: use iplist.txt without the start-up menu,\n"
+                "and end without waiting for Enter");
+  app->add_flag("--check", options->check,
+                "A dry run that changes nothing on any card: reachability,\n"
+                "login and version of each, and what an upgrade would do");
+  app->add_option("--report", options->report,
+                  "Write a record per card to FILE as the card ends:\n"
+                  "FILE.csv (a header row) or FILE.jsonl (JSON lines)")
       ->type_name("FILE");
-  app.add_option("--resume", options->resume,
-                 "Skip the cards that the report FILE of an earlier\n"
-                 "campaign lists as upgraded")
+  app->add_option("--resume", options->resume,
+                  "Skip the cards that the report FILE of an earlier\n"
+                  "campaign lists as upgraded")
       ->type_name("FILE")
       ->check(CLI::ExistingFile);
-  app.add_option("--password-from-env", options->password_variable,
-                 "The password of every card without a SystemPassword\n"
-                 "line in iplist.txt, from the environment variable NAME")
+  app->add_option("--password-from-env", options->password_variable,
+                  "The password of every card without a SystemPassword\n"
+                  "line in iplist.txt, from the environment variable NAME")
       ->type_name("NAME");
+}
+
+// What each option allows alone may still not go with another.
+void CheckCombinations(const ToolOptions& options) {
+  if (!options.report.empty() && !report_format_known(options.report))
+    throw CLI::ValidationError(
+        "--report",
+        "the file name must end in .csv or .jsonl: " + options.report);
+  if (options.check && options.max_failures > 0)
+    throw CLI::ValidationError("--max-failures",
+                               "a dry run fails no card; drop one of "
+                               "--check and --max-failures");
+  if (!options.resume.empty() && options.resume == options.report)
+    throw CLI::ValidationError("--resume",
+                               "the report to resume from cannot be the "
+                               "new report as well");
+}
+
+}  // namespace
+
+int parse_tool_options(int argc, char** argv, ToolOptions* options) {
+  CLI::App app(kDescription, "upgrd_util");
+  AddOptions(&app, options);
   try {
     app.parse(argc, argv);
-    if (!options->report.empty() && !report_format_known(options->report))
-      throw CLI::ValidationError("--report",
-                                 "the file name must end in .csv or .jsonl: " +
-                                     options->report);
-    if (options->check && options->max_failures > 0)
-      throw CLI::ValidationError("--max-failures",
-                                 "a dry run fails no card; drop one of "
-                                 "--check and --max-failures");
-    if (!options->resume.empty() && options->resume == options->report)
-      throw CLI::ValidationError("--resume",
-                                 "the report to resume from cannot be the "
-                                 "new report as well");
+    CheckCombinations(*options);
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForVersion& e) {

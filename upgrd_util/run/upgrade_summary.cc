@@ -8,7 +8,8 @@ void print_summary(const upgrade_target* head) {
   console_printf("\n\t*********** Upgrade Summary *********** \n");
   int failures = 0;
   for (const upgrade_target* target = head; target; target = target->next) {
-    const OutcomeWords& words = outcome_words(outcome_of_status(target->status));
+    const OutcomeWords& words =
+        outcome_words(outcome_of_status(target->status));
     if (!words.failure)
       continue;
     if (failures == 0) {
