@@ -158,11 +158,8 @@ int ChooseCards(const ToolOptions& options, const char* password,
     *closing = end != ENTRY_QUIT;
     return kCardsFailed;
   }
-  // The entered card gets the checks the listed ones got.
-  std::unique_ptr<IcmpEcho> unused;
-  if (!check_campaign_cards(*cards, &unused))
-    return kBadInput;
-  return kGoOn;
+  // The entered card's address is checked as the listed ones were.
+  return check_card_addresses(*cards) ? kGoOn : kBadInput;
 }
 
 // Cards an earlier campaign upgraded are left alone, and said so.
@@ -181,7 +178,9 @@ std::vector<upgrade_target*> CardsToRun(
                    outcome_words(OUTCOME_SKIPPED).said);
     std::string reason;
     if (report)
-      report->Write(card_record(*card, "skipped", "", "", 0), &reason);
+      report->Write(
+          card_record(*card, outcome_words(OUTCOME_SKIPPED).word, "", "", 0),
+          &reason);
   }
   return to_run;
 }

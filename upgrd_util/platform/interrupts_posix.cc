@@ -3,13 +3,18 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
+
 void remove_file_now(const char* path) {
   unlink(path);
 }
 
 namespace {
 
-volatile sig_atomic_t g_interrupts = 0;
+// Written by the handler, read by every thread: a lock-free atomic is safe
+// in both places.
+std::atomic<int> g_interrupts{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 // Ends the process as the signal would have, without what it was writing.
 void EndOnInterrupt(int signal_number) {
@@ -19,8 +24,7 @@ void EndOnInterrupt(int signal_number) {
 }
 
 void CountInterrupt(int signal_number) {
-  g_interrupts = g_interrupts + 1;
-  if (g_interrupts < 2)
+  if (g_interrupts.fetch_add(1) + 1 < 2)
     return;
   // The second one ends the tool with the signal's own status.
   EndOnInterrupt(signal_number);

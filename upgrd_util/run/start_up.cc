@@ -17,35 +17,6 @@
 
 namespace {
 
-// Names each card whose address the probe could not send to, or that a
-// card listed before has (two sequences at once on one card would upload
-// over each other). Returns false when there was one.
-bool CheckAddresses(const upgrade_target* cards) {
-  std::set<std::string> addresses;
-  bool good = true;
-  for (const upgrade_target* card = cards; card; card = card->next) {
-    int line = card->state.list_line;
-    if (!parse_ipv4_address(card->ip)) {
-      if (line > 0)
-        console_printf("\tiplist.txt, line %d: %s is not an IPv4 address "
-                       "(four numbers from 0 to 255 with dots between "
-                       "them).\n",
-                       line, card->ip);
-      else
-        console_printf("\t%s is not an IPv4 address (four numbers from 0 to "
-                       "255 with dots between them).\n",
-                       card->ip);
-      good = false;
-    } else if (!addresses.insert(card->ip).second) {
-      console_printf("\tiplist.txt, line %d: the card %s is listed a second "
-                     "time.\n",
-                     line, card->ip);
-      good = false;
-    }
-  }
-  return good;
-}
-
 // Opens an echo handle as every probe will. Without ICMP no card would
 // answer, and every card would fail alike.
 bool OpenEcho(std::unique_ptr<IcmpEcho>* echo) {
@@ -107,9 +78,35 @@ ListResult read_card_list(const char* default_password, upgrade_target** cards,
   return *count == 0 ? LIST_EMPTY : LIST_READ;
 }
 
+bool check_card_addresses(const upgrade_target* cards) {
+  std::set<std::string> addresses;
+  bool good = true;
+  for (const upgrade_target* card = cards; card; card = card->next) {
+    int line = card->state.list_line;
+    if (!parse_ipv4_address(card->ip)) {
+      if (line > 0)
+        console_printf("\tiplist.txt, line %d: %s is not an IPv4 address "
+                       "(four numbers from 0 to 255 with dots between "
+                       "them).\n",
+                       line, card->ip);
+      else
+        console_printf("\t%s is not an IPv4 address (four numbers from 0 to "
+                       "255 with dots between them).\n",
+                       card->ip);
+      good = false;
+    } else if (!addresses.insert(card->ip).second) {
+      console_printf("\tiplist.txt, line %d: the card %s is listed a second "
+                     "time.\n",
+                     line, card->ip);
+      good = false;
+    }
+  }
+  return good;
+}
+
 bool check_campaign_cards(const upgrade_target* cards,
                           std::unique_ptr<IcmpEcho>* echo) {
-  if (!CheckAddresses(cards) || !OpenEcho(echo))
+  if (!check_card_addresses(cards) || !OpenEcho(echo))
     return false;
   std::string patch = std::string(kCurrentDirectoryPrefix) + kInterimPatchName;
   if (FILE* file = open_regular_file(patch.c_str()))

@@ -36,6 +36,12 @@ enum ListResult {
 ListResult read_card_list(const char* default_password, upgrade_target** cards,
                           int* count);
 
+/// Names each card whose address the probe could not send to, or that a
+/// card listed before has (two sequences at once on one card would upload
+/// over each other), on a console line of its own. Returns false when there
+/// was one.
+bool check_card_addresses(const upgrade_target* cards);
+
 /// A campaign's checks of what would fail every card alike, said once
 /// before any card is touched: addresses that are no IPv4 address or repeat
 /// (each named with its line), ICMP that cannot be sent. Returns false when
