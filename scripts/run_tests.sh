@@ -1,7 +1,8 @@
 #!/bin/bash
 # Installs what the build and the tests need (Debian 12, run as root), then
 # runs the fuzz targets (scripts/fuzz.sh), builds the tool alone and installs
-# it (scripts/tool_build_test.sh), builds it with its tests twice, plain and
+# it (scripts/tool_build_test.sh), runs the campaign tests on a
+# ThreadSanitizer build, builds the tool with its tests twice, plain and
 # with AddressSanitizer and UndefinedBehaviorSanitizer, and runs every test
 # in both builds; between them, the Windows build and its tests under Wine.
 set -euo pipefail
@@ -18,6 +19,15 @@ echo "== benchmarks, smoke run =="
 bash scripts/bench.sh --smoke || status=1
 echo "== the tool alone: build and install =="
 bash scripts/tool_build_test.sh || status=1
+# Campaigns run cards on threads: their end-to-end tests again, with the
+# tool built for ThreadSanitizer, which ends it with 66 on a data race.
+echo "== campaign tests, ThreadSanitizer build =="
+cmake -S . -B build/tsan -DUPGRD_TSAN=ON -DUPGRD_WERROR=ON \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON
+cmake --build build/tsan -j "$jobs" --target upgrd_e2e_tests upgrd_util_fast_clock
+(cd build/tsan && TSAN_OPTIONS="halt_on_error=1 exitcode=66" \
+  ctest --output-on-failure -j "$jobs" --timeout 300 \
+  -R "^(CampaignTest|UnattendedTest)\.") || status=1
 for variant in plain sanitize; do
   dir=build/$variant
   sanitize=OFF

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include <nlohmann/json.hpp>
+
 const char kZel211[] = "kvn_hw02_zel_211.bin";
 const char kApp211[] = "kvn_hw02_app_211.bin";
 const char kZel252[] = "kvn_hw02_zel_252.bin";
@@ -55,7 +57,7 @@ void EndToEndTest::Prepare(const std::vector<Card>& cards, const char* zel,
   ASSERT_TRUE(WriteFile("kvn_hw02_zel_202.bin",
                         Module("202", "VRN PATCH", 8192)));
   std::string list = "; cards of the test\n";
-  std::string json = "[";
+  nlohmann::json json = nlohmann::json::array();
   for (const Card& card : cards) {
     list += "SystemIP=" + card.ip + "\nSystemUserName=admin\nSystemPassword=" +
             card.list_password + "\n\n";
@@ -69,27 +71,27 @@ void EndToEndTest::Prepare(const std::vector<Card>& cards, const char* zel,
                   ready);
       continue;
     }
-    if (json.size() > 1)
-      json += ",";
-    json += "{\"ip\":\"" + card.ip + "\",\"user\":\"admin\",\"password\":\"" +
-            card.password + "\",\"zel\":\"" + card.zel +
-            "\",\"app\":\"kvn_hw02_app_203.bin\",\"restart_s\":0.005";
-    if (card.logs)
-      json += ",\"data\":\"data of " + card.ip + "\",\"event\":\"events\"";
+    nlohmann::json sim = {{"ip", card.ip},
+                          {"user", "admin"},
+                          {"password", card.password},
+                          {"zel", card.zel},
+                          {"app", "kvn_hw02_app_203.bin"},
+                          {"restart_s", 0.005},
+                          {"refuse_zel", card.refuse_zel},
+                          {"refuse_app", card.refuse_app},
+                          {"before", card.before}};
+    if (card.logs) {
+      sim["data"] = "data of " + card.ip;
+      sim["event"] = "events";
+    }
     if (!card.install)
-      json += ",\"install\":false";
-    json += ",\"refuse_zel\":" + std::to_string(card.refuse_zel) +
-            ",\"refuse_app\":" + std::to_string(card.refuse_app) +
-            ",\"before\":[";
-    for (size_t i = 0; i < card.before.size(); ++i)
-      json += (i ? ",\"" : "\"") + card.before[i] + "\"";
-    json += "]}";
+      sim["install"] = false;
+    json.push_back(sim);
   }
-  json += "]";
   if (with_list) {
     ASSERT_TRUE(WriteFile("iplist.txt", list));
   }
-  ASSERT_TRUE(WriteFile(sim_path("cards.json"), json));
+  ASSERT_TRUE(WriteFile(sim_path("cards.json"), json.dump()));
   StartServer({"python3", UPGRD_SOURCE_DIR "/sim/sim_card.py", "--cards",
                sim_path("cards.json"), "--ready-file", sim_path("ready"),
                "--upload-log", sim_path("uploads"), "--lifetime", "300"},

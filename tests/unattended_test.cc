@@ -101,6 +101,8 @@ TEST_F(UnattendedTest, AsksNothingAndTakesPasswordsFromTheEnvironment) {
 
 TEST_F(UnattendedTest, ADryRunChangesNothingAndSaysWhatAnUpgradeWouldDo) {
   std::vector<Card> cards = Numbered(2, 4);
+  // A terminal title sequence in a name must not reach the CSV raw.
+  cards[0].zel = "kvn_hw02_zel_203\x1b]0;x\x07.bin";
   cards[1].zel = "kvn_hw02_zel_200.bin";
   cards[2].zel = "kvn_hw02_zel_201.bin";
   cards[3].list_password = "wrong";
@@ -126,7 +128,7 @@ TEST_F(UnattendedTest, ADryRunChangesNothingAndSaysWhatAnUpgradeWouldDo) {
         << card[1];
   }
   std::string at = kAt;
-  EXPECT_EQ("127.0.0.2|admin|would_upgrade|0|kvn_hw02_zel_203.bin||" + at +
+  EXPECT_EQ("127.0.0.2|admin|would_upgrade|0|kvn_hw02_zel_203?]0;x?.bin||" + at +
                 "|" + at + "|True|0|0\n"
                 "127.0.0.3|admin|would_patch|0|kvn_hw02_zel_200.bin||" + at +
                 "|" + at + "|True|0|0\n"

@@ -1,11 +1,13 @@
 #include "upgrd_util/tool_main.h"
 
 #include "upgrd_util/campaign/campaign.h"
+#include "upgrd_util/platform/files.h"
 #include "upgrd_util/platform/interrupts.h"
 #include "upgrd_util/run/dialogue.h"
 #include "upgrd_util/run/tool_options.h"
 
 int tool_main(int argc, char** argv) {
+  forbid_core_dumps();
   // Ctrl-C or SIGTERM ends the run at once, but leaves no part file of a
   // transfer behind.
   end_on_interrupts();

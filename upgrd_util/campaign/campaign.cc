@@ -226,6 +226,8 @@ int RunCards(const ToolOptions& options,
     events.Record(*cards[i], 0);
   }
   printer.Show(true);
+  // Ctrl-C at the closing question ends the tool, as in the dialogue.
+  end_on_interrupts();
   return printer.succeeded();
 }
 

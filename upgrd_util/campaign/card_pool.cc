@@ -40,6 +40,7 @@ void CardPool::Run(int tick_ms) {
 
 // Takes cards until there is none left or no further card may start.
 void CardPool::Work() {
+  block_interrupts_here();
   const Platform shared = platform();
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {

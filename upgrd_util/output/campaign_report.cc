@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "upgrd_util/platform/clock.h"
+#include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/platform.h"
 
 namespace {
@@ -29,9 +30,11 @@ bool IsCsv(const std::string& path) {
   return EndsWith(path, ".csv");
 }
 
-// A CSV field, quoted when it holds a comma, a quote or a line end.
-std::string CsvField(const std::string& value) {
-  if (value.find_first_of(",\"\r\n") == std::string::npos)
+// A CSV field, shown printable as result.txt shows a card's names (a
+// report is read with cat too), and quoted when it holds a comma or a quote.
+std::string CsvField(const std::string& raw) {
+  std::string value = printable_text(raw);
+  if (value.find_first_of(",\"") == std::string::npos)
     return value;
   std::string quoted = "\"";
   for (char c : value) {

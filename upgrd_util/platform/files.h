@@ -22,4 +22,8 @@ bool lock_exclusively(FILE* file);
 /// upgraded beside many others needs a few sockets and files of its own.
 void raise_open_file_limit();
 
+/// Keeps the process from leaving a core file, or being read by a
+/// debugger of the same user: its memory holds the cards' passwords.
+void forbid_core_dumps();
+
 #endif  // UPGRD_UTIL_PLATFORM_FILES_H_

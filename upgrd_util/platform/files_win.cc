@@ -47,3 +47,6 @@ void raise_open_file_limit() {
   // The C runtime's own limit of streams; sockets have none.
   _setmaxstdio(8192);
 }
+
+// Windows writes no core file of a process unless it is asked to.
+void forbid_core_dumps() {}

@@ -1,5 +1,6 @@
 #include "upgrd_util/platform/interrupts.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -30,23 +31,39 @@ void CountInterrupt(int signal_number) {
   EndOnInterrupt(signal_number);
 }
 
+// Ctrl-C, a polite kill, and a terminal that closes.
+const int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+
+void InterruptSet(sigset_t* set) {
+  sigemptyset(set);
+  for (int signal_number : kInterrupts)
+    sigaddset(set, signal_number);
+}
+
 void Handle(void (*handler)(int)) {
   struct sigaction action = {};
   action.sa_handler = handler;
-  sigemptyset(&action.sa_mask);
-  // Neither handler may run inside the other.
-  sigaddset(&action.sa_mask, SIGINT);
-  sigaddset(&action.sa_mask, SIGTERM);
+  // No handler may run inside another.
+  InterruptSet(&action.sa_mask);
   // Interrupted system calls go on: a wait or a transfer is not cut short.
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (int signal_number : kInterrupts)
+    sigaction(signal_number, &action, nullptr);
 }
 
 }  // namespace
 
 void end_on_interrupts() {
+  // A console that went away (a pipe into head, say) makes a write fail,
+  // never the run end: result.txt, journals and the report go on.
+  signal(SIGPIPE, SIG_IGN);
   Handle(EndOnInterrupt);
+}
+
+void block_interrupts_here() {
+  sigset_t set;
+  InterruptSet(&set);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
 void catch_interrupts() {

@@ -37,8 +37,12 @@ BOOL WINAPI CountInterrupt(DWORD event) {
 }  // namespace
 
 void end_on_interrupts() {
+  SetConsoleCtrlHandler(CountInterrupt, FALSE);
   SetConsoleCtrlHandler(EndOnInterrupt, TRUE);
 }
+
+// The console's handlers run on a thread of their own.
+void block_interrupts_here() {}
 
 void catch_interrupts() {
   // Handlers run last added first: this one, then EndOnInterrupt.
