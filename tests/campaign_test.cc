@@ -189,6 +189,29 @@ TEST_F(CampaignTest, EveryCardUpgradedIsExitCodeZero) {
   EXPECT_EQ(0, run.exit_code) << run.output;
   EXPECT_NE(std::string::npos,
             run.output.find("\tAll upgrades completed successfully.\n"));
+
+  // Again, with proxies in the environment, which are never used, and a
+  // console that goes away (a pipe into head), which ends nothing.
+  RunOptions options;
+  const char proxy[] = "=http://127.0.0.1:9";
+  for (const char* name : {"all_proxy", "ALL_PROXY", "ftp_proxy"})
+    options.environment.push_back(name + std::string(proxy));
+  options.close_output_after = "127.0.0.2        started";
+  ASSERT_EQ(0, unlink("result.txt"));
+  run = Campaign({"--parallel", "5", "--yes"}, "", options);
+  EXPECT_EQ(0, run.exit_code);
+  EXPECT_NE(std::string::npos, ReadFile("result.txt").find(
+                                   "All upgrades completed successfully.\n"));
+}
+
+TEST_F(CampaignTest, CtrlCAtTheClosingQuestionEndsTheTool) {
+  Prepare({Card("127.0.0.2")});
+  RunOptions options;
+  options.keep_input_open = true;
+  options.kill_after = "Press <Enter> to exit.\n";
+  options.kill_signal = SIGINT;
+  ToolRun run = Campaign({"-j", "2"}, "1\n1\n", options);
+  EXPECT_EQ(SIGINT, run.signal) << run.output;
 }
 
 TEST_F(CampaignTest, OnATerminalOneStatusLineStaysAtTheBottom) {
@@ -218,19 +241,25 @@ TEST_F(CampaignTest, AnInterruptStartsNoFurtherCardAndTheRunningOnesFinish) {
   for (int i = 2; i < 8; ++i)
     cards.push_back(Card(("127.0.0." + std::to_string(i)).c_str()));
   Prepare(cards);
-  RunOptions interrupt;
-  // Once both cards have started.
-  interrupt.kill_after = "127.0.0.3        started\n";
-  interrupt.kill_signal = SIGINT;
-  ToolRun run = Campaign({"-j", "2"}, "1\n1\n\n", interrupt);
-  EXPECT_EQ(1, run.exit_code) << run.output;
-  EXPECT_NE(std::string::npos,
-            run.output.find("\tInterrupted: no further card will be started; "))
-      << run.output;
-  EXPECT_NE(std::string::npos, run.output.find("127.0.0.2        upgraded"));
-  EXPECT_NE(std::string::npos, run.output.find("127.0.0.3        upgraded"));
-  EXPECT_EQ(std::string::npos, run.output.find("127.0.0.4        started"));
-  EXPECT_NE(std::string::npos, Log().find("\t127.0.0.7: Not started.\n"));
+  // Ctrl-C, a polite kill, a terminal that closes.
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    RunOptions interrupt;
+    // Once both cards have started.
+    interrupt.kill_after = "127.0.0.3        started\n";
+    interrupt.kill_signal = signal;
+    ToolRun run = Campaign({"-j", "2"}, "1\n1\n\n", interrupt);
+    EXPECT_EQ(1, run.exit_code) << run.output;
+    EXPECT_NE(std::string::npos,
+              run.output.find("\tInterrupted: no further card will be "
+                              "started; "))
+        << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("127.0.0.2        upgraded"));
+    EXPECT_NE(std::string::npos, run.output.find("127.0.0.3        upgraded"));
+    EXPECT_EQ(std::string::npos, run.output.find("127.0.0.4        started"));
+    EXPECT_NE(std::string::npos, Log().find("\t127.0.0.7: Not started.\n"));
+    ASSERT_EQ(0, unlink("result.txt"));
+  }
 }
 
 TEST_F(CampaignTest, AKilledCampaignKeepsEveryFinishedEntry) {

@@ -87,6 +87,11 @@ struct RunOptions {
   int kill_signal = SIGKILL;
   /// How many times to send it, 100 ms apart.
   int kill_count = 1;
+  /// Close the reading end of its output once the output holds this text,
+  /// as `| head` does, and wait for it to end by itself.
+  std::string close_output_after;
+  /// Keep its standard input open after `input`, as a console does.
+  bool keep_input_open = false;
   /// Run it as the unprivileged user nobody.
   bool as_nobody = false;
   /// Give it a terminal (which echoes the input) instead of pipes.

@@ -173,6 +173,8 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
       _exit(125);
     for (const std::string& variable : options.environment)
       putenv(const_cast<char*>(variable.c_str()));
+    // As a shell starts it: the test's own ignored SIGPIPE is not inherited.
+    signal(SIGPIPE, SIG_DFL);
     std::vector<char*> argv = {const_cast<char*>("upgrd_util")};
     for (const std::string& argument : options.arguments)
       argv.push_back(const_cast<char*>(argument.c_str()));
@@ -192,7 +194,8 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
   if (write(in_pipe[1], input.data(), input.size()) < 0) {
     // The tool may end before it reads everything; that is its business.
   }
-  close(in_pipe[1]);
+  if (!options.keep_input_open)
+    close(in_pipe[1]);
   double deadline = start + time_limit_s;
   char buffer[4096];
   bool signalled = false;
@@ -220,8 +223,13 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
       if (run.killed)
         break;
     }
+    if (!options.close_output_after.empty() &&
+        run.output.find(options.close_output_after) != std::string::npos)
+      break;
   }
   close(out_pipe[0]);
+  if (options.keep_input_open)
+    close(in_pipe[1]);
   bool timed_out;
   struct rusage usage = {};
   double left = std::max(0.0, deadline - MonotonicSeconds());
