@@ -172,6 +172,9 @@ TEST_F(CampaignTest, NoFurtherCardStartsAfterMaxFailures) {
   ToolRun run = Campaign({"-j", "1", "--max-failures", "2"});
   EXPECT_EQ(1, run.exit_code);
   EXPECT_NE(std::string::npos,
+            run.output.find("\n\tEncountered 2 failures during upgrade.\n"
+                            "\t4 cards were not started.\n"));
+  EXPECT_NE(std::string::npos,
             run.output.find("\t2 cards have failed: no further card will be "
                             "started.\n"));
   EXPECT_EQ(std::string::npos, run.output.find("127.0.0.4        started"));
@@ -290,17 +293,23 @@ TEST_F(CampaignTest, WhatWouldFailEveryCardIsSaidBeforeAnyIsTouched) {
                         "SystemIP=127.0.0.2\nSystemUserName=a\nSystemPassword=b\n"
                         "SystemIP=127.0.0.256\nSystemUserName=a\nSystemPassword=b\n"
                         "SystemIP=card-7\nSystemUserName=a\nSystemPassword=b\n"
-                        "SystemIP=127.0.0.2\nSystemUserName=a\nSystemPassword=b\n"));
+                        "SystemIP=127.0.0.2\nSystemUserName=a\nSystemPassword=b\n"
+                        "SystemIP=127.0.0.02\nSystemUserName=a\nSystemPassword=b\n"));
   ToolRun run = Campaign({"-y"});
   EXPECT_EQ(2, run.exit_code);
   EXPECT_NE(std::string::npos,
             run.output.find(
                 "\tiplist.txt, line 4: 127.0.0.256 is not an IPv4 address "
-                "(four numbers from 0 to 255 with dots between them).\n"
+                "(four numbers from 0 to 255 with dots between them, none "
+                "with a leading zero).\n"
                 "\tiplist.txt, line 7: card-7 is not an IPv4 address "
-                "(four numbers from 0 to 255 with dots between them).\n"
+                "(four numbers from 0 to 255 with dots between them, none "
+                "with a leading zero).\n"
                 "\tiplist.txt, line 10: the card 127.0.0.2 is listed a second "
-                "time.\n"))
+                "time.\n"
+                "\tiplist.txt, line 13: 127.0.0.02 is not an IPv4 address "
+                "(four numbers from 0 to 255 with dots between them, none "
+                "with a leading zero).\n"))
       << run.output;
   EXPECT_EQ(std::string::npos, ReadFile(sim_path("uploads")).find("127"));
 
@@ -321,7 +330,9 @@ TEST_F(CampaignTest, BadOptionsChangeNothing) {
     std::vector<std::string> arguments;
     const char* named;  // what the message must name
   } bad[] = {{{"-j", "0"}, "--parallel"},          {{"-j", "1025"}, "1025"},
-             {{"--parallel", "many"}, "many"},     {{"-j"}, "--parallel"},
+             {{"--parallel", "many"},
+              "--parallel: many is not a whole number from 1 to 1024"},
+             {{"-j"}, "--parallel"},
              {{"--max-failures", "0"}, "--max-failures"},
              {{"--bogus"}, "--bogus"},             {{"stray"}, "stray"}};
   for (const Bad& b : bad) {
@@ -332,12 +343,29 @@ TEST_F(CampaignTest, BadOptionsChangeNothing) {
     EXPECT_NE(std::string::npos, run.output.find(b.named)) << run.output;
     EXPECT_EQ("<missing>", ReadFile("result.txt"));
   }
-  ASSERT_EQ(0, unlink("iplist.txt"));
-  ToolRun run = Campaign({"-j", "2"});
+  ToolRun run = Campaign({"--help"});
+  EXPECT_NE(std::string::npos, run.output.find("--resume FILE  "));
+  EXPECT_EQ(7, Occurrences(run.output, "(default"));
+
+  // Without a console, the menu has no answer.
+  run = Campaign({"-j", "2"}, "");
   EXPECT_EQ(2, run.exit_code);
+  EXPECT_NE(std::string::npos, run.output.find("a campaign needs --yes.\n"));
+  // A card without its password line: where else it could come from.
+  ASSERT_TRUE(WriteFile("iplist.txt", "SystemIP=127.0.0.2\nSystemUserName=a\n"));
+  run = Campaign({"-y"});
+  EXPECT_EQ(2, run.exit_code);
+  EXPECT_NE(std::string::npos, run.output.find("--password-from-env NAME.\n"));
+
+  // What ends a campaign before its first card goes to standard error.
+  ASSERT_EQ(0, unlink("iplist.txt"));
+  ASSERT_EQ(0, system(UPGRD_FAST_TOOL_PATH " -j 2 </dev/null >out 2>errors; "
+                      "test $? -eq 2"));
   EXPECT_NE(std::string::npos,
-            run.output.find("\tA campaign upgrades the cards of iplist.txt, "
-                            "and there is no iplist.txt in this directory.\n"));
+            ReadFile("errors").find(
+                "\tA campaign upgrades the cards of iplist.txt, and there is "
+                "no iplist.txt in this directory.\n"));
+  EXPECT_EQ(std::string::npos, ReadFile("out").find("iplist.txt, and"));
 }
 
 }  // namespace

@@ -67,3 +67,11 @@ std::string ProgramTest::NewLog() {
   log_seen = log.size();
   return added;
 }
+
+int Occurrences(const std::string& text, const std::string& what) {
+  int count = 0;
+  for (size_t at = text.find(what); at != std::string::npos;
+       at = text.find(what, at + 1))
+    ++count;
+  return count;
+}

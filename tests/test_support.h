@@ -41,6 +41,9 @@ double MonotonicSeconds();
 /// How many lines of `text` are exactly `line`.
 int CountLines(const std::string& text, const std::string& line);
 
+/// How many times `what` occurs in `text`.
+int Occurrences(const std::string& text, const std::string& what);
+
 #ifndef _WIN32
 /// pyftpdlib on 127.0.0.1, serving `root` to one user. Started by Start and
 /// stopped by its pid when the object goes away.

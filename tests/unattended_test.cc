@@ -44,14 +44,6 @@ std::string Parsed(const std::string& path) {
   return out;
 }
 
-int Occurrences(const std::string& text, const std::string& what) {
-  int count = 0;
-  for (size_t at = text.find(what); at != std::string::npos;
-       at = text.find(what, at + 1))
-    ++count;
-  return count;
-}
-
 std::vector<Card> Numbered(int first, int count) {
   std::vector<Card> cards;
   for (int i = first; i < first + count; ++i)
@@ -87,14 +79,20 @@ TEST_F(UnattendedTest, AsksNothingAndTakesPasswordsFromTheEnvironment) {
   EXPECT_EQ(std::string::npos, run.output.find("secret"));
   EXPECT_EQ(std::string::npos, ReadFile("result.txt").find("secret"));
   EXPECT_NE(std::string::npos, run.output.find("127.0.0.3        upgraded"));
+  // No password in the file, no warning about one.
+  EXPECT_EQ(std::string::npos, run.output.find("Warning: A file called"));
 
-  // Unset or too long for a card: nothing is done.
+  // Unset, empty or too long for a card: nothing is done.
   ASSERT_EQ(0, unlink("result.txt"));
-  for (const char* variable : {"OTHER=secret", "CARD_PASSWORD=elevenchars"}) {
+  const char* variables[][2] = {{"OTHER=secret", "is not set"},
+                                {"CARD_PASSWORD=", "is empty"},
+                                {"CARD_PASSWORD=elevenchars", "longer than"}};
+  for (auto& [variable, said] : variables) {
     options.environment = {variable};
     run = Campaign({"-y", "--password-from-env", "CARD_PASSWORD"}, options);
     EXPECT_EQ(2, run.exit_code) << variable;
-    EXPECT_NE(std::string::npos, run.output.find("CARD_PASSWORD")) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("CARD_PASSWORD " + std::string(said)))
+        << run.output;
     EXPECT_EQ("<missing>", ReadFile("result.txt"));
   }
 }

@@ -100,12 +100,13 @@ bool ReadOptionFiles(const ToolOptions& options, const char** password,
     const char* value = getenv(options.password_variable.c_str());
     if (!value || !*value ||
         strlen(value) >= sizeof(upgrade_target::password)) {
-      console_printf("upgrd_util: --password-from-env: the environment "
-                     "variable %s %s\n",
-                     options.password_variable.c_str(),
-                     value && *value
-                         ? "holds a password longer than 10 characters"
-                         : "is not set");
+      console_error_printf(
+          "upgrd_util: --password-from-env: the environment "
+          "variable %s %s\n",
+          options.password_variable.c_str(),
+          !value    ? "is not set"
+          : !*value ? "is empty"
+                    : "holds a password longer than 10 characters");
       return false;
     }
     *password = value;
@@ -113,7 +114,7 @@ bool ReadOptionFiles(const ToolOptions& options, const char** password,
   std::string error;
   if (!options.resume.empty() &&
       !read_upgraded_cards(options.resume, upgraded_before, &error)) {
-    console_printf("upgrd_util: --resume: %s\n", error.c_str());
+    console_error_printf("upgrd_util: --resume: %s\n", error.c_str());
     return false;
   }
   return true;
@@ -127,15 +128,21 @@ int ChooseCards(const ToolOptions& options, const char* password,
                 upgrade_target** cards, std::unique_ptr<IcmpEcho>* echo,
                 bool* closing) {
   int count = 0;
-  switch (read_card_list(password, cards, &count)) {
+  ListReading reading;
+  switch (read_card_list(password, cards, &count, &reading)) {
     case LIST_MISSING:
-      console_printf("\tA campaign upgrades the cards of iplist.txt, and "
-                     "there is no iplist.txt in this directory.\n");
+      console_error_printf(
+          "\tA campaign upgrades the cards of iplist.txt, and "
+          "there is no iplist.txt in this directory.\n");
       return kBadInput;
     case LIST_EMPTY:
-      console_printf("\tiplist.txt lists no card.\n");
+      console_error_printf("\tiplist.txt lists no card.\n");
       return kBadInput;
     case LIST_BAD:
+      if (reading.password_missing && !password)
+        console_error_printf(
+            "\tA card without a SystemPassword line can take its password "
+            "from the environment: --password-from-env NAME.\n");
       return kBadInput;
     case LIST_READ:
       break;
@@ -147,6 +154,14 @@ int ChooseCards(const ToolOptions& options, const char* password,
   int answer = ask_start_menu(count);
   if (answer == '1')
     return kGoOn;
+  if (answer == kMenuInputEnded) {
+    console_error_printf(
+        "\tThe console's input has ended before an answer: without a "
+        "console, a campaign needs --yes.\n");
+    free_upgrade_targets(*cards);
+    *cards = nullptr;
+    return kBadInput;
+  }
   free_upgrade_targets(*cards);
   *cards = nullptr;
   if (answer != '2')
@@ -193,7 +208,8 @@ void PrintCheckSummary(const upgrade_target* cards, int would_upgrade) {
     ++total;
   console_printf("\n\t*********** Dry Run Summary *********** \n");
   console_printf("\t%d of %d cards would be upgraded.\n", would_upgrade, total);
-  log_printf("\n\n************************************************************\n");
+  log_printf(
+      "\n\n************************************************************\n");
   log_printf("\nDry run: %d of %d cards would be upgraded.\n", would_upgrade,
              total);
   for (const upgrade_target* card = cards; card; card = card->next) {
@@ -203,7 +219,8 @@ void PrintCheckSummary(const upgrade_target* cards, int would_upgrade) {
     console_printf("\t%s: %s\n", card->ip, words.said_dry);
     log_printf("\t%s: %s\n", card->ip, words.said_dry);
   }
-  log_printf("************************************************************\n\n\n");
+  log_printf(
+      "************************************************************\n\n\n");
   log_flush();
 }
 
@@ -269,5 +286,5 @@ int run_campaign(const ToolOptions& options) {
   close_result_log();
   end_dialogue(nullptr, wait_for_enter);
   return succeeded == static_cast<int>(to_run.size()) ? kAllUpgraded
-                                                       : kCardsFailed;
+                                                      : kCardsFailed;
 }

@@ -19,9 +19,10 @@ bool TakeName(const char* line, const char* pattern, const char* key,
   if (!scan_line(line, pattern, &value))
     return false;
   if (value.size() >= static_cast<size_t>(kModuleNameSize)) {
-    console_printf("\tThe %s module name in config.txt is longer than %d "
-                   "characters: %s\n",
-                   key, kModuleNameSize - 1, value.c_str());
+    console_error_printf(
+        "\tThe %s module name in config.txt is longer than %d "
+        "characters: %s\n",
+        key, kModuleNameSize - 1, value.c_str());
     return false;
   }
   memcpy(name, value.c_str(), value.size() + 1);
@@ -35,13 +36,13 @@ bool read_firmware_selection(char* zel_name, char* app_name) {
   // would block the run for ever.
   FILE* config = open_regular_file("config.txt");
   if (!config) {
-    console_printf("Configuration file (config.txt) does not exist.\n");
+    console_error_printf("Configuration file (config.txt) does not exist.\n");
     return false;
   }
   skip_byte_order_mark(config);
   char line[kLineBufferSize];
-  if (read_line_piece(config, line) && TakeName(line, "ZEL = %s", "ZEL",
-                                                zel_name)) {
+  if (read_line_piece(config, line) &&
+      TakeName(line, "ZEL = %s", "ZEL", zel_name)) {
     log_printf("Using ZEL file        : %s", line);
     log_flush();
     if (read_line_piece(config, line) &&

@@ -13,15 +13,17 @@ namespace {
 const size_t kMaxAddressLength = 15;
 
 void ReportError(int line_number) {
-  console_printf("\tERROR reading 'iplist.txt' at line number %i \n",
-                 line_number);
+  console_error_printf("\tERROR reading 'iplist.txt' at line number %i \n",
+                       line_number);
   log_printf("Error reading 'iplist.txt' at line number %i \n", line_number);
   log_printf("fields out of order or incorrect\n");
   log_printf("Do not place emty line in between fields\n");
-  log_printf("'iplist.txt' MUST be in the format:\n\nSystemIP=xxx.xxx.xxx.xxx\n"
-             "SystemUserName='username'\nSystemPassword='password'\n\n");
-  log_printf("SystemIP=xxx.xxx.xxx.xxx\nSystemUserName='username'\n"
-             "SystemPassword='password'\n\n etc ... \n\n");
+  log_printf(
+      "'iplist.txt' MUST be in the format:\n\nSystemIP=xxx.xxx.xxx.xxx\n"
+      "SystemUserName='username'\nSystemPassword='password'\n\n");
+  log_printf(
+      "SystemIP=xxx.xxx.xxx.xxx\nSystemUserName='username'\n"
+      "SystemPassword='password'\n\n etc ... \n\n");
   log_flush();
 }
 
@@ -36,7 +38,11 @@ bool ReadField(FILE* file, const char* pattern, char* line,
 }  // namespace
 
 upgrade_target* read_target_list(int* count, FILE* list_file,
-                                 const char* default_password) {
+                                 const char* default_password,
+                                 ListReading* reading) {
+  ListReading unused;
+  if (!reading)
+    reading = &unused;
   upgrade_target* head = nullptr;
   // Where the next card is linked: appending from the head each time would
   // make a long list quadratic to read.
@@ -63,6 +69,7 @@ upgrade_target* read_target_list(int* count, FILE* list_file,
       ++line_number;
       line[0] = '\0';
       if (ReadField(list_file, "SystemPassword=%s", line, &value)) {
+        reading->any_password = true;
         if (set_target_password(target, value)) {
           ++line_number;
           ++*count;
@@ -74,6 +81,8 @@ upgrade_target* read_target_list(int* count, FILE* list_file,
         line_pending = line[0] != '\0';
         ++*count;
         continue;
+      } else {
+        reading->password_missing = true;
       }
     }
     ReportError(line_number);

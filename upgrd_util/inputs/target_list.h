@@ -13,7 +13,13 @@
 /// the line number on the console and in the result log, sets *count to -2
 /// and returns nullptr. With a `default_password`, a card whose
 /// "SystemPassword=" line is missing gets that password instead.
+/// *reading, when given, tells more of what the file held.
+struct ListReading {
+  bool any_password = false;      // a card had a password line of its own
+  bool password_missing = false;  // the error was a missing password line
+};
 upgrade_target* read_target_list(int* count, FILE* list_file,
-                                 const char* default_password = nullptr);
+                                 const char* default_password = nullptr,
+                                 ListReading* reading = nullptr);
 
 #endif  // UPGRD_UTIL_INPUTS_TARGET_LIST_H_

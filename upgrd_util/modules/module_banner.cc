@@ -20,15 +20,15 @@ const int kNameColumnWidth = 31;
 bool ReadHeader(const std::string& path, char* header) {
   FILE* module = open_regular_file(path.c_str());
   if (!module) {
-    console_printf("File does not exist: %s\n", path.c_str());
+    console_error_printf("File does not exist: %s\n", path.c_str());
     close_result_log();
     return false;
   }
   size_t got = fread(header, 1, kModuleHeaderSize, module);
   fclose(module);
   if (got < static_cast<size_t>(kModuleHeaderSize)) {
-    console_printf("This file is not a valid KVN firmware module: %s",
-                   path.c_str());
+    console_error_printf("This file is not a valid KVN firmware module: %s",
+                         path.c_str());
     close_result_log();
     return false;
   }

@@ -12,6 +12,13 @@ void RealConsole::Write(std::string_view text) {
   fflush(out_);
 }
 
+void RealConsole::WriteError(std::string_view text) {
+  if (!errors_apart_)
+    return Write(text);
+  fwrite(text.data(), 1, text.size(), errors_);
+  fflush(errors_);
+}
+
 bool RealConsole::ReadLine(std::string* line) {
   line->clear();
   bool read_any = false;
@@ -30,18 +37,36 @@ bool RealConsole::ReadLine(std::string* line) {
   return true;
 }
 
-void console_printf(const char* format, ...) {
+namespace {
+
+// Formats into a bounded buffer; longer results are cut.
+std::string Format(const char* format, va_list args) {
   char buffer[4096];
-  va_list args;
-  va_start(args, format);
   int n = vsnprintf(buffer, sizeof(buffer), format, args);
-  va_end(args);
   if (n < 0)
-    return;
+    return "";
   size_t length = static_cast<size_t>(n) < sizeof(buffer)
                       ? static_cast<size_t>(n)
                       : sizeof(buffer) - 1;
-  platform().console->Write(std::string_view(buffer, length));
+  return std::string(buffer, length);
+}
+
+}  // namespace
+
+void console_printf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = Format(format, args);
+  va_end(args);
+  platform().console->Write(text);
+}
+
+void console_error_printf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = Format(format, args);
+  va_end(args);
+  platform().console->WriteError(text);
 }
 
 std::string printable_text(std::string_view text) {

@@ -33,21 +33,32 @@ struct Console {
   /// drawing.
   virtual bool IsWatched() { return true; }
 
+  /// Writes a message that ends the run before it began. The dialogue
+  /// shows it as any other text; a campaign, run from scripts, sends such
+  /// messages to standard error once it called SendErrorsApart.
+  virtual void WriteError(std::string_view text) { Write(text); }
+  virtual void SendErrorsApart() {}
+
   static constexpr size_t kMaxLineLength = 4096;
 };
 
 /// Standard input and output (other streams for tests).
 struct RealConsole : public Console {
-  explicit RealConsole(FILE* in = stdin, FILE* out = stdout)
-      : in_(in), out_(out) {}
+  explicit RealConsole(FILE* in = stdin, FILE* out = stdout,
+                       FILE* errors = stderr)
+      : in_(in), out_(out), errors_(errors) {}
   void Write(std::string_view text) override;
   void WriteBackspaces(int count) override;
   bool ReadLine(std::string* line) override;
   bool IsTerminal() override;
+  void WriteError(std::string_view text) override;
+  void SendErrorsApart() override { errors_apart_ = true; }
 
  private:
   FILE* in_;
   FILE* out_;
+  FILE* errors_;
+  bool errors_apart_ = false;
 };
 
 /// A console nobody watches: output goes nowhere, and there is no input
@@ -67,6 +78,11 @@ std::string printable_text(std::string_view text);
 /// printf-style text to the installed console, formatted into a bounded
 /// buffer (longer results are cut at 4095 bytes).
 void console_printf(const char* format, ...)
+    __attribute__((format(printf, 1, 2)));
+
+/// The same, for a message that ends the run before it began (see
+/// Console::WriteError).
+void console_error_printf(const char* format, ...)
     __attribute__((format(printf, 1, 2)));
 
 #endif  // UPGRD_UTIL_PLATFORM_CONSOLE_H_

@@ -25,10 +25,11 @@ bool OpenEcho(std::unique_ptr<IcmpEcho>* echo) {
   IcmpEcho* probe = *echo ? echo->get() : shared;
   std::string reason;
   if (!probe->StartUp() || !probe->Open(&reason)) {
-    console_printf("\tThe tool cannot send ICMP echo requests here, so no card "
-                   "would answer: run it as root, give it CAP_NET_RAW (setcap "
-                   "cap_net_raw+ep), or widen net.ipv4.ping_group_range to "
-                   "the user's group.\n");
+    console_error_printf(
+        "\tThe tool cannot send ICMP echo requests here, so no card "
+        "would answer: run it as root, give it CAP_NET_RAW (setcap "
+        "cap_net_raw+ep), or widen net.ipv4.ping_group_range to "
+        "the user's group.\n");
     echo->reset();
     return false;
   }
@@ -47,13 +48,15 @@ StartResult start_upgrade_run() {
   bool in_use = false;
   if (!open_result_log(&reason, &in_use)) {
     if (in_use)
-      console_printf("\tAnother run of the tool is using this directory "
-                     "(%s is locked). No upgrade was started.\n",
-                     kResultLogName);
+      console_error_printf(
+          "\tAnother run of the tool is using this directory "
+          "(%s is locked). No upgrade was started.\n",
+          kResultLogName);
     else
-      console_printf("\tCannot open the result log '%s': %s. No upgrade was "
-                     "started.\n",
-                     kResultLogName, reason.c_str());
+      console_error_printf(
+          "\tCannot open the result log '%s': %s. No upgrade was "
+          "started.\n",
+          kResultLogName, reason.c_str());
     return START_NO_LOG;
   }
   if (!read_firmware_selection(zel_module_name, app_module_name) ||
@@ -63,16 +66,20 @@ StartResult start_upgrade_run() {
 }
 
 ListResult read_card_list(const char* default_password, upgrade_target** cards,
-                          int* count) {
+                          int* count, ListReading* reading) {
   *cards = nullptr;
   *count = 0;
   FILE* list_file = open_regular_file("iplist.txt");
   if (!list_file)
     return LIST_MISSING;
-  iplist_found = true;
-  *cards = read_target_list(count, list_file, default_password);
+  ListReading read;
+  *cards = read_target_list(count, list_file, default_password, &read);
+  if (reading)
+    *reading = read;
+  // Passwords from the environment alone are nothing to warn of.
+  iplist_found = *count <= 0 || read.any_password;
   if (*count == -2) {
-    console_printf("\tSee error log for details.\n\n");
+    console_error_printf("\tSee error log for details.\n\n");
     return LIST_BAD;
   }
   return *count == 0 ? LIST_EMPTY : LIST_READ;
@@ -85,19 +92,23 @@ bool check_card_addresses(const upgrade_target* cards) {
     int line = card->state.list_line;
     if (!parse_ipv4_address(card->ip)) {
       if (line > 0)
-        console_printf("\tiplist.txt, line %d: %s is not an IPv4 address "
-                       "(four numbers from 0 to 255 with dots between "
-                       "them).\n",
-                       line, card->ip);
+        console_error_printf(
+            "\tiplist.txt, line %d: %s is not an IPv4 address "
+            "(four numbers from 0 to 255 with dots between them, "
+            "none with a leading zero).\n",
+            line, card->ip);
       else
-        console_printf("\t%s is not an IPv4 address (four numbers from 0 to "
-                       "255 with dots between them).\n",
-                       card->ip);
+        console_error_printf(
+            "\t%s is not an IPv4 address (four numbers from 0 to "
+            "255 with dots between them, none with a leading "
+            "zero).\n",
+            card->ip);
       good = false;
     } else if (!addresses.insert(card->ip).second) {
-      console_printf("\tiplist.txt, line %d: the card %s is listed a second "
-                     "time.\n",
-                     line, card->ip);
+      console_error_printf(
+          "\tiplist.txt, line %d: the card %s is listed a second "
+          "time.\n",
+          line, card->ip);
       good = false;
     }
   }
@@ -112,8 +123,9 @@ bool check_campaign_cards(const upgrade_target* cards,
   if (FILE* file = open_regular_file(patch.c_str()))
     fclose(file);
   else
-    console_printf("\tWarning: the interim patch %s is not here; cards at "
-                   "version 202 or below will fail.\n",
-                   patch.c_str());
+    console_printf(
+        "\tWarning: the interim patch %s is not here; cards at "
+        "version 202 or below will fail.\n",
+        patch.c_str());
   return true;
 }

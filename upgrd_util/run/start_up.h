@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "upgrd_util/base/upgrade_target.h"
+#include "upgrd_util/inputs/target_list.h"
 #include "upgrd_util/platform/icmp_echo.h"
 
 // What every run does before its first card, the dialogue and a campaign
@@ -31,10 +32,12 @@ enum ListResult {
 };
 
 /// Reads iplist.txt, when it is a regular file (a FIFO would block the run
-/// for ever), and sets iplist_found; the file stays open for the whole run.
-/// With a `default_password`, a card without a password line gets that one.
+/// for ever), and sets iplist_found unless none of its cards has a password
+/// line; the file stays open for the whole run. With a `default_password`,
+/// a card without a password line gets that one. *reading, when given,
+/// tells more of what the file held.
 ListResult read_card_list(const char* default_password, upgrade_target** cards,
-                          int* count);
+                          int* count, ListReading* reading = nullptr);
 
 /// Names each card whose address the probe could not send to, or that a
 /// card listed before has (two sequences at once on one card would upload

@@ -1,7 +1,8 @@
 #include "upgrd_util/run/tool_options.h"
 
 #include <CLI/CLI.hpp>
-
+#include <cerrno>
+#include <cstdlib>
 #include <string>
 
 #include "upgrd_util/output/campaign_report.h"
@@ -37,40 +38,57 @@ const char kDescription[] =
     "      again, for every card that night.jsonl does not list as\n"
     "      upgraded\n";
 
-// Declares every option, bound to its field of *options.
+// A whole number from `low` to `high`, and a message that says so.
+CLI::Validator WholeNumber(int low, int high) {
+  return CLI::Validator(
+      [low, high](std::string& text) -> std::string {
+        char* end = nullptr;
+        errno = 0;
+        long value = strtol(text.c_str(), &end, 10);
+        if (text.empty() || *end || errno || value < low || value > high)
+          return text + " is not a whole number from " + std::to_string(low) +
+                 " to " + std::to_string(high);
+        return "";
+      },
+      "");
+}
+
+// Declares every option, bound to its field of *options, with its default.
 void AddOptions(CLI::App* app, ToolOptions* options) {
   app->set_version_flag("--version",
                         std::string(kToolName) + "\nbuild " UPGRD_BUILD_VERSION,
                         "Print the tool's name and the build's version, then "
                         "exit");
   app->add_option("-j,--parallel", options->parallel,
-                  "Upgrade up to N cards at the same time (1 to 1024;\n"
-                  "1 is a campaign of one card at a time)")
+                  "Upgrade up to N cards at the same time, 1 to 1024\n"
+                  "(default 1: one card at a time)")
       ->type_name("N")
-      ->check(CLI::Range(1, 1024));
+      ->check(WholeNumber(1, 1024));
   app->add_option("--max-failures", options->max_failures,
                   "Once N cards have failed, start no further card;\n"
-                  "the cards already started finish")
+                  "the cards already started finish (default: no limit)")
       ->type_name("N")
-      ->check(CLI::Range(1, 1000000));
+      ->check(WholeNumber(1, 1000000));
   app->add_flag("-y,--yes", options->yes,
                 "Ask nothing: use iplist.txt without the start-up menu,\n"
-                "and end without waiting for Enter");
+                "and end without waiting for Enter (default: ask)");
   app->add_flag("--check", options->check,
                 "A dry run that changes nothing on any card: reachability,\n"
-                "login and version of each, and what an upgrade would do");
+                "login and version of each, and what an upgrade would do\n"
+                "(default: upgrade)");
   app->add_option("--report", options->report,
                   "Write a record per card to FILE as the card ends:\n"
-                  "FILE.csv (a header row) or FILE.jsonl (JSON lines)")
+                  "FILE.csv (a header row) or FILE.jsonl (JSON lines)\n"
+                  "(default: no report)")
       ->type_name("FILE");
   app->add_option("--resume", options->resume,
                   "Skip the cards that the report FILE of an earlier\n"
-                  "campaign lists as upgraded")
-      ->type_name("FILE")
-      ->check(CLI::ExistingFile);
+                  "campaign lists as upgraded (default: skip none)")
+      ->type_name("FILE");
   app->add_option("--password-from-env", options->password_variable,
                   "The password of every card without a SystemPassword\n"
-                  "line in iplist.txt, from the environment variable NAME")
+                  "line in iplist.txt, from the environment variable NAME\n"
+                  "(default: every card needs its SystemPassword line)")
       ->type_name("NAME");
 }
 
@@ -104,7 +122,7 @@ int parse_tool_options(int argc, char** argv, ToolOptions* options) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     // One line that names what is wrong; nothing has been touched.
-    console_printf("upgrd_util: %s (see upgrd_util --help)\n", e.what());
+    console_error_printf("upgrd_util: %s (see upgrd_util --help)\n", e.what());
     return 2;
   }
   return -1;

@@ -7,17 +7,22 @@
 void print_summary(const upgrade_target* head) {
   console_printf("\n\t*********** Upgrade Summary *********** \n");
   int failures = 0;
+  // Only a campaign leaves cards unstarted: they are counted apart.
+  int not_started = 0;
   for (const upgrade_target* target = head; target; target = target->next) {
     const OutcomeWords& words =
         outcome_words(outcome_of_status(target->status));
     if (!words.failure)
       continue;
-    if (failures == 0) {
+    if (failures + not_started == 0) {
       log_printf("\n\n************************************************************\n");
       log_printf("\nNot all Varnets were upgraded successfully:\n");
       log_flush();
     }
-    ++failures;
+    if (target->status == STATUS_NOT_STARTED)
+      ++not_started;
+    else
+      ++failures;
     log_printf("\t%s: ", target->ip);
     log_flush();
     if (words.summary)
@@ -27,14 +32,18 @@ void print_summary(const upgrade_target* head) {
                  static_cast<unsigned>(target->status));
     log_flush();
   }
-  if (failures <= 0) {
+  if (failures + not_started <= 0) {
     log_printf("All upgrades completed successfully.\n\n\n");
     log_flush();
     console_printf("\tAll upgrades completed successfully.\n\n\n");
   } else {
     log_printf("\nEncountered %d failures during upgrade.\n", failures);
+    if (not_started > 0)
+      log_printf("%d cards were not started.\n", not_started);
     log_flush();
     console_printf("\n\tEncountered %d failures during upgrade.\n", failures);
+    if (not_started > 0)
+      console_printf("\t%d cards were not started.\n", not_started);
     console_printf("\tPlease view 'result.txt' for details.\n");
   }
   // Cards a resumed campaign left alone, since an earlier one upgraded them.
