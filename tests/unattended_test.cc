@@ -86,7 +86,7 @@ TEST_F(UnattendedTest, AsksNothingAndTakesPasswordsFromTheEnvironment) {
   ASSERT_EQ(0, unlink("result.txt"));
   const char* variables[][2] = {{"OTHER=secret", "is not set"},
                                 {"CARD_PASSWORD=", "is empty"},
-                                {"CARD_PASSWORD=elevenchars", "longer than"}};
+                                {"CARD_PASSWORD=elevenchars", "holds a password"}};
   for (auto& [variable, said] : variables) {
     options.environment = {variable};
     run = Campaign({"-y", "--password-from-env", "CARD_PASSWORD"}, options);
