@@ -352,7 +352,8 @@ TEST_F(CampaignTest, BadOptionsChangeNothing) {
   EXPECT_EQ(2, run.exit_code);
   EXPECT_NE(std::string::npos, run.output.find("a campaign needs --yes.\n"));
   // A card without its password line: where else it could come from.
-  ASSERT_TRUE(WriteFile("iplist.txt", "SystemIP=127.0.0.2\nSystemUserName=a\n"));
+  ASSERT_TRUE(
+      WriteFile("iplist.txt", "SystemIP=127.0.0.2\nSystemUserName=a\n"));
   run = Campaign({"-y"});
   EXPECT_EQ(2, run.exit_code);
   EXPECT_NE(std::string::npos, run.output.find("--password-from-env NAME.\n"));

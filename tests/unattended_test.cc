@@ -84,14 +84,16 @@ TEST_F(UnattendedTest, AsksNothingAndTakesPasswordsFromTheEnvironment) {
 
   // Unset, empty or too long for a card: nothing is done.
   ASSERT_EQ(0, unlink("result.txt"));
-  const char* variables[][2] = {{"OTHER=secret", "is not set"},
-                                {"CARD_PASSWORD=", "is empty"},
-                                {"CARD_PASSWORD=elevenchars", "holds a password"}};
+  const char* variables[][2] = {
+      {"OTHER=secret", "is not set"},
+      {"CARD_PASSWORD=", "is empty"},
+      {"CARD_PASSWORD=elevenchars", "holds a password"}};
   for (auto& [variable, said] : variables) {
     options.environment = {variable};
     run = Campaign({"-y", "--password-from-env", "CARD_PASSWORD"}, options);
     EXPECT_EQ(2, run.exit_code) << variable;
-    EXPECT_NE(std::string::npos, run.output.find("CARD_PASSWORD " + std::string(said)))
+    EXPECT_NE(std::string::npos,
+              run.output.find("CARD_PASSWORD " + std::string(said)))
         << run.output;
     EXPECT_EQ("<missing>", ReadFile("result.txt"));
   }
@@ -126,8 +128,8 @@ TEST_F(UnattendedTest, ADryRunChangesNothingAndSaysWhatAnUpgradeWouldDo) {
         << card[1];
   }
   std::string at = kAt;
-  EXPECT_EQ("127.0.0.2|admin|would_upgrade|0|kvn_hw02_zel_203?]0;x?.bin||" + at +
-                "|" + at + "|True|0|0\n"
+  EXPECT_EQ("127.0.0.2|admin|would_upgrade|0|kvn_hw02_zel_203?]0;x?.bin||" +
+                at + "|" + at + "|True|0|0\n"
                 "127.0.0.3|admin|would_patch|0|kvn_hw02_zel_200.bin||" + at +
                 "|" + at + "|True|0|0\n"
                 "127.0.0.4|admin|unknown_version|6|kvn_hw02_zel_201.bin||" +
