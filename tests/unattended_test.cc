@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <map>
 #include <string>
@@ -286,15 +288,58 @@ TEST_F(UnattendedTest, BadCombinationsAndReportsDoNothing) {
       {{"-y", "--resume", "not_json.jsonl"}, "not_json.jsonl, line 2"},
       {{"-y", "--resume", "r.csv", "--report", "r.csv"}, "--resume"},
       {{"-y", "--password-from-env"}, "--password-from-env"},
+      {{"-y", "--report", "dir.csv"}, "dir.csv: it is a directory"},
+      {{"-y", "--resume", "fifo.jsonl"}, "fifo.jsonl"},
+      {{"-y", "--resume", "zero.jsonl"}, "zero.jsonl"},
+      {{"-y", "--resume", "big.jsonl"}, "big.jsonl is larger than 64 MiB"},
+      {{"-y", "--resume", "long.jsonl"}, "long.jsonl, line 2: longer than"},
   };
   ASSERT_TRUE(WriteFile("r.csv", "address,outcome\n"));
+  // Nothing that could block, never end or fill the memory is read.
+  ASSERT_TRUE(MakeDirectory("dir.csv"));
+  ASSERT_EQ(0, mkfifo("fifo.jsonl", 0644));
+  ASSERT_EQ(0, symlink("/dev/zero", "zero.jsonl"));
+  ASSERT_TRUE(WriteFile("big.jsonl", ""));
+  ASSERT_EQ(0, truncate("big.jsonl", 65 << 20));
+  ASSERT_TRUE(WriteFile("long.jsonl", "{}\n" + std::string(65 << 10, ' ')));
   for (const Bad& b : bad) {
     ToolRun run = Campaign(b.arguments);
     EXPECT_EQ(2, run.exit_code) << b.named;
     EXPECT_EQ(1, Occurrences(run.output, "\n")) << run.output;
     EXPECT_NE(std::string::npos, run.output.find(b.named)) << run.output;
     EXPECT_EQ("<missing>", ReadFile("result.txt"));
+    EXPECT_LT(run.seconds, 30);
   }
+
+  // A record cut short by a killed run is left out, and said so.
+  ASSERT_TRUE(WriteFile("torn.jsonl", "{\"address\":\"127.0.0.9\","
+                                      "\"outcome\":\"upgraded\"}\n"
+                                      "{\"address\":\"127.0.0.2\",\"outc"));
+  ToolRun run = Campaign({"-y", "--resume", "torn.jsonl"});
+  EXPECT_EQ(0, run.exit_code) << run.output;
+  EXPECT_NE(std::string::npos,
+            run.output.find("torn.jsonl, line 2: an unfinished last record, "
+                            "left out\n"));
+}
+
+TEST_F(UnattendedTest, NoFileIsWrittenThroughALink) {
+  Prepare(Numbered(2, 2));
+  ASSERT_TRUE(WriteFile(sim_dir.path + "/outside", "precious\n"));
+  std::string outside = sim_dir.path + "/outside";
+  ASSERT_EQ(0, symlink(outside.c_str(), "127.0.0.2_upgrade.txt"));
+  ASSERT_EQ(0, symlink(outside.c_str(), "night.jsonl.part"));
+  ToolRun run = Campaign({"-y", "-j", "2", "--report", "night.jsonl"});
+  EXPECT_EQ(1, run.exit_code) << run.output;
+  EXPECT_EQ("precious\n", ReadFile(outside));
+  EXPECT_NE(std::string::npos,
+            run.output.find("127.0.0.2        failed: its journal cannot be "
+                            "written"));
+  EXPECT_NE(std::string::npos,
+            ReadFile("result.txt")
+                .find("Cannot write the journal 127.0.0.2_upgrade.txt: it is "
+                      "a symbolic link. The card was not started.\n"));
+  EXPECT_NE(std::string::npos,
+            Parsed("night.jsonl").find("127.0.0.3|admin|upgraded|1|"));
 }
 
 }  // namespace

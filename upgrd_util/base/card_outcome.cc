@@ -28,6 +28,9 @@ const OutcomeWords kWords[] = {
      "Not started.", true},
     {"skipped", STATUS_SKIPPED, "skipped: upgraded by an earlier campaign",
      "skipped: upgraded by an earlier campaign", nullptr, false},
+    {"journal_refused", STATUS_JOURNAL_REFUSED,
+     "failed: its journal cannot be written", "its journal cannot be written",
+     "Its journal could not be written; not started.", true},
     {"would_upgrade", 0, "would upgrade", "would upgrade", nullptr, false},
     {"would_patch", 0, "would apply the interim patch, then upgrade",
      "would apply the interim patch, then upgrade", nullptr, false},
@@ -61,6 +64,8 @@ CardOutcome outcome_of_status(int32_t status) {
       return OUTCOME_NOT_STARTED;
     case STATUS_SKIPPED:
       return OUTCOME_SKIPPED;
+    case STATUS_JOURNAL_REFUSED:
+      return OUTCOME_JOURNAL_REFUSED;
     default:
       return OUTCOME_NONE;
   }

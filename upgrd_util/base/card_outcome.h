@@ -17,6 +17,8 @@ enum CardOutcome {
   OUTCOME_LISTING_UNREADABLE,
   OUTCOME_NOT_STARTED,
   OUTCOME_SKIPPED,
+  // Its journal could not be written safely: the card was not touched.
+  OUTCOME_JOURNAL_REFUSED,
   // A dry run's findings.
   OUTCOME_WOULD_UPGRADE,
   OUTCOME_WOULD_PATCH,

@@ -15,6 +15,7 @@ enum upgrade_status : int32_t {
   STATUS_UNKNOWN_VERSION = 6,
   STATUS_NOT_STARTED = 7,
   STATUS_SKIPPED = 8,  // upgraded by an earlier campaign (--resume)
+  STATUS_JOURNAL_REFUSED = 9,  // its journal could not be written safely
 };
 
 #endif  // UPGRD_UTIL_BASE_UPGRADE_STATUS_H_

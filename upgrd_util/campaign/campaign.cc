@@ -67,6 +67,11 @@ class CampaignEvents : public PoolEvents {
 
   void Tick(bool last) override { printer_->Show(last); }
 
+  bool report_failed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return report_failed_;
+  }
+
   // Writes the card's record to the report, if there is one; the first
   // failure is said once.
   void Record(const upgrade_target& card, double seconds) {
@@ -91,9 +96,11 @@ class CampaignEvents : public PoolEvents {
   bool report_failed_ = false;
 };
 
-// What the options name is read before anything is done: the password's
-// variable and the report to resume from. Returns false, having said why.
-bool ReadOptionFiles(const ToolOptions& options, const char** password,
+// What the options name is read, or made, before anything is done: the
+// password's variable, the report to resume from, the new report. Returns
+// false, having said why.
+bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
+                     const char** password,
                      std::set<std::string>* upgraded_before) {
   *password = nullptr;
   if (!options.password_variable.empty()) {
@@ -111,10 +118,18 @@ bool ReadOptionFiles(const ToolOptions& options, const char** password,
     }
     *password = value;
   }
-  std::string error;
+  std::string error, warning;
   if (!options.resume.empty() &&
-      !read_upgraded_cards(options.resume, upgraded_before, &error)) {
+      !read_upgraded_cards(options.resume, upgraded_before, &error,
+                           &warning)) {
     console_error_printf("upgrd_util: --resume: %s\n", error.c_str());
+    return false;
+  }
+  if (!warning.empty())
+    console_printf("upgrd_util: --resume: %s\n", warning.c_str());
+  if (report && !report->Open(&error)) {
+    console_error_printf("upgrd_util: --report: cannot write %s: %s\n",
+                         options.report.c_str(), error.c_str());
     return false;
   }
   return true;
@@ -177,10 +192,10 @@ int ChooseCards(const ToolOptions& options, const char* password,
   return check_card_addresses(*cards) ? kGoOn : kBadInput;
 }
 
-// Cards an earlier campaign upgraded are left alone, and said so.
+// Cards an earlier campaign upgraded are left alone, and said so. Returns
+// the others.
 std::vector<upgrade_target*> CardsToRun(
-    upgrade_target* cards, const std::set<std::string>& upgraded_before,
-    CampaignReport* report) {
+    upgrade_target* cards, const std::set<std::string>& upgraded_before) {
   std::vector<upgrade_target*> to_run;
   for (upgrade_target* card = cards; card; card = card->next) {
     if (!upgraded_before.count(card->ip)) {
@@ -191,21 +206,21 @@ std::vector<upgrade_target*> CardsToRun(
     card->state.outcome = OUTCOME_SKIPPED;
     console_printf("\t%-17s%s\n", card->ip,
                    outcome_words(OUTCOME_SKIPPED).said);
-    std::string reason;
-    if (report)
-      report->Write(
-          card_record(*card, outcome_words(OUTCOME_SKIPPED).word, "", "", 0),
-          &reason);
   }
   return to_run;
 }
 
 // The end of a dry run: how many cards would be upgraded, and why the others
 // would not.
-void PrintCheckSummary(const upgrade_target* cards, int would_upgrade) {
+void PrintCheckSummary(const upgrade_target* cards) {
   int total = 0;
-  for (const upgrade_target* card = cards; card; card = card->next)
+  int would_upgrade = 0;
+  for (const upgrade_target* card = cards; card; card = card->next) {
     ++total;
+    CardOutcome outcome = card->state.outcome;
+    if (outcome == OUTCOME_WOULD_UPGRADE || outcome == OUTCOME_WOULD_PATCH)
+      ++would_upgrade;
+  }
   console_printf("\n\t*********** Dry Run Summary *********** \n");
   console_printf("\t%d of %d cards would be upgraded.\n", would_upgrade, total);
   log_printf(
@@ -225,27 +240,34 @@ void PrintCheckSummary(const upgrade_target* cards, int would_upgrade) {
 }
 
 // Runs the cards in the pool, with the console and the report told as they
-// go; those that never start end not started. Returns how many ended well.
-int RunCards(const ToolOptions& options,
-             const std::vector<upgrade_target*>& cards,
-             CampaignReport* report) {
+// go; those that never start end not started. Returns true when every card
+// that ran ended well; *report_failed tells whether a record was lost.
+bool RunCards(const ToolOptions& options, upgrade_target* cards,
+              const std::set<std::string>& upgraded_before,
+              CampaignReport* report, bool* report_failed) {
+  std::vector<upgrade_target*> to_run = CardsToRun(cards, upgraded_before);
   raise_open_file_limit();
   catch_interrupts();
-  StatusPrinter printer(cards.size(), options.parallel, options.check);
+  StatusPrinter printer(to_run.size(), options.parallel, options.check);
   CampaignEvents events(&printer, report, options.report);
-  CardPool pool(cards, options.parallel, options.max_failures,
+  for (upgrade_target* card = cards; card; card = card->next) {
+    if (card->state.outcome == OUTCOME_SKIPPED)
+      events.Record(*card, 0);
+  }
+  CardPool pool(to_run, options.parallel, options.max_failures,
                 options.check ? CheckBesideOthers : UpgradeBesideOthers,
                 &events);
   pool.Run(printer.tick_ms());
-  for (size_t i = pool.not_started(); i < cards.size(); ++i) {
-    cards[i]->status = STATUS_NOT_STARTED;
-    cards[i]->state.outcome = OUTCOME_NOT_STARTED;
-    events.Record(*cards[i], 0);
+  for (size_t i = pool.not_started(); i < to_run.size(); ++i) {
+    to_run[i]->status = STATUS_NOT_STARTED;
+    to_run[i]->state.outcome = OUTCOME_NOT_STARTED;
+    events.Record(*to_run[i], 0);
   }
   printer.Show(true);
   // Ctrl-C at the closing question ends the tool, as in the dialogue.
   end_on_interrupts();
-  return printer.succeeded();
+  *report_failed = events.report_failed();
+  return printer.succeeded() == static_cast<int>(to_run.size());
 }
 
 }  // namespace
@@ -253,7 +275,9 @@ int RunCards(const ToolOptions& options,
 int run_campaign(const ToolOptions& options) {
   const char* password = nullptr;
   std::set<std::string> upgraded_before;
-  if (!ReadOptionFiles(options, &password, &upgraded_before))
+  CampaignReport report(options.report);
+  CampaignReport* to_report = options.report.empty() ? nullptr : &report;
+  if (!ReadOptionFiles(options, to_report, &password, &upgraded_before))
     return kBadInput;
   bool wait_for_enter = !options.yes;
   StartResult started = start_upgrade_run();
@@ -273,18 +297,16 @@ int run_campaign(const ToolOptions& options) {
     return code;
   }
 
-  CampaignReport report(options.report);
-  CampaignReport* to_report = options.report.empty() ? nullptr : &report;
-  std::vector<upgrade_target*> to_run =
-      CardsToRun(cards, upgraded_before, to_report);
-  int succeeded = RunCards(options, to_run, to_report);
+  bool report_failed = false;
+  bool all = RunCards(options, cards, upgraded_before, to_report,
+                      &report_failed);
   echo.reset();
   if (options.check)
-    PrintCheckSummary(cards, succeeded);
+    PrintCheckSummary(cards);
   else
     print_summary(cards);
   close_result_log();
   end_dialogue(nullptr, wait_for_enter);
-  return succeeded == static_cast<int>(to_run.size()) ? kAllUpgraded
-                                                      : kCardsFailed;
+  // A lost record is a failure too: the report is what scripts read.
+  return all && !report_failed ? kAllUpgraded : kCardsFailed;
 }

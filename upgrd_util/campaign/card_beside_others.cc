@@ -6,6 +6,7 @@
 
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/files.h"
 #include "upgrd_util/platform/ftp_library.h"
 #include "upgrd_util/platform/icmp_echo.h"
 #include "upgrd_util/platform/platform.h"
@@ -25,11 +26,17 @@ CardOutcome run_card_beside_others(upgrade_target* card,
   char journal_name[64];
   snprintf(journal_name, sizeof(journal_name), "%s_upgrade.txt", card->ip);
   CardLog log;
-  log.journal = fopen(journal_name, "a");
-  CardOutcome outcome;
-  {
+  std::string reason;
+  log.journal = open_own_file_for_append(journal_name, &reason);
+  CardOutcome outcome = OUTCOME_JOURNAL_REFUSED;
+  if (log.journal) {
     ScopedLogRoute route(&log);
     outcome = sequence(card);
+  } else {
+    // A journal that is a link could be any file of the workstation.
+    log.text = "Cannot write the journal " + std::string(journal_name) +
+               ": " + reason + ". The card was not started.\n";
+    card->status = STATUS_JOURNAL_REFUSED;
   }
   // The dialogue would end the run with this card's session still open.
   if (outcome == OUTCOME_LISTING_UNREADABLE)

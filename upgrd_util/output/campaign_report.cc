@@ -1,15 +1,19 @@
 #include "upgrd_util/output/campaign_report.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
+#include <algorithm>
+#include <memory>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "upgrd_util/platform/clock.h"
+#include "upgrd_util/platform/files.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/platform.h"
 
@@ -166,60 +170,121 @@ std::string iso_local_time() {
 }
 
 CampaignReport::~CampaignReport() {
-  if (file_)
-    fclose(file_);
+  if (!file_)
+    return;
+  fclose(file_);
+  // No record came: the old report stays as it was.
+  if (!replaced_)
+    remove(temp_path().c_str());
 }
 
-bool CampaignReport::Write(const ReportRecord& record, std::string* reason) {
-  std::string text = IsCsv(path_) ? CsvLine(record) : JsonLine(record);
-  if (!file_) {
-    // The first record: written beside the file, then put in its place.
-    std::string temp = path_ + ".part";
-    FILE* first = fopen(temp.c_str(), "wb");
-    if (!first) {
-      *reason = strerror(errno);
-      return false;
-    }
-    if (IsCsv(path_)) {
-      std::string header;
-      for (const char* column : kColumns)
-        header += std::string(header.empty() ? "" : ",") + column;
-      fputs((header + "\r\n").c_str(), first);
-    }
-    fwrite(text.data(), 1, text.size(), first);
-    bool written = fclose(first) == 0;
-    std::error_code error;
-    if (written)
-      std::filesystem::rename(temp, path_, error);
-    if (!written || error) {
-      *reason = written ? error.message() : strerror(errno);
-      remove(temp.c_str());
-      return false;
-    }
-    file_ = fopen(path_.c_str(), "ab");
-    if (!file_) {
-      *reason = strerror(errno);
-      return false;
-    }
-    return true;
-  }
-  fwrite(text.data(), 1, text.size(), file_);
-  if (fflush(file_) != 0) {
-    *reason = strerror(errno);
+bool CampaignReport::Open(std::string* reason) {
+  struct stat info;
+  if (stat(path_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    *reason = S_ISDIR(info.st_mode) ? "it is a directory"
+                                    : "it is not a regular file";
     return false;
+  }
+  // A part file left by a killed run, or a link planted in its place, goes.
+  std::string temp = temp_path();
+  remove(temp.c_str());
+  file_ = create_new_file(temp.c_str(), reason);
+  if (!file_)
+    return false;
+  if (IsCsv(path_)) {
+    std::string header;
+    for (const char* column : kColumns)
+      header += std::string(header.empty() ? "" : ",") + column;
+    if (!WriteWhole(header + "\r\n", reason))
+      return false;
   }
   return true;
 }
 
-bool read_upgraded_cards(const std::string& path,
-                         std::set<std::string>* upgraded, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(in)),
-                   std::istreambuf_iterator<char>());
-  if (!in.good() && !in.eof()) {
-    *error = "cannot read " + path;
+bool CampaignReport::Write(const ReportRecord& record, std::string* reason) {
+  if (!file_) {
+    *reason = "the report is not open";
     return false;
   }
+  if (!WriteWhole(IsCsv(path_) ? CsvLine(record) : JsonLine(record), reason))
+    return false;
+  if (replaced_)
+    return true;
+  // The first record: the file written beside the report takes its place in
+  // one step, so that the report never holds nothing.
+  std::error_code error;
+  std::filesystem::rename(temp_path(), path_, error);
+  if (error) {
+    *reason = error.message();
+    return false;
+  }
+  replaced_ = true;
+  return true;
+}
+
+bool CampaignReport::WriteWhole(const std::string& text, std::string* reason) {
+  long long before = written_;
+  if (fwrite(text.data(), 1, text.size(), file_) == text.size() &&
+      fflush(file_) == 0) {
+    written_ += static_cast<long long>(text.size());
+    return true;
+  }
+  *reason = strerror(errno);
+  // Half a record would make the whole report unreadable.
+  clearerr(file_);
+  truncate_file(file_, before);
+  return false;
+}
+
+namespace {
+
+// Bounds of a report to resume from: far above what a campaign of many
+// thousand cards writes, far below what could exhaust memory.
+const size_t kMaxReportBytes = 64 << 20;
+const size_t kMaxReportLine = 64 << 10;
+
+// Reads the whole report at `path` into *text. Returns false with one line
+// naming the file in *error unless it is a regular file within the bounds.
+bool ReadReport(const std::string& path, std::string* text,
+                std::string* error) {
+  // Never a FIFO (it would block) nor a device (it could be endless).
+  FILE* file = open_regular_file(path.c_str());
+  if (!file) {
+    *error = "cannot read " + path + " (a regular file is needed)";
+    return false;
+  }
+  std::unique_ptr<char[]> buffer(new char[64 << 10]);
+  size_t got;
+  while (text->size() <= kMaxReportBytes &&
+         (got = fread(buffer.get(), 1, 64 << 10, file)) > 0)
+    text->append(buffer.get(), got);
+  bool failed = ferror(file) != 0;
+  fclose(file);
+  if (failed || text->size() > kMaxReportBytes) {
+    *error = failed ? "cannot read " + path
+                    : path + " is larger than 64 MiB: no report of a campaign";
+    return false;
+  }
+  int line = 1;
+  for (size_t at = 0; at < text->size(); ++line) {
+    size_t end = text->find('\n', at);
+    if (end == std::string::npos)
+      end = text->size();
+    if (end - at > kMaxReportLine) {
+      *error = path + ", line " + std::to_string(line) +
+               ": longer than 64 KiB: no record of a campaign";
+      return false;
+    }
+    at = end + 1;
+  }
+  return true;
+}
+
+// Adds the upgraded cards of a report's `text` to *upgraded. Returns false
+// with one line naming the file and the line in *error when it does not
+// parse.
+bool ParseReport(const std::string& path, const std::string& text,
+                 std::set<std::string>* upgraded, std::string* error) {
   auto fail = [&](int line, const std::string& what) {
     *error = path + ", line " + std::to_string(line) + ": " + what;
     return false;
@@ -272,5 +337,30 @@ bool read_upgraded_cards(const std::string& path,
     if (record["outcome"] == "upgraded")
       upgraded->insert(record["address"].get<std::string>());
   }
+  return true;
+}
+
+}  // namespace
+
+bool read_upgraded_cards(const std::string& path,
+                         std::set<std::string>* upgraded, std::string* error,
+                         std::string* warning) {
+  std::string text;
+  if (!ReadReport(path, &text, error))
+    return false;
+  if (ParseReport(path, text, upgraded, error))
+    return true;
+  // A last line without its line end that spoils the file was cut short by
+  // a run that was killed or ran out of disk: everything before it counts.
+  if (text.empty() || text.back() == '\n')
+    return false;
+  size_t last = text.rfind('\n');
+  std::string whole = last == std::string::npos ? "" : text.substr(0, last + 1);
+  std::string ignored;
+  if (!ParseReport(path, whole, upgraded, &ignored))
+    return false;
+  int line = static_cast<int>(std::count(whole.begin(), whole.end(), '\n')) + 1;
+  *warning = path + ", line " + std::to_string(line) +
+             ": an unfinished last record, left out";
   return true;
 }

@@ -36,28 +36,43 @@ std::string iso_local_time();
 
 /// A report file that receives each card's record as the card ends, as CSV
 /// (RFC 4180, with a header row) or JSON lines, by the file name's ending.
+/// It is written beside the report as "<report>.part", which takes the
+/// report's place with the first record, so that an old report is never
+/// replaced by nothing.
 struct CampaignReport {
   explicit CampaignReport(std::string path) : path_(std::move(path)) {}
   ~CampaignReport();
 
-  /// Writes and flushes one record. The first one replaces an existing file
-  /// in one step, so that it never holds nothing. Returns false, with the
-  /// system's reason in *reason, when the file cannot be written.
+  /// Before any card: makes the part file (never through a link) and, for
+  /// CSV, writes its header. Returns false, with the reason in *reason, when
+  /// the report is a directory or cannot be written.
+  bool Open(std::string* reason);
+
+  /// Writes and flushes one record whole, or not at all. Returns false,
+  /// with the system's reason in *reason, when it cannot be written.
   bool Write(const ReportRecord& record, std::string* reason);
 
  private:
   CampaignReport(const CampaignReport&) = delete;
   CampaignReport& operator=(const CampaignReport&) = delete;
 
+  std::string temp_path() const { return path_ + ".part"; }
+  bool WriteWhole(const std::string& text, std::string* reason);
+
   std::string path_;
   FILE* file_ = nullptr;
+  long long written_ = 0;
+  bool replaced_ = false;  // the part file has become the report
 };
 
-/// Reads a report of an earlier campaign (either format) and adds to
-/// *upgraded the address of every card it lists as upgraded. Returns false,
-/// with one line naming the file and the line in *error, when it cannot be
-/// read or parsed.
+/// Reads a report of an earlier campaign (either format: a regular file of
+/// at most 64 MiB, lines of at most 64 KiB) and adds to *upgraded the
+/// address of every card it lists as upgraded. Returns false, with one line
+/// naming the file (and the line) in *error, when it cannot be read or
+/// parsed. An unfinished last record is left out, with a line saying so in
+/// *warning.
 bool read_upgraded_cards(const std::string& path,
-                         std::set<std::string>* upgraded, std::string* error);
+                         std::set<std::string>* upgraded, std::string* error,
+                         std::string* warning);
 
 #endif  // UPGRD_UTIL_OUTPUT_CAMPAIGN_REPORT_H_

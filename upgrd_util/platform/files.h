@@ -2,6 +2,7 @@
 #define UPGRD_UTIL_PLATFORM_FILES_H_
 
 #include <cstdio>
+#include <string>
 
 /// What names a file in the working directory: "./" + name (".\\" + name
 /// on Windows).
@@ -11,6 +12,20 @@ extern const char kCurrentDirectoryPrefix[];
 /// stream, or nullptr when it is missing, unreadable, or a directory, FIFO or
 /// device (which are never opened far enough to block).
 FILE* open_regular_file(const char* path);
+
+/// Opens `path` for appending, creating it when missing, only when it is a
+/// regular file of its own: never through a symbolic link, never a FIFO or
+/// device, never a file with a second hard link (it could lie outside the
+/// working directory). Returns nullptr, with the reason in *reason, else.
+FILE* open_own_file_for_append(const char* path, std::string* reason);
+
+/// Creates `path` as a new file for writing, never through a symbolic link
+/// or over a file that is there. Returns nullptr, with the reason, else.
+FILE* create_new_file(const char* path, std::string* reason);
+
+/// Cuts the open `file` back to `size` bytes, so that a record half written
+/// leaves no trace. Returns false when it could not.
+bool truncate_file(FILE* file, long long size);
 
 /// Takes an exclusive lock on the open `file` for as long as the process
 /// holds it open (flock on POSIX, LockFileEx on Windows); the system drops

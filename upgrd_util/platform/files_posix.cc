@@ -1,6 +1,8 @@
 #include "upgrd_util/platform/files.h"
 
+#include <errno.h>
 #include <fcntl.h>
+#include <string.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -24,6 +26,56 @@ FILE* open_regular_file(const char* path) {
   if (!file)
     close(fd);
   return file;
+}
+
+FILE* open_own_file_for_append(const char* path, std::string* reason) {
+  // Non-blocking, so that a FIFO cannot wait for a reader.
+  int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK |
+                          O_CLOEXEC,
+                0666);
+  if (fd < 0) {
+    *reason = errno == ELOOP ? "it is a symbolic link" : strerror(errno);
+    return nullptr;
+  }
+  struct stat info;
+  const char* wrong = nullptr;
+  if (fstat(fd, &info) != 0)
+    wrong = strerror(errno);
+  else if (!S_ISREG(info.st_mode))
+    wrong = "it is not a regular file";
+  else if (info.st_nlink != 1)
+    wrong = "it has another name elsewhere";
+  if (wrong) {
+    *reason = wrong;
+    close(fd);
+    return nullptr;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FILE* file = fdopen(fd, "ab");
+  if (!file) {
+    *reason = strerror(errno);
+    close(fd);
+  }
+  return file;
+}
+
+FILE* create_new_file(const char* path, std::string* reason) {
+  int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                0666);
+  if (fd < 0) {
+    *reason = strerror(errno);
+    return nullptr;
+  }
+  FILE* file = fdopen(fd, "wb");
+  if (!file) {
+    *reason = strerror(errno);
+    close(fd);
+  }
+  return file;
+}
+
+bool truncate_file(FILE* file, long long size) {
+  return ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
 }
 
 bool lock_exclusively(FILE* file) {
