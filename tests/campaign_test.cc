@@ -287,7 +287,9 @@ TEST_F(CampaignTest, AKilledCampaignKeepsEveryFinishedEntry) {
 }
 
 TEST_F(CampaignTest, WhatWouldFailEveryCardIsSaidBeforeAnyIsTouched) {
-  Prepare({Card("127.0.0.2")});
+  Card early("127.0.0.3");
+  early.zel = "kvn_hw02_zel_200.bin";
+  Prepare({Card("127.0.0.2"), early});
   std::string good_list = ReadFile("iplist.txt");
   ASSERT_TRUE(WriteFile("iplist.txt",
                         "SystemIP=127.0.0.2\nSystemUserName=a\nSystemPassword=b\n"
@@ -313,15 +315,28 @@ TEST_F(CampaignTest, WhatWouldFailEveryCardIsSaidBeforeAnyIsTouched) {
       << run.output;
   EXPECT_EQ(std::string::npos, ReadFile(sim_path("uploads")).find("127"));
 
-  // Without the interim patch, a warning, and the campaign goes on.
+  // Without the interim patch, a warning, and the campaign goes on; the
+  // early card fails at once, in the dry run too.
   ASSERT_TRUE(WriteFile("iplist.txt", good_list));
   ASSERT_EQ(0, unlink("kvn_hw02_zel_202.bin"));
+  run = Campaign({"-y", "--check"});
+  EXPECT_NE(std::string::npos,
+            run.output.find("127.0.0.3        needs the interim patch, which "
+                            "is missing in "));
   run = Campaign({"-y"});
-  EXPECT_EQ(0, run.exit_code) << run.output;
+  EXPECT_EQ(1, run.exit_code) << run.output;
   EXPECT_NE(std::string::npos,
             run.output.find("\tWarning: the interim patch "
                             "./kvn_hw02_zel_202.bin is not here; cards at "
                             "version 202 or below will fail.\n"));
+  EXPECT_NE(std::string::npos, run.output.find("127.0.0.2        upgraded in "));
+  EXPECT_NE(std::string::npos,
+            run.output.find("127.0.0.3        failed: it needs the interim "
+                            "patch, which is missing in "));
+  EXPECT_NE(std::string::npos,
+            Log().find("\nThe card needs the interim patch "
+                       "./kvn_hw02_zel_202.bin, which is not here.\n"));
+  EXPECT_EQ(std::string::npos, Log().find("Applying interim patch"));
 }
 
 TEST_F(CampaignTest, BadOptionsChangeNothing) {

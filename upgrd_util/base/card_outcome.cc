@@ -31,6 +31,10 @@ const OutcomeWords kWords[] = {
     {"journal_refused", STATUS_JOURNAL_REFUSED,
      "failed: its journal cannot be written", "its journal cannot be written",
      "Its journal could not be written; not started.", true},
+    {"patch_missing", STATUS_PATCH_MISSING,
+     "failed: it needs the interim patch, which is missing",
+     "needs the interim patch, which is missing",
+     "Needs the interim patch, which is missing.", true},
     {"would_upgrade", 0, "would upgrade", "would upgrade", nullptr, false},
     {"would_patch", 0, "would apply the interim patch, then upgrade",
      "would apply the interim patch, then upgrade", nullptr, false},
@@ -66,6 +70,8 @@ CardOutcome outcome_of_status(int32_t status) {
       return OUTCOME_SKIPPED;
     case STATUS_JOURNAL_REFUSED:
       return OUTCOME_JOURNAL_REFUSED;
+    case STATUS_PATCH_MISSING:
+      return OUTCOME_PATCH_MISSING;
     default:
       return OUTCOME_NONE;
   }

@@ -19,6 +19,8 @@ enum CardOutcome {
   OUTCOME_SKIPPED,
   // Its journal could not be written safely: the card was not touched.
   OUTCOME_JOURNAL_REFUSED,
+  // It needs the interim patch, and the patch file is not there.
+  OUTCOME_PATCH_MISSING,
   // A dry run's findings.
   OUTCOME_WOULD_UPGRADE,
   OUTCOME_WOULD_PATCH,

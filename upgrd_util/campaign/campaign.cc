@@ -34,8 +34,12 @@ const int kBadInput = 2;
 // Not an exit code: the campaign goes on.
 const int kGoOn = -1;
 
+CardOutcome UpgradeInCampaign(upgrade_target* card) {
+  return upgrade_card(card, PATCH_FILE_NEEDED);
+}
+
 CardOutcome UpgradeBesideOthers(upgrade_target* card) {
-  return run_card_beside_others(card, upgrade_card);
+  return run_card_beside_others(card, UpgradeInCampaign);
 }
 
 CardOutcome CheckBesideOthers(upgrade_target* card) {

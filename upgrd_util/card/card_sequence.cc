@@ -1,5 +1,8 @@
 #include "upgrd_util/card/card_sequence.h"
 
+#include <cstdio>
+#include <string>
+
 #include "upgrd_util/base/process_state.h"
 #include "upgrd_util/card/card_logs.h"
 #include "upgrd_util/card/firmware_version.h"
@@ -7,6 +10,7 @@
 #include "upgrd_util/card/probe.h"
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/files.h"
 #include "upgrd_util/platform/ftp_library.h"
 
 namespace {
@@ -160,9 +164,25 @@ int QueryVersion(upgrade_target* target) {
   return version;
 }
 
+// Beside others, a card that needs the interim patch fails at once when the
+// patch file is not here: three loads of nothing and their waits would
+// only delay the same end. Returns true when it is here.
+bool PatchIsHere(upgrade_target* target) {
+  std::string patch = std::string(kCurrentDirectoryPrefix) + kInterimPatchName;
+  if (FILE* file = open_regular_file(patch.c_str())) {
+    fclose(file);
+    return true;
+  }
+  log_printf("\nThe card needs the interim patch %s, which is not here.\n",
+             patch.c_str());
+  log_flush();
+  target->status = STATUS_PATCH_MISSING;
+  return false;
+}
+
 }  // namespace
 
-CardOutcome upgrade_card(upgrade_target* target) {
+CardOutcome upgrade_card(upgrade_target* target, PatchRule rule) {
   if (!AnswersAndLogsIn(target))
     return outcome_of_status(target->status);
   console_printf("\tSaving log files                 ");
@@ -173,6 +193,9 @@ CardOutcome upgrade_card(upgrade_target* target) {
     return OUTCOME_UNKNOWN_VERSION;
   if (version == VERSION_QUERY_FAILED)
     return OUTCOME_LOGIN_FAILED;
+  if (version != VERSION_CURRENT && rule == PATCH_FILE_NEEDED &&
+      !PatchIsHere(target))
+    return OUTCOME_PATCH_MISSING;
   int loaded = 1;
   if (version != VERSION_CURRENT)
     loaded = ApplyInterimPatch(target);
@@ -195,8 +218,10 @@ CardOutcome check_card(upgrade_target* target) {
     outcome = OUTCOME_LOGIN_FAILED;
   else if (version == VERSION_CURRENT)
     outcome = OUTCOME_WOULD_UPGRADE;
-  else
+  else if (PatchIsHere(target))
     outcome = OUTCOME_WOULD_PATCH;
+  else
+    outcome = OUTCOME_PATCH_MISSING;
   log_printf("Dry run: %s\n", outcome_words(outcome).said_dry);
   log_flush();
   return outcome;
