@@ -231,7 +231,7 @@ TEST_F(CampaignTest, OnATerminalOneStatusLineStaysAtTheBottom) {
       << run.output;
   size_t status = run.output.find(" running, 0 upgraded, 0 failed, ");
   ASSERT_NE(std::string::npos, status) << run.output;
-  EXPECT_EQ(blank, run.output.substr(run.output.find(" waiting", status) + 8,
+  EXPECT_EQ(blank, run.output.substr(run.output.find(" left", status) + 5,
                                      blank.size()));
   size_t last = run.output.rfind(" running, ");
   EXPECT_NE(std::string::npos,

@@ -14,6 +14,7 @@
 #include "upgrd_util/campaign/card_pool.h"
 #include "upgrd_util/campaign/status_printer.h"
 #include "upgrd_util/card/card_sequence.h"
+#include "upgrd_util/card/module_loading.h"
 #include "upgrd_util/inputs/single_target.h"
 #include "upgrd_util/output/campaign_report.h"
 #include "upgrd_util/output/result_log.h"
@@ -252,7 +253,9 @@ bool RunCards(const ToolOptions& options, upgrade_target* cards,
   std::vector<upgrade_target*> to_run = CardsToRun(cards, upgraded_before);
   raise_open_file_limit();
   catch_interrupts();
-  StatusPrinter printer(to_run.size(), options.parallel, options.check);
+  // A dry run waits for nothing.
+  StatusPrinter printer(to_run.size(), options.parallel, options.check,
+                        options.check ? 0 : mandated_wait_seconds());
   CampaignEvents events(&printer, report, options.report);
   for (upgrade_target* card = cards; card; card = card->next) {
     if (card->state.outcome == OUTCOME_SKIPPED)

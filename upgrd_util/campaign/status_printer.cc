@@ -25,10 +25,12 @@ std::string Duration(double seconds) {
 
 }  // namespace
 
-StatusPrinter::StatusPrinter(size_t cards, int parallel, bool dry_run)
+StatusPrinter::StatusPrinter(size_t cards, int parallel, bool dry_run,
+                             double card_seconds)
     : cards_(cards),
       parallel_(parallel),
       dry_run_(dry_run),
+      card_seconds_(card_seconds),
       terminal_(platform().console->IsTerminal()) {}
 
 void StatusPrinter::Started(const upgrade_target& card) {
@@ -45,11 +47,12 @@ void StatusPrinter::Ended(const upgrade_target& card, CardOutcome outcome,
     std::lock_guard<std::mutex> lock(mutex_);
     --running_;
     ++ended_;
-    seconds_taken_ += seconds;
-    if (words.failure)
+    if (words.failure) {
       ++failed_;
-    else
+    } else {
       ++succeeded_;
+      seconds_succeeded_ += seconds;
+    }
   }
   Say("\t%-17s%s in %s\n", card.ip, dry_run_ ? words.said_dry : words.said,
       Duration(seconds).c_str());
@@ -88,7 +91,7 @@ void StatusPrinter::Show(bool last) {
     std::lock_guard<std::mutex> lock(mutex_);
     lines.swap(lines_);
     if (terminal_ && !last)
-      status = StatusLine();
+      status = StatusLineLocked();
   }
   if (terminal_)
     console_printf("\r%*s\r", kStatusWidth, "");
@@ -105,8 +108,12 @@ int StatusPrinter::succeeded() const {
   return succeeded_;
 }
 
-// (mutex_ held)
 std::string StatusPrinter::StatusLine() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return StatusLineLocked();
+}
+
+std::string StatusPrinter::StatusLineLocked() const {
   size_t waiting = stopped_ ? 0 : cards_ - started_;
   char text[160];
   int length = snprintf(text, sizeof(text),
@@ -114,10 +121,12 @@ std::string StatusPrinter::StatusLine() const {
                         running_, succeeded_, failed_,
                         static_cast<int>(waiting));
   std::string line(text, static_cast<size_t>(std::max(length, 0)));
-  if (ended_ > 0) {
-    // Cards take about as long as those that ended; the running ones are
-    // half done, on average.
-    double per_card = seconds_taken_ / ended_;
+  // Cards take about as long as those that ended well (quick failures say
+  // nothing of it), before the first of them the mandated waits; the
+  // running ones are half done, on average.
+  double per_card =
+      succeeded_ > 0 ? seconds_succeeded_ / succeeded_ : card_seconds_;
+  if (per_card > 0 && waiting + running_ > 0) {
     size_t waves = (waiting + parallel_ - 1) / parallel_;
     double left = per_card * (static_cast<double>(waves) + 0.5);
     line += ", about ";

@@ -17,7 +17,9 @@
 /// thread and written by Show, on one thread only.
 class StatusPrinter {
  public:
-  StatusPrinter(size_t cards, int parallel, bool dry_run);
+  /// `card_seconds`: how long a card takes at least, for the time left
+  /// before any card has ended well.
+  StatusPrinter(size_t cards, int parallel, bool dry_run, double card_seconds);
 
   void Started(const upgrade_target& card);
   void Ended(const upgrade_target& card, CardOutcome outcome, double seconds);
@@ -35,12 +37,16 @@ class StatusPrinter {
   /// Cards that ended well and that did not, so far.
   int succeeded() const;
 
- private:
+  /// "\t2 running, 1 upgraded, 0 failed, 5 waiting, about 9 min 0 s left".
   std::string StatusLine() const;
+
+ private:
+  std::string StatusLineLocked() const;
 
   const size_t cards_;
   const int parallel_;
   const bool dry_run_;
+  const double card_seconds_;
   const bool terminal_;
   bool drawn_ = false;  // the status line, on a terminal
   double drawn_at_ = 0;
@@ -52,7 +58,7 @@ class StatusPrinter {
   int ended_ = 0;
   int succeeded_ = 0;
   int failed_ = 0;
-  double seconds_taken_ = 0;
+  double seconds_succeeded_ = 0;  // taken by the cards that ended well
   bool stopped_ = false;
 };
 

@@ -24,6 +24,10 @@ bool ConfiguredZelRestartsFast() {
 
 }  // namespace
 
+int mandated_wait_seconds() {
+  return ConfiguredZelRestartsFast() ? 60 + 210 : 180 + 30;
+}
+
 int load_os_module(upgrade_target* target, const char* module_file_name) {
   ++target->state.zel_attempts;
   console_printf("\tAttempting to log in ...                 ");

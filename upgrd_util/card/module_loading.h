@@ -18,4 +18,9 @@ int load_os_module(upgrade_target* target, const char* module_file_name);
 /// Records the outcome in the target's status; returns 1 on success.
 int load_app_module(upgrade_target* target, const char* module_file_name);
 
+/// The waits that an upgrade of a current card with the configured modules
+/// takes at least, in seconds: the restart after the ZEL load and the
+/// updates after the APP load.
+int mandated_wait_seconds();
+
 #endif  // UPGRD_UTIL_CARD_MODULE_LOADING_H_
