@@ -1,7 +1,9 @@
 // Campaigns: many simulated cards upgraded at once by the real tool, on the
 // fast clock, in a network namespace of the test's own.
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/e2e_support.h"
+#include "upgrd_util/platform/files.h"
 
 namespace {
 
@@ -205,6 +208,29 @@ TEST_F(CampaignTest, EveryCardUpgradedIsExitCodeZero) {
   EXPECT_EQ(0, run.exit_code);
   EXPECT_NE(std::string::npos, ReadFile("result.txt").find(
                                    "All upgrades completed successfully.\n"));
+}
+
+TEST_F(CampaignTest, ACardAnotherRunHoldsIsNotStarted) {
+  Prepare({Card("127.0.0.2"), Card("127.0.0.3")});
+  // The other run, as the lock shows it.
+  int held = open(card_lock_path("127.0.0.2").c_str(), O_RDONLY | O_CREAT,
+                  0666);
+  ASSERT_EQ(0, flock(held, LOCK_EX | LOCK_NB));
+  ToolRun run = Campaign({"-y", "-j", "2"});
+  close(held);
+  EXPECT_EQ(1, run.exit_code);
+  EXPECT_NE(std::string::npos,
+            run.output.find("127.0.0.2        busy: another run of the tool "
+                            "has it in "))
+      << run.output;
+  EXPECT_NE(std::string::npos, run.output.find("127.0.0.3        upgraded"));
+  EXPECT_NE(std::string::npos,
+            Log().find("\t127.0.0.2: Busy with another run of the tool; not "
+                       "started.\n"));
+  EXPECT_EQ(std::string::npos, ReadFile(sim_path("uploads")).find("127.0.0.2"));
+  // Once the other run is gone, the card is upgraded.
+  run = Campaign({"-y", "-j", "2"});
+  EXPECT_EQ(0, run.exit_code) << run.output;
 }
 
 TEST_F(CampaignTest, CtrlCAtTheClosingQuestionEndsTheTool) {

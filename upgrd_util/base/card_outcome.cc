@@ -35,6 +35,9 @@ const OutcomeWords kWords[] = {
      "failed: it needs the interim patch, which is missing",
      "needs the interim patch, which is missing",
      "Needs the interim patch, which is missing.", true},
+    {"busy", STATUS_BUSY, "busy: another run of the tool has it",
+     "busy: another run of the tool has it",
+     "Busy with another run of the tool; not started.", true},
     {"would_upgrade", 0, "would upgrade", "would upgrade", nullptr, false},
     {"would_patch", 0, "would apply the interim patch, then upgrade",
      "would apply the interim patch, then upgrade", nullptr, false},
@@ -72,6 +75,8 @@ CardOutcome outcome_of_status(int32_t status) {
       return OUTCOME_JOURNAL_REFUSED;
     case STATUS_PATCH_MISSING:
       return OUTCOME_PATCH_MISSING;
+    case STATUS_BUSY:
+      return OUTCOME_BUSY;
     default:
       return OUTCOME_NONE;
   }

@@ -21,6 +21,8 @@ enum CardOutcome {
   OUTCOME_JOURNAL_REFUSED,
   // It needs the interim patch, and the patch file is not there.
   OUTCOME_PATCH_MISSING,
+  // Another run of the tool on this workstation has the card.
+  OUTCOME_BUSY,
   // A dry run's findings.
   OUTCOME_WOULD_UPGRADE,
   OUTCOME_WOULD_PATCH,

@@ -27,22 +27,34 @@ CardOutcome run_card_beside_others(upgrade_target* card,
   snprintf(journal_name, sizeof(journal_name), "%s_upgrade.txt", card->ip);
   CardLog log;
   std::string reason;
-  log.journal = open_own_file_for_append(journal_name, &reason);
-  CardOutcome outcome = OUTCOME_JOURNAL_REFUSED;
+  // Two sequences at once on one card, from two runs, would upload over
+  // each other.
+  bool busy = false;
+  FILE* lock = lock_card(card->ip, &busy);
+  if (!busy)
+    log.journal = open_own_file_for_append(journal_name, &reason);
+  CardOutcome outcome = OUTCOME_BUSY;
   if (log.journal) {
     ScopedLogRoute route(&log);
     outcome = sequence(card);
+  } else if (busy) {
+    log.text = "Another run of the tool on this workstation is upgrading the "
+               "card. It was not started.\n";
+    card->status = STATUS_BUSY;
   } else {
     // A journal that is a link could be any file of the workstation.
     log.text = "Cannot write the journal " + std::string(journal_name) +
                ": " + reason + ". The card was not started.\n";
     card->status = STATUS_JOURNAL_REFUSED;
+    outcome = OUTCOME_JOURNAL_REFUSED;
   }
   // The dialogue would end the run with this card's session still open.
   if (outcome == OUTCOME_LISTING_UNREADABLE)
     ftp_quit(card->state.ftp_session);
   if (log.journal)
     fclose(log.journal);
+  if (lock)
+    fclose(lock);
   log_append_block("\n*** Card " + std::string(card->ip) + " ***\n" +
                    log.text);
   return outcome;

@@ -33,6 +33,19 @@ bool truncate_file(FILE* file, long long size);
 /// another process holds it.
 bool lock_exclusively(FILE* file);
 
+/// Where the lock of the card at `address` lies: a directory that every run
+/// on the workstation shares (POSIX: /run/lock/upgrd_util, else one in the
+/// temporary directory; Windows: the temporary directory), a file named
+/// after the address and, on Linux, after the network namespace, since an
+/// address names one card only within its own.
+std::string card_lock_path(const char* address);
+
+/// Takes the lock of the card at `address` without waiting. Returns the
+/// open lock file, to close when the card's turn ends, or nullptr: with
+/// *busy set when another process holds it, else when no lock could be
+/// made at all.
+FILE* lock_card(const char* address, bool* busy);
+
 /// Raises the limit of open files to the most the system allows: a card
 /// upgraded beside many others needs a few sockets and files of its own.
 void raise_open_file_limit();

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
@@ -76,6 +77,50 @@ FILE* create_new_file(const char* path, std::string* reason) {
 
 bool truncate_file(FILE* file, long long size) {
   return ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
+}
+
+namespace {
+
+// A directory every user's runs may make their locks in, as /tmp is.
+bool SharedDirectory(const std::string& path) {
+  if (mkdir(path.c_str(), 01777) == 0)
+    chmod(path.c_str(), 01777);  // past the umask
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+         access(path.c_str(), W_OK | X_OK) == 0;
+}
+
+}  // namespace
+
+std::string card_lock_path(const char* address) {
+  std::string dir = "/run/lock/upgrd_util";
+  if (!SharedDirectory(dir)) {
+    const char* temp = getenv("TMPDIR");
+    dir = std::string(temp && *temp ? temp : "/tmp") + "/upgrd_util-locks";
+    SharedDirectory(dir);
+  }
+  struct stat net;
+  unsigned long long namespace_id =
+      stat("/proc/self/ns/net", &net) == 0 ? net.st_ino : 0;
+  return dir + "/" + std::to_string(namespace_id) + "-" + address + ".lock";
+}
+
+FILE* lock_card(const char* address, bool* busy) {
+  *busy = false;
+  std::string path = card_lock_path(address);
+  int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
+                0666);
+  if (fd < 0)
+    return nullptr;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    *busy = errno == EWOULDBLOCK;
+    close(fd);
+    return nullptr;
+  }
+  FILE* file = fdopen(fd, "rb");
+  if (!file)
+    close(fd);
+  return file;
 }
 
 bool lock_exclusively(FILE* file) {

@@ -63,6 +63,30 @@ bool truncate_file(FILE* file, long long size) {
   return _chsize_s(_fileno(file), size) == 0;
 }
 
+std::string card_lock_path(const char* address) {
+  char temp[MAX_PATH + 1];
+  DWORD length = GetTempPathA(sizeof(temp), temp);
+  std::string dir = std::string(length > 0 && length < sizeof(temp) ? temp
+                                                                     : ".\\") +
+                    "upgrd_util";
+  CreateDirectoryA(dir.c_str(), nullptr);
+  return dir + "\\" + address + ".lock";
+}
+
+FILE* lock_card(const char* address, bool* busy) {
+  *busy = false;
+  std::string path = card_lock_path(address);
+  FILE* file = fopen(path.c_str(), "ab");
+  if (!file)
+    return nullptr;
+  if (!lock_exclusively(file)) {
+    *busy = true;
+    fclose(file);
+    return nullptr;
+  }
+  return file;
+}
+
 bool lock_exclusively(FILE* file) {
   HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
   if (handle == INVALID_HANDLE_VALUE)
