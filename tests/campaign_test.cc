@@ -210,6 +210,22 @@ TEST_F(CampaignTest, EveryCardUpgradedIsExitCodeZero) {
                                    "All upgrades completed successfully.\n"));
 }
 
+TEST_F(CampaignTest, TheOpenFileLimitLowersParallelNotTheOutcome) {
+  std::vector<Card> cards;
+  for (int i = 2; i < 8; ++i)
+    cards.push_back(Card(("127.0.0." + std::to_string(i)).c_str()));
+  Prepare(cards);
+  RunOptions limited;
+  limited.open_files = 48;
+  ToolRun run = Campaign({"-y", "-j", "6"}, "", limited);
+  EXPECT_EQ(0, run.exit_code) << run.output;
+  EXPECT_NE(std::string::npos,
+            run.output.find("\t-j 6 is more than this workstation allows: 2 "
+                            "cards run at a time (the open-file limit, ulimit "
+                            "-n, is 48).\n"))
+      << run.output;
+}
+
 TEST_F(CampaignTest, ACardAnotherRunHoldsIsNotStarted) {
   Prepare({Card("127.0.0.2"), Card("127.0.0.3")});
   // The other run, as the lock shows it.

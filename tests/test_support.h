@@ -93,6 +93,8 @@ struct RunOptions {
   /// Close the reading end of its output once the output holds this text,
   /// as `| head` does, and wait for it to end by itself.
   std::string close_output_after;
+  /// Its limit of open files, when not 0.
+  long open_files = 0;
   /// Keep its standard input open after `input`, as a console does.
   bool keep_input_open = false;
   /// Run it as the unprivileged user nobody.

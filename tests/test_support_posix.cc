@@ -175,6 +175,10 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
       putenv(const_cast<char*>(variable.c_str()));
     // As a shell starts it: the test's own ignored SIGPIPE is not inherited.
     signal(SIGPIPE, SIG_DFL);
+    struct rlimit files = {static_cast<rlim_t>(options.open_files),
+                           static_cast<rlim_t>(options.open_files)};
+    if (options.open_files > 0 && setrlimit(RLIMIT_NOFILE, &files) != 0)
+      _exit(124);
     std::vector<char*> argv = {const_cast<char*>("upgrd_util")};
     for (const std::string& argument : options.arguments)
       argv.push_back(const_cast<char*>(argument.c_str()));

@@ -1,5 +1,6 @@
 #include "upgrd_util/campaign/campaign.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -68,6 +69,10 @@ class CampaignEvents : public PoolEvents {
 
   void StartingStopped(StopReason reason, int failed, int running) override {
     printer_->Stopped(reason, failed, running);
+  }
+
+  void WorkersShort(int started, int wanted) override {
+    printer_->WorkersShort(started, wanted);
   }
 
   void Tick(bool last) override { printer_->Show(last); }
@@ -244,6 +249,20 @@ void PrintCheckSummary(const upgrade_target* cards) {
   log_flush();
 }
 
+// How many of `cards` run at once: -j, unless the workstation's limits allow
+// fewer, which is said.
+int CardsAtOnce(int parallel, size_t cards) {
+  raise_open_file_limit();
+  int wanted = std::min(parallel, static_cast<int>(cards));
+  std::string why;
+  int allowed = cards_within_limits(wanted, &why);
+  if (allowed < wanted)
+    console_printf("\t-j %d is more than this workstation allows: %d cards "
+                   "run at a time (%s).\n",
+                   parallel, allowed, why.c_str());
+  return std::max(allowed, 1);
+}
+
 // Runs the cards in the pool, with the console and the report told as they
 // go; those that never start end not started. Returns true when every card
 // that ran ended well; *report_failed tells whether a record was lost.
@@ -251,17 +270,17 @@ bool RunCards(const ToolOptions& options, upgrade_target* cards,
               const std::set<std::string>& upgraded_before,
               CampaignReport* report, bool* report_failed) {
   std::vector<upgrade_target*> to_run = CardsToRun(cards, upgraded_before);
-  raise_open_file_limit();
+  int parallel = CardsAtOnce(options.parallel, to_run.size());
   catch_interrupts();
   // A dry run waits for nothing.
-  StatusPrinter printer(to_run.size(), options.parallel, options.check,
+  StatusPrinter printer(to_run.size(), parallel, options.check,
                         options.check ? 0 : mandated_wait_seconds());
   CampaignEvents events(&printer, report, options.report);
   for (upgrade_target* card = cards; card; card = card->next) {
     if (card->state.outcome == OUTCOME_SKIPPED)
       events.Record(*card, 0);
   }
-  CardPool pool(to_run, options.parallel, options.max_failures,
+  CardPool pool(to_run, parallel, options.max_failures,
                 options.check ? CheckBesideOthers : UpgradeBesideOthers,
                 &events);
   pool.Run(printer.tick_ms());

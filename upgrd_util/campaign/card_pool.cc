@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <system_error>
 #include <thread>
 
 #include "upgrd_util/platform/clock.h"
@@ -21,8 +22,16 @@ void CardPool::Run(int tick_ms) {
   std::unique_lock<std::mutex> lock(mutex_);
   workers_ = static_cast<int>(count);
   std::vector<std::thread> threads;
-  for (size_t i = 0; i < count; ++i)
-    threads.emplace_back([this] { Work(); });
+  try {
+    for (size_t i = 0; i < count; ++i)
+      threads.emplace_back([this] { Work(); });
+  } catch (const std::system_error&) {
+    // Fewer threads take the cards in turn; none leaves them not started.
+    workers_ = static_cast<int>(threads.size());
+    lock.unlock();
+    events_->WorkersShort(workers_, static_cast<int>(count));
+    lock.lock();
+  }
   while (workers_ > 0) {
     // Noticed here too, while every card's thread is busy.
     NoteInterrupt(&lock);

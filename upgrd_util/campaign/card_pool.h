@@ -26,6 +26,9 @@ struct PoolEvents {
                          double seconds) = 0;
   /// No further card starts; `failed` have failed and `running` go on.
   virtual void StartingStopped(StopReason reason, int failed, int running) = 0;
+  /// The system gave only `started` of the `wanted` threads (none: no card
+  /// starts).
+  virtual void WorkersShort(int started, int wanted) = 0;
   /// Between events, at least every tick_ms while cards run, and once with
   /// `last` when every started card has ended.
   virtual void Tick(bool last) = 0;

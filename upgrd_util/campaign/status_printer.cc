@@ -71,6 +71,15 @@ void StatusPrinter::Stopped(StopReason reason, int failed, int running) {
         running);
 }
 
+void StatusPrinter::WorkersShort(int started, int wanted) {
+  if (started == 0)
+    Say("\tNo thread could be started for the cards: none was started.\n");
+  else
+    Say("\tOnly %d of %d threads could be started: %d cards run at a "
+        "time.\n",
+        started, wanted, started);
+}
+
 void StatusPrinter::Say(const char* format, ...) {
   char line[256];
   va_list args;

@@ -24,6 +24,7 @@ class StatusPrinter {
   void Started(const upgrade_target& card);
   void Ended(const upgrade_target& card, CardOutcome outcome, double seconds);
   void Stopped(StopReason reason, int failed, int running);
+  void WorkersShort(int started, int wanted);
   /// Queues one whole line of printf-style text.
   void Say(const char* format, ...) __attribute__((format(printf, 2, 3)));
 

@@ -50,6 +50,12 @@ FILE* lock_card(const char* address, bool* busy);
 /// upgraded beside many others needs a few sockets and files of its own.
 void raise_open_file_limit();
 
+/// How many cards can run at once within the process's limits, at most
+/// `wanted`: each needs a few files and sockets (the open-file limit) and a
+/// thread (the user's limit of processes). When that is fewer, *why names
+/// the limit and its value ("the open-file limit, ulimit -n, is 256").
+int cards_within_limits(int wanted, std::string* why);
+
 /// Keeps the process from leaving a core file, or being read by a
 /// debugger of the same user: its memory holds the cards' passwords.
 void forbid_core_dumps();

@@ -1,5 +1,6 @@
 #include "upgrd_util/platform/files.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -9,6 +10,8 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 const char kCurrentDirectoryPrefix[] = "./";
 
@@ -133,6 +136,60 @@ void raise_open_file_limit() {
     return;
   limit.rlim_cur = limit.rlim_max;
   setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+namespace {
+
+// Files and sockets of one card at most: journal, lock, listing or saved
+// log, echo socket, the FTP control and data connections and the
+// library's own wake-up pair.
+const int kFilesPerCard = 8;
+// Those of the run: standard streams, result.txt, iplist.txt, the report,
+// its echo handle, and some to spare.
+const int kFilesOfTheRun = 32;
+
+// Threads of the user's processes, which the process limit counts.
+long UserThreads() {
+  long threads = 0;
+  DIR* proc = opendir("/proc");
+  if (!proc)
+    return 0;
+  while (struct dirent* entry = readdir(proc)) {
+    std::string task = std::string("/proc/") + entry->d_name + "/task";
+    struct stat info;
+    if (entry->d_name[0] >= '1' && entry->d_name[0] <= '9' &&
+        stat(task.c_str(), &info) == 0 && info.st_uid == getuid())
+      threads += static_cast<long>(info.st_nlink) - 2;
+  }
+  closedir(proc);
+  return threads;
+}
+
+}  // namespace
+
+int cards_within_limits(int wanted, std::string* why) {
+  int allowed = wanted;
+  struct rlimit files;
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY) {
+    long room = (static_cast<long>(files.rlim_cur) - kFilesOfTheRun) /
+                kFilesPerCard;
+    if (room < allowed) {
+      allowed = static_cast<int>(std::max(room, 1L));
+      *why = "the open-file limit, ulimit -n, is " +
+             std::to_string(files.rlim_cur);
+    }
+  }
+  struct rlimit processes;
+  if (getrlimit(RLIMIT_NPROC, &processes) == 0 &&
+      processes.rlim_cur != RLIM_INFINITY && getuid() != 0) {
+    long room = static_cast<long>(processes.rlim_cur) - UserThreads() - 1;
+    if (room < allowed) {
+      allowed = static_cast<int>(std::max(room, 1L));
+      *why = "the process limit, ulimit -u, is " +
+             std::to_string(processes.rlim_cur);
+    }
+  }
+  return allowed;
 }
 
 void forbid_core_dumps() {
