@@ -8,10 +8,12 @@
 
 #include <algorithm>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "tests/e2e_support.h"
 #include "upgrd_util/platform/files.h"
@@ -224,6 +226,37 @@ TEST_F(CampaignTest, TheOpenFileLimitLowersParallelNotTheOutcome) {
                             "cards run at a time (the open-file limit, ulimit "
                             "-n, is 48).\n"))
       << run.output;
+}
+
+TEST_F(CampaignTest, CardsSendingEndlessLogsLeaveTheOthersTheirs) {
+  std::vector<Card> cards;
+  for (int i = 2; i < 10; ++i)
+    cards.push_back(Card(("127.0.0." + std::to_string(i)).c_str()));
+  for (int i = 0; i < 3; ++i)
+    cards[i].fault = "retr-endless";
+  Prepare(cards);
+  // On a small disk of its own, in a mount namespace of its own.
+  ASSERT_TRUE(MakeDirectory("small"));
+  std::string script =
+      "unshare -m sh -c 'mount -t tmpfs -o size=24m tmpfs small && "
+      "cp config.txt iplist.txt *.bin small/ && cd small && " +
+      std::string(UPGRD_FAST_TOOL_PATH) +
+      " -y -j 8 --report r.jsonl >../out 2>&1; "
+      "cp result.txt r.jsonl ../'";
+  ASSERT_EQ(0, system(script.c_str())) << ReadFile("out");
+  std::map<std::string, bool> saved;
+  std::istringstream report(ReadFile("r.jsonl"));
+  for (std::string line; std::getline(report, line);) {
+    nlohmann::json record = nlohmann::json::parse(line);
+    saved[record["address"]] = record["logs_saved"];
+  }
+  ASSERT_EQ(8u, saved.size()) << ReadFile("out");
+  for (int i = 0; i < 8; ++i)
+    EXPECT_EQ(i >= 3, saved[cards[i].ip]) << cards[i].ip;
+  EXPECT_NE(std::string::npos,
+            ReadFile("result.txt")
+                .find("Logs not saved: the disk space that the cards' logs "
+                      "share was used up before data.txt was whole.\n"));
 }
 
 TEST_F(CampaignTest, ACardAnotherRunHoldsIsNotStarted) {

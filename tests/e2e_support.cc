@@ -64,7 +64,8 @@ void EndToEndTest::Prepare(const std::vector<Card>& cards, const char* zel,
     if (card.ip.rfind("127.", 0) != 0)
       continue;
     if (!card.fault.empty()) {
-      std::string ready = sim_path("bad_ready");
+      // One ready file a card: several misbehaving cards may be started.
+      std::string ready = sim_path(("ready_" + card.ip).c_str());
       StartServer({"python3", UPGRD_SOURCE_DIR "/tests/bad_card.py", "--ip",
                    card.ip, "--fault", card.fault, "--ready-file", ready,
                    "--decoy-file", sim_path("decoy"), "--lifetime", "300"},

@@ -30,6 +30,10 @@ struct CardState {
   std::string zel_after;
   int zel_attempts = 0;
   int app_attempts = 0;
+  /// Whether the card's data.txt and event.txt were both saved, and if not,
+  /// why (empty before the step).
+  bool logs_saved = false;
+  std::string logs_unsaved_reason;
   /// For a campaign: when the card started (ISO 8601 text) and how its
   /// turn ended.
   std::string started_at;

@@ -21,7 +21,9 @@
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/files.h"
+#include "upgrd_util/platform/ftp_library.h"
 #include "upgrd_util/platform/interrupts.h"
+#include "upgrd_util/platform/platform.h"
 #include "upgrd_util/run/start_menu.h"
 #include "upgrd_util/run/start_up.h"
 #include "upgrd_util/run/upgrade_summary.h"
@@ -263,6 +265,17 @@ int CardsAtOnce(int parallel, size_t cards) {
   return std::max(allowed, 1);
 }
 
+// The cards' saved logs and listings share the disk's free space, less a
+// reserve for result.txt, the journals and the report, so that cards that
+// send endless data cannot take the others' room.
+void ShareTheDisk(int parallel) {
+  long long free = free_disk_bytes();
+  if (free < 0)
+    return;
+  long long reserve = std::min(free / 10, 1LL << 30);
+  platform().ftp->ShareDisk(free - reserve, parallel);
+}
+
 // Runs the cards in the pool, with the console and the report told as they
 // go; those that never start end not started. Returns true when every card
 // that ran ended well; *report_failed tells whether a record was lost.
@@ -271,6 +284,7 @@ bool RunCards(const ToolOptions& options, upgrade_target* cards,
               CampaignReport* report, bool* report_failed) {
   std::vector<upgrade_target*> to_run = CardsToRun(cards, upgraded_before);
   int parallel = CardsAtOnce(options.parallel, to_run.size());
+  ShareTheDisk(parallel);
   catch_interrupts();
   // A dry run waits for nothing.
   StatusPrinter printer(to_run.size(), parallel, options.check,

@@ -37,6 +37,11 @@ CardOutcome run_card_beside_others(upgrade_target* card,
   if (log.journal) {
     ScopedLogRoute route(&log);
     outcome = sequence(card);
+    if (!card->state.logs_unsaved_reason.empty()) {
+      log_printf("Logs not saved: %s.\n",
+                 card->state.logs_unsaved_reason.c_str());
+      log_flush();
+    }
   } else if (busy) {
     log.text = "Another run of the tool on this workstation is upgrading the "
                "card. It was not started.\n";

@@ -22,7 +22,7 @@ namespace {
 const char* const kColumns[] = {
     "address",  "user_name", "outcome", "status",       "zel_before",
     "zel_after", "start",    "end",     "seconds",      "zel_attempts",
-    "app_attempts"};
+    "app_attempts", "logs_saved"};
 
 bool EndsWith(const std::string& text, const char* ending) {
   size_t length = strlen(ending);
@@ -60,7 +60,8 @@ std::string CsvLine(const ReportRecord& r) {
   for (const std::string& field :
        {r.address, r.user_name, r.outcome, std::to_string(r.status),
         r.zel_before, r.zel_after, r.start, r.end, Seconds(r.seconds),
-        std::to_string(r.zel_attempts), std::to_string(r.app_attempts)}) {
+        std::to_string(r.zel_attempts), std::to_string(r.app_attempts),
+        std::string(r.logs_saved ? "true" : "false")}) {
     if (!line.empty())
       line += ',';
     line += CsvField(field);
@@ -76,7 +77,8 @@ std::string JsonLine(const ReportRecord& r) {
       {"start", r.start},           {"end", r.end},
       {"seconds", std::stod(Seconds(r.seconds))},
       {"zel_attempts", r.zel_attempts},
-      {"app_attempts", r.app_attempts}};
+      {"app_attempts", r.app_attempts},
+      {"logs_saved", r.logs_saved}};
   // Names from a card need not be UTF-8.
   return record.dump(-1, ' ', false,
                      nlohmann::ordered_json::error_handler_t::replace) +
@@ -152,6 +154,7 @@ ReportRecord card_record(const upgrade_target& card, const char* outcome,
   record.seconds = seconds;
   record.zel_attempts = card.state.zel_attempts;
   record.app_attempts = card.state.app_attempts;
+  record.logs_saved = card.state.logs_saved;
   return record;
 }
 

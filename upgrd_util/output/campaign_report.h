@@ -23,6 +23,7 @@ struct ReportRecord {
   double seconds = 0;
   int zel_attempts = 0;
   int app_attempts = 0;
+  bool logs_saved = false;  // data.txt and event.txt both saved
 };
 
 /// The record of `card`, whose outcome is `outcome`, between `start` and

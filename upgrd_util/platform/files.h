@@ -56,6 +56,10 @@ void raise_open_file_limit();
 /// the limit and its value ("the open-file limit, ulimit -n, is 256").
 int cards_within_limits(int wanted, std::string* why);
 
+/// The bytes free for the process on the working directory's disk; -1 when
+/// the system does not say.
+long long free_disk_bytes();
+
 /// Keeps the process from leaving a core file, or being read by a
 /// debugger of the same user: its memory holds the cards' passwords.
 void forbid_core_dumps();

@@ -9,6 +9,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -190,6 +191,14 @@ int cards_within_limits(int wanted, std::string* why) {
     }
   }
   return allowed;
+}
+
+long long free_disk_bytes() {
+  struct statvfs disk;
+  if (statvfs(".", &disk) != 0)
+    return -1;
+  return static_cast<long long>(disk.f_bavail) *
+         static_cast<long long>(disk.f_frsize);
 }
 
 void forbid_core_dumps() {

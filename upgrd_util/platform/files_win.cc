@@ -113,3 +113,10 @@ void forbid_core_dumps() {}
 int cards_within_limits(int wanted, std::string*) {
   return wanted;
 }
+
+long long free_disk_bytes() {
+  ULARGE_INTEGER available;
+  if (!GetDiskFreeSpaceExA(".", &available, nullptr, nullptr))
+    return -1;
+  return static_cast<long long>(available.QuadPart);
+}

@@ -1,5 +1,7 @@
 #include "upgrd_util/platform/ftp_library.h"
 
+#include <algorithm>
+
 #include "upgrd_util/platform/platform.h"
 
 namespace {
@@ -54,4 +56,21 @@ int ftp_ls(int handle, const char* path, const char* local) {
 
 int ftp_copyreplystr(int handle, char* buffer, int size) {
   return platform().ftp->CopyReplyStr(handle, buffer, size);
+}
+
+void DownloadBudget::Share(long long bytes, int sharers) {
+  sharers_ = sharers > 0 ? sharers : 1;
+  left_ = bytes > 0 ? bytes : 0;
+}
+
+long long DownloadBudget::Allowance(long long bound) const {
+  long long left = left_;
+  if (left < 0)
+    return bound;
+  return std::min(bound, std::max(0LL, left / sharers_));
+}
+
+void DownloadBudget::Kept(long long bytes) {
+  if (left_ >= 0)
+    left_ -= bytes;
 }

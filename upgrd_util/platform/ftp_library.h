@@ -3,6 +3,7 @@
 
 #include <deque>
 #include <map>
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -38,6 +39,17 @@ struct FtpLibrary {
   /// which case the local file no longer exists.
   virtual int Ls(int handle, const char* path, const char* local) = 0;
 
+  /// From now on the saved logs and listings of all sessions share `bytes`
+  /// of disk, `sharers` downloads of them at most at once: each download
+  /// may take no more than an even share of what is left when it starts,
+  /// so that cards sending endless data cannot take the disk from others.
+  /// One that would take more fails as one beyond its own bound does.
+  virtual void ShareDisk(long long /*bytes*/, int /*sharers*/) {}
+
+  /// True when the session's last download failed because its share of
+  /// the disk was used up.
+  virtual bool ShareUsedUp(int /*handle*/) { return false; }
+
   /// Copies the session's last server reply (for -1 or an unknown handle:
   /// the reply to the last failed login) into `buffer`, cut to `size` bytes
   /// with its terminating NUL, as printable_text shows it. Returns 0, or -1
@@ -49,6 +61,21 @@ struct FtpLibrary {
 /// transfer that goes beyond is stopped and fails; uploads have no bound.
 const long long kMaxGetBytes = 64LL << 20;
 const long long kMaxListingBytes = 16LL << 20;
+
+/// The disk that downloads share (FtpLibrary::ShareDisk); without a share
+/// set, every download has its own bound only.
+class DownloadBudget {
+ public:
+  void Share(long long bytes, int sharers);
+  /// The most the download about to start may take: `bound`, or less.
+  long long Allowance(long long bound) const;
+  /// A download left `bytes` more on disk (fewer: it removed a file).
+  void Kept(long long bytes);
+
+ private:
+  std::atomic<long long> left_{-1};  // -1: no share set
+  std::atomic<int> sharers_{1};
+};
 
 /// Time-outs of a session, in seconds, and the pace every transfer keeps.
 struct FtpTimeouts {
@@ -99,6 +126,10 @@ struct CurlFtpLibrary : public FtpLibrary {
   int Put(int handle, const char* local, const char* remote) override;
   int Ls(int handle, const char* path, const char* local) override;
   int CopyReplyStr(int handle, char* buffer, int size) override;
+  void ShareDisk(long long bytes, int sharers) override {
+    budget_.Share(bytes, sharers);
+  }
+  bool ShareUsedUp(int handle) override;
 
   struct Session;
 
@@ -107,6 +138,7 @@ struct CurlFtpLibrary : public FtpLibrary {
 
   int port_;
   FtpTimeouts timeouts_;
+  DownloadBudget budget_;
   std::mutex mutex_;  // guards the three below
   int next_handle_ = 1;
   std::map<int, Session*> sessions_;
@@ -127,6 +159,10 @@ struct WinInetFtpLibrary : public FtpLibrary {
   int Put(int handle, const char* local, const char* remote) override;
   int Ls(int handle, const char* path, const char* local) override;
   int CopyReplyStr(int handle, char* buffer, int size) override;
+  void ShareDisk(long long bytes, int sharers) override {
+    budget_.Share(bytes, sharers);
+  }
+  bool ShareUsedUp(int handle) override;
 
   struct Session;
 
@@ -135,6 +171,7 @@ struct WinInetFtpLibrary : public FtpLibrary {
 
   int port_;
   FtpTimeouts timeouts_;
+  DownloadBudget budget_;
   void* internet_;
   std::mutex mutex_;  // guards the three below
   int next_handle_ = 1;

@@ -36,6 +36,7 @@ struct CurlFtpLibrary::Session {
   std::string last_reply;  // the latest reply line, without its line end
   FtpTimeouts limits;
   TransferPace pace;       // of the request under way
+  bool share_used_up = false;  // the last download passed its disk share
 };
 
 namespace {
@@ -112,6 +113,7 @@ struct ListingFile {
   FILE* file;
   bool pending_cr;
   long long received;
+  long long bound;
 };
 
 // A CR is dropped before an LF and kept anywhere else; one that ends a piece
@@ -121,7 +123,7 @@ size_t WriteListing(char* data, size_t size, size_t count, void* user) {
   ListingFile* out = static_cast<ListingFile*>(user);
   size_t length = size * count;
   out->received += static_cast<long long>(length);
-  if (out->received > kMaxListingBytes)
+  if (out->received > out->bound)
     return 0;
   if (out->pending_cr && length > 0) {
     if (data[0] != '\n')
@@ -341,7 +343,8 @@ int CurlFtpLibrary::Get(int handle, const char* remote, const char* local) {
     return -1;
   std::unique_ptr<char[]> buffer(new char[kFileBufferSize]);
   setvbuf(temp.file, buffer.get(), _IOFBF, kFileBufferSize);
-  BoundedFile out = {temp.file, 0, kMaxGetBytes};
+  long long allowed = budget_.Allowance(kMaxGetBytes);
+  BoundedFile out = {temp.file, 0, allowed};
   CURL* easy = session->easy;
   std::string url = session->base_url + EncodePath(remote);
   curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
@@ -350,7 +353,11 @@ int CurlFtpLibrary::Get(int handle, const char* remote, const char* local) {
   CURLcode result = Perform(session);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, nullptr);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, nullptr);
-  return FinishTemporary(&temp, local, result == CURLE_OK) ? 0 : -1;
+  session->share_used_up = allowed < kMaxGetBytes && out.received > allowed;
+  if (!FinishTemporary(&temp, local, result == CURLE_OK))
+    return -1;
+  budget_.Kept(out.received);
+  return 0;
 }
 
 int CurlFtpLibrary::Put(int handle, const char* local, const char* remote) {
@@ -388,7 +395,9 @@ int CurlFtpLibrary::Put(int handle, const char* local, const char* remote) {
 int CurlFtpLibrary::Ls(int handle, const char* path, const char* local) {
   // Whatever happens, no earlier listing may stay behind to be read as this
   // card's.
-  unlink(local);
+  struct stat earlier;
+  if (lstat(local, &earlier) == 0 && unlink(local) == 0)
+    budget_.Kept(-static_cast<long long>(earlier.st_size));
   Session* session = Find(handle);
   if (!session)
     return -1;
@@ -400,7 +409,8 @@ int CurlFtpLibrary::Ls(int handle, const char* path, const char* local) {
   std::string url = session->base_url + EncodePath(path);
   if (path[0] && url.back() != '/')
     url.push_back('/');
-  ListingFile listing = {temp.file, false, 0};
+  long long allowed = budget_.Allowance(kMaxListingBytes);
+  ListingFile listing = {temp.file, false, 0, allowed};
   CURL* easy = session->easy;
   curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
   curl_easy_setopt(easy, CURLOPT_DIRLISTONLY, 1L);
@@ -412,7 +422,17 @@ int CurlFtpLibrary::Ls(int handle, const char* path, const char* local) {
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, nullptr);
   if (listing.pending_cr)
     fputc('\r', temp.file);
-  return FinishTemporary(&temp, local, result == CURLE_OK) ? 0 : -1;
+  session->share_used_up =
+      allowed < kMaxListingBytes && listing.received > allowed;
+  if (!FinishTemporary(&temp, local, result == CURLE_OK))
+    return -1;
+  budget_.Kept(listing.received);
+  return 0;
+}
+
+bool CurlFtpLibrary::ShareUsedUp(int handle) {
+  Session* session = Find(handle);
+  return session && session->share_used_up;
 }
 
 int CurlFtpLibrary::CopyReplyStr(int handle, char* buffer, int size) {

@@ -23,6 +23,7 @@
 struct WinInetFtpLibrary::Session {
   HINTERNET connection = nullptr;  // null once a watchdog closed it
   std::string last_reply;
+  bool share_used_up = false;  // the last download passed its disk share
 };
 
 namespace {
@@ -249,20 +250,22 @@ int WinInetFtpLibrary::Get(int handle, const char* remote, const char* local) {
   if (!OpenTemporaryBeside(local, false, &temp))
     return -1;
   bool fetched = false;
+  long long received = 0;
+  long long allowed = budget_.Allowance(kMaxGetBytes);
   HINTERNET file = FtpOpenFileA(session->connection, remote, GENERIC_READ,
                                 FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_RELOAD,
                                 0);
   if (file) {
     std::unique_ptr<char[]> buffer(new char[kChunkSize]);
     Watchdog watchdog(file, timeouts_);
-    long long received = 0;
     DWORD got = 0;
     bool read = true;
     while ((read = InternetReadFile(file, buffer.get(), kChunkSize, &got)) &&
            got > 0) {
       watchdog.Moved(got);
       received += got;
-      if (received > kMaxGetBytes ||
+      session->share_used_up = allowed < kMaxGetBytes && received > allowed;
+      if (received > allowed ||
           fwrite(buffer.get(), 1, got, temp.file) != got) {
         read = false;
         break;
@@ -275,7 +278,10 @@ int WinInetFtpLibrary::Get(int handle, const char* remote, const char* local) {
     fetched = read && !cut_off && !ReportsFailure(LastResponse());
   }
   session->last_reply = LastResponse();
-  return FinishTemporary(&temp, local, fetched) ? 0 : -1;
+  if (!FinishTemporary(&temp, local, fetched))
+    return -1;
+  budget_.Kept(received);
+  return 0;
 }
 
 int WinInetFtpLibrary::Put(int handle, const char* local, const char* remote) {
@@ -326,7 +332,11 @@ int WinInetFtpLibrary::Put(int handle, const char* local, const char* remote) {
 int WinInetFtpLibrary::Ls(int handle, const char* path, const char* local) {
   // Whatever happens, no earlier listing may stay behind to be read as this
   // card's.
-  DeleteFileA(local);
+  WIN32_FILE_ATTRIBUTE_DATA earlier;
+  if (GetFileAttributesExA(local, GetFileExInfoStandard, &earlier) &&
+      DeleteFileA(local))
+    budget_.Kept(-((static_cast<long long>(earlier.nFileSizeHigh) << 32) |
+                   earlier.nFileSizeLow));
   Session* session = Find(handle);
   if (!session || !session->connection)
     return -1;
@@ -335,6 +345,8 @@ int WinInetFtpLibrary::Ls(int handle, const char* path, const char* local) {
     return -1;
   std::string pattern = path && *path ? std::string(path) + "/*" : "*";
   bool listed = false;
+  long long allowed = budget_.Allowance(kMaxListingBytes);
+  long long written = 0;
   {
     // WinINet reads the listing inside FtpFindFirstFileA, out of reach of
     // any handle but the connection's.
@@ -343,18 +355,16 @@ int WinInetFtpLibrary::Ls(int handle, const char* path, const char* local) {
     HINTERNET find = FtpFindFirstFileA(session->connection, pattern.c_str(),
                                        &found, INTERNET_FLAG_RELOAD, 0);
     listed = find != nullptr || GetLastError() == ERROR_NO_MORE_FILES;
-    long long written = 0;
     if (find) {
       do {
         size_t length = strlen(found.cFileName) + 1;
         written += static_cast<long long>(length);
         watchdog.Moved(static_cast<DWORD>(length));
-        if (written > kMaxListingBytes)
+        if (written > allowed)
           break;
         fprintf(temp.file, "%s\n", found.cFileName);
       } while (InternetFindNextFileA(find, &found));
-      listed = written <= kMaxListingBytes &&
-               GetLastError() == ERROR_NO_MORE_FILES;
+      listed = written <= allowed && GetLastError() == ERROR_NO_MORE_FILES;
     }
     if (watchdog.Stop()) {
       // Gone, and the listing's handle with it.
@@ -365,7 +375,16 @@ int WinInetFtpLibrary::Ls(int handle, const char* path, const char* local) {
     }
   }
   session->last_reply = LastResponse();
-  return FinishTemporary(&temp, local, listed) ? 0 : -1;
+  session->share_used_up = allowed < kMaxListingBytes && written > allowed;
+  if (!FinishTemporary(&temp, local, listed))
+    return -1;
+  budget_.Kept(written);
+  return 0;
+}
+
+bool WinInetFtpLibrary::ShareUsedUp(int handle) {
+  Session* session = Find(handle);
+  return session && session->share_used_up;
 }
 
 int WinInetFtpLibrary::CopyReplyStr(int handle, char* buffer, int size) {
