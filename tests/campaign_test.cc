@@ -259,6 +259,23 @@ TEST_F(CampaignTest, CardsSendingEndlessLogsLeaveTheOthersTheirs) {
                       "share was used up before data.txt was whole.\n"));
 }
 
+TEST_F(CampaignTest, AStalledConsoleNeverHoldsUpTheCards) {
+  std::vector<Card> cards;
+  for (int i = 2; i < 8; ++i)
+    cards.push_back(Card(("127.0.0." + std::to_string(i)).c_str()));
+  Prepare(cards);
+  RunOptions stalled;
+  stalled.stall_output_after = "127.0.0.3        started\n";
+  // Every card ends and is reported while nothing reaches the console.
+  stalled.stalled_until = [] {
+    return Occurrences(ReadFile("night.jsonl"), "\n") == 6;
+  };
+  ToolRun run = Campaign({"-y", "-j", "2", "--report", "night.jsonl"}, "",
+                         stalled);
+  EXPECT_EQ(0, run.exit_code) << run.output;
+  EXPECT_LT(run.seconds, 60);
+}
+
 TEST_F(CampaignTest, ACardAnotherRunHoldsIsNotStarted) {
   Prepare({Card("127.0.0.2"), Card("127.0.0.3")});
   // The other run, as the lock shows it.

@@ -93,6 +93,11 @@ struct RunOptions {
   /// Close the reading end of its output once the output holds this text,
   /// as `| head` does, and wait for it to end by itself.
   std::string close_output_after;
+  /// Once its output holds this text, fill the output pipe and read no more
+  /// (a console that stalls) until `stalled_until` returns true or the time
+  /// limit comes; the filler (NUL bytes) is not kept. Not in a terminal.
+  std::string stall_output_after;
+  std::function<bool()> stalled_until;
   /// Its limit of open files, when not 0.
   long open_files = 0;
   /// Keep its standard input open after `input`, as a console does.

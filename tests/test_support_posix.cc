@@ -187,7 +187,10 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
     _exit(127);
   }
   close(in_pipe[0]);
-  close(out_pipe[1]);
+  // Kept only to stall the output: the test fills the pipe itself.
+  int filler = options.stall_output_after.empty() ? -1 : out_pipe[1];
+  if (filler < 0)
+    close(out_pipe[1]);
   if (options.in_terminal) {
     // The terminal stands in for both pipes.
     close(in_pipe[1]);
@@ -230,7 +233,27 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
     if (!options.close_output_after.empty() &&
         run.output.find(options.close_output_after) != std::string::npos)
       break;
+    if (filler >= 0 &&
+        run.output.find(options.stall_output_after) != std::string::npos) {
+      // Through a description of its own: O_NONBLOCK on the tool's would
+      // make its writes fail instead of wait.
+      std::string own = "/proc/self/fd/" + std::to_string(filler);
+      int fill = open(own.c_str(), O_WRONLY | O_NONBLOCK);
+      static const char kFiller[4096] = {};
+      while (fill >= 0 && write(fill, kFiller, sizeof(kFiller)) > 0) {
+      }
+      if (fill >= 0)
+        close(fill);
+      while (MonotonicSeconds() < deadline && !options.stalled_until())
+        usleep(50 * 1000);
+      close(filler);
+      filler = -1;
+    }
   }
+  if (filler >= 0)
+    close(filler);
+  run.output.erase(std::remove(run.output.begin(), run.output.end(), '\0'),
+                   run.output.end());
   close(out_pipe[0]);
   if (options.keep_input_open)
     close(in_pipe[1]);
