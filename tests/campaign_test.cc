@@ -169,9 +169,7 @@ TEST_F(CampaignTest, EachCardAsItWouldGoAloneAndTheOthersGoOn) {
 }
 
 TEST_F(CampaignTest, NoFurtherCardStartsAfterMaxFailures) {
-  std::vector<Card> cards;
-  for (int i = 2; i < 8; ++i)
-    cards.push_back(Card(("127.0.0." + std::to_string(i)).c_str()));
+  std::vector<Card> cards = Numbered(2, 6);
   cards[0].list_password = cards[1].list_password = "wrong";
   Prepare(cards);
   ToolRun run = Campaign({"-j", "1", "--max-failures", "2"});
@@ -213,9 +211,7 @@ TEST_F(CampaignTest, EveryCardUpgradedIsExitCodeZero) {
 }
 
 TEST_F(CampaignTest, TheOpenFileLimitLowersParallelNotTheOutcome) {
-  std::vector<Card> cards;
-  for (int i = 2; i < 8; ++i)
-    cards.push_back(Card(("127.0.0." + std::to_string(i)).c_str()));
+  std::vector<Card> cards = Numbered(2, 6);
   Prepare(cards);
   RunOptions limited;
   limited.open_files = 48;
@@ -229,9 +225,7 @@ TEST_F(CampaignTest, TheOpenFileLimitLowersParallelNotTheOutcome) {
 }
 
 TEST_F(CampaignTest, CardsSendingEndlessLogsLeaveTheOthersTheirs) {
-  std::vector<Card> cards;
-  for (int i = 2; i < 10; ++i)
-    cards.push_back(Card(("127.0.0." + std::to_string(i)).c_str()));
+  std::vector<Card> cards = Numbered(2, 8);
   for (int i = 0; i < 3; ++i)
     cards[i].fault = "retr-endless";
   Prepare(cards);
@@ -260,9 +254,7 @@ TEST_F(CampaignTest, CardsSendingEndlessLogsLeaveTheOthersTheirs) {
 }
 
 TEST_F(CampaignTest, AStalledConsoleNeverHoldsUpTheCards) {
-  std::vector<Card> cards;
-  for (int i = 2; i < 8; ++i)
-    cards.push_back(Card(("127.0.0." + std::to_string(i)).c_str()));
+  std::vector<Card> cards = Numbered(2, 6);
   Prepare(cards);
   RunOptions stalled;
   stalled.stall_output_after = "127.0.0.3        started\n";
@@ -332,9 +324,7 @@ TEST_F(CampaignTest, OnATerminalOneStatusLineStaysAtTheBottom) {
 }
 
 TEST_F(CampaignTest, AnInterruptStartsNoFurtherCardAndTheRunningOnesFinish) {
-  std::vector<Card> cards;
-  for (int i = 2; i < 8; ++i)
-    cards.push_back(Card(("127.0.0." + std::to_string(i)).c_str()));
+  std::vector<Card> cards = Numbered(2, 6);
   Prepare(cards);
   // Ctrl-C, a polite kill, a terminal that closes.
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
@@ -358,9 +348,7 @@ TEST_F(CampaignTest, AnInterruptStartsNoFurtherCardAndTheRunningOnesFinish) {
 }
 
 TEST_F(CampaignTest, AKilledCampaignKeepsEveryFinishedEntry) {
-  std::vector<Card> cards;
-  for (int i = 2; i < 6; ++i)
-    cards.push_back(Card(("127.0.0." + std::to_string(i)).c_str()));
+  std::vector<Card> cards = Numbered(2, 4);
   Prepare(cards);
   RunOptions kill;
   kill.kill_after = "upgraded in ";

@@ -12,6 +12,13 @@ const char kApp211[] = "kvn_hw02_app_211.bin";
 const char kZel252[] = "kvn_hw02_zel_252.bin";
 const char kSilentAddress[] = "192.0.2.99";
 
+std::vector<Card> Numbered(int first, int count) {
+  std::vector<Card> cards;
+  for (int i = first; i < first + count; ++i)
+    cards.push_back(Card(("127.0.0." + std::to_string(i)).c_str()));
+  return cards;
+}
+
 void EndToEndTest::SetUp() {
   // Only in a namespace of its own, where loopback is all there is, may the
   // test take port 21 and add a device.

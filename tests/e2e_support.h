@@ -38,6 +38,9 @@ struct Card {
   std::string fault;
 };
 
+/// `count` plain cards at 127.0.0.<first> and on.
+std::vector<Card> Numbered(int first, int count);
+
 struct EndToEndTest : public testing::Test {
   void SetUp() override;
   void TearDown() override;

@@ -46,13 +46,6 @@ std::string Parsed(const std::string& path) {
   return out;
 }
 
-std::vector<Card> Numbered(int first, int count) {
-  std::vector<Card> cards;
-  for (int i = first; i < first + count; ++i)
-    cards.push_back(Card(("127.0.0." + std::to_string(i)).c_str()));
-  return cards;
-}
-
 struct UnattendedTest : public EndToEndTest {
   ToolRun Campaign(const std::vector<std::string>& arguments,
                    RunOptions options = RunOptions()) {

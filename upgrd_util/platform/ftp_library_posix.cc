@@ -167,7 +167,8 @@ bool OpenTemporaryBeside(const char* local, TemporaryFile* temp) {
     temp->held = hold_temporary_file(temp->name.c_str());
     // A new file only, never one (or a link) that is there already; it gets
     // the permissions any new file would get.
-    int fd = open(temp->name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+    int fd = open(temp->name.c_str(),
+                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                   0666);
     if (fd < 0) {
       release_temporary_file(temp->held);

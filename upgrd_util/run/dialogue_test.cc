@@ -292,17 +292,20 @@ TEST_F(DialogueOnDoublesTest, AGivenUpInterimPatchNeverCountsAsSuccess) {
             RunLog().find("\t127.0.0.2: Could not download ZEL.\n"));
 }
 
-// A card that drops the listing asked for right after its first restart.
-struct ListingDroppedOnce : public FakeFtpLibrary {
+// A card whose listing right after its first restart goes wrong: refused,
+// or fetched and gone before it is read.
+struct SecondListingWrong : public FakeFtpLibrary {
+  explicit SecondListingWrong(bool FakeFtpLibrary::*wrong) : wrong(wrong) {}
   int Ls(int handle, const char* path, const char* local) override {
-    listing_fails = ++listings == 2;
+    this->*wrong = ++listings == 2;
     return FakeFtpLibrary::Ls(handle, path, local);
   }
+  bool FakeFtpLibrary::*wrong;
   int listings = 0;
 };
 
 TEST_F(DialogueOnDoublesTest, AListingDroppedAfterTheUploadIsRetriedNotFatal) {
-  ListingDroppedOnce card;
+  SecondListingWrong card(&FakeFtpLibrary::listing_fails);
   card.listing = {"kvn_hw02_zel_211.bin"};
   platform().ftp = &card;
   ProgramTest::Exit exit = RunToExit([] { std::exit(run_dialogue()); });
@@ -317,17 +320,8 @@ TEST_F(DialogueOnDoublesTest, AListingDroppedAfterTheUploadIsRetriedNotFatal) {
                           "        ZEL Load Failed\n"));
 }
 
-// A card whose listing vanishes once fetched, right after the first upload.
-struct ListingVanishesOnce : public FakeFtpLibrary {
-  int Ls(int handle, const char* path, const char* local) override {
-    listing_vanishes = ++listings == 2;
-    return FakeFtpLibrary::Ls(handle, path, local);
-  }
-  int listings = 0;
-};
-
 TEST_F(DialogueOnDoublesTest, AnUnreadableListingEndsTheRunThere) {
-  ListingVanishesOnce card;
+  SecondListingWrong card(&FakeFtpLibrary::listing_vanishes);
   card.listing = {"kvn_hw02_zel_211.bin"};
   platform().ftp = &card;
   ProgramTest::Exit exit = RunToExit([] { std::exit(run_dialogue()); });
