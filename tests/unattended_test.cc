@@ -286,10 +286,13 @@ TEST_F(UnattendedTest, BadCombinationsAndReportsDoNothing) {
       {{"-y", "--resume", "zero.jsonl"}, "zero.jsonl"},
       {{"-y", "--resume", "big.jsonl"}, "big.jsonl is larger than 64 MiB"},
       {{"-y", "--resume", "long.jsonl"}, "long.jsonl, line 2: longer than"},
+      {{"-y", "--resume", "r.csv", "--report", "./r.csv"}, "name one file"},
+      {{"-y", "--resume", "r.csv", "--report", "link.csv"}, "name one file"},
   };
   ASSERT_TRUE(WriteFile("r.csv", "address,outcome\n"));
   // Nothing that could block, never end or fill the memory is read.
   ASSERT_TRUE(MakeDirectory("dir.csv"));
+  ASSERT_EQ(0, symlink("r.csv", "link.csv"));
   ASSERT_EQ(0, mkfifo("fifo.jsonl", 0644));
   ASSERT_EQ(0, symlink("/dev/zero", "zero.jsonl"));
   ASSERT_TRUE(WriteFile("big.jsonl", ""));
@@ -313,6 +316,35 @@ TEST_F(UnattendedTest, BadCombinationsAndReportsDoNothing) {
   EXPECT_NE(std::string::npos,
             run.output.find("torn.jsonl, line 2: an unfinished last record, "
                             "left out\n"));
+}
+
+TEST_F(UnattendedTest, LimitRunsOnlyTheCardsItNames) {
+  Prepare(Numbered(2, 4));
+  ToolRun run = Campaign({"-y", "--limit", "127.0.0.5, 127.0.0.3", "--report",
+                          "some.jsonl"});
+  EXPECT_EQ(0, run.exit_code) << run.output;
+  std::string parsed = Parsed("some.jsonl");
+  EXPECT_EQ(2, Occurrences(parsed, "|upgraded|"));
+  EXPECT_EQ(0u, parsed.find("127.0.0.3|")) << parsed;
+  EXPECT_NE(std::string::npos, parsed.find("\n127.0.0.5|")) << parsed;
+  EXPECT_EQ(std::string::npos, run.output.find("127.0.0.2 "));
+  // From a file, one address a line.
+  ASSERT_TRUE(WriteFile("few.txt", "127.0.0.4\r\n\n"));
+  run = Campaign({"-y", "--limit", "@few.txt", "--report", "few.jsonl"});
+  EXPECT_EQ(0, run.exit_code) << run.output;
+  EXPECT_EQ(0u, Parsed("few.jsonl").find("127.0.0.4|admin|upgraded|"));
+  EXPECT_EQ(1, Occurrences(Parsed("few.jsonl"), "\n"));
+  // An address that is no card of the list ends the run before any card.
+  const char* wrong[][2] = {
+      {"127.0.0.2,127.0.0.9", "--limit: 127.0.0.9 is not a card of iplist"},
+      {"@missing.txt", "--limit: cannot read missing.txt"},
+      {",", "--limit names no card"}};
+  for (auto& [limit, said] : wrong) {
+    run = Campaign({"-y", "--limit", limit});
+    EXPECT_EQ(2, run.exit_code) << limit;
+    EXPECT_NE(std::string::npos, run.output.find(said)) << run.output;
+    EXPECT_EQ(std::string::npos, run.output.find("started")) << run.output;
+  }
 }
 
 TEST_F(UnattendedTest, NoFileIsWrittenThroughALink) {

@@ -131,6 +131,15 @@ bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
     *password = value;
   }
   std::string error, warning;
+  // A report of this run over the one it resumes from would lose that
+  // history, under whatever name.
+  if (!options.resume.empty() && !options.report.empty() &&
+      same_file(options.resume.c_str(), options.report.c_str())) {
+    console_error_printf("upgrd_util: --resume and --report name one file: "
+                         "%s\n",
+                         options.report.c_str());
+    return false;
+  }
   if (!options.resume.empty() &&
       !read_upgraded_cards(options.resume, upgraded_before, &error,
                            &warning)) {
@@ -143,6 +152,82 @@ bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
     console_error_printf("upgrd_util: --report: cannot write %s: %s\n",
                          options.report.c_str(), error.c_str());
     return false;
+  }
+  return true;
+}
+
+// The addresses of --limit: "A,B,C", or "@FILE" with one a line. Returns
+// false, having said why, when FILE cannot be read.
+bool LimitAddresses(const std::string& limit, std::vector<std::string>* out) {
+  std::string text = limit;
+  char separator = ',';
+  if (!limit.empty() && limit[0] == '@') {
+    FILE* file = open_regular_file(limit.c_str() + 1);
+    if (!file) {
+      console_error_printf("upgrd_util: --limit: cannot read %s (a regular "
+                           "file is needed)\n",
+                           limit.c_str() + 1);
+      return false;
+    }
+    text.clear();
+    char piece[4096];
+    size_t got;
+    // Far more than a fleet's addresses; a bound against a wrong file.
+    while (text.size() < (1 << 20) &&
+           (got = fread(piece, 1, sizeof(piece), file)) > 0)
+      text.append(piece, got);
+    fclose(file);
+    separator = '\n';
+  }
+  std::string address;
+  for (size_t at = 0; at <= text.size(); ++at) {
+    char c = at < text.size() ? text[at] : separator;
+    if (c == separator) {
+      if (!address.empty())
+        out->push_back(address);
+      address.clear();
+    } else if (c != ' ' && c != '\t' && c != '\r') {
+      address += c;
+    }
+  }
+  return true;
+}
+
+// Keeps of *cards only those --limit names, in the order of iplist.txt.
+// Returns false, having named it, when it names an address iplist.txt does
+// not hold.
+bool KeepOnlyLimited(const std::string& limit, upgrade_target** cards,
+                     int* count) {
+  std::vector<std::string> addresses;
+  if (!LimitAddresses(limit, &addresses))
+    return false;
+  if (addresses.empty()) {
+    console_error_printf("upgrd_util: --limit names no card\n");
+    return false;
+  }
+  std::set<std::string> wanted(addresses.begin(), addresses.end());
+  for (const std::string& address : addresses) {
+    bool listed = false;
+    for (upgrade_target* card = *cards; card && !listed; card = card->next)
+      listed = address == card->ip;
+    if (!listed) {
+      console_error_printf("upgrd_util: --limit: %s is not a card of "
+                           "iplist.txt\n",
+                           address.c_str());
+      return false;
+    }
+  }
+  upgrade_target** link = cards;
+  *count = 0;
+  while (upgrade_target* card = *link) {
+    if (wanted.count(card->ip)) {
+      ++*count;
+      link = &card->next;
+      continue;
+    }
+    *link = card->next;
+    card->next = nullptr;
+    free_upgrade_targets(card);
   }
   return true;
 }
@@ -174,6 +259,8 @@ int ChooseCards(const ToolOptions& options, const char* password,
     case LIST_READ:
       break;
   }
+  if (!options.limit.empty() && !KeepOnlyLimited(options.limit, cards, &count))
+    return kBadInput;
   if (!check_campaign_cards(*cards, echo))
     return kBadInput;
   if (options.yes)

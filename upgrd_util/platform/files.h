@@ -27,6 +27,10 @@ FILE* create_new_file(const char* path, std::string* reason);
 /// leaves no trace. Returns false when it could not.
 bool truncate_file(FILE* file, long long size);
 
+/// True when both paths name one existing file, also through links (same
+/// device and inode; on Windows, the same volume and file index).
+bool same_file(const char* a, const char* b);
+
 /// Takes an exclusive lock on the open `file` for as long as the process
 /// holds it open (flock on POSIX, LockFileEx on Windows); the system drops
 /// it when the process ends, however it ends. Returns false, at once, when

@@ -79,6 +79,12 @@ FILE* create_new_file(const char* path, std::string* reason) {
   return file;
 }
 
+bool same_file(const char* a, const char* b) {
+  struct stat first, second;
+  return stat(a, &first) == 0 && stat(b, &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 bool truncate_file(FILE* file, long long size) {
   return ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
 }

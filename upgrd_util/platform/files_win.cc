@@ -59,6 +59,30 @@ FILE* create_new_file(const char* path, std::string* reason) {
   return file;
 }
 
+namespace {
+
+bool FileIndex(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
+  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                           FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE)
+    return false;
+  bool known = GetFileInformationByHandle(handle, info) != 0;
+  CloseHandle(handle);
+  return known;
+}
+
+}  // namespace
+
+bool same_file(const char* a, const char* b) {
+  BY_HANDLE_FILE_INFORMATION first, second;
+  return FileIndex(a, &first) && FileIndex(b, &second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
 bool truncate_file(FILE* file, long long size) {
   return _chsize_s(_fileno(file), size) == 0;
 }

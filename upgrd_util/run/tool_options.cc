@@ -85,6 +85,11 @@ void AddOptions(CLI::App* app, ToolOptions* options) {
                   "Skip the cards that the report FILE of an earlier\n"
                   "campaign lists as upgraded (default: skip none)")
       ->type_name("FILE");
+  app->add_option("--limit", options->limit,
+                  "Only the cards of iplist.txt at these addresses:\n"
+                  "A,B,C, or @FILE with one address a line\n"
+                  "(default: every card of iplist.txt)")
+      ->type_name("LIST");
   app->add_option("--password-from-env", options->password_variable,
                   "The password of every card without a SystemPassword\n"
                   "line in iplist.txt, from the environment variable NAME\n"

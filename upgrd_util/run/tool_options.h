@@ -12,6 +12,7 @@ struct ToolOptions {
   std::string report;    // where each card's record goes, .csv or .jsonl
   std::string resume;    // an earlier report whose upgraded cards are skipped
   std::string password_variable;  // the password of cards that give none
+  std::string limit;  // "A,B" or "@FILE": only these cards of iplist.txt
 };
 
 /// Parses the command line into *options. Returns -1 when the campaign is
