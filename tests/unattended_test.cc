@@ -8,10 +8,12 @@
 #include <unistd.h>
 
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "tests/e2e_support.h"
 
@@ -168,8 +170,8 @@ TEST_F(UnattendedTest, BothReportFormatsHoldEveryFieldOfEveryOutcome) {
   EXPECT_EQ(expected, Parsed("night.csv"));
   // The cards remember the first run: the second finds 211 where it was
   // installed; the rest is as before.
-  run = Campaign({"-y", "-j", "1", "--max-failures", "5", "--report",
-                  "night.jsonl"});
+  run = Campaign({"-y", "-j", "1", "--max-failures", "5", "--force",
+                  "--report", "night.jsonl"});
   EXPECT_EQ(1, run.exit_code) << run.output;
   std::string again = expected;
   size_t first = again.find("kvn_hw02_zel_203.bin");
@@ -257,7 +259,8 @@ TEST_F(UnattendedTest, AResumedCampaignRunsExactlyWhatDidNotSucceed) {
   EXPECT_NE(std::string::npos, parsed.find("127.0.0.3|admin|upgraded|1|"));
   EXPECT_NE(std::string::npos, parsed.find("127.0.0.5|admin|upgraded|1|"));
   EXPECT_NE(std::string::npos,
-            parsed.find("127.0.0.6|admin|skipped|8|||||False|0|0\n"));
+            parsed.find("127.0.0.6|admin|skipped|8||kvn_hw02_zel_211.bin|||"
+                        "False|0|0\n"));
   EXPECT_NE(std::string::npos,
             ReadFile("result.txt").find("Skipped, upgraded by an earlier "
                                         "campaign:\n\t127.0.0.2\n"));
@@ -316,6 +319,101 @@ TEST_F(UnattendedTest, BadCombinationsAndReportsDoNothing) {
   EXPECT_NE(std::string::npos,
             run.output.find("torn.jsonl, line 2: an unfinished last record, "
                             "left out\n"));
+}
+
+// The records of a JSON lines report, by address.
+std::map<std::string, nlohmann::json> Records(const std::string& path) {
+  std::map<std::string, nlohmann::json> records;
+  std::istringstream lines(ReadFile(path));
+  for (std::string line; std::getline(lines, line);) {
+    nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
+    if (record.is_object())
+      records[record["address"]] = record;
+  }
+  return records;
+}
+
+TEST_F(UnattendedTest, NightAfterNightNoCardIsLoadedTwice) {
+  std::vector<Card> cards = Numbered(2, 3);
+  cards[2].list_password = "wrong";
+  Prepare(cards);
+  ToolRun night1 = Campaign({"-y", "-j", "3", "--report", "n1.jsonl"});
+  EXPECT_EQ(1, night1.exit_code);
+  std::map<std::string, nlohmann::json> n1 = Records("n1.jsonl");
+  std::string run1 = n1["127.0.0.2"]["run_id"];
+  EXPECT_EQ(run1, n1["127.0.0.4"]["run_id"]);
+  EXPECT_EQ(kZel211, n1["127.0.0.2"]["zel_target"]);
+  EXPECT_EQ(kApp211, n1["127.0.0.2"]["app_target"]);
+
+  // Night 2, the password put right: only that card runs.
+  std::string list = ReadFile("iplist.txt");
+  list.replace(list.find("wrong"), 5, "secret");
+  ASSERT_TRUE(WriteFile("iplist.txt", list));
+  ToolRun night2 = Campaign(
+      {"-y", "-j", "3", "--resume", "n1.jsonl", "--report", "n2.jsonl"});
+  EXPECT_EQ(0, night2.exit_code) << night2.output;
+  EXPECT_EQ(1, Occurrences(night2.output, "started\n"));
+
+  // Night 3 from night 2's report: nothing is loaded, and the records still
+  // know that night 1 did the first two cards.
+  std::string uploads = ReadFile(sim_path("uploads"));
+  ToolRun night3 = Campaign(
+      {"-y", "-j", "3", "--resume", "n2.jsonl", "--report", "n3.jsonl"});
+  EXPECT_EQ(0, night3.exit_code) << night3.output;
+  EXPECT_EQ(uploads, ReadFile(sim_path("uploads")));
+  std::map<std::string, nlohmann::json> n3 = Records("n3.jsonl");
+  EXPECT_EQ("skipped", n3["127.0.0.2"]["outcome"]);
+  EXPECT_EQ(run1, n3["127.0.0.2"]["upgraded_in_run"]);
+  EXPECT_EQ(n1["127.0.0.2"]["end"], n3["127.0.0.2"]["upgraded_at"]);
+  EXPECT_EQ(kZel211, n3["127.0.0.2"]["zel_after"]);
+  EXPECT_NE(run1, n3["127.0.0.4"]["upgraded_in_run"]);
+  EXPECT_NE(run1, n3["127.0.0.2"]["run_id"]);
+
+  // Without a report to resume from, cards that run both modules are left
+  // alone, in a dry run too; --force loads them all the same.
+  ToolRun check = Campaign({"-y", "--check", "-j", "3"});
+  EXPECT_NE(std::string::npos,
+            check.output.find("127.0.0.3        already current: it runs "
+                              "both modules in "));
+  // (A run killed in the middle of a line, before this one.)
+  ASSERT_TRUE(WriteFile("127.0.0.3_upgrade.txt",
+                        ReadFile("127.0.0.3_upgrade.txt") + "cut off"));
+  ToolRun again = Campaign({"-y", "-j", "3", "--report", "n4.jsonl"});
+  EXPECT_EQ(0, again.exit_code) << again.output;
+  EXPECT_EQ(uploads, ReadFile(sim_path("uploads")));
+  EXPECT_EQ("already_current", Records("n4.jsonl")["127.0.0.3"]["outcome"]);
+  EXPECT_NE(std::string::npos,
+            ReadFile("result.txt")
+                .find("\nThe card already runs kvn_hw02_zel_211.bin and "
+                      "kvn_hw02_app_211.bin.\n"));
+  ToolRun forced = Campaign({"-y", "-j", "3", "--force", "--limit",
+                             "127.0.0.3"});
+  EXPECT_EQ(0, forced.exit_code) << forced.output;
+  EXPECT_NE(uploads, ReadFile(sim_path("uploads")));
+
+  // Every run marks where its entries begin in each journal it uses.
+  std::string journal = ReadFile("127.0.0.3_upgrade.txt");
+  EXPECT_NE(std::string::npos, journal.find(" campaign " + run1 + "\n"));
+  EXPECT_NE(std::string::npos, journal.find(" dry run "));
+  EXPECT_EQ(0u, journal.find("2026-12-07T09:30:00+00:00 campaign "));
+  EXPECT_NE(std::string::npos,
+            journal.find("cut off\n2026-12-07T09:30:00+00:00 campaign "));
+}
+
+TEST_F(UnattendedTest, ARecordForOtherModulesLetsTheCardRun) {
+  Prepare(Numbered(2, 2));
+  ASSERT_TRUE(WriteFile(
+      "other.jsonl",
+      "{\"address\":\"127.0.0.2\",\"outcome\":\"upgraded\","
+      "\"zel_target\":\"kvn_hw02_zel_212.bin\","
+      "\"app_target\":\"kvn_hw02_app_211.bin\"}\n"
+      "{\"address\":\"127.0.0.3\",\"outcome\":\"upgraded\"}\n"));
+  ToolRun run = Campaign({"-y", "--resume", "other.jsonl"});
+  EXPECT_EQ(0, run.exit_code) << run.output;
+  EXPECT_EQ(2, Occurrences(run.output, "upgraded in "));
+  EXPECT_NE(std::string::npos,
+            run.output.find("\t2 cards run again: their records in "
+                            "other.jsonl were for other modules.\n"));
 }
 
 TEST_F(UnattendedTest, LimitRunsOnlyTheCardsItNames) {

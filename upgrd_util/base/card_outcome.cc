@@ -38,6 +38,9 @@ const OutcomeWords kWords[] = {
     {"busy", STATUS_BUSY, "busy: another run of the tool has it",
      "busy: another run of the tool has it",
      "Busy with another run of the tool; not started.", true},
+    {"already_current", STATUS_ALREADY_CURRENT,
+     "already current: it runs both modules",
+     "already current: it runs both modules", nullptr, false},
     {"would_upgrade", 0, "would upgrade", "would upgrade", nullptr, false},
     {"would_patch", 0, "would apply the interim patch, then upgrade",
      "would apply the interim patch, then upgrade", nullptr, false},
@@ -77,6 +80,8 @@ CardOutcome outcome_of_status(int32_t status) {
       return OUTCOME_PATCH_MISSING;
     case STATUS_BUSY:
       return OUTCOME_BUSY;
+    case STATUS_ALREADY_CURRENT:
+      return OUTCOME_ALREADY_CURRENT;
     default:
       return OUTCOME_NONE;
   }

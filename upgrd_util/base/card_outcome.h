@@ -23,6 +23,8 @@ enum CardOutcome {
   OUTCOME_PATCH_MISSING,
   // Another run of the tool on this workstation has the card.
   OUTCOME_BUSY,
+  // It already runs both configured modules, and was left as it was.
+  OUTCOME_ALREADY_CURRENT,
   // A dry run's findings.
   OUTCOME_WOULD_UPGRADE,
   OUTCOME_WOULD_PATCH,

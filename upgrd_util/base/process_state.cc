@@ -4,6 +4,7 @@ FILE* result_log = nullptr;
 char zel_module_name[kModuleNameSize];
 char app_module_name[kModuleNameSize];
 bool iplist_found = false;
+char run_id[40];
 
 void reset_process_state() {
   if (result_log)
@@ -12,4 +13,5 @@ void reset_process_state() {
   zel_module_name[0] = '\0';
   app_module_name[0] = '\0';
   iplist_found = false;
+  run_id[0] = '\0';
 }

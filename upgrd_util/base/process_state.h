@@ -22,6 +22,11 @@ extern char app_module_name[kModuleNameSize];
 /// clear text, and the operator is reminded of it on the way out.
 extern bool iplist_found;
 
+/// A campaign's run id, the same in its report, its journal headers and its
+/// summary ("20261207T093000-3fa2"); empty in the dialogue. Set before the
+/// first card starts, then never changed.
+extern char run_id[40];
+
 /// Back to the state at process start, the result log closed (for tests).
 void reset_process_state();
 

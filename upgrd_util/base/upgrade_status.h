@@ -18,6 +18,7 @@ enum upgrade_status : int32_t {
   STATUS_JOURNAL_REFUSED = 9,  // its journal could not be written safely
   STATUS_PATCH_MISSING = 10,   // it needs the interim patch, which is missing
   STATUS_BUSY = 11,            // another run on the workstation has it
+  STATUS_ALREADY_CURRENT = 12,  // runs both configured modules: not loaded
 };
 
 #endif  // UPGRD_UTIL_BASE_UPGRADE_STATUS_H_

@@ -38,6 +38,10 @@ struct CardState {
   /// turn ended.
   std::string started_at;
   CardOutcome outcome = OUTCOME_NONE;
+  /// Of a card skipped on an earlier record: the run that upgraded it (or
+  /// found it current) and when that run's turn of the card ended.
+  std::string upgraded_in_run;
+  std::string upgraded_at;
 };
 
 /// One card to upgrade, in a list kept in the order the cards were given.

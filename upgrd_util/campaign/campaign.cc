@@ -5,11 +5,14 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <random>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "upgrd_util/base/card_outcome.h"
+#include "upgrd_util/base/process_state.h"
 #include "upgrd_util/base/upgrade_end.h"
 #include "upgrd_util/campaign/card_beside_others.h"
 #include "upgrd_util/campaign/card_pool.h"
@@ -19,6 +22,7 @@
 #include "upgrd_util/inputs/single_target.h"
 #include "upgrd_util/output/campaign_report.h"
 #include "upgrd_util/output/result_log.h"
+#include "upgrd_util/platform/clock.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/files.h"
 #include "upgrd_util/platform/ftp_library.h"
@@ -30,6 +34,8 @@
 
 namespace {
 
+using Earlier = std::map<std::string, EarlierRecord>;
+
 // Exit codes: bad inputs are told apart from failed cards, so that a
 // script can tell which it was.
 const int kAllUpgraded = 0;
@@ -38,16 +44,24 @@ const int kBadInput = 2;
 // Not an exit code: the campaign goes on.
 const int kGoOn = -1;
 
-CardOutcome UpgradeInCampaign(upgrade_target* card) {
-  return upgrade_card(card, PATCH_FILE_NEEDED);
-}
-
-CardOutcome UpgradeBesideOthers(upgrade_target* card) {
-  return run_card_beside_others(card, UpgradeInCampaign);
-}
-
-CardOutcome CheckBesideOthers(upgrade_target* card) {
-  return run_card_beside_others(card, check_card);
+// What the pool does with each card: its upgrade, or its dry run, by a
+// campaign's rules, beside the others.
+CardSequence EachCardsTurn(const ToolOptions& options) {
+  CampaignRules rules;
+  rules.patch_file_needed = true;
+  rules.leave_current = !options.force;
+  if (options.check) {
+    return [rules](upgrade_target* card) {
+      return run_card_beside_others(
+          card, [&](upgrade_target* c) { return check_card(c, rules); },
+          "dry run");
+    };
+  }
+  return [rules](upgrade_target* card) {
+    return run_card_beside_others(
+        card, [&](upgrade_target* c) { return upgrade_card(c, rules); },
+        "campaign");
+  };
 }
 
 // What the cards' pool tells goes to the console and to the report.
@@ -113,7 +127,7 @@ class CampaignEvents : public PoolEvents {
 // false, having said why.
 bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
                      const char** password,
-                     std::set<std::string>* upgraded_before) {
+                     Earlier* earlier) {
   *password = nullptr;
   if (!options.password_variable.empty()) {
     const char* value = getenv(options.password_variable.c_str());
@@ -141,7 +155,7 @@ bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
     return false;
   }
   if (!options.resume.empty() &&
-      !read_upgraded_cards(options.resume, upgraded_before, &error,
+      !read_earlier_records(options.resume, earlier, &error,
                            &warning)) {
     console_error_printf("upgrd_util: --resume: %s\n", error.c_str());
     return false;
@@ -291,21 +305,43 @@ int ChooseCards(const ToolOptions& options, const char* password,
   return check_card_addresses(*cards) ? kGoOn : kBadInput;
 }
 
-// Cards an earlier campaign upgraded are left alone, and said so. Returns
-// the others.
-std::vector<upgrade_target*> CardsToRun(
-    upgrade_target* cards, const std::set<std::string>& upgraded_before) {
+// Cards that an earlier run left running the modules of this one are left
+// alone, and said so; its other cards run, and so does a card whose record
+// was for other modules (said once). Returns the cards that run.
+std::vector<upgrade_target*> CardsToRun(upgrade_target* cards,
+                                        const Earlier& earlier,
+                                        const std::string& resume) {
   std::vector<upgrade_target*> to_run;
+  int other_modules = 0;
   for (upgrade_target* card = cards; card; card = card->next) {
-    if (!upgraded_before.count(card->ip)) {
+    auto found = earlier.find(card->ip);
+    const EarlierRecord* record =
+        found == earlier.end() ? nullptr : &found->second;
+    bool done = record && (record->outcome == "upgraded" ||
+                           record->outcome == "already_current" ||
+                           record->outcome == "skipped");
+    bool same = done && record->zel_target == zel_module_name &&
+                record->app_target == app_module_name;
+    other_modules += done && !same;
+    if (!same) {
       to_run.push_back(card);
       continue;
     }
+    // A record of a record still knows when and where the card was done.
+    bool carried = record->outcome == "skipped";
+    card->state.upgraded_in_run =
+        carried ? record->upgraded_in_run : record->run_id;
+    card->state.upgraded_at = carried ? record->upgraded_at : record->end;
+    card->state.zel_after = record->zel_after;
     card->status = STATUS_SKIPPED;
     card->state.outcome = OUTCOME_SKIPPED;
     console_printf("\t%-17s%s\n", card->ip,
                    outcome_words(OUTCOME_SKIPPED).said);
   }
+  if (other_modules > 0)
+    console_printf("\t%d cards run again: their records in %s were for "
+                   "other modules.\n",
+                   other_modules, resume.c_str());
   return to_run;
 }
 
@@ -363,13 +399,25 @@ void ShareTheDisk(int parallel) {
   platform().ftp->ShareDisk(free - reserve, parallel);
 }
 
+// Names this run: its start to the second, and a random part that sets
+// apart runs started in the same second, on any workstation.
+void NameTheRun() {
+  struct tm now = {};
+  platform().clock->LocalTime(&now);
+  std::random_device random;
+  snprintf(run_id, sizeof(run_id), "%04d%02d%02dT%02d%02d%02d-%04x",
+           now.tm_year + 1900, now.tm_mon + 1, now.tm_mday, now.tm_hour,
+           now.tm_min, now.tm_sec, static_cast<unsigned>(random() & 0xffff));
+}
+
 // Runs the cards in the pool, with the console and the report told as they
 // go; those that never start end not started. Returns true when every card
 // that ran ended well; *report_failed tells whether a record was lost.
 bool RunCards(const ToolOptions& options, upgrade_target* cards,
-              const std::set<std::string>& upgraded_before,
+              const Earlier& earlier,
               CampaignReport* report, bool* report_failed) {
-  std::vector<upgrade_target*> to_run = CardsToRun(cards, upgraded_before);
+  std::vector<upgrade_target*> to_run =
+      CardsToRun(cards, earlier, options.resume);
   int parallel = CardsAtOnce(options.parallel, to_run.size());
   ShareTheDisk(parallel);
   catch_interrupts();
@@ -382,7 +430,7 @@ bool RunCards(const ToolOptions& options, upgrade_target* cards,
       events.Record(*card, 0);
   }
   CardPool pool(to_run, parallel, options.max_failures,
-                options.check ? CheckBesideOthers : UpgradeBesideOthers,
+                EachCardsTurn(options),
                 &events);
   pool.Run(printer.tick_ms());
   for (size_t i = pool.not_started(); i < to_run.size(); ++i) {
@@ -401,10 +449,10 @@ bool RunCards(const ToolOptions& options, upgrade_target* cards,
 
 int run_campaign(const ToolOptions& options) {
   const char* password = nullptr;
-  std::set<std::string> upgraded_before;
+  Earlier earlier;
   CampaignReport report(options.report);
   CampaignReport* to_report = options.report.empty() ? nullptr : &report;
-  if (!ReadOptionFiles(options, to_report, &password, &upgraded_before))
+  if (!ReadOptionFiles(options, to_report, &password, &earlier))
     return kBadInput;
   bool wait_for_enter = !options.yes;
   StartResult started = start_upgrade_run();
@@ -424,8 +472,9 @@ int run_campaign(const ToolOptions& options) {
     return code;
   }
 
+  NameTheRun();
   bool report_failed = false;
-  bool all = RunCards(options, cards, upgraded_before, to_report,
+  bool all = RunCards(options, cards, earlier, to_report,
                       &report_failed);
   echo.reset();
   if (options.check)

@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "upgrd_util/base/process_state.h"
+#include "upgrd_util/output/campaign_report.h"
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/files.h"
@@ -11,8 +13,26 @@
 #include "upgrd_util/platform/icmp_echo.h"
 #include "upgrd_util/platform/platform.h"
 
+namespace {
+
+// Marks where this run's entries begin, on a line of its own even after a
+// killed run's unfinished last line.
+void WriteHeader(FILE* journal, const char* kind) {
+  bool unfinished = fseek(journal, -1, SEEK_END) == 0 &&
+                    fgetc(journal) != '\n';
+  // Between reading and writing a stream, a seek.
+  fseek(journal, 0, SEEK_END);
+  if (unfinished)
+    fputc('\n', journal);
+  fprintf(journal, "%s %s %s\n", iso_local_time().c_str(), kind, run_id);
+  fflush(journal);
+}
+
+}  // namespace
+
 CardOutcome run_card_beside_others(upgrade_target* card,
-                                   CardSequence sequence) {
+                                   const CardSequence& sequence,
+                                   const char* kind) {
   SilentConsole silent;
   Platform own = platform();
   std::unique_ptr<IcmpEcho> icmp = own.icmp->Another();
@@ -35,6 +55,7 @@ CardOutcome run_card_beside_others(upgrade_target* card,
     log.journal = open_own_file_for_append(journal_name, &reason);
   CardOutcome outcome = OUTCOME_BUSY;
   if (log.journal) {
+    WriteHeader(log.journal, kind);
     ScopedLogRoute route(&log);
     outcome = sequence(card);
     if (!card->state.logs_unsaved_reason.empty()) {

@@ -9,9 +9,11 @@
 /// others: with a console of its own that nobody watches, its own echo
 /// handle and listing file "<ip>_foundfir.txt", its log entries going to
 /// its journal "<ip>_upgrade.txt" as they are flushed and, when it ends, to
-/// result.txt as one block "\n*** Card <ip> ***\n...". Returns the
-/// sequence's outcome.
+/// result.txt as one block "\n*** Card <ip> ***\n...". The journal gets a
+/// header line first: the time, `kind` ("campaign", "dry run") and the run
+/// id. Returns the sequence's outcome.
 CardOutcome run_card_beside_others(upgrade_target* card,
-                                   CardSequence sequence);
+                                   const CardSequence& sequence,
+                                   const char* kind);
 
 #endif  // UPGRD_UTIL_CAMPAIGN_CARD_BESIDE_OTHERS_H_

@@ -3,6 +3,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -11,7 +12,7 @@
 
 /// What a campaign does with each card, on the card's own thread: its whole
 /// upgrade, or a dry run.
-using CardSequence = CardOutcome (*)(upgrade_target* card);
+using CardSequence = std::function<CardOutcome(upgrade_target* card)>;
 
 /// Why no further card starts.
 enum StopReason { STOP_MAX_FAILURES, STOP_INTERRUPTED };

@@ -180,9 +180,22 @@ bool PatchIsHere(upgrade_target* target) {
   return false;
 }
 
+// A current card that already runs both configured modules needs nothing.
+// Returns true, having said so, when it does.
+bool RunsBothModules(upgrade_target* target) {
+  if (target->state.zel_before != zel_module_name ||
+      !listing_names(target->state.listing_file, app_module_name))
+    return false;
+  log_printf("\nThe card already runs %s and %s.\n", zel_module_name,
+             app_module_name);
+  log_flush();
+  target->status = STATUS_ALREADY_CURRENT;
+  return true;
+}
+
 }  // namespace
 
-CardOutcome upgrade_card(upgrade_target* target, PatchRule rule) {
+CardOutcome upgrade_card(upgrade_target* target, const CampaignRules& rules) {
   if (!AnswersAndLogsIn(target))
     return outcome_of_status(target->status);
   console_printf("\tSaving log files                 ");
@@ -193,7 +206,10 @@ CardOutcome upgrade_card(upgrade_target* target, PatchRule rule) {
     return OUTCOME_UNKNOWN_VERSION;
   if (version == VERSION_QUERY_FAILED)
     return OUTCOME_LOGIN_FAILED;
-  if (version != VERSION_CURRENT && rule == PATCH_FILE_NEEDED &&
+  if (version == VERSION_CURRENT && rules.leave_current &&
+      RunsBothModules(target))
+    return OUTCOME_ALREADY_CURRENT;
+  if (version != VERSION_CURRENT && rules.patch_file_needed &&
       !PatchIsHere(target))
     return OUTCOME_PATCH_MISSING;
   int loaded = 1;
@@ -208,7 +224,7 @@ CardOutcome upgrade_card(upgrade_target* target, PatchRule rule) {
   return outcome_of_status(target->status);
 }
 
-CardOutcome check_card(upgrade_target* target) {
+CardOutcome check_card(upgrade_target* target, const CampaignRules& rules) {
   CardOutcome outcome;
   if (!AnswersAndLogsIn(target))
     outcome = outcome_of_status(target->status);
@@ -216,6 +232,9 @@ CardOutcome check_card(upgrade_target* target) {
     outcome = OUTCOME_UNKNOWN_VERSION;
   else if (version == VERSION_QUERY_FAILED)
     outcome = OUTCOME_LOGIN_FAILED;
+  else if (version == VERSION_CURRENT && rules.leave_current &&
+           RunsBothModules(target))
+    outcome = OUTCOME_ALREADY_CURRENT;
   else if (version == VERSION_CURRENT)
     outcome = OUTCOME_WOULD_UPGRADE;
   else if (PatchIsHere(target))

@@ -11,16 +11,24 @@
 /// outcomes say that nothing is known of what the card runs, so that the
 /// dialogue ends there: OUTCOME_UNKNOWN_VERSION, and
 /// OUTCOME_LISTING_UNREADABLE (the card's session is then left open).
-/// With PATCH_FILE_NEEDED (a campaign), a card that needs the interim patch
-/// when its file is not here fails at once: OUTCOME_PATCH_MISSING.
-enum PatchRule { PATCH_TRIED, PATCH_FILE_NEEDED };
-CardOutcome upgrade_card(upgrade_target* target, PatchRule rule = PATCH_TRIED);
+/// How a campaign's sequence differs from the dialogue's.
+struct CampaignRules {
+  /// A card that needs the interim patch when its file is not here fails at
+  /// once: OUTCOME_PATCH_MISSING.
+  bool patch_file_needed = false;
+  /// A card whose listing shows the configured ZEL module as its first
+  /// "kvn" entry and lists the configured APP module is not loaded:
+  /// OUTCOME_ALREADY_CURRENT.
+  bool leave_current = false;
+};
+CardOutcome upgrade_card(upgrade_target* target,
+                         const CampaignRules& rules = CampaignRules());
 
 /// A dry run of one card that changes nothing on it: reachability, login
 /// test and version query, with their console and log lines, then a log
 /// line with what an upgrade would do. Returns that (OUTCOME_WOULD_UPGRADE,
 /// OUTCOME_WOULD_PATCH) or why it would not upgrade the card (among them
 /// OUTCOME_PATCH_MISSING).
-CardOutcome check_card(upgrade_target* target);
+CardOutcome check_card(upgrade_target* target, const CampaignRules& rules);
 
 #endif  // UPGRD_UTIL_CARD_CARD_SEQUENCE_H_

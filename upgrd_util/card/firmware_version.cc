@@ -50,6 +50,27 @@ bool scan_listing(FILE* listing, std::string* name) {
   return false;
 }
 
+bool listing_names(const char* listing_file, const char* name) {
+  FILE* listing = fopen(listing_file, "r");
+  if (!listing)
+    return false;
+  size_t length = strlen(name);
+  char piece[1024];
+  bool line_start = true;
+  bool found = false;
+  while (!found && fgets(piece, sizeof(piece), listing)) {
+    const char* text = piece;
+    while (line_start && *text && IsWhite(*text))
+      ++text;
+    // The word must end there, and not go on in the next piece.
+    found = line_start && strncmp(text, name, length) == 0 &&
+            (IsWhite(text[length]) || (!text[length] && feof(listing)));
+    line_start = strchr(piece, '\n') != nullptr;
+  }
+  fclose(listing);
+  return found;
+}
+
 int query_firmware_version(upgrade_target* target, int mode) {
   char reply[1000];
   int& session = target->state.ftp_session;

@@ -27,6 +27,9 @@ int query_firmware_version(upgrade_target* target, int mode);
 /// session is then left open in the card's state.
 int verify_os_module(upgrade_target* target, const char* expected_name);
 
+/// True when a line of the listing file begins with the word `name`.
+bool listing_names(const char* listing_file, const char* name);
+
 /// Scans a listing read in pieces of up to 79 characters. Returns true with
 /// the whole first word of the first piece that begins with "kvn"; otherwise
 /// false with the first word of the last piece (empty for none).

@@ -7,11 +7,13 @@
 #include <ctime>
 #include <filesystem>
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "upgrd_util/base/process_state.h"
 #include "upgrd_util/platform/clock.h"
 #include "upgrd_util/platform/files.h"
 #include "upgrd_util/platform/console.h"
@@ -22,7 +24,8 @@ namespace {
 const char* const kColumns[] = {
     "address",  "user_name", "outcome", "status",       "zel_before",
     "zel_after", "start",    "end",     "seconds",      "zel_attempts",
-    "app_attempts", "logs_saved"};
+    "app_attempts", "logs_saved", "zel_target", "app_target", "run_id",
+    "upgraded_in_run", "upgraded_at"};
 
 bool EndsWith(const std::string& text, const char* ending) {
   size_t length = strlen(ending);
@@ -61,7 +64,8 @@ std::string CsvLine(const ReportRecord& r) {
        {r.address, r.user_name, r.outcome, std::to_string(r.status),
         r.zel_before, r.zel_after, r.start, r.end, Seconds(r.seconds),
         std::to_string(r.zel_attempts), std::to_string(r.app_attempts),
-        std::string(r.logs_saved ? "true" : "false")}) {
+        std::string(r.logs_saved ? "true" : "false"), r.zel_target,
+        r.app_target, r.run_id, r.upgraded_in_run, r.upgraded_at}) {
     if (!line.empty())
       line += ',';
     line += CsvField(field);
@@ -78,7 +82,12 @@ std::string JsonLine(const ReportRecord& r) {
       {"seconds", std::stod(Seconds(r.seconds))},
       {"zel_attempts", r.zel_attempts},
       {"app_attempts", r.app_attempts},
-      {"logs_saved", r.logs_saved}};
+      {"logs_saved", r.logs_saved},
+      {"zel_target", r.zel_target},
+      {"app_target", r.app_target},
+      {"run_id", r.run_id},
+      {"upgraded_in_run", r.upgraded_in_run},
+      {"upgraded_at", r.upgraded_at}};
   // Names from a card need not be UTF-8.
   return record.dump(-1, ' ', false,
                      nlohmann::ordered_json::error_handler_t::replace) +
@@ -155,6 +164,11 @@ ReportRecord card_record(const upgrade_target& card, const char* outcome,
   record.zel_attempts = card.state.zel_attempts;
   record.app_attempts = card.state.app_attempts;
   record.logs_saved = card.state.logs_saved;
+  record.zel_target = zel_module_name;
+  record.app_target = app_module_name;
+  record.run_id = run_id;
+  record.upgraded_in_run = card.state.upgraded_in_run;
+  record.upgraded_at = card.state.upgraded_at;
   return record;
 }
 
@@ -283,11 +297,26 @@ bool ReadReport(const std::string& path, std::string* text,
   return true;
 }
 
-// Adds the upgraded cards of a report's `text` to *upgraded. Returns false
-// with one line naming the file and the line in *error when it does not
-// parse.
+// The fields an earlier record gives a later run; a missing one is empty.
+EarlierRecord RecordOf(const std::function<std::string(const char*)>& field) {
+  EarlierRecord record;
+  record.outcome = field("outcome");
+  record.zel_target = field("zel_target");
+  record.app_target = field("app_target");
+  record.run_id = field("run_id");
+  record.end = field("end");
+  record.zel_after = field("zel_after");
+  record.upgraded_in_run = field("upgraded_in_run");
+  record.upgraded_at = field("upgraded_at");
+  return record;
+}
+
+// Takes each card's last record from a report's `text` into *records.
+// Returns false with one line naming the file and the line in *error when
+// it does not parse.
 bool ParseReport(const std::string& path, const std::string& text,
-                 std::set<std::string>* upgraded, std::string* error) {
+                 std::map<std::string, EarlierRecord>* records,
+                 std::string* error) {
   auto fail = [&](int line, const std::string& what) {
     *error = path + ", line " + std::to_string(line) + ": " + what;
     return false;
@@ -302,20 +331,21 @@ bool ParseReport(const std::string& path, const std::string& text,
     if (rows.empty())
       return fail(1, "no header row");
     const std::vector<std::string>& header = rows[0].second;
-    size_t address = header.size(), outcome = header.size();
-    for (size_t i = 0; i < header.size(); ++i) {
-      if (header[i] == "address")
-        address = i;
-      if (header[i] == "outcome")
-        outcome = i;
-    }
-    if (address == header.size() || outcome == header.size())
+    auto column = [&](const char* name) {
+      return std::find(header.begin(), header.end(), name) - header.begin();
+    };
+    size_t address = column("address");
+    if (address == header.size() ||
+        static_cast<size_t>(column("outcome")) == header.size())
       return fail(1, "the header row has no address or no outcome column");
     for (size_t r = 1; r < rows.size(); ++r) {
-      if (rows[r].second.size() != header.size())
+      const std::vector<std::string>& row = rows[r].second;
+      if (row.size() != header.size())
         return fail(rows[r].first, "not as many fields as the header row");
-      if (rows[r].second[outcome] == "upgraded")
-        upgraded->insert(rows[r].second[address]);
+      (*records)[row[address]] = RecordOf([&](const char* name) {
+        size_t at = column(name);
+        return at < row.size() ? row[at] : std::string();
+      });
     }
     return true;
   }
@@ -337,21 +367,25 @@ bool ParseReport(const std::string& path, const std::string& text,
         !record["outcome"].is_string())
       return fail(line_number,
                   "not a JSON object with an address and an outcome");
-    if (record["outcome"] == "upgraded")
-      upgraded->insert(record["address"].get<std::string>());
+    (*records)[record["address"].get<std::string>()] =
+        RecordOf([&](const char* name) {
+          auto it = record.find(name);
+          return it != record.end() && it->is_string() ? it->get<std::string>()
+                                                       : std::string();
+        });
   }
   return true;
 }
 
 }  // namespace
 
-bool read_upgraded_cards(const std::string& path,
-                         std::set<std::string>* upgraded, std::string* error,
-                         std::string* warning) {
+bool read_earlier_records(const std::string& path,
+                          std::map<std::string, EarlierRecord>* records,
+                          std::string* error, std::string* warning) {
   std::string text;
   if (!ReadReport(path, &text, error))
     return false;
-  if (ParseReport(path, text, upgraded, error))
+  if (ParseReport(path, text, records, error))
     return true;
   // A last line without its line end that spoils the file was cut short by
   // a run that was killed or ran out of disk: everything before it counts.
@@ -360,7 +394,8 @@ bool read_upgraded_cards(const std::string& path,
   size_t last = text.rfind('\n');
   std::string whole = last == std::string::npos ? "" : text.substr(0, last + 1);
   std::string ignored;
-  if (!ParseReport(path, whole, upgraded, &ignored))
+  records->clear();
+  if (!ParseReport(path, whole, records, &ignored))
     return false;
   int line = static_cast<int>(std::count(whole.begin(), whole.end(), '\n')) + 1;
   *warning = path + ", line " + std::to_string(line) +

@@ -2,7 +2,7 @@
 #define UPGRD_UTIL_OUTPUT_CAMPAIGN_REPORT_H_
 
 #include <cstdio>
-#include <set>
+#include <map>
 #include <string>
 
 #include "upgrd_util/base/upgrade_target.h"
@@ -24,6 +24,11 @@ struct ReportRecord {
   int zel_attempts = 0;
   int app_attempts = 0;
   bool logs_saved = false;  // data.txt and event.txt both saved
+  std::string zel_target;   // the module files of this run's config.txt
+  std::string app_target;
+  std::string run_id;       // the same in every record of one run
+  std::string upgraded_in_run;  // skipped: the run that did the card
+  std::string upgraded_at;      // and when it ended
 };
 
 /// The record of `card`, whose outcome is `outcome`, between `start` and
@@ -66,14 +71,25 @@ struct CampaignReport {
   bool replaced_ = false;  // the part file has become the report
 };
 
+/// What a card's record in an earlier report tells a later run.
+struct EarlierRecord {
+  std::string outcome;
+  std::string zel_target;  // the module files that run was for
+  std::string app_target;
+  std::string run_id;
+  std::string end;
+  std::string zel_after;
+  std::string upgraded_in_run;  // of a skipped record: where it was done
+  std::string upgraded_at;
+};
+
 /// Reads a report of an earlier campaign (either format: a regular file of
-/// at most 64 MiB, lines of at most 64 KiB) and adds to *upgraded the
-/// address of every card it lists as upgraded. Returns false, with one line
-/// naming the file (and the line) in *error, when it cannot be read or
-/// parsed. An unfinished last record is left out, with a line saying so in
-/// *warning.
-bool read_upgraded_cards(const std::string& path,
-                         std::set<std::string>* upgraded, std::string* error,
-                         std::string* warning);
+/// at most 64 MiB, lines of at most 64 KiB) into *records, each card's last
+/// record by its address. Returns false, with one line naming the file (and
+/// the line) in *error, when it cannot be read or parsed. An unfinished
+/// last record is left out, with a line saying so in *warning.
+bool read_earlier_records(const std::string& path,
+                          std::map<std::string, EarlierRecord>* records,
+                          std::string* error, std::string* warning);
 
 #endif  // UPGRD_UTIL_OUTPUT_CAMPAIGN_REPORT_H_

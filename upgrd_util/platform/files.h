@@ -13,10 +13,11 @@ extern const char kCurrentDirectoryPrefix[];
 /// device (which are never opened far enough to block).
 FILE* open_regular_file(const char* path);
 
-/// Opens `path` for appending, creating it when missing, only when it is a
-/// regular file of its own: never through a symbolic link, never a FIFO or
-/// device, never a file with a second hard link (it could lie outside the
-/// working directory). Returns nullptr, with the reason in *reason, else.
+/// Opens `path` for appending (and reading), creating it when missing, only
+/// when it is a regular file of its own: never through a symbolic link,
+/// never a FIFO or device, never a file with a second hard link (it could
+/// lie outside the working directory). Returns nullptr, with the reason in
+/// *reason, else.
 FILE* open_own_file_for_append(const char* path, std::string* reason);
 
 /// Creates `path` as a new file for writing, never through a symbolic link

@@ -35,7 +35,7 @@ FILE* open_regular_file(const char* path) {
 
 FILE* open_own_file_for_append(const char* path, std::string* reason) {
   // Non-blocking, so that a FIFO cannot wait for a reader.
-  int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK |
+  int fd = open(path, O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK |
                           O_CLOEXEC,
                 0666);
   if (fd < 0) {
@@ -56,7 +56,7 @@ FILE* open_own_file_for_append(const char* path, std::string* reason) {
     return nullptr;
   }
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  FILE* file = fdopen(fd, "ab");
+  FILE* file = fdopen(fd, "a+b");
   if (!file) {
     *reason = strerror(errno);
     close(fd);

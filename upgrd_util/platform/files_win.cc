@@ -34,7 +34,7 @@ FILE* open_regular_file(const char* path) {
 // Windows links are made by administrators; what is checked here is that
 // the name is a file on disk.
 FILE* open_own_file_for_append(const char* path, std::string* reason) {
-  FILE* file = fopen(path, "ab");
+  FILE* file = fopen(path, "a+b");
   if (!file) {
     *reason = strerror(errno);
     return nullptr;

@@ -76,6 +76,9 @@ void AddOptions(CLI::App* app, ToolOptions* options) {
                 "A dry run that changes nothing on any card: reachability,\n"
                 "login and version of each, and what an upgrade would do\n"
                 "(default: upgrade)");
+  app->add_flag("--force", options->force,
+                "Load also the cards that already run both configured\n"
+                "modules (default: leave them as they are)");
   app->add_option("--report", options->report,
                   "Write a record per card to FILE as the card ends:\n"
                   "FILE.csv (a header row) or FILE.jsonl (JSON lines)\n"

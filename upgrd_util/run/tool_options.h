@@ -9,6 +9,7 @@ struct ToolOptions {
   int max_failures = 0;  // failed cards after which none is started; 0: none
   bool yes = false;      // no questions: the list as it is, no Enter at the end
   bool check = false;    // a dry run: probe, login test, version query only
+  bool force = false;    // load cards that already run both modules too
   std::string report;    // where each card's record goes, .csv or .jsonl
   std::string resume;    // an earlier report whose upgraded cards are skipped
   std::string password_variable;  // the password of cards that give none

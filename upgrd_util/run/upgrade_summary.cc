@@ -4,6 +4,23 @@
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
 
+namespace {
+
+// Lists in the log, under `title`, the cards whose status is `status`.
+void ListCards(const upgrade_target* head, int32_t status, const char* title) {
+  bool any = false;
+  for (const upgrade_target* target = head; target; target = target->next) {
+    if (target->status != status)
+      continue;
+    if (!any)
+      log_printf("%s\n", title);
+    any = true;
+    log_printf("\t%s\n", target->ip);
+  }
+}
+
+}  // namespace
+
 void print_summary(const upgrade_target* head) {
   console_printf("\n\t*********** Upgrade Summary *********** \n");
   int failures = 0;
@@ -46,16 +63,11 @@ void print_summary(const upgrade_target* head) {
       console_printf("\t%d cards were not started.\n", not_started);
     console_printf("\tPlease view 'result.txt' for details.\n");
   }
-  // Cards a resumed campaign left alone, since an earlier one upgraded them.
-  bool skipped = false;
-  for (const upgrade_target* target = head; target; target = target->next) {
-    if (target->status != STATUS_SKIPPED)
-      continue;
-    if (!skipped)
-      log_printf("Skipped, upgraded by an earlier campaign:\n");
-    skipped = true;
-    log_printf("\t%s\n", target->ip);
-  }
+  // Cards a campaign left alone: an earlier one upgraded them, or they
+  // already ran both modules.
+  ListCards(head, STATUS_SKIPPED, "Skipped, upgraded by an earlier campaign:");
+  ListCards(head, STATUS_ALREADY_CURRENT,
+            "Already running both modules, not loaded:");
   char stamp[kTimestampSize];
   format_timestamp(stamp);
   log_printf("Complete at %s \n", stamp);
