@@ -35,8 +35,8 @@ const char kDescription[] =
     "  upgrd_util --yes -j 50 --report night.jsonl > night.txt\n"
     "      the campaign itself, unattended (from cron, say)\n"
     "  upgrd_util --yes -j 50 --resume night.jsonl --report rerun.jsonl\n"
-    "      again, for every card that night.jsonl does not list as\n"
-    "      upgraded\n";
+    "      again, for every card that night.jsonl does not list as done\n"
+    "      for these modules\n";
 
 // A whole number from `low` to `high`, and a message that says so.
 CLI::Validator WholeNumber(int low, int high) {
@@ -86,7 +86,8 @@ void AddOptions(CLI::App* app, ToolOptions* options) {
       ->type_name("FILE");
   app->add_option("--resume", options->resume,
                   "Skip the cards that the report FILE of an earlier\n"
-                  "campaign lists as upgraded (default: skip none)")
+                  "campaign lists as done for these modules (default:\n"
+                  "skip none)")
       ->type_name("FILE");
   app->add_option("--limit", options->limit,
                   "Only the cards of iplist.txt at these addresses:\n"
