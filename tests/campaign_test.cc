@@ -190,7 +190,8 @@ TEST_F(CampaignTest, NoFurtherCardStartsAfterMaxFailures) {
   std::string log = Log();
   for (int i = 4; i < 8; ++i) {
     EXPECT_NE(std::string::npos,
-              log.find("\t127.0.0." + std::to_string(i) + ": Not started.\n"))
+              log.find("\t127.0.0." + std::to_string(i) +
+                       ": Not started: the failure limit was reached.\n"))
         << log;
   }
 }
@@ -349,7 +350,8 @@ TEST_F(CampaignTest, AnInterruptStartsNoFurtherCardAndTheRunningOnesFinish) {
     EXPECT_NE(std::string::npos, run.output.find("127.0.0.2        upgraded"));
     EXPECT_NE(std::string::npos, run.output.find("127.0.0.3        upgraded"));
     EXPECT_EQ(std::string::npos, run.output.find("127.0.0.4        started"));
-    EXPECT_NE(std::string::npos, Log().find("\t127.0.0.7: Not started.\n"));
+    EXPECT_NE(std::string::npos,
+              Log().find("\t127.0.0.7: Not started: interrupted.\n"));
     ASSERT_EQ(0, unlink("result.txt"));
   }
 }
@@ -447,7 +449,7 @@ TEST_F(CampaignTest, BadOptionsChangeNothing) {
   }
   ToolRun run = Campaign({"--help"});
   EXPECT_NE(std::string::npos, run.output.find("--resume FILE  "));
-  EXPECT_EQ(9, Occurrences(run.output, "(default"));
+  EXPECT_EQ(12, Occurrences(run.output, "(default"));
 
   // Without a console, the menu has no answer.
   run = Campaign({"-j", "2"}, "");

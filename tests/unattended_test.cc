@@ -290,6 +290,10 @@ TEST_F(UnattendedTest, BadCombinationsAndReportsDoNothing) {
       {{"-y", "--resume", "big.jsonl"}, "big.jsonl is larger than 64 MiB"},
       {{"-y", "--resume", "long.jsonl"}, "long.jsonl, line 2: longer than"},
       {{"-y", "--resume", "r.csv", "--report", "./r.csv"}, "name one file"},
+      {{"-y", "--check", "--waves", "1"}, "--check"},
+      {{"-y", "--waves", "1,x"}, "--waves"},
+      {{"-y", "--not-after", "25:00"}, "--not-after"},
+      {{"-y", "--max-failure-rate", "110%"}, "--max-failure-rate"},
       {{"-y", "--resume", "r.csv", "--report", "link.csv"}, "name one file"},
   };
   ASSERT_TRUE(WriteFile("r.csv", "address,outcome\n"));

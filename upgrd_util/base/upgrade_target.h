@@ -38,6 +38,10 @@ struct CardState {
   /// turn ended.
   std::string started_at;
   CardOutcome outcome = OUTCOME_NONE;
+  /// The wave it was in (1-based; 0 before a campaign gives it one), and
+  /// for a card not started, why.
+  int wave = 0;
+  std::string reason;
   /// Of a card skipped on an earlier record: the run that upgraded it (or
   /// found it current) and when that run's turn of the card ended.
   std::string upgraded_in_run;

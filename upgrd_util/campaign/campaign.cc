@@ -29,6 +29,7 @@
 #include "upgrd_util/platform/interrupts.h"
 #include "upgrd_util/platform/platform.h"
 #include "upgrd_util/run/start_menu.h"
+#include "upgrd_util/run/rollout_options.h"
 #include "upgrd_util/run/start_up.h"
 #include "upgrd_util/run/upgrade_summary.h"
 
@@ -81,11 +82,76 @@ class CampaignEvents : public PoolEvents {
     card->state.outcome = outcome;
     printer_->Ended(*card, outcome, seconds);
     Record(*card, seconds);
+    // Only a card that reached a load says something of the modules.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (card->state.zel_attempts > 0 || card->state.app_attempts > 0) {
+      ++reached_load_;
+      module_failed_ += outcome == OUTCOME_OS_LOAD_FAILED ||
+                        outcome == OUTCOME_APP_LOAD_FAILED ||
+                        outcome == OUTCOME_LISTING_UNREADABLE;
+    }
   }
 
   void StartingStopped(StopReason reason, int failed, int running) override {
+    if (reason == STOP_MAX_FAILURES)
+      SetStopReason("the failure limit was reached");
+    if (reason == STOP_INTERRUPTED)
+      SetStopReason("interrupted");
     printer_->Stopped(reason, failed, running);
   }
+
+  // A card starts only when its upgrade can end within the window.
+  bool MayStart(const upgrade_target&) override {
+    if (window_end <= 0 ||
+        platform().clock->Seconds() + card_seconds <= window_end)
+      return true;
+    SetStopReason("window ended");
+    printer_->Say("\tThe window ends before another card's upgrade could: "
+                  "no further card will be started.\n");
+    return false;
+  }
+
+  // Without waves, the failure rate is looked at after each card once five
+  // cards reached a load.
+  bool MayGoOn() override { return !rate_per_card || RateHolds(5); }
+
+  // Returns false, having said so, when more than `rate` percent of the
+  // cards that reached a load (at least `reached` of them) failed it.
+  bool RateHolds(int reached) {
+    int failed, loads;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      failed = module_failed_;
+      loads = reached_load_;
+    }
+    if (rate < 0 || loads < reached || failed * 100.0 <= rate * loads)
+      return true;
+    char why[96];
+    snprintf(why, sizeof(why), "the module failure rate went above %g%%",
+             rate);
+    SetStopReason(why);
+    printer_->Say("\tModule loads failed on %d of %d cards, above %g%%: no "
+                  "further card will be started.\n",
+                  failed, loads, rate);
+    return false;
+  }
+
+  void SetStopReason(const std::string& reason) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stop_reason_.empty())
+      stop_reason_ = reason;
+  }
+
+  std::string stop_reason() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stop_reason_;
+  }
+
+  // The rules of a rollout, set before the cards start.
+  double rate = -1;            // --max-failure-rate in percent; -1: none
+  bool rate_per_card = false;  // without waves
+  double window_end = 0;       // on the clock's seconds; 0: none
+  double card_seconds = 0;     // what a card's upgrade takes
 
   void WorkersShort(int started, int wanted) override {
     printer_->WorkersShort(started, wanted);
@@ -118,8 +184,11 @@ class CampaignEvents : public PoolEvents {
   StatusPrinter* printer_;
   CampaignReport* report_;
   const std::string report_path_;
-  std::mutex mutex_;  // guards the report
+  std::mutex mutex_;  // guards the report and the counts below
   bool report_failed_ = false;
+  int reached_load_ = 0;
+  int module_failed_ = 0;
+  std::string stop_reason_;
 };
 
 // What the options name is read, or made, before anything is done: the
@@ -410,12 +479,61 @@ void NameTheRun() {
            now.tm_min, now.tm_sec, static_cast<unsigned>(random() & 0xffff));
 }
 
-// Runs the cards in the pool, with the console and the report told as they
-// go; those that never start end not started. Returns true when every card
-// that ran ended well; *report_failed tells whether a record was lost.
+// Sets the rules of a rollout from the options: the failure rate, and the
+// window (said on the console with its end).
+void SetRolloutRules(const ToolOptions& options, CampaignEvents* events) {
+  std::string ignored;
+  if (!options.max_failure_rate.empty())
+    failure_rate(options.max_failure_rate, &events->rate, &ignored);
+  events->rate_per_card = options.waves.empty();
+  struct tm now = {};
+  double seconds = 0;
+  if (options.not_after.empty() || !platform().clock->LocalTime(&now) ||
+      !seconds_until(options.not_after, now, &seconds, &ignored))
+    return;
+  events->window_end = platform().clock->Seconds() + seconds;
+  // A card's mandated waits, and a minute for the rest of its path.
+  events->card_seconds = mandated_wait_seconds() + 60;
+  console_printf("\tThe window ends at %s (%s from now): a card starts only "
+                 "if its upgrade can end before.\n",
+                 options.not_after.c_str(),
+                 duration_text(seconds).c_str());
+}
+
+// After a wave: its outcome, the failure rate, and without --yes the
+// operator's word. Returns false when no further wave is to start.
+bool NextWave(const ToolOptions& options, CampaignEvents* events,
+              const std::vector<upgrade_target*>& wave, size_t number,
+              size_t waves, size_t next_size) {
+  int upgraded = 0, failed = 0;
+  for (const upgrade_target* card : wave) {
+    if (card->state.outcome == OUTCOME_NONE)
+      continue;
+    ++(outcome_words(card->state.outcome).failure ? failed : upgraded);
+  }
+  console_printf("\tWave %zu of %zu ended: %d upgraded, %d failed.\n", number,
+                 waves, upgraded, failed);
+  if (!events->RateHolds(1))
+    return false;
+  if (options.yes)
+    return true;
+  console_printf("\tStart wave %zu of %zu (%zu cards)?\n\t1: Go on\n\t3: "
+                 "Stop\n\tAction: ",
+                 number + 1, waves, next_size);
+  std::string answer;
+  if (platform().console->ReadLine(&answer) && answer[0] == '1')
+    return true;
+  events->SetStopReason("stopped after wave " + std::to_string(number));
+  return false;
+}
+
+// Runs the cards in the pool, wave after wave, with the console and the
+// report told as they go; those that never start end not started, with the
+// reason. Returns true when every card that ran ended well; *report_failed
+// tells whether a record was lost.
 bool RunCards(const ToolOptions& options, upgrade_target* cards,
-              const Earlier& earlier,
-              CampaignReport* report, bool* report_failed) {
+              const Earlier& earlier, CampaignReport* report,
+              bool* report_failed) {
   std::vector<upgrade_target*> to_run =
       CardsToRun(cards, earlier, options.resume);
   int parallel = CardsAtOnce(options.parallel, to_run.size());
@@ -425,18 +543,42 @@ bool RunCards(const ToolOptions& options, upgrade_target* cards,
   StatusPrinter printer(to_run.size(), parallel, options.check,
                         options.check ? 0 : mandated_wait_seconds());
   CampaignEvents events(&printer, report, options.report);
+  SetRolloutRules(options, &events);
   for (upgrade_target* card = cards; card; card = card->next) {
     if (card->state.outcome == OUTCOME_SKIPPED)
       events.Record(*card, 0);
   }
-  CardPool pool(to_run, parallel, options.max_failures,
-                EachCardsTurn(options),
-                &events);
-  pool.Run(printer.tick_ms());
-  for (size_t i = pool.not_started(); i < to_run.size(); ++i) {
-    to_run[i]->status = STATUS_NOT_STARTED;
-    to_run[i]->state.outcome = OUTCOME_NOT_STARTED;
-    events.Record(*to_run[i], 0);
+  std::vector<size_t> sizes;
+  std::string ignored;
+  if (options.waves.empty() ||
+      !wave_sizes(options.waves, to_run.size(), &sizes, &ignored))
+    sizes = {to_run.size()};
+  for (size_t wave = 0, begin = 0; wave < sizes.size(); begin += sizes[wave++]) {
+    for (size_t i = begin; i < begin + sizes[wave]; ++i)
+      to_run[i]->state.wave = static_cast<int>(wave) + 1;
+  }
+  size_t begin = 0;
+  int failed = 0;
+  for (size_t wave = 0; wave < sizes.size(); begin += sizes[wave++]) {
+    std::vector<upgrade_target*> cards_of_wave(
+        to_run.begin() + begin, to_run.begin() + begin + sizes[wave]);
+    CardPool pool(cards_of_wave, parallel, options.max_failures,
+                  EachCardsTurn(options), &events, failed);
+    pool.Run(printer.tick_ms());
+    failed = pool.failed();
+    printer.Show(true);
+    if (pool.stopped() || wave + 1 == sizes.size() ||
+        !NextWave(options, &events, cards_of_wave, wave + 1, sizes.size(),
+                  sizes[wave + 1]))
+      break;
+  }
+  for (upgrade_target* card : to_run) {
+    if (card->state.outcome != OUTCOME_NONE)
+      continue;
+    card->status = STATUS_NOT_STARTED;
+    card->state.outcome = OUTCOME_NOT_STARTED;
+    card->state.reason = events.stop_reason();
+    events.Record(*card, 0);
   }
   printer.Show(true);
   // Ctrl-C at the closing question ends the tool, as in the dialogue.

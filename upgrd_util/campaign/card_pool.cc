@@ -10,12 +10,14 @@
 #include "upgrd_util/platform/platform.h"
 
 CardPool::CardPool(std::vector<upgrade_target*> cards, int parallel,
-                   int max_failures, CardSequence sequence, PoolEvents* events)
+                   int max_failures, CardSequence sequence, PoolEvents* events,
+                   int failed_before)
     : cards_(std::move(cards)),
       parallel_(parallel),
       max_failures_(max_failures),
       sequence_(sequence),
-      events_(events) {}
+      events_(events),
+      failed_(failed_before) {}
 
 void CardPool::Run(int tick_ms) {
   size_t count = std::min(cards_.size(), static_cast<size_t>(parallel_));
@@ -56,6 +58,10 @@ void CardPool::Work() {
     NoteInterrupt(&lock);
     if (stop_starting_ || next_ == cards_.size())
       break;
+    if (!events_->MayStart(*cards_[next_])) {
+      StopStarting(STOP_BY_RULE, &lock);
+      break;
+    }
     upgrade_target* card = cards_[next_++];
     ++running_;
     lock.unlock();
@@ -64,12 +70,15 @@ void CardPool::Work() {
     double start = shared.clock->Seconds();
     CardOutcome outcome = sequence_(card);
     events_->CardEnded(card, outcome, shared.clock->Seconds() - start);
+    bool go_on = events_->MayGoOn();
     lock.lock();
     --running_;
     if (outcome_words(outcome).failure)
       ++failed_;
     if (max_failures_ > 0 && failed_ >= max_failures_)
       StopStarting(STOP_MAX_FAILURES, &lock);
+    if (!go_on)
+      StopStarting(STOP_BY_RULE, &lock);
     wake_.notify_all();
   }
   --workers_;

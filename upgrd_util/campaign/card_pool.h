@@ -15,7 +15,7 @@
 using CardSequence = std::function<CardOutcome(upgrade_target* card)>;
 
 /// Why no further card starts.
-enum StopReason { STOP_MAX_FAILURES, STOP_INTERRUPTED };
+enum StopReason { STOP_MAX_FAILURES, STOP_INTERRUPTED, STOP_BY_RULE };
 
 /// What the pool tells as it goes. Card calls come from the cards' threads,
 /// several at a time; Tick from the thread that called Run. The pool holds
@@ -25,6 +25,10 @@ struct PoolEvents {
   virtual void CardStarted(upgrade_target* card) = 0;
   virtual void CardEnded(upgrade_target* card, CardOutcome outcome,
                          double seconds) = 0;
+  /// The campaign's own rules: false when `card` may not start (and no
+  /// later one), or when after a card no further one may.
+  virtual bool MayStart(const upgrade_target& /*card*/) { return true; }
+  virtual bool MayGoOn() { return true; }
   /// No further card starts; `failed` have failed and `running` go on.
   virtual void StartingStopped(StopReason reason, int failed, int running) = 0;
   /// The system gave only `started` of the `wanted` threads (none: no card
@@ -37,17 +41,22 @@ struct PoolEvents {
 
 /// Runs cards through a sequence, up to `parallel` at once in the order
 /// given, and decides whether another may start: not after `max_failures`
-/// failed cards (0: no limit), not after an interrupt. It prints nothing.
+/// failed cards (0: no limit; `failed_before` count too), not after an
+/// interrupt, not when the events' rules say so. It prints nothing.
 class CardPool {
  public:
   CardPool(std::vector<upgrade_target*> cards, int parallel, int max_failures,
-           CardSequence sequence, PoolEvents* events);
+           CardSequence sequence, PoolEvents* events, int failed_before = 0);
 
   /// Returns when every card that started has ended. The cards that never
   /// started are those from not_started() on.
   void Run(int tick_ms);
 
   size_t not_started() const { return next_; }
+  /// Whether something stopped the starting of cards, and how many have
+  /// failed in all.
+  bool stopped() const { return stop_starting_; }
+  int failed() const { return failed_; }
 
  private:
   void Work();

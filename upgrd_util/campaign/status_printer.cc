@@ -13,7 +13,9 @@ namespace {
 // Wide enough to blank any status line.
 const int kStatusWidth = 78;
 
-std::string Duration(double seconds) {
+}  // namespace
+
+std::string duration_text(double seconds) {
   long whole = static_cast<long>(seconds + 0.5);
   char text[48];
   if (whole < 60)
@@ -22,8 +24,6 @@ std::string Duration(double seconds) {
     snprintf(text, sizeof(text), "%ld min %ld s", whole / 60, whole % 60);
   return text;
 }
-
-}  // namespace
 
 StatusPrinter::StatusPrinter(size_t cards, int parallel, bool dry_run,
                              double card_seconds)
@@ -55,7 +55,7 @@ void StatusPrinter::Ended(const upgrade_target& card, CardOutcome outcome,
     }
   }
   Say("\t%-17s%s in %s\n", card.ip, dry_run_ ? words.said_dry : words.said,
-      Duration(seconds).c_str());
+      duration_text(seconds).c_str());
 }
 
 void StatusPrinter::Stopped(StopReason reason, int failed, int running) {
@@ -139,7 +139,7 @@ std::string StatusPrinter::StatusLineLocked() const {
     size_t waves = (waiting + parallel_ - 1) / parallel_;
     double left = per_card * (static_cast<double>(waves) + 0.5);
     line += ", about ";
-    line += Duration(left);
+    line += duration_text(left);
     line += " left";
   }
   return line;

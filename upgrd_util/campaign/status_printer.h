@@ -10,6 +10,9 @@
 #include "upgrd_util/base/upgrade_target.h"
 #include "upgrd_util/campaign/card_pool.h"
 
+/// "42 s", "3 min 30 s".
+std::string duration_text(double seconds);
+
 /// The campaign's console while its cards run: a line when a card starts
 /// and one when it ends, the lines of the pool's decisions, and on a
 /// terminal a status line below them (running, upgraded, failed, waiting,

@@ -25,7 +25,7 @@ const char* const kColumns[] = {
     "address",  "user_name", "outcome", "status",       "zel_before",
     "zel_after", "start",    "end",     "seconds",      "zel_attempts",
     "app_attempts", "logs_saved", "zel_target", "app_target", "run_id",
-    "upgraded_in_run", "upgraded_at"};
+    "upgraded_in_run", "upgraded_at", "wave", "reason"};
 
 bool EndsWith(const std::string& text, const char* ending) {
   size_t length = strlen(ending);
@@ -65,7 +65,8 @@ std::string CsvLine(const ReportRecord& r) {
         r.zel_before, r.zel_after, r.start, r.end, Seconds(r.seconds),
         std::to_string(r.zel_attempts), std::to_string(r.app_attempts),
         std::string(r.logs_saved ? "true" : "false"), r.zel_target,
-        r.app_target, r.run_id, r.upgraded_in_run, r.upgraded_at}) {
+        r.app_target, r.run_id, r.upgraded_in_run, r.upgraded_at,
+        std::to_string(r.wave), r.reason}) {
     if (!line.empty())
       line += ',';
     line += CsvField(field);
@@ -87,7 +88,9 @@ std::string JsonLine(const ReportRecord& r) {
       {"app_target", r.app_target},
       {"run_id", r.run_id},
       {"upgraded_in_run", r.upgraded_in_run},
-      {"upgraded_at", r.upgraded_at}};
+      {"upgraded_at", r.upgraded_at},
+      {"wave", r.wave},
+      {"reason", r.reason}};
   // Names from a card need not be UTF-8.
   return record.dump(-1, ' ', false,
                      nlohmann::ordered_json::error_handler_t::replace) +
@@ -169,6 +172,8 @@ ReportRecord card_record(const upgrade_target& card, const char* outcome,
   record.run_id = run_id;
   record.upgraded_in_run = card.state.upgraded_in_run;
   record.upgraded_at = card.state.upgraded_at;
+  record.wave = card.state.wave;
+  record.reason = card.state.reason;
   return record;
 }
 

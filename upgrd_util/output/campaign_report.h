@@ -29,6 +29,8 @@ struct ReportRecord {
   std::string run_id;       // the same in every record of one run
   std::string upgraded_in_run;  // skipped: the run that did the card
   std::string upgraded_at;      // and when it ended
+  int wave = 0;                 // 1-based
+  std::string reason;           // why a card was not started
 };
 
 /// The record of `card`, whose outcome is `outcome`, between `start` and

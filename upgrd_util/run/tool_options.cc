@@ -3,11 +3,14 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <string>
+#include <vector>
 
 #include "upgrd_util/output/campaign_report.h"
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
+#include "upgrd_util/run/rollout_options.h"
 
 #ifndef UPGRD_BUILD_VERSION
 #define UPGRD_BUILD_VERSION "unknown"
@@ -89,6 +92,23 @@ void AddOptions(CLI::App* app, ToolOptions* options) {
                   "campaign lists as done for these modules (default:\n"
                   "skip none)")
       ->type_name("FILE");
+  app->add_option("--waves", options->waves,
+                  "Start the cards in waves of these sizes, counts or\n"
+                  "percentages (1,10%,50%): a wave starts when the one\n"
+                  "before has ended; the rest is the last wave\n"
+                  "(default: one wave)")
+      ->type_name("LIST");
+  app->add_option("--max-failure-rate", options->max_failure_rate,
+                  "Start no further card once more than P% of the cards\n"
+                  "that reached a module load failed it; checked when a\n"
+                  "wave ends, else after each card once five reached a\n"
+                  "load (default: no limit)")
+      ->type_name("P%");
+  app->add_option("--not-after", options->not_after,
+                  "Start a card only if its upgrade can end before TIME:\n"
+                  "HH:MM (the next such local time) or YYYY-MM-DDTHH:MM\n"
+                  "(default: no end)")
+      ->type_name("TIME");
   app->add_option("--limit", options->limit,
                   "Only the cards of iplist.txt at these addresses:\n"
                   "A,B,C, or @FILE with one address a line\n"
@@ -103,6 +123,25 @@ void AddOptions(CLI::App* app, ToolOptions* options) {
 
 // What each option allows alone may still not go with another.
 void CheckCombinations(const ToolOptions& options) {
+  std::string error;
+  std::vector<size_t> sizes;
+  double percent, seconds;
+  time_t now = time(nullptr);
+  struct tm today = *localtime(&now);
+  if (!options.waves.empty() && !wave_sizes(options.waves, 100, &sizes, &error))
+    throw CLI::ValidationError("--waves", error);
+  if (!options.max_failure_rate.empty() &&
+      !failure_rate(options.max_failure_rate, &percent, &error))
+    throw CLI::ValidationError("--max-failure-rate", error);
+  if (!options.not_after.empty() &&
+      !seconds_until(options.not_after, today, &seconds, &error))
+    throw CLI::ValidationError("--not-after", error);
+  bool rollout = !options.waves.empty() || !options.max_failure_rate.empty() ||
+                 !options.not_after.empty();
+  if (options.check && rollout)
+    throw CLI::ValidationError("--check",
+                               "a dry run starts every card at once; drop "
+                               "--waves, --max-failure-rate and --not-after");
   if (!options.report.empty() && !report_format_known(options.report))
     throw CLI::ValidationError(
         "--report",

@@ -14,6 +14,9 @@ struct ToolOptions {
   std::string resume;    // an earlier report whose upgraded cards are skipped
   std::string password_variable;  // the password of cards that give none
   std::string limit;  // "A,B" or "@FILE": only these cards of iplist.txt
+  std::string waves;             // "1,10%,50%": wave sizes
+  std::string max_failure_rate;  // "10%": module failures that stop it
+  std::string not_after;         // "05:30": no card starts that ends later
 };
 
 /// Parses the command line into *options. Returns -1 when the campaign is

@@ -42,7 +42,9 @@ void print_summary(const upgrade_target* head) {
       ++failures;
     log_printf("\t%s: ", target->ip);
     log_flush();
-    if (words.summary)
+    if (target->status == STATUS_NOT_STARTED && !target->state.reason.empty())
+      log_printf("Not started: %s.\n", target->state.reason.c_str());
+    else if (words.summary)
       log_printf("%s\n", words.summary);
     else
       log_printf("Unknown failure. %x \n",

@@ -41,7 +41,7 @@ TEST_F(SummaryTest, EachFailedCardWithItsOwnReason) {
   Add("127.0.0.4", STATUS_APP_LOAD_FAILED);
   Add("127.0.0.5", STATUS_UNRESPONSIVE);
   Add("127.0.0.6", STATUS_LOGIN_FAILED);
-  Add("127.0.0.7", 12);
+  Add("127.0.0.7", 42);  // no status any step records
   print_summary(list);
   EXPECT_EQ("\n\t*********** Upgrade Summary *********** \n"
             "\n\tEncountered 5 failures during upgrade.\n"
@@ -54,7 +54,7 @@ TEST_F(SummaryTest, EachFailedCardWithItsOwnReason) {
                 "\t127.0.0.4: Could not download Application.\n"
                 "\t127.0.0.5: The Varnet at this address is not responsive.\n"
                 "\t127.0.0.6: Could not log into the Varnet's FTP server.\n"
-                "\t127.0.0.7: Unknown failure. c \n"
+                "\t127.0.0.7: Unknown failure. 2a \n"
                 "\nEncountered 5 failures during upgrade.\n") +
                 kSummaryEnd,
             Log());

@@ -1,0 +1,114 @@
+// Rollouts: waves, a failure rate that stops them, a window that ends.
+
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "tests/e2e_support.h"
+
+namespace {
+
+struct RolloutTest : public EndToEndTest {
+  ToolRun Campaign(const std::vector<std::string>& arguments,
+                   const std::string& input = "") {
+    RunOptions options;
+    options.arguments = arguments;
+    return RunTool(dir.path, input, 240, options);
+  }
+  // "outcome wave reason" of each card of the report, in address order.
+  std::string Outcomes() {
+    std::map<std::string, std::string> by_address;
+    std::istringstream lines(ReadFile("r.jsonl"));
+    for (std::string line; std::getline(lines, line);) {
+      nlohmann::json r = nlohmann::json::parse(line);
+      by_address[r["address"]] = r["outcome"].get<std::string>() + " " +
+                                 std::to_string(r["wave"].get<int>()) + " " +
+                                 r["reason"].get<std::string>();
+    }
+    std::string all;
+    for (const auto& [address, said] : by_address)
+      all += said + "\n";
+    return all;
+  }
+};
+
+// Six cards in waves of 1, 3 and 2, three at a time, stopped by a module
+// failure rate above 10 %; the first card never installs what it is sent
+// when `broken`. Without `yes`, the menu is answered and then nothing.
+ToolRun Rollout(RolloutTest* test, bool broken, bool yes) {
+  std::vector<Card> cards = Numbered(2, 6);
+  cards[0].install = !broken;
+  test->Prepare(cards);
+  std::vector<std::string> arguments = {"-j", "3", "--waves", "1,50%",
+                                        "--max-failure-rate", "10%",
+                                        "--report", "r.jsonl"};
+  if (yes)
+    arguments.push_back("-y");
+  return test->Campaign(arguments, yes ? "" : "1\n1\n");
+}
+
+TEST_F(RolloutTest, AFirstWaveThatBreaksItsCardStopsTheRollout) {
+  ToolRun run = Rollout(this, true, true);
+  EXPECT_EQ(1, run.exit_code) << run.output;
+  const std::string why = " the module failure rate went above 10%\n";
+  EXPECT_EQ("os_load_failed 1 \nnot_started 2" + why + "not_started 2" + why +
+                "not_started 2" + why + "not_started 3" + why +
+                "not_started 3" + why,
+            Outcomes());
+  EXPECT_NE(std::string::npos, run.output.find("\tWave 1 of 3 ended: 0 "
+                                               "upgraded, 1 failed.\n"));
+  EXPECT_NE(std::string::npos,
+            Log().find("\t127.0.0.7: Not started: the module failure rate "
+                       "went above 10%.\n"));
+}
+
+TEST_F(RolloutTest, HealthyCardsGoThroughEveryWave) {
+  ToolRun run = Rollout(this, false, true);
+  EXPECT_EQ(0, run.exit_code) << run.output;
+  EXPECT_EQ("upgraded 1 \nupgraded 2 \nupgraded 2 \nupgraded 2 \n"
+            "upgraded 3 \nupgraded 3 \n",
+            Outcomes());
+}
+
+TEST_F(RolloutTest, WithoutAnAnswerTheNextWaveDoesNotStart) {
+  ToolRun run = Rollout(this, false, false);
+  EXPECT_EQ(1, run.exit_code) << run.output;
+  EXPECT_NE(std::string::npos, run.output.find("\tStart wave 2 of 3 (3 "
+                                               "cards)?\n"));
+  const std::string why = " stopped after wave 1\n";
+  EXPECT_EQ("upgraded 1 \nnot_started 2" + why + "not_started 2" + why +
+                "not_started 2" + why + "not_started 3" + why +
+                "not_started 3" + why,
+            Outcomes());
+}
+
+TEST_F(RolloutTest, TheRateCountsOnlyCardsThatReachedALoad) {
+  // Two cards refuse the login: that says nothing about the modules.
+  std::vector<Card> cards = Numbered(2, 7);
+  cards[0].list_password = cards[1].list_password = "wrong";
+  Prepare(cards);
+  ToolRun run = Campaign({"-y", "-j", "1", "--max-failure-rate", "10%",
+                          "--report", "r.jsonl"});
+  EXPECT_EQ(1, run.exit_code) << run.output;
+  EXPECT_EQ("login_failed 1 \nlogin_failed 1 \nupgraded 1 \nupgraded 1 \n"
+            "upgraded 1 \nupgraded 1 \nupgraded 1 \n",
+            Outcomes());
+}
+
+TEST_F(RolloutTest, AWindowThatEndsStartsNoLaterCard) {
+  Prepare(Numbered(2, 3));
+  // The fast clock reads 09:30: five minutes, and a card takes at least
+  // three and a half of waits, and a minute more.
+  ToolRun run = Campaign({"-y", "-j", "2", "--not-after", "09:35",
+                          "--report", "r.jsonl"});
+  EXPECT_EQ(1, run.exit_code) << run.output;
+  EXPECT_NE(std::string::npos, run.output.find("\tThe window ends at 09:35 "));
+  EXPECT_EQ("upgraded 1 \nupgraded 1 \nnot_started 1 window ended\n",
+            Outcomes());
+}
+
+}  // namespace
