@@ -111,4 +111,40 @@ TEST_F(RolloutTest, AWindowThatEndsStartsNoLaterCard) {
             Outcomes());
 }
 
+TEST_F(RolloutTest, ACardDarkAtFirstIsUpgradedOnALaterTry) {
+  std::vector<Card> cards = Numbered(2, 2);
+  // Loopback answers its echo at once; its FTP server comes up late.
+  cards[1].late = true;
+  Prepare(cards);
+  RunOptions options;
+  options.arguments = {"-y", "-j", "2", "--retry-unreachable", "3",
+                       "--report", "r.jsonl"};
+  options.act_after = "tried again in 5 min 0 s\n";
+  options.action = [this] { StartLateCards(); };
+  ToolRun run = RunTool(dir.path, "", 240, options);
+  EXPECT_EQ(0, run.exit_code) << run.output;
+  EXPECT_NE(std::string::npos,
+            run.output.find("127.0.0.3        failed: login failed in "));
+  EXPECT_NE(std::string::npos,
+            run.output.find("127.0.0.3        started again (try 2)\n"));
+  std::istringstream lines(ReadFile("r.jsonl"));
+  std::map<std::string, nlohmann::json> records;
+  for (std::string line; std::getline(lines, line);) {
+    nlohmann::json r = nlohmann::json::parse(line);
+    records[r["address"]] = r;
+  }
+  EXPECT_EQ(1, records["127.0.0.2"]["tries"]);
+  // The server takes about as long to come up as the first wait lasts on
+  // the fast clock: the second or the third try finds it.
+  EXPECT_GE(records["127.0.0.3"]["tries"], 2);
+  EXPECT_EQ("upgraded", records["127.0.0.3"]["outcome"]);
+  // Its block holds both tries, in order.
+  std::string log = ReadFile("result.txt");
+  size_t block = log.find("\n*** Card 127.0.0.3 ***\n");
+  ASSERT_NE(std::string::npos, block);
+  size_t first = log.find("ERROR!!! Login unsuccessful.", block);
+  size_t second = log.find("Loading OS, please wait", block);
+  EXPECT_LT(first, second);
+}
+
 }  // namespace

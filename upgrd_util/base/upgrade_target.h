@@ -42,6 +42,10 @@ struct CardState {
   /// for a card not started, why.
   int wave = 0;
   std::string reason;
+  /// How often a campaign started it, and its log entries of every try so
+  /// far, for its block in the result log.
+  int tries = 0;
+  std::string log_text;
   /// Of a card skipped on an earlier record: the run that upgraded it (or
   /// found it current) and when that run's turn of the card ended.
   std::string upgraded_in_run;
@@ -66,10 +70,11 @@ bool set_target_user_name(upgrade_target* target, std::string_view value);
 bool set_target_password(upgrade_target* target, std::string_view value);
 
 /// Makes an empty record (status 0, no next) and links it at the tail of the
-/// list that starts at *head. The list lives until exit.
+/// list that starts at *head. The run that reads the list frees it when
+/// it ends.
 upgrade_target* append_upgrade_target(upgrade_target** head);
 
-/// Frees a whole list (for tests; a run keeps its list until exit).
+/// Frees a whole list.
 void free_upgrade_targets(upgrade_target* head);
 
 #endif  // UPGRD_UTIL_BASE_UPGRADE_TARGET_H_

@@ -73,13 +73,15 @@ class CampaignEvents : public PoolEvents {
       : printer_(printer), report_(report), report_path_(report_path) {}
 
   void CardStarted(upgrade_target* card) override {
-    card->state.started_at = iso_local_time();
+    if (++card->state.tries == 1)
+      card->state.started_at = iso_local_time();
     printer_->Started(*card);
   }
 
   void CardEnded(upgrade_target* card, CardOutcome outcome,
                  double seconds) override {
     card->state.outcome = outcome;
+    finish_card_block(*card);
     printer_->Ended(*card, outcome, seconds);
     Record(*card, seconds);
     // Only a card that reached a load says something of the modules.
@@ -109,6 +111,22 @@ class CampaignEvents : public PoolEvents {
     printer_->Say("\tThe window ends before another card's upgrade could: "
                   "no further card will be started.\n");
     return false;
+  }
+
+  // A card that did not answer, or refused its login, before any upload is
+  // tried again after 5, 10, 20 ... minutes (60 at most), `retries` times.
+  double RetryAfter(const upgrade_target& card, CardOutcome outcome) override {
+    bool unreachable =
+        outcome == OUTCOME_UNRESPONSIVE || outcome == OUTCOME_LOGIN_FAILED;
+    if (!unreachable || card.state.zel_attempts > 0 ||
+        card.state.app_attempts > 0 || card.state.tries > retries)
+      return 0;
+    return std::min(300.0 * (1 << std::min(card.state.tries - 1, 4)), 3600.0);
+  }
+
+  void CardRetried(upgrade_target* card, CardOutcome outcome, double seconds,
+                   double delay) override {
+    printer_->Retried(*card, outcome, seconds, delay);
   }
 
   // Without waves, the failure rate is looked at after each card once five
@@ -152,6 +170,7 @@ class CampaignEvents : public PoolEvents {
   bool rate_per_card = false;  // without waves
   double window_end = 0;       // on the clock's seconds; 0: none
   double card_seconds = 0;     // what a card's upgrade takes
+  int retries = 0;             // --retry-unreachable
 
   void WorkersShort(int started, int wanted) override {
     printer_->WorkersShort(started, wanted);
@@ -486,6 +505,7 @@ void SetRolloutRules(const ToolOptions& options, CampaignEvents* events) {
   if (!options.max_failure_rate.empty())
     failure_rate(options.max_failure_rate, &events->rate, &ignored);
   events->rate_per_card = options.waves.empty();
+  events->retries = options.retry_unreachable;
   struct tm now = {};
   double seconds = 0;
   if (options.not_after.empty() || !platform().clock->LocalTime(&now) ||
@@ -608,6 +628,8 @@ int run_campaign(const ToolOptions& options) {
   std::unique_ptr<IcmpEcho> echo;
   bool closing = true;
   int code = ChooseCards(options, password, &cards, &echo, &closing);
+  std::unique_ptr<upgrade_target, void (*)(upgrade_target*)> owned(
+      cards, free_upgrade_targets);
   if (code != kGoOn) {
     if (closing)
       end_dialogue(nullptr, wait_for_enter);

@@ -81,7 +81,11 @@ CardOutcome run_card_beside_others(upgrade_target* card,
     fclose(log.journal);
   if (lock)
     fclose(lock);
-  log_append_block("\n*** Card " + std::string(card->ip) + " ***\n" +
-                   log.text);
+  card->state.log_text += log.text;
   return outcome;
+}
+
+void finish_card_block(const upgrade_target& card) {
+  log_append_block("\n*** Card " + std::string(card.ip) + " ***\n" +
+                   card.state.log_text);
 }

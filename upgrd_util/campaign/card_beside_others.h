@@ -8,12 +8,17 @@
 /// Runs `sequence` for `card` on the calling thread as one card among
 /// others: with a console of its own that nobody watches, its own echo
 /// handle and listing file "<ip>_foundfir.txt", its log entries going to
-/// its journal "<ip>_upgrade.txt" as they are flushed and, when it ends, to
-/// result.txt as one block "\n*** Card <ip> ***\n...". The journal gets a
+/// its journal "<ip>_upgrade.txt" as they are flushed and to the card's
+/// log_text, which result.txt receives as one block when the card's last
+/// try ends (finish_card_block). The journal gets a
 /// header line first: the time, `kind` ("campaign", "dry run") and the run
 /// id. Returns the sequence's outcome.
 CardOutcome run_card_beside_others(upgrade_target* card,
                                    const CardSequence& sequence,
                                    const char* kind);
+
+/// Appends the card's block, all its tries in order, to result.txt:
+/// "\n*** Card <ip> ***\n" and its entries, in one piece.
+void finish_card_block(const upgrade_target& card);
 
 #endif  // UPGRD_UTIL_CAMPAIGN_CARD_BESIDE_OTHERS_H_

@@ -46,6 +46,10 @@ void CardPool::Run(int tick_ms) {
   lock.unlock();
   for (std::thread& thread : threads)
     thread.join();
+  // Cards still waiting to be tried again end as their last try did.
+  for (const Retry& retry : retries_)
+    events_->CardEnded(retry.card, retry.outcome, retry.seconds);
+  retries_.clear();
   events_->Tick(true);
 }
 
@@ -54,22 +58,24 @@ void CardPool::Work() {
   block_interrupts_here();
   const Platform shared = platform();
   std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
-    NoteInterrupt(&lock);
-    if (stop_starting_ || next_ == cards_.size())
-      break;
-    if (!events_->MayStart(*cards_[next_])) {
-      StopStarting(STOP_BY_RULE, &lock);
-      break;
-    }
-    upgrade_target* card = cards_[next_++];
+  while (upgrade_target* card = NextCard(&lock, shared)) {
     ++running_;
     lock.unlock();
     events_->CardStarted(card);
     wake_.notify_all();
     double start = shared.clock->Seconds();
     CardOutcome outcome = sequence_(card);
-    events_->CardEnded(card, outcome, shared.clock->Seconds() - start);
+    double taken = shared.clock->Seconds() - start;
+    double delay = events_->RetryAfter(*card, outcome);
+    if (delay > 0) {
+      events_->CardRetried(card, outcome, taken, delay);
+      lock.lock();
+      --running_;
+      retries_.push_back({card, shared.clock->Seconds() + delay, outcome,
+                          taken});
+      continue;
+    }
+    events_->CardEnded(card, outcome, taken);
     bool go_on = events_->MayGoOn();
     lock.lock();
     --running_;
@@ -83,6 +89,44 @@ void CardPool::Work() {
   }
   --workers_;
   wake_.notify_all();
+}
+
+upgrade_target* CardPool::NextCard(std::unique_lock<std::mutex>* lock,
+                                   const Platform& shared) {
+  for (;;) {
+    NoteInterrupt(lock);
+    if (stop_starting_)
+      return nullptr;
+    double now = shared.clock->Seconds();
+    auto due = std::min_element(
+        retries_.begin(), retries_.end(),
+        [](const Retry& a, const Retry& b) { return a.at < b.at; });
+    upgrade_target* card = nullptr;
+    if (due != retries_.end() && due->at <= now)
+      card = due->card;
+    else if (next_ < cards_.size())
+      card = cards_[next_];
+    if (card && !events_->MayStart(*card)) {
+      StopStarting(STOP_BY_RULE, lock);
+      return nullptr;
+    }
+    if (card && due != retries_.end() && due->card == card) {
+      retries_.erase(due);
+      return card;
+    }
+    if (card) {
+      ++next_;
+      return card;
+    }
+    if (retries_.empty())
+      return nullptr;
+    // Nothing to start before the next retry is due: wait on the run's
+    // clock, a second at most, so that interrupts are noticed.
+    double wait = std::min(due->at - now, 1.0);
+    lock->unlock();
+    shared.clock->SleepMs(static_cast<int>(wait * 1000) + 1);
+    lock->lock();
+  }
 }
 
 void CardPool::NoteInterrupt(std::unique_lock<std::mutex>* lock) {

@@ -9,6 +9,7 @@
 
 #include "upgrd_util/base/card_outcome.h"
 #include "upgrd_util/base/upgrade_target.h"
+#include "upgrd_util/platform/platform.h"
 
 /// What a campaign does with each card, on the card's own thread: its whole
 /// upgrade, or a dry run.
@@ -29,6 +30,14 @@ struct PoolEvents {
   /// later one), or when after a card no further one may.
   virtual bool MayStart(const upgrade_target& /*card*/) { return true; }
   virtual bool MayGoOn() { return true; }
+  /// Seconds after which a card that ended so is tried again; 0: never.
+  virtual double RetryAfter(const upgrade_target& /*card*/,
+                            CardOutcome /*outcome*/) {
+    return 0;
+  }
+  /// A try of `card` ended so, and another follows in `delay` seconds.
+  virtual void CardRetried(upgrade_target* /*card*/, CardOutcome /*outcome*/,
+                           double /*seconds*/, double /*delay*/) {}
   /// No further card starts; `failed` have failed and `running` go on.
   virtual void StartingStopped(StopReason reason, int failed, int running) = 0;
   /// The system gave only `started` of the `wanted` threads (none: no card
@@ -71,7 +80,20 @@ class CardPool {
   CardSequence sequence_;
   PoolEvents* events_;
 
+  // A card to try again once the clock reads `at`, and how it last ended.
+  struct Retry {
+    upgrade_target* card;
+    double at;
+    CardOutcome outcome;
+    double seconds;
+  };
+  // The next card to run, or nullptr when none may start (mutex_ held;
+  // waits on the clock for a retry that is not due yet).
+  upgrade_target* NextCard(std::unique_lock<std::mutex>* lock,
+                           const Platform& shared);
+
   std::mutex mutex_;  // guards everything below
+  std::vector<Retry> retries_;
   std::condition_variable wake_;
   size_t next_ = 0;
   int running_ = 0;

@@ -34,10 +34,24 @@ StatusPrinter::StatusPrinter(size_t cards, int parallel, bool dry_run,
       terminal_(platform().console->IsTerminal()) {}
 
 void StatusPrinter::Started(const upgrade_target& card) {
-  Say("\t%-17sstarted\n", card.ip);
+  if (card.state.tries > 1)
+    Say("\t%-17sstarted again (try %d)\n", card.ip, card.state.tries);
+  else
+    Say("\t%-17sstarted\n", card.ip);
   std::lock_guard<std::mutex> lock(mutex_);
-  ++started_;
+  started_ += card.state.tries <= 1;
   ++running_;
+}
+
+void StatusPrinter::Retried(const upgrade_target& card, CardOutcome outcome,
+                            double seconds, double delay) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --running_;
+  }
+  const OutcomeWords& words = outcome_words(outcome);
+  Say("\t%-17s%s in %s; tried again in %s\n", card.ip, words.said,
+      duration_text(seconds).c_str(), duration_text(delay).c_str());
 }
 
 void StatusPrinter::Ended(const upgrade_target& card, CardOutcome outcome,

@@ -26,6 +26,8 @@ class StatusPrinter {
 
   void Started(const upgrade_target& card);
   void Ended(const upgrade_target& card, CardOutcome outcome, double seconds);
+  void Retried(const upgrade_target& card, CardOutcome outcome, double seconds,
+               double delay);
   void Stopped(StopReason reason, int failed, int running);
   void WorkersShort(int started, int wanted);
   /// Queues one whole line of printf-style text.

@@ -25,7 +25,7 @@ const char* const kColumns[] = {
     "address",  "user_name", "outcome", "status",       "zel_before",
     "zel_after", "start",    "end",     "seconds",      "zel_attempts",
     "app_attempts", "logs_saved", "zel_target", "app_target", "run_id",
-    "upgraded_in_run", "upgraded_at", "wave", "reason"};
+    "upgraded_in_run", "upgraded_at", "wave", "reason", "tries"};
 
 bool EndsWith(const std::string& text, const char* ending) {
   size_t length = strlen(ending);
@@ -66,7 +66,7 @@ std::string CsvLine(const ReportRecord& r) {
         std::to_string(r.zel_attempts), std::to_string(r.app_attempts),
         std::string(r.logs_saved ? "true" : "false"), r.zel_target,
         r.app_target, r.run_id, r.upgraded_in_run, r.upgraded_at,
-        std::to_string(r.wave), r.reason}) {
+        std::to_string(r.wave), r.reason, std::to_string(r.tries)}) {
     if (!line.empty())
       line += ',';
     line += CsvField(field);
@@ -90,7 +90,8 @@ std::string JsonLine(const ReportRecord& r) {
       {"upgraded_in_run", r.upgraded_in_run},
       {"upgraded_at", r.upgraded_at},
       {"wave", r.wave},
-      {"reason", r.reason}};
+      {"reason", r.reason},
+      {"tries", r.tries}};
   // Names from a card need not be UTF-8.
   return record.dump(-1, ' ', false,
                      nlohmann::ordered_json::error_handler_t::replace) +
@@ -174,6 +175,7 @@ ReportRecord card_record(const upgrade_target& card, const char* outcome,
   record.upgraded_at = card.state.upgraded_at;
   record.wave = card.state.wave;
   record.reason = card.state.reason;
+  record.tries = card.state.tries;
   return record;
 }
 

@@ -31,6 +31,7 @@ struct ReportRecord {
   std::string upgraded_at;      // and when it ended
   int wave = 0;                 // 1-based
   std::string reason;           // why a card was not started
+  int tries = 0;                // how often the card was started
 };
 
 /// The record of `card`, whose outcome is `outcome`, between `start` and

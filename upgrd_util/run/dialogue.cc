@@ -1,5 +1,7 @@
 #include "upgrd_util/run/dialogue.h"
 
+#include <memory>
+
 #include "upgrd_util/base/upgrade_end.h"
 #include "upgrd_util/card/card_sequence.h"
 #include "upgrd_util/inputs/single_target.h"
@@ -51,6 +53,8 @@ int run_dialogue() {
     return Finish();
   EntryEnd end;
   upgrade_target* cards = ChooseCards(&end);
+  std::unique_ptr<upgrade_target, void (*)(upgrade_target*)> owned(
+      cards, free_upgrade_targets);
   if (end == ENTRY_QUIT)
     return kExitCode;
   if (!cards)

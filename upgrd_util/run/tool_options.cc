@@ -109,6 +109,12 @@ void AddOptions(CLI::App* app, ToolOptions* options) {
                   "HH:MM (the next such local time) or YYYY-MM-DDTHH:MM\n"
                   "(default: no end)")
       ->type_name("TIME");
+  app->add_option("--retry-unreachable", options->retry_unreachable,
+                  "Try a card that did not answer or refused its login\n"
+                  "before any upload again, up to N more times, after 5,\n"
+                  "10, 20 ... minutes (60 at most), 0 to 10 (default 0)")
+      ->type_name("N")
+      ->check(WholeNumber(0, 10));
   app->add_option("--limit", options->limit,
                   "Only the cards of iplist.txt at these addresses:\n"
                   "A,B,C, or @FILE with one address a line\n"
@@ -137,11 +143,12 @@ void CheckCombinations(const ToolOptions& options) {
       !seconds_until(options.not_after, today, &seconds, &error))
     throw CLI::ValidationError("--not-after", error);
   bool rollout = !options.waves.empty() || !options.max_failure_rate.empty() ||
-                 !options.not_after.empty();
+                 !options.not_after.empty() || options.retry_unreachable > 0;
   if (options.check && rollout)
     throw CLI::ValidationError("--check",
                                "a dry run starts every card at once; drop "
-                               "--waves, --max-failure-rate and --not-after");
+                               "--waves, --max-failure-rate, --not-after "
+                               "and --retry-unreachable");
   if (!options.report.empty() && !report_format_known(options.report))
     throw CLI::ValidationError(
         "--report",

@@ -17,6 +17,7 @@ struct ToolOptions {
   std::string waves;             // "1,10%,50%": wave sizes
   std::string max_failure_rate;  // "10%": module failures that stop it
   std::string not_after;         // "05:30": no card starts that ends later
+  int retry_unreachable = 0;     // more tries of a card that did not answer
 };
 
 /// Parses the command line into *options. Returns -1 when the campaign is
