@@ -531,15 +531,17 @@ bool NextWave(const ToolOptions& options, CampaignEvents* events,
       continue;
     ++(outcome_words(card->state.outcome).failure ? failed : upgraded);
   }
-  console_printf("\tWave %zu of %zu ended: %d upgraded, %d failed.\n", number,
-                 waves, upgraded, failed);
+  console_printf("\tWave %d of %d ended: %d upgraded, %d failed.\n",
+                 static_cast<int>(number), static_cast<int>(waves), upgraded,
+                 failed);
   if (!events->RateHolds(1))
     return false;
   if (options.yes)
     return true;
-  console_printf("\tStart wave %zu of %zu (%zu cards)?\n\t1: Go on\n\t3: "
+  console_printf("\tStart wave %d of %d (%d cards)?\n\t1: Go on\n\t3: "
                  "Stop\n\tAction: ",
-                 number + 1, waves, next_size);
+                 static_cast<int>(number + 1), static_cast<int>(waves),
+                 static_cast<int>(next_size));
   std::string answer;
   if (platform().console->ReadLine(&answer) && answer[0] == '1')
     return true;
