@@ -16,6 +16,9 @@ The cards are described in a JSON file, a list of objects:
   refuse_zel, refuse_app
                how many uploads of that kind are refused before one is
                accepted (a large number refuses them all)
+  refuse_logins
+               how many logins are refused at first, as a card still
+               starting refuses them
 
 The server writes the word "ready" to --ready-file once every card listens,
 and ends by itself after --lifetime seconds.
@@ -60,6 +63,7 @@ class Card:
         self.refusals = {"zel": int(entry.get("refuse_zel", 0)),
                          "app": int(entry.get("refuse_app", 0))}
         self.down_until = 0.0
+        self.logins_refused = int(entry.get("refuse_logins", 0))
         self.root = root
         for name in ("data", "event"):
             if entry.get(name) is not None:
@@ -100,6 +104,11 @@ class CardHandler(FTPHandler):
         FTPHandler.handle(self)
 
     def ftp_USER(self, line):
+        if self.card.logins_refused > 0:
+            self.card.logins_refused -= 1
+            self.respond("421 Card is starting.")
+            self.close_when_done()
+            return
         if time.monotonic() < self.card.down_until:
             self.respond("421 Card is restarting.")
             self.close_when_done()

@@ -35,13 +35,6 @@ void EndToEndTest::TearDown() {
     StopServer(pid);
 }
 
-void EndToEndTest::StartLateCards() {
-  StartServer({"python3", UPGRD_SOURCE_DIR "/sim/sim_card.py", "--cards",
-               sim_path("late.json"), "--ready-file", sim_path("ready_late"),
-               "--upload-log", sim_path("uploads"), "--lifetime", "300"},
-              sim_path("ready_late"));
-}
-
 void EndToEndTest::StartServer(const std::vector<std::string>& arguments,
                                const std::string& ready) {
   pid_t pid = fork();
@@ -72,7 +65,6 @@ void EndToEndTest::Prepare(const std::vector<Card>& cards, const char* zel,
                         Module("202", "VRN PATCH", 8192)));
   std::string list = "; cards of the test\n";
   nlohmann::json json = nlohmann::json::array();
-  nlohmann::json late = nlohmann::json::array();
   for (const Card& card : cards) {
     list += "SystemIP=" + card.ip + "\nSystemUserName=admin\nSystemPassword=" +
             card.list_password + "\n\n";
@@ -102,9 +94,10 @@ void EndToEndTest::Prepare(const std::vector<Card>& cards, const char* zel,
     }
     if (!card.install)
       sim["install"] = false;
-    (card.late ? late : json).push_back(sim);
+    if (card.refuse_logins)
+      sim["refuse_logins"] = card.refuse_logins;
+    json.push_back(sim);
   }
-  ASSERT_TRUE(WriteFile(sim_path("late.json"), late.dump()));
   if (with_list) {
     ASSERT_TRUE(WriteFile("iplist.txt", list));
   }

@@ -36,7 +36,7 @@ struct Card {
   int refuse_zel = 0;
   int refuse_app = 0;
   std::string fault;
-  bool late = false;  // served only from StartLateCards() on
+  int refuse_logins = 0;  // logins refused at first
 };
 
 /// `count` plain cards at 127.0.0.<first> and on.
@@ -51,9 +51,6 @@ struct EndToEndTest : public testing::Test {
   /// starts the cards.
   void Prepare(const std::vector<Card>& cards, const char* zel = kZel211,
                bool with_list = true);
-
-  /// Starts the cards that Prepare left out as late ones.
-  void StartLateCards();
 
   /// Runs the tool with `input` at its console.
   ToolRun Run(const std::string& input);

@@ -98,9 +98,6 @@ struct RunOptions {
   /// limit comes; the filler (NUL bytes) is not kept. Not in a terminal.
   std::string stall_output_after;
   std::function<bool()> stalled_until;
-  /// Once its output holds this text, `action` runs (once).
-  std::string act_after;
-  std::function<void()> action;
   /// Its limit of open files, when not 0.
   long open_files = 0;
   /// Keep its standard input open after `input`, as a console does.

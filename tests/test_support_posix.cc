@@ -206,7 +206,6 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
   double deadline = start + time_limit_s;
   char buffer[4096];
   bool signalled = false;
-  bool acted = false;
   for (;;) {
     int left_ms = static_cast<int>((deadline - MonotonicSeconds()) * 1000);
     if (left_ms <= 0)
@@ -230,11 +229,6 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
       run.killed = options.kill_signal == SIGKILL;
       if (run.killed)
         break;
-    }
-    if (!acted && options.action &&
-        run.output.find(options.act_after) != std::string::npos) {
-      options.action();
-      acted = true;
     }
     if (!options.close_output_after.empty() &&
         run.output.find(options.close_output_after) != std::string::npos)
