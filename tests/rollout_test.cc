@@ -106,7 +106,9 @@ TEST_F(RolloutTest, AWindowThatEndsStartsNoLaterCard) {
   ToolRun run = Campaign({"-y", "-j", "2", "--not-after", "09:35",
                           "--report", "r.jsonl"});
   EXPECT_EQ(1, run.exit_code) << run.output;
-  EXPECT_NE(std::string::npos, run.output.find("\tThe window ends at 09:35 "));
+  EXPECT_NE(std::string::npos,
+            run.output.find("\tThe window ends at 2026-12-07T09:35:00+00:00, "
+                            "5 min 0 s from now"));
   EXPECT_EQ("upgraded 1 \nupgraded 1 \nnot_started 1 window ended\n",
             Outcomes());
 }

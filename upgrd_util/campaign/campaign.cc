@@ -514,9 +514,9 @@ void SetRolloutRules(const ToolOptions& options, CampaignEvents* events) {
   events->window_end = platform().clock->Seconds() + seconds;
   // A card's mandated waits, and a minute for the rest of its path.
   events->card_seconds = mandated_wait_seconds() + 60;
-  console_printf("\tThe window ends at %s (%s from now): a card starts only "
+  console_printf("\tThe window ends at %s, %s from now: a card starts only "
                  "if its upgrade can end before.\n",
-                 options.not_after.c_str(),
+                 iso_local_time(static_cast<long>(seconds)).c_str(),
                  duration_text(seconds).c_str());
 }
 

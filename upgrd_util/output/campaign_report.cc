@@ -179,10 +179,15 @@ ReportRecord card_record(const upgrade_target& card, const char* outcome,
   return record;
 }
 
-std::string iso_local_time() {
+std::string iso_local_time(long seconds_from_now) {
   struct tm now;
   if (!platform().clock->LocalTime(&now))
     return "";
+  if (seconds_from_now != 0) {
+    now.tm_sec += static_cast<int>(seconds_from_now);
+    now.tm_isdst = -1;
+    mktime(&now);  // carries the seconds over into the date
+  }
   long offset = platform().clock->UtcOffsetSeconds();
   char sign = offset < 0 ? '-' : '+';
   long minutes = (offset < 0 ? -offset : offset) / 60;

@@ -40,8 +40,9 @@ ReportRecord card_record(const upgrade_target& card, const char* outcome,
                           const std::string& start, const std::string& end,
                           double seconds);
 
-/// The installed clock's local time, "2026-12-07T09:30:00+01:00".
-std::string iso_local_time();
+/// The installed clock's local time, "2026-12-07T09:30:00+01:00", or the
+/// one `seconds_from_now` later.
+std::string iso_local_time(long seconds_from_now = 0);
 
 /// A report file that receives each card's record as the card ends, as CSV
 /// (RFC 4180, with a header row) or JSON lines, by the file name's ending.
