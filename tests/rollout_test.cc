@@ -1,12 +1,12 @@
 // Rollouts: waves, a failure rate that stops them, a window that ends.
 
+#include <gtest/gtest.h>
+
 #include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "tests/e2e_support.h"
 
@@ -43,9 +43,9 @@ ToolRun Rollout(RolloutTest* test, bool broken, bool yes) {
   std::vector<Card> cards = Numbered(2, 6);
   cards[0].install = !broken;
   test->Prepare(cards);
-  std::vector<std::string> arguments = {"-j", "3", "--waves", "1,50%",
-                                        "--max-failure-rate", "10%",
-                                        "--report", "r.jsonl"};
+  std::vector<std::string> arguments = {
+      "-j",  "3",        "--waves", "1,50%", "--max-failure-rate",
+      "10%", "--report", "r.jsonl"};
   if (yes)
     arguments.push_back("-y");
   return test->Campaign(arguments, yes ? "" : "1\n1\n");
@@ -69,9 +69,10 @@ TEST_F(RolloutTest, AFirstWaveThatBreaksItsCardStopsTheRollout) {
 TEST_F(RolloutTest, HealthyCardsGoThroughEveryWave) {
   ToolRun run = Rollout(this, false, true);
   EXPECT_EQ(0, run.exit_code) << run.output;
-  EXPECT_EQ("upgraded 1 \nupgraded 2 \nupgraded 2 \nupgraded 2 \n"
-            "upgraded 3 \nupgraded 3 \n",
-            Outcomes());
+  EXPECT_EQ(
+      "upgraded 1 \nupgraded 2 \nupgraded 2 \nupgraded 2 \n"
+      "upgraded 3 \nupgraded 3 \n",
+      Outcomes());
 }
 
 TEST_F(RolloutTest, WithoutAnAnswerTheNextWaveDoesNotStart) {
@@ -91,20 +92,21 @@ TEST_F(RolloutTest, TheRateCountsOnlyCardsThatReachedALoad) {
   std::vector<Card> cards = Numbered(2, 7);
   cards[0].list_password = cards[1].list_password = "wrong";
   Prepare(cards);
-  ToolRun run = Campaign({"-y", "-j", "1", "--max-failure-rate", "10%",
-                          "--report", "r.jsonl"});
+  ToolRun run = Campaign(
+      {"-y", "-j", "1", "--max-failure-rate", "10%", "--report", "r.jsonl"});
   EXPECT_EQ(1, run.exit_code) << run.output;
-  EXPECT_EQ("login_failed 1 \nlogin_failed 1 \nupgraded 1 \nupgraded 1 \n"
-            "upgraded 1 \nupgraded 1 \nupgraded 1 \n",
-            Outcomes());
+  EXPECT_EQ(
+      "login_failed 1 \nlogin_failed 1 \nupgraded 1 \nupgraded 1 \n"
+      "upgraded 1 \nupgraded 1 \nupgraded 1 \n",
+      Outcomes());
 }
 
 TEST_F(RolloutTest, AWindowThatEndsStartsNoLaterCard) {
   Prepare(Numbered(2, 3));
   // The fast clock reads 09:30: five minutes, and a card takes at least
   // three and a half of waits, and a minute more.
-  ToolRun run = Campaign({"-y", "-j", "2", "--not-after", "09:35",
-                          "--report", "r.jsonl"});
+  ToolRun run = Campaign(
+      {"-y", "-j", "2", "--not-after", "09:35", "--report", "r.jsonl"});
   EXPECT_EQ(1, run.exit_code) << run.output;
   EXPECT_NE(std::string::npos,
             run.output.find("\tThe window ends at 2026-12-07T09:35:00+00:00, "
@@ -117,8 +119,8 @@ TEST_F(RolloutTest, ACardDarkAtFirstIsUpgradedOnALaterTry) {
   std::vector<Card> cards = Numbered(2, 2);
   cards[1].refuse_logins = 1;  // still starting at the first try
   Prepare(cards);
-  ToolRun run = Campaign({"-y", "-j", "2", "--retry-unreachable", "2",
-                          "--report", "r.jsonl"});
+  ToolRun run = Campaign(
+      {"-y", "-j", "2", "--retry-unreachable", "2", "--report", "r.jsonl"});
   EXPECT_EQ(0, run.exit_code) << run.output;
   EXPECT_NE(std::string::npos,
             run.output.find("127.0.0.3        failed: login failed in "));
@@ -141,8 +143,8 @@ TEST_F(RolloutTest, ACardDarkAtFirstIsUpgradedOnALaterTry) {
   size_t first = log.find("ERROR!!! Login unsuccessful.", block);
   size_t second = log.find("Loading OS, please wait", block);
   EXPECT_LT(first, second);
-  EXPECT_EQ(std::string::npos, log.find("\n*** Card 127.0.0.3 ***\n",
-                                        block + 1));
+  EXPECT_EQ(std::string::npos,
+            log.find("\n*** Card 127.0.0.3 ***\n", block + 1));
 }
 
 }  // namespace

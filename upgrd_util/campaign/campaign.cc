@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <random>
-#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,8 +14,10 @@
 #include "upgrd_util/base/card_outcome.h"
 #include "upgrd_util/base/process_state.h"
 #include "upgrd_util/base/upgrade_end.h"
+#include "upgrd_util/campaign/campaign_events.h"
 #include "upgrd_util/campaign/card_beside_others.h"
 #include "upgrd_util/campaign/card_pool.h"
+#include "upgrd_util/campaign/card_selection.h"
 #include "upgrd_util/campaign/status_printer.h"
 #include "upgrd_util/card/card_sequence.h"
 #include "upgrd_util/card/module_loading.h"
@@ -28,8 +30,8 @@
 #include "upgrd_util/platform/ftp_library.h"
 #include "upgrd_util/platform/interrupts.h"
 #include "upgrd_util/platform/platform.h"
-#include "upgrd_util/run/start_menu.h"
 #include "upgrd_util/run/rollout_options.h"
+#include "upgrd_util/run/start_menu.h"
 #include "upgrd_util/run/start_up.h"
 #include "upgrd_util/run/upgrade_summary.h"
 
@@ -65,157 +67,11 @@ CardSequence EachCardsTurn(const ToolOptions& options) {
   };
 }
 
-// What the cards' pool tells goes to the console and to the report.
-class CampaignEvents : public PoolEvents {
- public:
-  CampaignEvents(StatusPrinter* printer, CampaignReport* report,
-                 const std::string& report_path)
-      : printer_(printer), report_(report), report_path_(report_path) {}
-
-  void CardStarted(upgrade_target* card) override {
-    if (++card->state.tries == 1)
-      card->state.started_at = iso_local_time();
-    printer_->Started(*card);
-  }
-
-  void CardEnded(upgrade_target* card, CardOutcome outcome,
-                 double seconds) override {
-    card->state.outcome = outcome;
-    finish_card_block(*card);
-    printer_->Ended(*card, outcome, seconds);
-    Record(*card, seconds);
-    // Only a card that reached a load says something of the modules.
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (card->state.zel_attempts > 0 || card->state.app_attempts > 0) {
-      ++reached_load_;
-      module_failed_ += outcome == OUTCOME_OS_LOAD_FAILED ||
-                        outcome == OUTCOME_APP_LOAD_FAILED ||
-                        outcome == OUTCOME_LISTING_UNREADABLE;
-    }
-  }
-
-  void StartingStopped(StopReason reason, int failed, int running) override {
-    if (reason == STOP_MAX_FAILURES)
-      SetStopReason("the failure limit was reached");
-    if (reason == STOP_INTERRUPTED)
-      SetStopReason("interrupted");
-    printer_->Stopped(reason, failed, running);
-  }
-
-  // A card starts only when its upgrade can end within the window.
-  bool MayStart(const upgrade_target&) override {
-    if (window_end <= 0 ||
-        platform().clock->Seconds() + card_seconds <= window_end)
-      return true;
-    SetStopReason("window ended");
-    printer_->Say("\tThe window ends before another card's upgrade could: "
-                  "no further card will be started.\n");
-    return false;
-  }
-
-  // A card that did not answer, or refused its login, before any upload is
-  // tried again after 5, 10, 20 ... minutes (60 at most), `retries` times.
-  double RetryAfter(const upgrade_target& card, CardOutcome outcome) override {
-    bool unreachable =
-        outcome == OUTCOME_UNRESPONSIVE || outcome == OUTCOME_LOGIN_FAILED;
-    if (!unreachable || card.state.zel_attempts > 0 ||
-        card.state.app_attempts > 0 || card.state.tries > retries)
-      return 0;
-    return std::min(300.0 * (1 << std::min(card.state.tries - 1, 4)), 3600.0);
-  }
-
-  void CardRetried(upgrade_target* card, CardOutcome outcome, double seconds,
-                   double delay) override {
-    printer_->Retried(*card, outcome, seconds, delay);
-  }
-
-  // Without waves, the failure rate is looked at after each card once five
-  // cards reached a load.
-  bool MayGoOn() override { return !rate_per_card || RateHolds(5); }
-
-  // Returns false, having said so, when more than `rate` percent of the
-  // cards that reached a load (at least `reached` of them) failed it.
-  bool RateHolds(int reached) {
-    int failed, loads;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      failed = module_failed_;
-      loads = reached_load_;
-    }
-    if (rate < 0 || loads < reached || failed * 100.0 <= rate * loads)
-      return true;
-    char why[96];
-    snprintf(why, sizeof(why), "the module failure rate went above %g%%",
-             rate);
-    SetStopReason(why);
-    printer_->Say("\tModule loads failed on %d of %d cards, above %g%%: no "
-                  "further card will be started.\n",
-                  failed, loads, rate);
-    return false;
-  }
-
-  void SetStopReason(const std::string& reason) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (stop_reason_.empty())
-      stop_reason_ = reason;
-  }
-
-  std::string stop_reason() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return stop_reason_;
-  }
-
-  // The rules of a rollout, set before the cards start.
-  double rate = -1;            // --max-failure-rate in percent; -1: none
-  bool rate_per_card = false;  // without waves
-  double window_end = 0;       // on the clock's seconds; 0: none
-  double card_seconds = 0;     // what a card's upgrade takes
-  int retries = 0;             // --retry-unreachable
-
-  void WorkersShort(int started, int wanted) override {
-    printer_->WorkersShort(started, wanted);
-  }
-
-  void Tick(bool last) override { printer_->Show(last); }
-
-  bool report_failed() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return report_failed_;
-  }
-
-  // Writes the card's record to the report, if there is one; the first
-  // failure is said once.
-  void Record(const upgrade_target& card, double seconds) {
-    const char* word = outcome_words(card.state.outcome).word;
-    std::string end = card.state.started_at.empty() ? "" : iso_local_time();
-    ReportRecord record =
-        card_record(card, word, card.state.started_at, end, seconds);
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::string reason;
-    if (!report_ || report_->Write(record, &reason) || report_failed_)
-      return;
-    report_failed_ = true;
-    printer_->Say("\tCannot write the report %s: %s\n", report_path_.c_str(),
-                  reason.c_str());
-  }
-
- private:
-  StatusPrinter* printer_;
-  CampaignReport* report_;
-  const std::string report_path_;
-  std::mutex mutex_;  // guards the report and the counts below
-  bool report_failed_ = false;
-  int reached_load_ = 0;
-  int module_failed_ = 0;
-  std::string stop_reason_;
-};
-
 // What the options name is read, or made, before anything is done: the
 // password's variable, the report to resume from, the new report. Returns
 // false, having said why.
 bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
-                     const char** password,
-                     Earlier* earlier) {
+                     const char** password, Earlier* earlier) {
   *password = nullptr;
   if (!options.password_variable.empty()) {
     const char* value = getenv(options.password_variable.c_str());
@@ -237,14 +93,14 @@ bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
   // history, under whatever name.
   if (!options.resume.empty() && !options.report.empty() &&
       same_file(options.resume.c_str(), options.report.c_str())) {
-    console_error_printf("upgrd_util: --resume and --report name one file: "
-                         "%s\n",
-                         options.report.c_str());
+    console_error_printf(
+        "upgrd_util: --resume and --report name one file: "
+        "%s\n",
+        options.report.c_str());
     return false;
   }
   if (!options.resume.empty() &&
-      !read_earlier_records(options.resume, earlier, &error,
-                           &warning)) {
+      !read_earlier_records(options.resume, earlier, &error, &warning)) {
     console_error_printf("upgrd_util: --resume: %s\n", error.c_str());
     return false;
   }
@@ -254,82 +110,6 @@ bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
     console_error_printf("upgrd_util: --report: cannot write %s: %s\n",
                          options.report.c_str(), error.c_str());
     return false;
-  }
-  return true;
-}
-
-// The addresses of --limit: "A,B,C", or "@FILE" with one a line. Returns
-// false, having said why, when FILE cannot be read.
-bool LimitAddresses(const std::string& limit, std::vector<std::string>* out) {
-  std::string text = limit;
-  char separator = ',';
-  if (!limit.empty() && limit[0] == '@') {
-    FILE* file = open_regular_file(limit.c_str() + 1);
-    if (!file) {
-      console_error_printf("upgrd_util: --limit: cannot read %s (a regular "
-                           "file is needed)\n",
-                           limit.c_str() + 1);
-      return false;
-    }
-    text.clear();
-    char piece[4096];
-    size_t got;
-    // Far more than a fleet's addresses; a bound against a wrong file.
-    while (text.size() < (1 << 20) &&
-           (got = fread(piece, 1, sizeof(piece), file)) > 0)
-      text.append(piece, got);
-    fclose(file);
-    separator = '\n';
-  }
-  std::string address;
-  for (size_t at = 0; at <= text.size(); ++at) {
-    char c = at < text.size() ? text[at] : separator;
-    if (c == separator) {
-      if (!address.empty())
-        out->push_back(address);
-      address.clear();
-    } else if (c != ' ' && c != '\t' && c != '\r') {
-      address += c;
-    }
-  }
-  return true;
-}
-
-// Keeps of *cards only those --limit names, in the order of iplist.txt.
-// Returns false, having named it, when it names an address iplist.txt does
-// not hold.
-bool KeepOnlyLimited(const std::string& limit, upgrade_target** cards,
-                     int* count) {
-  std::vector<std::string> addresses;
-  if (!LimitAddresses(limit, &addresses))
-    return false;
-  if (addresses.empty()) {
-    console_error_printf("upgrd_util: --limit names no card\n");
-    return false;
-  }
-  std::set<std::string> wanted(addresses.begin(), addresses.end());
-  for (const std::string& address : addresses) {
-    bool listed = false;
-    for (upgrade_target* card = *cards; card && !listed; card = card->next)
-      listed = address == card->ip;
-    if (!listed) {
-      console_error_printf("upgrd_util: --limit: %s is not a card of "
-                           "iplist.txt\n",
-                           address.c_str());
-      return false;
-    }
-  }
-  upgrade_target** link = cards;
-  *count = 0;
-  while (upgrade_target* card = *link) {
-    if (wanted.count(card->ip)) {
-      ++*count;
-      link = &card->next;
-      continue;
-    }
-    *link = card->next;
-    card->next = nullptr;
-    free_upgrade_targets(card);
   }
   return true;
 }
@@ -361,7 +141,8 @@ int ChooseCards(const ToolOptions& options, const char* password,
     case LIST_READ:
       break;
   }
-  if (!options.limit.empty() && !KeepOnlyLimited(options.limit, cards, &count))
+  if (!options.limit.empty() &&
+      !keep_only_limited(options.limit, cards, &count))
     return kBadInput;
   if (!check_campaign_cards(*cards, echo))
     return kBadInput;
@@ -391,46 +172,6 @@ int ChooseCards(const ToolOptions& options, const char* password,
   }
   // The entered card's address is checked as the listed ones were.
   return check_card_addresses(*cards) ? kGoOn : kBadInput;
-}
-
-// Cards that an earlier run left running the modules of this one are left
-// alone, and said so; its other cards run, and so does a card whose record
-// was for other modules (said once). Returns the cards that run.
-std::vector<upgrade_target*> CardsToRun(upgrade_target* cards,
-                                        const Earlier& earlier,
-                                        const std::string& resume) {
-  std::vector<upgrade_target*> to_run;
-  int other_modules = 0;
-  for (upgrade_target* card = cards; card; card = card->next) {
-    auto found = earlier.find(card->ip);
-    const EarlierRecord* record =
-        found == earlier.end() ? nullptr : &found->second;
-    bool done = record && (record->outcome == "upgraded" ||
-                           record->outcome == "already_current" ||
-                           record->outcome == "skipped");
-    bool same = done && record->zel_target == zel_module_name &&
-                record->app_target == app_module_name;
-    other_modules += done && !same;
-    if (!same) {
-      to_run.push_back(card);
-      continue;
-    }
-    // A record of a record still knows when and where the card was done.
-    bool carried = record->outcome == "skipped";
-    card->state.upgraded_in_run =
-        carried ? record->upgraded_in_run : record->run_id;
-    card->state.upgraded_at = carried ? record->upgraded_at : record->end;
-    card->state.zel_after = record->zel_after;
-    card->status = STATUS_SKIPPED;
-    card->state.outcome = OUTCOME_SKIPPED;
-    console_printf("\t%-17s%s\n", card->ip,
-                   outcome_words(OUTCOME_SKIPPED).said);
-  }
-  if (other_modules > 0)
-    console_printf("\t%d cards run again: their records in %s were for "
-                   "other modules.\n",
-                   other_modules, resume.c_str());
-  return to_run;
 }
 
 // The end of a dry run: how many cards would be upgraded, and why the others
@@ -470,9 +211,10 @@ int CardsAtOnce(int parallel, size_t cards) {
   std::string why;
   int allowed = cards_within_limits(wanted, &why);
   if (allowed < wanted)
-    console_printf("\t-j %d is more than this workstation allows: %d cards "
-                   "run at a time (%s).\n",
-                   parallel, allowed, why.c_str());
+    console_printf(
+        "\t-j %d is more than this workstation allows: %d cards "
+        "run at a time (%s).\n",
+        parallel, allowed, why.c_str());
   return std::max(allowed, 1);
 }
 
@@ -514,10 +256,11 @@ void SetRolloutRules(const ToolOptions& options, CampaignEvents* events) {
   events->window_end = platform().clock->Seconds() + seconds;
   // A card's mandated waits, and a minute for the rest of its path.
   events->card_seconds = mandated_wait_seconds() + 60;
-  console_printf("\tThe window ends at %s, %s from now: a card starts only "
-                 "if its upgrade can end before.\n",
-                 iso_local_time(static_cast<long>(seconds)).c_str(),
-                 duration_text(seconds).c_str());
+  console_printf(
+      "\tThe window ends at %s, %s from now: a card starts only "
+      "if its upgrade can end before.\n",
+      iso_local_time(static_cast<long>(seconds)).c_str(),
+      duration_text(seconds).c_str());
 }
 
 // After a wave: its outcome, the failure rate, and without --yes the
@@ -538,10 +281,11 @@ bool NextWave(const ToolOptions& options, CampaignEvents* events,
     return false;
   if (options.yes)
     return true;
-  console_printf("\tStart wave %d of %d (%d cards)?\n\t1: Go on\n\t3: "
-                 "Stop\n\tAction: ",
-                 static_cast<int>(number + 1), static_cast<int>(waves),
-                 static_cast<int>(next_size));
+  console_printf(
+      "\tStart wave %d of %d (%d cards)?\n\t1: Go on\n\t3: "
+      "Stop\n\tAction: ",
+      static_cast<int>(number + 1), static_cast<int>(waves),
+      static_cast<int>(next_size));
   std::string answer;
   if (platform().console->ReadLine(&answer) && answer[0] == '1')
     return true;
@@ -557,7 +301,7 @@ bool RunCards(const ToolOptions& options, upgrade_target* cards,
               const Earlier& earlier, CampaignReport* report,
               bool* report_failed) {
   std::vector<upgrade_target*> to_run =
-      CardsToRun(cards, earlier, options.resume);
+      cards_to_run(cards, earlier, options.resume);
   int parallel = CardsAtOnce(options.parallel, to_run.size());
   ShareTheDisk(parallel);
   catch_interrupts();
@@ -575,7 +319,8 @@ bool RunCards(const ToolOptions& options, upgrade_target* cards,
   if (options.waves.empty() ||
       !wave_sizes(options.waves, to_run.size(), &sizes, &ignored))
     sizes = {to_run.size()};
-  for (size_t wave = 0, begin = 0; wave < sizes.size(); begin += sizes[wave++]) {
+  for (size_t wave = 0, begin = 0; wave < sizes.size();
+       begin += sizes[wave++]) {
     for (size_t i = begin; i < begin + sizes[wave]; ++i)
       to_run[i]->state.wave = static_cast<int>(wave) + 1;
   }
@@ -640,8 +385,7 @@ int run_campaign(const ToolOptions& options) {
 
   NameTheRun();
   bool report_failed = false;
-  bool all = RunCards(options, cards, earlier, to_report,
-                      &report_failed);
+  bool all = RunCards(options, cards, earlier, to_report, &report_failed);
   echo.reset();
   if (options.check)
     PrintCheckSummary(cards);

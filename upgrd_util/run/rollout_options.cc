@@ -59,12 +59,12 @@ bool seconds_until(const std::string& spec, const struct tm& now,
   char end;
   bool today = sscanf(spec.c_str(), "%2d:%2d%c", &hour, &minute, &end) == 2 &&
                spec.size() == 5;
-  bool dated = !today && (sscanf(spec.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c",
-                                 &year, &month, &day, &hour, &minute, &second,
-                                 &end) == 6 ||
-                          (sscanf(spec.c_str(), "%4d-%2d-%2dT%2d:%2d%c", &year,
-                                  &month, &day, &hour, &minute, &end) == 5 &&
-                           spec.size() == 16));
+  bool dated =
+      !today && (sscanf(spec.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &year,
+                        &month, &day, &hour, &minute, &second, &end) == 6 ||
+                 (sscanf(spec.c_str(), "%4d-%2d-%2dT%2d:%2d%c", &year, &month,
+                         &day, &hour, &minute, &end) == 5 &&
+                  spec.size() == 16));
   if ((!today && !dated) || hour > 23 || minute > 59 || second > 59) {
     *error = spec + " is no time: HH:MM, or YYYY-MM-DDTHH:MM";
     return false;

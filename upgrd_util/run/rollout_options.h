@@ -14,8 +14,7 @@ bool wave_sizes(const std::string& spec, size_t cards,
 
 /// The percentage that `spec` ("10%", or "10") gives, 0 to 100. Returns
 /// false, with what is wrong in *error, for anything else.
-bool failure_rate(const std::string& spec, double* percent,
-                  std::string* error);
+bool failure_rate(const std::string& spec, double* percent, std::string* error);
 
 /// The seconds from `now` (local time) to the time `spec` names: "HH:MM",
 /// the next such local time, or "YYYY-MM-DDTHH:MM" (":SS" may follow),

@@ -1,0 +1,125 @@
+#include "upgrd_util/campaign/card_selection.h"
+
+#include <cstdio>
+#include <set>
+
+#include "upgrd_util/base/process_state.h"
+#include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/files.h"
+
+namespace {
+
+// The addresses of --limit: "A,B,C", or "@FILE" with one a line. Returns
+// false, having said why, when FILE cannot be read.
+bool LimitAddresses(const std::string& limit, std::vector<std::string>* out) {
+  std::string text = limit;
+  char separator = ',';
+  if (!limit.empty() && limit[0] == '@') {
+    FILE* file = open_regular_file(limit.c_str() + 1);
+    if (!file) {
+      console_error_printf(
+          "upgrd_util: --limit: cannot read %s (a regular "
+          "file is needed)\n",
+          limit.c_str() + 1);
+      return false;
+    }
+    text.clear();
+    char piece[4096];
+    size_t got;
+    // Far more than a fleet's addresses; a bound against a wrong file.
+    while (text.size() < (1 << 20) &&
+           (got = fread(piece, 1, sizeof(piece), file)) > 0)
+      text.append(piece, got);
+    fclose(file);
+    separator = '\n';
+  }
+  std::string address;
+  for (size_t at = 0; at <= text.size(); ++at) {
+    char c = at < text.size() ? text[at] : separator;
+    if (c == separator) {
+      if (!address.empty())
+        out->push_back(address);
+      address.clear();
+    } else if (c != ' ' && c != '\t' && c != '\r') {
+      address += c;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool keep_only_limited(const std::string& limit, upgrade_target** cards,
+                       int* count) {
+  std::vector<std::string> addresses;
+  if (!LimitAddresses(limit, &addresses))
+    return false;
+  if (addresses.empty()) {
+    console_error_printf("upgrd_util: --limit names no card\n");
+    return false;
+  }
+  std::set<std::string> wanted(addresses.begin(), addresses.end());
+  for (const std::string& address : addresses) {
+    bool listed = false;
+    for (upgrade_target* card = *cards; card && !listed; card = card->next)
+      listed = address == card->ip;
+    if (!listed) {
+      console_error_printf(
+          "upgrd_util: --limit: %s is not a card of "
+          "iplist.txt\n",
+          address.c_str());
+      return false;
+    }
+  }
+  upgrade_target** link = cards;
+  *count = 0;
+  while (upgrade_target* card = *link) {
+    if (wanted.count(card->ip)) {
+      ++*count;
+      link = &card->next;
+      continue;
+    }
+    *link = card->next;
+    card->next = nullptr;
+    free_upgrade_targets(card);
+  }
+  return true;
+}
+
+std::vector<upgrade_target*> cards_to_run(
+    upgrade_target* cards, const std::map<std::string, EarlierRecord>& earlier,
+    const std::string& resume) {
+  std::vector<upgrade_target*> to_run;
+  int other_modules = 0;
+  for (upgrade_target* card = cards; card; card = card->next) {
+    auto found = earlier.find(card->ip);
+    const EarlierRecord* record =
+        found == earlier.end() ? nullptr : &found->second;
+    bool done = record && (record->outcome == "upgraded" ||
+                           record->outcome == "already_current" ||
+                           record->outcome == "skipped");
+    bool same = done && record->zel_target == zel_module_name &&
+                record->app_target == app_module_name;
+    other_modules += done && !same;
+    if (!same) {
+      to_run.push_back(card);
+      continue;
+    }
+    // A record of a record still knows when and where the card was done.
+    bool carried = record->outcome == "skipped";
+    card->state.upgraded_in_run =
+        carried ? record->upgraded_in_run : record->run_id;
+    card->state.upgraded_at = carried ? record->upgraded_at : record->end;
+    card->state.zel_after = record->zel_after;
+    card->status = STATUS_SKIPPED;
+    card->state.outcome = OUTCOME_SKIPPED;
+    console_printf("\t%-17s%s\n", card->ip,
+                   outcome_words(OUTCOME_SKIPPED).said);
+  }
+  if (other_modules > 0)
+    console_printf(
+        "\t%d cards run again: their records in %s were for "
+        "other modules.\n",
+        other_modules, resume.c_str());
+  return to_run;
+}
