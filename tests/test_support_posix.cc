@@ -211,8 +211,23 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
     if (left_ms <= 0)
       break;
     struct pollfd p = {out_pipe[0], POLLIN, 0};
-    if (poll(&p, 1, left_ms) <= 0)
+    int polled = poll(&p, 1, std::min(left_ms, 200));
+    if (polled < 0)
       break;
+    if (polled == 0) {
+      // Ended, though a process it started (a sanitizer's symbolizer, say)
+      // may still hold the output open: nothing more is coming.
+      siginfo_t ended = {};
+      if (waitid(P_PID, pid, &ended, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+          ended.si_pid != pid)
+        continue;
+      // What it wrote just before it ended is still to be read.
+      ssize_t n;
+      while (poll(&p, 1, 0) > 0 &&
+             (n = read(out_pipe[0], buffer, sizeof(buffer))) > 0)
+        run.output.append(buffer, static_cast<size_t>(n));
+      break;
+    }
     ssize_t n = read(out_pipe[0], buffer, sizeof(buffer));
     if (n <= 0)
       break;

@@ -60,8 +60,10 @@ void CardPool::Work() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (upgrade_target* card = NextCard(&lock, shared)) {
     ++running_;
-    lock.unlock();
+    // Told before the lock is let go, so that cards are said to start in
+    // the order they do.
     events_->CardStarted(card);
+    lock.unlock();
     wake_.notify_all();
     double start = shared.clock->Seconds();
     CardOutcome outcome = sequence_(card);

@@ -20,7 +20,7 @@ enum StopReason { STOP_MAX_FAILURES, STOP_INTERRUPTED, STOP_BY_RULE };
 
 /// What the pool tells as it goes. Card calls come from the cards' threads,
 /// several at a time; Tick from the thread that called Run. The pool holds
-/// no lock of its own during any call.
+/// its lock only during CardStarted and MayStart, which must not wait.
 struct PoolEvents {
   virtual ~PoolEvents() {}
   virtual void CardStarted(upgrade_target* card) = 0;
