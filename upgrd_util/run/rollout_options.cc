@@ -4,15 +4,15 @@
 #include <cstdio>
 #include <cstdlib>
 
-bool wave_sizes(const std::string& spec, size_t cards,
+bool wave_sizes(const std::string& text, size_t cards,
                 std::vector<size_t>* sizes, std::string* error) {
   size_t placed = 0;
   size_t at = 0;
-  while (at <= spec.size()) {
-    size_t end = spec.find(',', at);
+  while (at <= text.size()) {
+    size_t end = text.find(',', at);
     if (end == std::string::npos)
-      end = spec.size();
-    std::string part = spec.substr(at, end - at);
+      end = text.size();
+    std::string part = text.substr(at, end - at);
     at = end + 1;
     bool percent = !part.empty() && part.back() == '%';
     if (percent)
@@ -21,7 +21,7 @@ bool wave_sizes(const std::string& spec, size_t cards,
     double value = part.empty() ? 0 : strtod(part.c_str(), &rest);
     if (part.empty() || *rest || value <= 0 || (percent && value > 100) ||
         (!percent && value != std::floor(value))) {
-      *error = "a wave is a whole count or a percentage up to 100%: " + spec;
+      *error = "a wave is a whole count or a percentage up to 100%: " + text;
       return false;
     }
     size_t size = percent ? static_cast<size_t>(std::ceil(value * cards / 100))
@@ -38,35 +38,35 @@ bool wave_sizes(const std::string& spec, size_t cards,
   return true;
 }
 
-bool failure_rate(const std::string& spec, double* percent,
+bool failure_rate(const std::string& text, double* percent,
                   std::string* error) {
-  std::string number = spec;
+  std::string number = text;
   if (!number.empty() && number.back() == '%')
     number.pop_back();
   char* rest = nullptr;
   *percent = number.empty() ? -1 : strtod(number.c_str(), &rest);
   if (number.empty() || *rest || *percent < 0 || *percent > 100) {
-    *error = spec + " is not a percentage from 0% to 100%";
+    *error = text + " is not a percentage from 0% to 100%";
     return false;
   }
   return true;
 }
 
-bool seconds_until(const std::string& spec, const struct tm& now,
+bool seconds_until(const std::string& text, const struct tm& now,
                    double* seconds, std::string* error) {
   struct tm when = now;
   int year, month, day, hour, minute, second = 0;
   char end;
-  bool today = sscanf(spec.c_str(), "%2d:%2d%c", &hour, &minute, &end) == 2 &&
-               spec.size() == 5;
+  bool today = sscanf(text.c_str(), "%2d:%2d%c", &hour, &minute, &end) == 2 &&
+               text.size() == 5;
   bool dated =
-      !today && (sscanf(spec.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &year,
+      !today && (sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &year,
                         &month, &day, &hour, &minute, &second, &end) == 6 ||
-                 (sscanf(spec.c_str(), "%4d-%2d-%2dT%2d:%2d%c", &year, &month,
+                 (sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d%c", &year, &month,
                          &day, &hour, &minute, &end) == 5 &&
-                  spec.size() == 16));
+                  text.size() == 16));
   if ((!today && !dated) || hour > 23 || minute > 59 || second > 59) {
-    *error = spec + " is no time: HH:MM, or YYYY-MM-DDTHH:MM";
+    *error = text + " is no time: HH:MM, or YYYY-MM-DDTHH:MM";
     return false;
   }
   if (dated) {
@@ -84,7 +84,7 @@ bool seconds_until(const std::string& spec, const struct tm& now,
   if (today && left <= 0)
     left += 24 * 60 * 60;  // the next such time is tomorrow's
   if (left <= 0) {
-    *error = spec + " has passed";
+    *error = text + " has passed";
     return false;
   }
   *seconds = left;
