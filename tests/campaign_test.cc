@@ -450,7 +450,7 @@ TEST_F(CampaignTest, BadOptionsChangeNothing) {
   ToolRun run = Campaign({"--help"});
   EXPECT_NE(std::string::npos, run.output.find("--resume FILE  "));
   // Every option but --help and --version.
-  EXPECT_EQ(13, Occurrences(run.output, "(default"));
+  EXPECT_EQ(15, Occurrences(run.output, "(default"));
 
   // Without a console, the menu has no answer.
   run = Campaign({"-j", "2"}, "");

@@ -295,6 +295,10 @@ TEST_F(UnattendedTest, BadCombinationsAndReportsDoNothing) {
       {{"-y", "--not-after", "25:00"}, "--not-after"},
       {{"-y", "--max-failure-rate", "110%"}, "--max-failure-rate"},
       {{"-y", "--resume", "r.csv", "--report", "link.csv"}, "name one file"},
+      {{"-y", "--html", "dir.csv"}, "--html: cannot write dir.csv: it is a"},
+      {{"-y", "--metrics", "none/m.prom"}, "--metrics: cannot write none/"},
+      {{"-y", "--report", "r.csv", "--metrics", "r.csv"}, "the same file"},
+      {{"-y", "--report", "r.csv", "--html", "link.csv"}, "name one file"},
   };
   ASSERT_TRUE(WriteFile("r.csv", "address,outcome\n"));
   // Nothing that could block, never end or fill the memory is read.

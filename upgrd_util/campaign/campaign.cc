@@ -15,6 +15,7 @@
 #include "upgrd_util/base/process_state.h"
 #include "upgrd_util/base/upgrade_end.h"
 #include "upgrd_util/campaign/campaign_events.h"
+#include "upgrd_util/campaign/campaign_watch.h"
 #include "upgrd_util/campaign/card_beside_others.h"
 #include "upgrd_util/campaign/card_pool.h"
 #include "upgrd_util/campaign/card_selection.h"
@@ -23,6 +24,7 @@
 #include "upgrd_util/card/module_loading.h"
 #include "upgrd_util/inputs/single_target.h"
 #include "upgrd_util/output/campaign_report.h"
+#include "upgrd_util/output/replace_file.h"
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/clock.h"
 #include "upgrd_util/platform/console.h"
@@ -90,14 +92,22 @@ bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
   }
   std::string error, warning;
   // A report of this run over the one it resumes from would lose that
-  // history, under whatever name.
-  if (!options.resume.empty() && !options.report.empty() &&
-      same_file(options.resume.c_str(), options.report.c_str())) {
-    console_error_printf(
-        "upgrd_util: --resume and --report name one file: "
-        "%s\n",
-        options.report.c_str());
-    return false;
+  // history, and a page over a report the records, under whatever name.
+  const std::pair<const char*, const std::string*> files[] = {
+      {"--resume", &options.resume},
+      {"--report", &options.report},
+      {"--html", &options.html},
+      {"--metrics", &options.metrics}};
+  for (size_t i = 0; i < std::size(files); ++i) {
+    for (size_t k = i + 1; k < std::size(files); ++k) {
+      const std::string& a = *files[i].second;
+      const std::string& b = *files[k].second;
+      if (a.empty() || b.empty() || !same_file(a.c_str(), b.c_str()))
+        continue;
+      console_error_printf("upgrd_util: %s and %s name one file: %s\n",
+                           files[i].first, files[k].first, b.c_str());
+      return false;
+    }
   }
   if (!options.resume.empty() &&
       !read_earlier_records(options.resume, earlier, &error, &warning)) {
@@ -106,6 +116,14 @@ bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
   }
   if (!warning.empty())
     console_printf("upgrd_util: --resume: %s\n", warning.c_str());
+  for (const auto& [option, path] : {std::pair{"--html", &options.html},
+                                     std::pair{"--metrics", &options.metrics}}) {
+    if (!path->empty() && !can_replace_file(*path, &error)) {
+      console_error_printf("upgrd_util: %s: cannot write %s: %s\n", option,
+                           path->c_str(), error.c_str());
+      return false;
+    }
+  }
   if (report && !report->Open(&error)) {
     console_error_printf("upgrd_util: --report: cannot write %s: %s\n",
                          options.report.c_str(), error.c_str());
@@ -299,7 +317,7 @@ bool NextWave(const ToolOptions& options, CampaignEvents* events,
 // tells whether a record was lost.
 bool RunCards(const ToolOptions& options, upgrade_target* cards,
               const Earlier& earlier, CampaignReport* report,
-              bool* report_failed) {
+              CampaignWatch* watch, bool* report_failed) {
   std::vector<upgrade_target*> to_run =
       cards_to_run(cards, earlier, options.resume);
   int parallel = CardsAtOnce(options.parallel, to_run.size());
@@ -308,7 +326,7 @@ bool RunCards(const ToolOptions& options, upgrade_target* cards,
   // A dry run waits for nothing.
   StatusPrinter printer(to_run.size(), parallel, options.check,
                         options.check ? 0 : mandated_wait_seconds());
-  CampaignEvents events(&printer, report, options.report);
+  CampaignEvents events(&printer, report, options.report, watch);
   SetRolloutRules(options, &events);
   for (upgrade_target* card = cards; card; card = card->next) {
     if (card->state.outcome == OUTCOME_SKIPPED)
@@ -347,6 +365,9 @@ bool RunCards(const ToolOptions& options, upgrade_target* cards,
     card->state.reason = events.stop_reason();
     events.Record(*card, 0);
   }
+  std::string said = watch->Finish();
+  if (!said.empty())
+    printer.Say("\t%s\n", said.c_str());
   printer.Show(true);
   // Ctrl-C at the closing question ends the tool, as in the dialogue.
   end_on_interrupts();
@@ -384,8 +405,17 @@ int run_campaign(const ToolOptions& options) {
   }
 
   NameTheRun();
+  CampaignWatch watch(options.html, options.metrics, options.arguments,
+                      options.check);
+  std::string error;
+  if (!watch.Begin(cards, &error)) {
+    console_error_printf("upgrd_util: %s\n", error.c_str());
+    end_dialogue(nullptr, wait_for_enter);
+    return kBadInput;
+  }
   bool report_failed = false;
-  bool all = RunCards(options, cards, earlier, to_report, &report_failed);
+  bool all =
+      RunCards(options, cards, earlier, to_report, &watch, &report_failed);
   echo.reset();
   if (options.check)
     PrintCheckSummary(cards);

@@ -11,6 +11,7 @@ void CampaignEvents::CardStarted(upgrade_target* card) {
   if (++card->state.tries == 1)
     card->state.started_at = iso_local_time();
   printer_->Started(*card);
+  watch_->Started(*card);
 }
 
 void CampaignEvents::CardEnded(upgrade_target* card, CardOutcome outcome,
@@ -43,6 +44,9 @@ void CampaignEvents::WorkersShort(int started, int wanted) {
 }
 
 void CampaignEvents::Tick(bool last) {
+  std::string said = watch_->Update(last);
+  if (!said.empty())
+    printer_->Say("\t%s\n", said.c_str());
   printer_->Show(last);
 }
 
@@ -79,6 +83,7 @@ double CampaignEvents::RetryAfter(const upgrade_target& card,
 void CampaignEvents::CardRetried(upgrade_target* card, CardOutcome outcome,
                                  double seconds, double delay) {
   printer_->Retried(*card, outcome, seconds, delay);
+  watch_->Retried(*card);
 }
 
 bool CampaignEvents::RateHolds(int reached) {
@@ -105,6 +110,7 @@ void CampaignEvents::Record(const upgrade_target& card, double seconds) {
   std::string end = card.state.started_at.empty() ? "" : iso_local_time();
   ReportRecord record =
       card_record(card, word, card.state.started_at, end, seconds);
+  watch_->Ended(card, seconds);
   std::lock_guard<std::mutex> lock(mutex_);
   std::string reason;
   if (!report_ || report_->Write(record, &reason) || report_failed_)

@@ -6,18 +6,23 @@
 
 #include "upgrd_util/base/card_outcome.h"
 #include "upgrd_util/base/upgrade_target.h"
+#include "upgrd_util/campaign/campaign_watch.h"
 #include "upgrd_util/campaign/card_pool.h"
 #include "upgrd_util/campaign/status_printer.h"
 #include "upgrd_util/output/campaign_report.h"
 
 /// What the cards' pool tells goes to the console (through the status
-/// printer), to result.txt and to the report; and the rules of a rollout
+/// printer), to result.txt, to the report and to the page and metrics; and
+/// the rules of a rollout
 /// (failure rate, window, retries) that decide whether cards start.
 class CampaignEvents : public PoolEvents {
  public:
   CampaignEvents(StatusPrinter* printer, CampaignReport* report,
-                 const std::string& report_path)
-      : printer_(printer), report_(report), report_path_(report_path) {}
+                 const std::string& report_path, CampaignWatch* watch)
+      : printer_(printer),
+        report_(report),
+        report_path_(report_path),
+        watch_(watch) {}
 
   void CardStarted(upgrade_target* card) override;
   void CardEnded(upgrade_target* card, CardOutcome outcome,
@@ -57,6 +62,7 @@ class CampaignEvents : public PoolEvents {
   StatusPrinter* printer_;
   CampaignReport* report_;
   const std::string report_path_;
+  CampaignWatch* watch_;
   std::mutex mutex_;  // guards the report and the counts below
   bool report_failed_ = false;
   int reached_load_ = 0;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "upgrd_util/output/campaign_report.h"
@@ -92,6 +93,16 @@ void AddOptions(CLI::App* app, ToolOptions* options) {
                   "campaign lists as done for these modules (default:\n"
                   "skip none)")
       ->type_name("FILE");
+  app->add_option("--html", options->html,
+                  "Keep FILE an HTML page of the campaign, written anew\n"
+                  "as cards end: outcomes, versions, a timeline, and\n"
+                  "the failed cards' last log lines (default: none)")
+      ->type_name("FILE");
+  app->add_option("--metrics", options->metrics,
+                  "Keep FILE the campaign's metrics in Prometheus's text\n"
+                  "format, for the node exporter's textfile collector:\n"
+                  "a FILE.prom in its directory (default: none)")
+      ->type_name("FILE");
   app->add_option("--waves", options->waves,
                   "Start the cards in waves of these sizes, counts or\n"
                   "percentages (1,10%,50%): a wave starts when the one\n"
@@ -161,6 +172,20 @@ void CheckCombinations(const ToolOptions& options) {
     throw CLI::ValidationError("--resume",
                                "the report to resume from cannot be the "
                                "new report as well");
+  // Each file the campaign reads or writes is its own.
+  const std::pair<const char*, const std::string*> files[] = {
+      {"--resume", &options.resume},
+      {"--report", &options.report},
+      {"--html", &options.html},
+      {"--metrics", &options.metrics}};
+  for (const auto& [option, name] : files) {
+    for (const auto& [other, other_name] : files) {
+      if (option != other && !name->empty() && *name == *other_name)
+        throw CLI::ValidationError(option, "names the same file as " +
+                                               std::string(other) + ": " +
+                                               *name);
+    }
+  }
 }
 
 }  // namespace
@@ -171,6 +196,8 @@ int parse_tool_options(int argc, char** argv, ToolOptions* options) {
   try {
     app.parse(argc, argv);
     CheckCombinations(*options);
+    for (int i = 1; i < argc; ++i)
+      options->arguments += std::string(i > 1 ? " " : "") + argv[i];
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForVersion& e) {

@@ -12,12 +12,15 @@ struct ToolOptions {
   bool force = false;    // load cards that already run both modules too
   std::string report;    // where each card's record goes, .csv or .jsonl
   std::string resume;    // an earlier report whose upgraded cards are skipped
+  std::string html;      // a page that shows the campaign, kept up to date
+  std::string metrics;   // the campaign's metrics, for Prometheus
   std::string password_variable;  // the password of cards that give none
   std::string limit;  // "A,B" or "@FILE": only these cards of iplist.txt
   std::string waves;             // "1,10%,50%": wave sizes
   std::string max_failure_rate;  // "10%": module failures that stop it
   std::string not_after;         // "05:30": no card starts that ends later
   int retry_unreachable = 0;     // more tries of a card that did not answer
+  std::string arguments;         // the options as given, for the page
 };
 
 /// Parses the command line into *options. Returns -1 when the campaign is

@@ -1,0 +1,161 @@
+#include "upgrd_util/campaign/campaign_watch.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "upgrd_util/base/card_outcome.h"
+#include "upgrd_util/base/process_state.h"
+#include "upgrd_util/output/campaign_metrics.h"
+#include "upgrd_util/output/campaign_page.h"
+#include "upgrd_util/output/campaign_report.h"
+#include "upgrd_util/output/replace_file.h"
+#include "upgrd_util/platform/clock.h"
+#include "upgrd_util/platform/platform.h"
+
+namespace {
+
+// What the page shows of a card's block: its last lines, each bounded, so
+// that a card that logged without end cannot swell the page.
+const int kTailLines = 12;
+const size_t kTailLineBytes = 300;
+
+std::string Tail(const std::string& text) {
+  size_t begin = text.size();
+  for (int lines = 0; lines < kTailLines && begin > 0; ++lines) {
+    size_t newline = begin >= 2 ? text.rfind('\n', begin - 2) : std::string::npos;
+    begin = newline == std::string::npos ? 0 : newline + 1;
+  }
+  std::string tail;
+  while (begin < text.size()) {
+    size_t end = std::min(text.find('\n', begin), text.size());
+    tail.append(text, begin, std::min(end - begin, kTailLineBytes));
+    tail += '\n';
+    begin = end + 1;
+  }
+  return tail;
+}
+
+}  // namespace
+
+CampaignWatch::CampaignWatch(std::string html, std::string metrics,
+                             std::string options, bool dry_run)
+    : html_(std::move(html)), metrics_(std::move(metrics)) {
+  view_.options = std::move(options);
+  view_.dry_run = dry_run;
+}
+
+bool CampaignWatch::Begin(const upgrade_target* cards, std::string* error) {
+  start_ = platform().clock->Seconds();
+  view_.run_id = run_id;
+  view_.zel_module = zel_module_name;
+  view_.app_module = app_module_name;
+  view_.started = iso_local_time();
+  view_.start_unix = unix_time_now();
+  for (const upgrade_target* card = cards; card; card = card->next) {
+    index_[card] = view_.cards.size();
+    view_.cards.emplace_back();
+    view_.cards.back().address = card->ip;
+  }
+  std::string said = Update(true);
+  if (!said.empty())
+    *error = said;
+  return said.empty();
+}
+
+CardView* CampaignWatch::Find(const upgrade_target& card) {
+  auto found = index_.find(&card);
+  return found == index_.end() ? nullptr : &view_.cards[found->second];
+}
+
+void CampaignWatch::Started(const upgrade_target& card) {
+  double now = platform().clock->Seconds() - start_;
+  std::lock_guard<std::mutex> lock(mutex_);
+  CardView* view = Find(card);
+  if (!view)
+    return;
+  if (view->start < 0)
+    view->start = now;
+  view->running = true;
+  view->wave = card.state.wave;
+  view->tries = card.state.tries;
+  changed_ = true;
+}
+
+void CampaignWatch::Retried(const upgrade_target& card) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (CardView* view = Find(card)) {
+    view->running = false;
+    changed_ = true;
+  }
+}
+
+void CampaignWatch::Ended(const upgrade_target& card, double seconds) {
+  double now = platform().clock->Seconds() - start_;
+  std::string tail = Tail(card.state.log_text);
+  const OutcomeWords& words = outcome_words(card.state.outcome);
+  std::lock_guard<std::mutex> lock(mutex_);
+  CardView* view = Find(card);
+  if (!view)
+    return;
+  view->outcome = words.word;
+  view->said = view_.dry_run ? words.said_dry : words.said;
+  view->failure = words.failure;
+  view->running = false;
+  if (view->start >= 0)
+    view->end = now;
+  view->seconds = seconds;
+  view->wave = card.state.wave;
+  view->tries = card.state.tries;
+  view->zel_before = card.state.zel_before;
+  view->zel_after = card.state.zel_after;
+  view->reason = card.state.reason;
+  view->tail = std::move(tail);
+  changed_ = true;
+}
+
+std::string CampaignWatch::Update(bool now) {
+  if (html_.empty() && metrics_.empty())
+    return "";
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    double at = platform().clock->Seconds();
+    if (!now && (!changed_ || at - written_at_ < 1))
+      return "";
+    written_at_ = at;
+  }
+  return Write();
+}
+
+std::string CampaignWatch::Finish() {
+  if (html_.empty() && metrics_.empty())
+    return "";
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    view_.ended = true;
+  }
+  return Write();
+}
+
+// Takes the view as it is, and writes it outside the lock: the cards' threads
+// do not wait for the disk.
+std::string CampaignWatch::Write() {
+  CampaignView view;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    changed_ = false;
+    view_.updated = iso_local_time();
+    view_.updated_unix = unix_time_now();
+    view_.elapsed = platform().clock->Seconds() - start_;
+    view = view_;
+  }
+  // One failure is told at a time; another is told on a later write.
+  std::string reason, said;
+  if (!html_.empty() && !replace_file(html_, campaign_page(view), &reason) &&
+      !std::exchange(html_failed_, true))
+    said = "--html: cannot write " + html_ + ": " + reason;
+  if (!metrics_.empty() &&
+      !replace_file(metrics_, campaign_metrics(view), &reason) &&
+      said.empty() && !std::exchange(metrics_failed_, true))
+    said = "--metrics: cannot write " + metrics_ + ": " + reason;
+  return said;
+}

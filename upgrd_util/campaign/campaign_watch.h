@@ -1,0 +1,56 @@
+#ifndef UPGRD_UTIL_CAMPAIGN_CAMPAIGN_WATCH_H_
+#define UPGRD_UTIL_CAMPAIGN_CAMPAIGN_WATCH_H_
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "upgrd_util/base/upgrade_target.h"
+#include "upgrd_util/output/campaign_view.h"
+
+/// The campaign's HTML page (--html) and metrics file (--metrics), for
+/// people and monitoring to look at while the campaign runs: a view of
+/// every card, kept as cards start and end, and written anew at most once
+/// a second while cards run, and at the end. Card calls come from the
+/// cards' threads; Update and Finish from the one that runs the pool.
+class CampaignWatch {
+ public:
+  CampaignWatch(std::string html, std::string metrics, std::string options,
+                bool dry_run);
+
+  /// Before any card: the view of `cards`, all waiting, written once.
+  /// Returns false, with the option and the reason in *error, when a file
+  /// cannot be written.
+  bool Begin(const upgrade_target* cards, std::string* error);
+
+  void Started(const upgrade_target& card);
+  /// A try ended, and the card waits for another.
+  void Retried(const upgrade_target& card);
+  /// The card's record is written: it ran, or was skipped or not started.
+  void Ended(const upgrade_target& card, double seconds);
+
+  /// Writes both files when a card started or ended since the last time
+  /// and a second has passed, or at once when `now`. Returns a line to say
+  /// the first time a file cannot be written, else "".
+  std::string Update(bool now);
+  /// Writes both files as the campaign ends.
+  std::string Finish();
+
+ private:
+  CardView* Find(const upgrade_target& card);  // mutex_ held
+  std::string Write();
+
+  const std::string html_;
+  const std::string metrics_;
+  double start_ = 0;  // on the clock's seconds
+
+  std::mutex mutex_;  // guards the view, and whether it changed
+  CampaignView view_;
+  std::map<const upgrade_target*, size_t> index_;  // a card's place
+  bool changed_ = false;
+  double written_at_ = 0;
+  bool html_failed_ = false;  // said once
+  bool metrics_failed_ = false;
+};
+
+#endif  // UPGRD_UTIL_CAMPAIGN_CAMPAIGN_WATCH_H_

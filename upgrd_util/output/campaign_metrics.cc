@@ -1,0 +1,106 @@
+#include "upgrd_util/output/campaign_metrics.h"
+
+#include <cstdio>
+#include <map>
+
+#include "upgrd_util/base/card_outcome.h"
+
+namespace {
+
+// A card's upgrade takes its mandated waits, minutes at least; the bounds
+// tell a normal card from one that retried or hung on a slow link.
+const double kBuckets[] = {60, 120, 300, 600, 900, 1200, 1800, 2700, 3600};
+
+// A label's value: its backslashes, quotes and line ends escaped.
+std::string LabelValue(const std::string& raw) {
+  std::string value;
+  for (char c : shown_utf8(raw)) {
+    if (c == '\\' || c == '"')
+      value += '\\';
+    if (c == '\n') {
+      value += "\\n";
+      continue;
+    }
+    value += c;
+  }
+  return value;
+}
+
+void Family(std::string* out, const char* name, const char* type,
+            const char* help) {
+  *out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name +
+          " " + type + "\n";
+}
+
+void Sample(std::string* out, const std::string& name, double value) {
+  char number[48];
+  snprintf(number, sizeof(number), "%.15g", value);
+  *out += name + " " + number + "\n";
+}
+
+}  // namespace
+
+std::string campaign_metrics(const CampaignView& view) {
+  std::map<std::string, int> by_outcome;
+  // Every outcome is there from the start, so that a rate over it works.
+  for (int o = OUTCOME_UPGRADED; o <= OUTCOME_WOULD_PATCH; ++o)
+    by_outcome[outcome_words(static_cast<CardOutcome>(o)).word] = 0;
+  int running = 0, waiting = 0;
+  for (const CardView& card : view.cards) {
+    if (!card.outcome.empty())
+      ++by_outcome[card.outcome];
+    else
+      ++(card.running ? running : waiting);
+  }
+
+  std::string out;
+  Family(&out, "upgrd_cards", "gauge", "Cards of the campaign by outcome.");
+  for (const auto& [outcome, count] : by_outcome)
+    Sample(&out, "upgrd_cards{outcome=\"" + LabelValue(outcome) + "\"}", count);
+  Family(&out, "upgrd_cards_running", "gauge", "Cards being upgraded now.");
+  Sample(&out, "upgrd_cards_running", running);
+  Family(&out, "upgrd_cards_waiting", "gauge",
+         "Cards not started yet, or waiting to be tried again.");
+  Sample(&out, "upgrd_cards_waiting", waiting);
+  Family(&out, "upgrd_campaign_info", "gauge",
+         "The campaign's run id and modules; always 1.");
+  Sample(&out,
+         "upgrd_campaign_info{run_id=\"" + LabelValue(view.run_id) +
+             "\",zel_module=\"" + LabelValue(view.zel_module) +
+             "\",app_module=\"" + LabelValue(view.app_module) +
+             "\",dry_run=\"" + (view.dry_run ? "true" : "false") + "\"}",
+         1);
+  Family(&out, "upgrd_campaign_start_time_seconds", "gauge",
+         "When the campaign started, in seconds since 1970.");
+  Sample(&out, "upgrd_campaign_start_time_seconds", view.start_unix);
+  Family(&out, "upgrd_campaign_last_update_time_seconds", "gauge",
+         "When this file was written, in seconds since 1970.");
+  Sample(&out, "upgrd_campaign_last_update_time_seconds", view.updated_unix);
+  Family(&out, "upgrd_campaign_ended", "gauge",
+         "1 once the campaign has ended, else 0.");
+  Sample(&out, "upgrd_campaign_ended", view.ended ? 1 : 0);
+
+  Family(&out, "upgrd_card_duration_seconds", "histogram",
+         "How long each finished card took, its last try.");
+  double sum = 0;
+  int count = 0;
+  for (const CardView& card : view.cards) {
+    if (card.end < 0)
+      continue;
+    sum += card.seconds;
+    ++count;
+  }
+  for (double bound : kBuckets) {
+    int within = 0;
+    for (const CardView& card : view.cards)
+      within += card.end >= 0 && card.seconds <= bound;
+    char name[80];
+    snprintf(name, sizeof(name), "upgrd_card_duration_seconds_bucket{le=\"%g\"}",
+             bound);
+    Sample(&out, name, within);
+  }
+  Sample(&out, "upgrd_card_duration_seconds_bucket{le=\"+Inf\"}", count);
+  Sample(&out, "upgrd_card_duration_seconds_sum", sum);
+  Sample(&out, "upgrd_card_duration_seconds_count", count);
+  return out;
+}

@@ -1,0 +1,51 @@
+#ifndef UPGRD_UTIL_OUTPUT_CAMPAIGN_VIEW_H_
+#define UPGRD_UTIL_OUTPUT_CAMPAIGN_VIEW_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+/// One card as the campaign's page and metrics show it.
+struct CardView {
+  std::string address;
+  std::string outcome;  // the report's word; empty: running or waiting
+  std::string said;     // the console's words for the outcome
+  bool failure = false;
+  bool running = false;
+  int wave = 0;
+  // Seconds from the campaign's start; -1: not started, or not ended.
+  double start = -1;
+  double end = -1;
+  double seconds = 0;  // its last try, as the report gives it
+  int tries = 0;
+  std::string zel_before;
+  std::string zel_after;
+  std::string reason;  // why it was not started
+  std::string tail;    // the last lines of its block in result.txt
+};
+
+/// A campaign at one moment, for its page and its metrics file.
+struct CampaignView {
+  std::string run_id;
+  bool dry_run = false;
+  bool ended = false;
+  std::string started;  // ISO 8601 local times with their offset
+  std::string updated;
+  double start_unix = 0;  // the same moments as Unix times
+  double updated_unix = 0;
+  double elapsed = 0;  // seconds since the start
+  std::string zel_module;
+  std::string app_module;
+  std::string options;  // the command line's options
+  std::vector<CardView> cards;  // in the order of iplist.txt
+};
+
+/// `text` as a page or a metrics file can carry it: control characters
+/// become '?' and bytes that are not UTF-8 become U+FFFD, for a card's
+/// names come from its listing and may be anything.
+std::string shown_utf8(std::string_view text);
+
+/// The installed clock's local time as seconds since 1970 UTC.
+double unix_time_now();
+
+#endif  // UPGRD_UTIL_OUTPUT_CAMPAIGN_VIEW_H_
