@@ -27,11 +27,6 @@ password=Vt7-fleetQ
 sites=(site_a site_b site_c)
 bad_card=127.0.2.3  # site_b's card with a password of its own
 
-# The page option arrives with the HTML report; until the tool has it, the
-# role runs without it and no page is looked for.
-html=false
-"$tool" --help | grep -q -- '--html' && html=true
-
 # Each site: its cards on 127.0.N.x (N = 1, 2, 3), an iplist.txt without
 # passwords, and a shell in a network namespace of its own that runs the
 # simulated cards and keeps the namespace while the test uses it.
@@ -107,7 +102,6 @@ all:
         upgrd_campaign_waves: 1,50%
         upgrd_campaign_max_failure_rate: 50%
         upgrd_campaign_not_after: "23:59"
-        upgrd_campaign_html: $html
         upgrd_campaign_async: 120
         upgrd_campaign_poll: 1
       children:
@@ -148,12 +142,13 @@ recap() {  # recap OUTPUT: "site failed=N" for each site, from the PLAY RECAP
     sed -n 's/^\(site_.\) *: .* unreachable=\([0-9]*\) *failed=\([0-9]*\).*/\1 \2 \3/p'
 }
 # The reports of one run: each site's fetched report holds its three cards
-# with the outcomes given (the rest upgraded, or skipped); the fleet report
-# holds them all, each with its site; the play printed the counts.
-reports_are() {  # reports_are OUTPUT DEFAULT_OUTCOME HTML
-  /usr/bin/python3 - "$tmp/fleet_reports" "$1" "$2" "$3" "$bad_card" << 'EOF'
+# with the outcomes given (site_b's bad card login_failed), its page is the
+# run's; the fleet report holds them all, each with its site; the play
+# printed the counts.
+reports_are() {  # reports_are OUTPUT DEFAULT_OUTCOME
+  /usr/bin/python3 - "$tmp/fleet_reports" "$1" "$2" "$bad_card" << 'EOF'
 import collections, json, os, sys
-root, output, default, html, bad = sys.argv[1:]
+root, output, default, bad = sys.argv[1:]
 fleet = [json.loads(l) for l in open(root + "/fleet_report.jsonl")]
 merged = []
 for n, site in enumerate(["site_a", "site_b", "site_c"], 1):
@@ -163,10 +158,10 @@ for n, site in enumerate(["site_a", "site_b", "site_c"], 1):
         want[bad] = "login_failed"
     got = {r["address"]: r["outcome"] for r in records}
     assert got == want, (site, got)
-    if html == "true":
-        page = open("%s/%s/report.html" % (root, site)).read()
-        assert page.lower().startswith("<!doctype html"), site
-        assert records[0]["run_id"] in page, site
+    # The run's own page, fetched beside its report.
+    page = open("%s/%s/report.html" % (root, site)).read()
+    assert page.lower().startswith("<!doctype html"), site
+    assert records[0]["run_id"] in page, site
     merged += [dict(r, site=site) for r in records]
     counts = collections.Counter(r["outcome"] for r in records)
     line = "%s: %s" % (site, ", ".join("%s %d" % c for c in sorted(counts.items())))
@@ -189,8 +184,8 @@ sed -n '/TASK \[upgrd_campaign : Run the campaign\]/,/^TASK/p' "$tmp/run1.txt" |
   sed '/^TASK \[upgrd_campaign : Show/,$d' | grep -o '\[site_.\]' | sort -u |
   tr -d '\n' | grep -qx '\[site_a\]'
 check "the canary site ran alone first" $?
-reports_are "$tmp/run1.txt" upgraded "$html"
-check "reports fetched (pages: $html), merged with their site, counted" $?
+reports_are "$tmp/run1.txt" upgraded
+check "reports and pages fetched, reports merged with their site, counted" $?
 first_uploads=$(uploads)
 check "16 modules uploaded, none to the card refusing the password" \
   "$([ "$first_uploads" = 16 ] && ! grep -q "$bad_card" "$tmp"/site_b/uploads.log; echo $?)"
@@ -202,7 +197,7 @@ check "second run: site_b failed again on its card, the others did not" \
   "$([ "$played" = 2 ] &&
      [ "$(recap "$tmp/run2.txt")" = $'site_a 0 0\nsite_b 0 1\nsite_c 0 0' ]; echo $?)"
 check "second run: no upload" "$([ "$(uploads)" = "$first_uploads" ]; echo $?)"
-reports_are "$tmp/run2.txt" skipped "$html"
+reports_are "$tmp/run2.txt" skipped
 check "second run: every card skipped as done, the bad card failed again" $?
 check "a run directory per run at each site" \
   "$([ "$(ls -d "$tmp"/site_?/work/runs/*/ | wc -l)" = 6 ]; echo $?)"

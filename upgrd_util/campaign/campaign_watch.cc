@@ -119,7 +119,10 @@ std::string CampaignWatch::Update(bool now) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     double at = platform().clock->Seconds();
-    if (!now && (!changed_ || at - written_at_ < 1))
+    // Once a minute at least, so that the last update tells a monitor
+    // that the campaign is alive.
+    bool due = changed_ ? at - written_at_ >= 1 : at - written_at_ >= 60;
+    if (!now && !due)
       return "";
     written_at_ = at;
   }

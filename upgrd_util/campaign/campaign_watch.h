@@ -11,7 +11,7 @@
 /// The campaign's HTML page (--html) and metrics file (--metrics), for
 /// people and monitoring to look at while the campaign runs: a view of
 /// every card, kept as cards start and end, and written anew at most once
-/// a second while cards run, and at the end. Card calls come from the
+/// a second while cards run (at least once a minute), and at the end. Card calls come from the
 /// cards' threads; Update and Finish from the one that runs the pool.
 class CampaignWatch {
  public:
@@ -30,7 +30,8 @@ class CampaignWatch {
   void Ended(const upgrade_target& card, double seconds);
 
   /// Writes both files when a card started or ended since the last time
-  /// and a second has passed, or at once when `now`. Returns a line to say
+  /// and a second has passed, when a minute has passed, or at once when
+  /// `now`. Returns a line to say
   /// the first time a file cannot be written, else "".
   std::string Update(bool now);
   /// Writes both files as the campaign ends.

@@ -1,5 +1,6 @@
 #include "upgrd_util/campaign/campaign_watch.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include <gtest/gtest.h>
@@ -32,6 +33,15 @@ TEST_F(CampaignWatchTest, FilesFollowTheCardsAtMostOnceASecond) {
   EXPECT_TRUE(Shows("m.prom", "upgrd_cards_waiting 2\n"));
   clock.slept_ms += 1000;
   EXPECT_EQ("", watch.Update(false));
+  EXPECT_TRUE(Shows("m.prom", "upgrd_cards_running 1\n"));
+  // Nothing changed: written again after a minute, for monitoring to see
+  // that the campaign is alive.
+  remove("m.prom");
+  clock.slept_ms += 30000;
+  watch.Update(false);
+  EXPECT_EQ("<missing>", ReadFile("m.prom"));
+  clock.slept_ms += 30000;
+  watch.Update(false);
   EXPECT_TRUE(Shows("m.prom", "upgrd_cards_running 1\n"));
 
   cards[0].state.outcome = OUTCOME_UPGRADED;
