@@ -27,7 +27,7 @@ cmake -S . -B build/tsan -DUPGRD_TSAN=ON -DUPGRD_WERROR=ON \
 cmake --build build/tsan -j "$jobs" --target upgrd_e2e_tests upgrd_util_fast_clock
 (cd build/tsan && TSAN_OPTIONS="halt_on_error=1 exitcode=66" \
   ctest --output-on-failure -j "$jobs" --timeout 300 \
-  -R "^(CampaignTest|UnattendedTest)\.") || status=1
+  -R "^(CampaignTest|CampaignPageTest|UnattendedTest)\.") || status=1
 for variant in plain sanitize; do
   dir=build/$variant
   sanitize=OFF

@@ -66,7 +66,7 @@ std::string Number(const char* format, double value) {
   return text;
 }
 
-// "45 s", "3 min 20 s", "12 min", "2 h 05 min".
+// "45 s", "3 min 20 s", "12 min", "2 h", "2 h 05 min".
 std::string Duration(double seconds) {
   long s = static_cast<long>(seconds + 0.5);
   char text[48];
@@ -74,8 +74,10 @@ std::string Duration(double seconds) {
     snprintf(text, sizeof(text), "%ld s", s);
   else if (s < 600 && s % 60 != 0)
     snprintf(text, sizeof(text), "%ld min %ld s", s / 60, s % 60);
-  else if (s < 7200)
+  else if (s < 3600)
     snprintf(text, sizeof(text), "%ld min", s / 60);
+  else if (s / 60 % 60 == 0)
+    snprintf(text, sizeof(text), "%ld h", s / 3600);
   else
     snprintf(text, sizeof(text), "%ld h %02ld min", s / 3600, s / 60 % 60);
   return text;
