@@ -21,6 +21,7 @@ cleanup() {
   rm -rf "$tmp"
 }
 trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
 
 # Distinctive, so that a leak is found by a plain grep; at most 10 characters.
 password=Vt7-fleetQ
@@ -137,14 +138,14 @@ check() {  # check WHAT OK
   if [ "$2" = 0 ]; then echo "passed: $1"; passed=$((passed + 1));
   else echo "FAILED: $1"; failed=$((failed + 1)); status=1; fi
 }
-recap() {  # recap OUTPUT: "site failed=N" for each site, from the PLAY RECAP
+recap() {  # recap OUTPUT: "SITE UNREACHABLE FAILED" a line, from the PLAY RECAP
   sed -n '/^PLAY RECAP/,$p' "$1" |
     sed -n 's/^\(site_.\) *: .* unreachable=\([0-9]*\) *failed=\([0-9]*\).*/\1 \2 \3/p'
 }
 # The reports of one run: each site's fetched report holds its three cards
 # with the outcomes given (site_b's bad card login_failed), its page is the
-# run's; the fleet report holds them all, each with its site; the play
-# printed the counts.
+# run's (a run that skips cards resumed); the fleet report holds them all,
+# each with its site; the play printed the counts.
 reports_are() {  # reports_are OUTPUT DEFAULT_OUTCOME
   /usr/bin/python3 - "$tmp/fleet_reports" "$1" "$2" "$bad_card" << 'EOF'
 import collections, json, os, sys
@@ -158,10 +159,15 @@ for n, site in enumerate(["site_a", "site_b", "site_c"], 1):
         want[bad] = "login_failed"
     got = {r["address"]: r["outcome"] for r in records}
     assert got == want, (site, got)
-    # The run's own page, fetched beside its report.
+    # The run's own page, fetched beside its report; it shows the options
+    # the role gave the tool, from the inventory.
     page = open("%s/%s/report.html" % (root, site)).read()
     assert page.lower().startswith("<!doctype html"), site
     assert records[0]["run_id"] in page, site
+    assert ("-j 3 --waves 1,50% --max-failure-rate 50% --not-after 23:59 "
+            in page), site
+    assert "--password-from-env UPGRD_CARD_PASSWORD" in page, site
+    assert ("--resume " in page) == (default == "skipped"), site
     merged += [dict(r, site=site) for r in records]
     counts = collections.Counter(r["outcome"] for r in records)
     line = "%s: %s" % (site, ", ".join("%s %d" % c for c in sorted(counts.items())))

@@ -40,6 +40,7 @@ def main():
     if len(sys.argv) != 3:
         sys.exit(__doc__.strip().splitlines()[2])
     root, out = sys.argv[1], sys.argv[2]
+    os.makedirs(root, exist_ok=True)  # no site has fetched a report yet
     merged, lines = [], []
     fleet = collections.Counter()
     for site in sorted(os.listdir(root)):
