@@ -93,19 +93,15 @@ bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
   std::string error, warning;
   // A report of this run over the one it resumes from would lose that
   // history, and a page over a report the records, under whatever name.
-  const std::pair<const char*, const std::string*> files[] = {
-      {"--resume", &options.resume},
-      {"--report", &options.report},
-      {"--html", &options.html},
-      {"--metrics", &options.metrics}};
-  for (size_t i = 0; i < std::size(files); ++i) {
-    for (size_t k = i + 1; k < std::size(files); ++k) {
-      const std::string& a = *files[i].second;
-      const std::string& b = *files[k].second;
-      if (a.empty() || b.empty() || !same_file(a.c_str(), b.c_str()))
+  std::vector<std::pair<const char*, std::string>> files =
+      option_files(options);
+  for (size_t i = 0; i < files.size(); ++i) {
+    for (size_t k = i + 1; k < files.size(); ++k) {
+      if (!same_file(files[i].second.c_str(), files[k].second.c_str()))
         continue;
       console_error_printf("upgrd_util: %s and %s name one file: %s\n",
-                           files[i].first, files[k].first, b.c_str());
+                           files[i].first, files[k].first,
+                           files[k].second.c_str());
       return false;
     }
   }

@@ -172,23 +172,34 @@ void CheckCombinations(const ToolOptions& options) {
     throw CLI::ValidationError("--resume",
                                "the report to resume from cannot be the "
                                "new report as well");
-  // Each file the campaign reads or writes is its own.
-  const std::pair<const char*, const std::string*> files[] = {
-      {"--resume", &options.resume},
-      {"--report", &options.report},
-      {"--html", &options.html},
-      {"--metrics", &options.metrics}};
-  for (const auto& [option, name] : files) {
-    for (const auto& [other, other_name] : files) {
-      if (option != other && !name->empty() && *name == *other_name)
-        throw CLI::ValidationError(option, "names the same file as " +
-                                               std::string(other) + ": " +
-                                               *name);
+  std::vector<std::pair<const char*, std::string>> files =
+      option_files(options);
+  for (size_t i = 0; i < files.size(); ++i) {
+    for (size_t k = i + 1; k < files.size(); ++k) {
+      if (files[i].second == files[k].second)
+        throw CLI::ValidationError(files[k].first,
+                                   "names the same file as " +
+                                       std::string(files[i].first) + ": " +
+                                       files[k].second);
     }
   }
 }
 
 }  // namespace
+
+std::vector<std::pair<const char*, std::string>> option_files(
+    const ToolOptions& options) {
+  std::vector<std::pair<const char*, std::string>> files;
+  for (const auto& [option, name] :
+       {std::pair{"--resume", &options.resume},
+        std::pair{"--report", &options.report},
+        std::pair{"--html", &options.html},
+        std::pair{"--metrics", &options.metrics}}) {
+    if (!name->empty())
+      files.emplace_back(option, *name);
+  }
+  return files;
+}
 
 int parse_tool_options(int argc, char** argv, ToolOptions* options) {
   CLI::App app(kDescription, "upgrd_util");

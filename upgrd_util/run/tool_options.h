@@ -2,6 +2,8 @@
 #define UPGRD_UTIL_RUN_TOOL_OPTIONS_H_
 
 #include <string>
+#include <utility>
+#include <vector>
 
 /// How a campaign runs, from the command line (none: the dialogue).
 struct ToolOptions {
@@ -22,6 +24,11 @@ struct ToolOptions {
   int retry_unreachable = 0;     // more tries of a card that did not answer
   std::string arguments;         // the options as given, for the page
 };
+
+/// The files that the campaign reads or writes, each with the option that
+/// names it (those not given left out): no two may be one file.
+std::vector<std::pair<const char*, std::string>> option_files(
+    const ToolOptions& options);
 
 /// Parses the command line into *options. Returns -1 when the campaign is
 /// to run; otherwise the exit code, having printed what was asked (--help,
