@@ -55,7 +55,8 @@ cd "$dir"
 sim_start 300
 set +e
 printf '1\r\n1\r\n\r\n' | timeout 300 wine \
-  "$source/build/windows/testing/upgrd_util_fast_clock.exe" --parallel 4 > console.txt 2>&1
+  "$source/build/windows/testing/upgrd_util_fast_clock.exe" --parallel 4 \
+  --html page.html --metrics m.prom > console.txt 2>&1
 campaign_exit=$?
 set -e
 sim_stop
@@ -75,6 +76,11 @@ cmp -s linux/127.0.0.2_data.txt windows/127.0.0.2_data.txt; check "the card's lo
 [ "$campaign_exit" = 0 ] && [ "$(grep -c 'upgraded in' campaign/console.txt)" = 6 ] &&
   [ "$(grep -c '^\*\*\* Card 127\.0\.0\.[2-7] \*\*\*' campaign/result.txt)" = 6 ]
 check "a campaign of 6 cards, 4 at a time, by the Windows tool" $?
+# Written anew over themselves as cards ended: a rename over a file.
+grep -q 'data-outcome="upgraded" data-count="6"' campaign/page.html &&
+  grep -q '^upgrd_cards{outcome="upgraded"} 6$' campaign/m.prom &&
+  [ ! -e campaign/page.html.tmp ]
+check "the campaign's page and metrics by the Windows tool" $?
 if [ $status -ne 0 ]; then
   diff <(tr -d '\r' < windows/console.txt | cat -A) <(cat -A linux/console.txt) | head -20 || true
   diff <(tr -d '\r' < windows/result.txt) linux/result.txt | head -20 || true
