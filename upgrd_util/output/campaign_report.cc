@@ -1,7 +1,5 @@
 #include "upgrd_util/output/campaign_report.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -14,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "upgrd_util/base/process_state.h"
+#include "upgrd_util/output/replace_file.h"
 #include "upgrd_util/platform/clock.h"
 #include "upgrd_util/platform/files.h"
 #include "upgrd_util/platform/console.h"
@@ -208,16 +207,7 @@ CampaignReport::~CampaignReport() {
 }
 
 bool CampaignReport::Open(std::string* reason) {
-  struct stat info;
-  if (stat(path_.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-    *reason = S_ISDIR(info.st_mode) ? "it is a directory"
-                                    : "it is not a regular file";
-    return false;
-  }
-  // A part file left by a killed run, or a link planted in its place, goes.
-  std::string temp = temp_path();
-  remove(temp.c_str());
-  file_ = create_new_file(temp.c_str(), reason);
+  file_ = create_file_beside(path_, temp_path(), reason);
   if (!file_)
     return false;
   if (IsCsv(path_)) {

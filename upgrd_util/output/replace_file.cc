@@ -9,11 +9,8 @@
 
 #include "upgrd_util/platform/files.h"
 
-namespace {
-
-// Makes "<path>.tmp" anew for writing, when `path` is a regular file or
-// none; else nullptr, with the reason.
-FILE* CreateTemp(const std::string& path, std::string* reason) {
+FILE* create_file_beside(const std::string& path, const std::string& temp,
+                         std::string* reason) {
   struct stat info;
   if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
     *reason = S_ISDIR(info.st_mode) ? "it is a directory"
@@ -21,15 +18,12 @@ FILE* CreateTemp(const std::string& path, std::string* reason) {
     return nullptr;
   }
   // One left by a killed run, or a link planted in its place, goes.
-  std::string temp = path + ".tmp";
   remove(temp.c_str());
   return create_new_file(temp.c_str(), reason);
 }
 
-}  // namespace
-
 bool can_replace_file(const std::string& path, std::string* reason) {
-  FILE* file = CreateTemp(path, reason);
+  FILE* file = create_file_beside(path, path + ".tmp", reason);
   if (!file)
     return false;
   fclose(file);
@@ -39,10 +33,10 @@ bool can_replace_file(const std::string& path, std::string* reason) {
 
 bool replace_file(const std::string& path, const std::string& text,
                   std::string* reason) {
-  FILE* file = CreateTemp(path, reason);
+  std::string temp = path + ".tmp";
+  FILE* file = create_file_beside(path, temp, reason);
   if (!file)
     return false;
-  std::string temp = path + ".tmp";
   bool written = fwrite(text.data(), 1, text.size(), file) == text.size() &&
                  fflush(file) == 0;
   if (!written)

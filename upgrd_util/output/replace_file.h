@@ -1,7 +1,15 @@
 #ifndef UPGRD_UTIL_OUTPUT_REPLACE_FILE_H_
 #define UPGRD_UTIL_OUTPUT_REPLACE_FILE_H_
 
+#include <cstdio>
 #include <string>
+
+/// Makes `temp` anew for writing, the file that is to take the place of
+/// `path`: only when `path` is a regular file or none, and never through a
+/// link or over a file left at `temp` (that goes first). Returns nullptr,
+/// with the reason in *reason, else.
+FILE* create_file_beside(const std::string& path, const std::string& temp,
+                         std::string* reason);
 
 /// Writes `text` to "<path>.tmp" (made anew, never through a link) and
 /// renames it over `path`, so that a reader sees the old file or the new
