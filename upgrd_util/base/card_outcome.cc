@@ -4,46 +4,64 @@
 
 namespace {
 
-// In the order of CardOutcome.
+// In the order of CardOutcome. After the words, the flags: failure, done,
+// module_failure, retryable; then the page's colour: greens went well,
+// blues would go well, reds and oranges failed, greys never ran.
 const OutcomeWords kWords[] = {
-    {"", 0, "", "", nullptr, true},
-    {"upgraded", STATUS_UPGRADED, "upgraded", "upgraded", nullptr, false},
+    {"", 0, "", "", nullptr,
+     true, false, false, false, ""},
+    {"upgraded", STATUS_UPGRADED, "upgraded", "upgraded", nullptr,
+     false, true, false, false, "#2e7d32"},
     {"os_load_failed", STATUS_OS_LOAD_FAILED,
      "failed: the ZEL module was not loaded", "the ZEL module was not loaded",
-     "Could not download ZEL.", true},
+     "Could not download ZEL.",
+     true, false, true, false, "#c62828"},
     {"app_load_failed", STATUS_APP_LOAD_FAILED,
      "failed: the APP module was not loaded", "the APP module was not loaded",
-     "Could not download Application.", true},
+     "Could not download Application.",
+     true, false, true, false, "#e53935"},
     {"unresponsive", STATUS_UNRESPONSIVE, "failed: unresponsive",
-     "unresponsive", "The Varnet at this address is not responsive.", true},
+     "unresponsive", "The Varnet at this address is not responsive.",
+     true, false, false, true, "#f9a825"},
     {"login_failed", STATUS_LOGIN_FAILED, "failed: login failed",
-     "login failed", "Could not log into the Varnet's FTP server.", true},
+     "login failed", "Could not log into the Varnet's FTP server.",
+     true, false, false, true, "#ff7043"},
     {"unknown_version", STATUS_UNKNOWN_VERSION, "failed: unknown version",
      "unknown version: would not be upgraded",
-     "Could not be upgraded, unknown version.", true},
+     "Could not be upgraded, unknown version.",
+     true, false, false, false, "#ef6c00"},
     {"listing_unreadable", STATUS_OS_LOAD_FAILED,
      "failed: its listing could not be read back",
-     "its listing could not be read back", "Could not download ZEL.", true},
+     "its listing could not be read back", "Could not download ZEL.",
+     true, false, true, false, "#ad1457"},
     {"not_started", STATUS_NOT_STARTED, "not started", "not started",
-     "Not started.", true},
+     "Not started.",
+     true, false, false, false, "#bdbdbd"},
     {"skipped", STATUS_SKIPPED, "skipped: upgraded by an earlier campaign",
-     "skipped: upgraded by an earlier campaign", nullptr, false},
+     "skipped: upgraded by an earlier campaign", nullptr,
+     false, true, false, false, "#90a4ae"},
     {"journal_refused", STATUS_JOURNAL_REFUSED,
      "failed: its journal cannot be written", "its journal cannot be written",
-     "Its journal could not be written; not started.", true},
+     "Its journal could not be written; not started.",
+     true, false, false, false, "#6d4c41"},
     {"patch_missing", STATUS_PATCH_MISSING,
      "failed: it needs the interim patch, which is missing",
      "needs the interim patch, which is missing",
-     "Needs the interim patch, which is missing.", true},
+     "Needs the interim patch, which is missing.",
+     true, false, false, false, "#d84315"},
     {"busy", STATUS_BUSY, "busy: another run of the tool has it",
      "busy: another run of the tool has it",
-     "Busy with another run of the tool; not started.", true},
+     "Busy with another run of the tool; not started.",
+     true, false, false, false, "#8d6e63"},
     {"already_current", STATUS_ALREADY_CURRENT,
      "already current: it runs both modules",
-     "already current: it runs both modules", nullptr, false},
-    {"would_upgrade", 0, "would upgrade", "would upgrade", nullptr, false},
+     "already current: it runs both modules", nullptr,
+     false, true, false, false, "#81c784"},
+    {"would_upgrade", 0, "would upgrade", "would upgrade", nullptr,
+     false, false, false, false, "#1e88e5"},
     {"would_patch", 0, "would apply the interim patch, then upgrade",
-     "would apply the interim patch, then upgrade", nullptr, false},
+     "would apply the interim patch, then upgrade", nullptr,
+     false, false, false, false, "#5e35b1"},
 };
 
 static_assert(sizeof(kWords) / sizeof(kWords[0]) == OUTCOME_WOULD_PATCH + 1,
@@ -53,6 +71,17 @@ static_assert(sizeof(kWords) / sizeof(kWords[0]) == OUTCOME_WOULD_PATCH + 1,
 
 const OutcomeWords& outcome_words(CardOutcome outcome) {
   return kWords[outcome];
+}
+
+bool outcome_from_word(std::string_view word, CardOutcome* outcome) {
+  // From the first real outcome: OUTCOME_NONE's empty word names nothing.
+  for (int o = OUTCOME_UPGRADED; o <= OUTCOME_WOULD_PATCH; ++o) {
+    if (word == kWords[o].word) {
+      *outcome = static_cast<CardOutcome>(o);
+      return true;
+    }
+  }
+  return false;
 }
 
 CardOutcome outcome_of_status(int32_t status) {

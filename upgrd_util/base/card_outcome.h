@@ -2,6 +2,7 @@
 #define UPGRD_UTIL_BASE_CARD_OUTCOME_H_
 
 #include <cstdint>
+#include <string_view>
 
 /// How a card's turn in a run ended, as its report, console line and
 /// summary tell it.
@@ -30,7 +31,8 @@ enum CardOutcome {
   OUTCOME_WOULD_PATCH,
 };
 
-/// What one outcome is called where it shows.
+/// What one outcome is called where it shows, and what the rules of a
+/// campaign make of it.
 struct OutcomeWords {
   const char* word;      // the report's stable word
   int32_t status;        // the card status that goes with it
@@ -38,10 +40,18 @@ struct OutcomeWords {
   const char* said_dry;  // a dry run's console line and log
   const char* summary;   // the summary's reason; nullptr: not listed
   bool failure;          // counts against the run
+  bool done;            // a campaign resumed from a report skips the card
+  bool module_failure;  // a module load (or its check) failed: it counts for the failure rate
+  bool retryable;       // --retry-unreachable may try it again (only before any upload)
+  const char* colour;   // its colour on the campaign's page, "#rrggbb"
 };
 
 /// The words of `outcome` (OUTCOME_NONE has empty ones).
 const OutcomeWords& outcome_words(CardOutcome outcome);
+
+/// Sets *outcome to the outcome whose word is `word`. Returns false for a
+/// word no outcome has, the empty one included.
+bool outcome_from_word(std::string_view word, CardOutcome* outcome);
 
 /// The outcome a card's status stands for once its sequence has ended
 /// (status 0, which no step recorded, stands for upgraded: nothing failed).

@@ -6,21 +6,39 @@
 #include <utility>
 #include <vector>
 
+#include "upgrd_util/base/card_outcome.h"
+
 namespace {
 
-// The colour of each outcome, in the bar and the timeline: greens went
-// well, blues would go well, reds and oranges failed, greys never ran.
-const std::pair<const char*, const char*> kColours[] = {
-    {"upgraded", "#2e7d32"},        {"already_current", "#81c784"},
-    {"skipped", "#90a4ae"},         {"would_upgrade", "#1e88e5"},
-    {"would_patch", "#5e35b1"},     {"os_load_failed", "#c62828"},
-    {"app_load_failed", "#e53935"}, {"listing_unreadable", "#ad1457"},
-    {"unknown_version", "#ef6c00"}, {"unresponsive", "#f9a825"},
-    {"login_failed", "#ff7043"},    {"patch_missing", "#d84315"},
-    {"journal_refused", "#6d4c41"}, {"busy", "#8d6e63"},
-    {"not_started", "#bdbdbd"},     {"running", "#64b5f6"},
+// The states of a card that has not ended, beside its outcomes.
+const std::pair<const char*, const char*> kPending[] = {
+    {"running", "#64b5f6"},
     {"waiting", "#eeeeee"},
 };
+
+// Every state a card can show, with its colour, in the legend's order: what
+// went well, what would go well, failed module loads, other failures, then
+// the cards that have not ended.
+std::vector<std::pair<std::string, std::string>> Colours() {
+  std::vector<CardOutcome> outcomes;
+  for (int o = OUTCOME_UPGRADED; o <= OUTCOME_WOULD_PATCH; ++o)
+    outcomes.push_back(static_cast<CardOutcome>(o));
+  auto rank = [](CardOutcome outcome) {
+    const OutcomeWords& words = outcome_words(outcome);
+    return words.done ? 0 : !words.failure ? 1 : words.module_failure ? 2 : 3;
+  };
+  std::stable_sort(outcomes.begin(), outcomes.end(),
+                   [&](CardOutcome a, CardOutcome b) {
+                     return rank(a) < rank(b);
+                   });
+  std::vector<std::pair<std::string, std::string>> colours;
+  for (CardOutcome outcome : outcomes)
+    colours.emplace_back(outcome_words(outcome).word,
+                         outcome_words(outcome).colour);
+  for (const auto& [state, colour] : kPending)
+    colours.emplace_back(state, colour);
+  return colours;
+}
 
 const char kStyle[] =
     "body{font:14px/1.4 system-ui,sans-serif;margin:1.5em auto;"
@@ -138,7 +156,7 @@ void Counts(const CampaignView& view, std::string* out) {
     ++counts[State(card)];
   double total = std::max<double>(view.cards.size(), 1);
   std::string bar = "<div class=\"bar\">", legend = "<ul class=\"counts\">\n";
-  for (const auto& [state, colour] : kColours) {
+  for (const auto& [state, colour] : Colours()) {
     auto found = counts.find(state);
     if (found == counts.end())
       continue;
@@ -311,7 +329,7 @@ std::string campaign_page(const CampaignView& view) {
     out += "<meta http-equiv=\"refresh\" content=\"30\">\n";
   out += "<title>" + kind + " " + Escape(view.run_id) + "</title>\n<style>" +
          kStyle;
-  for (const auto& [state, colour] : kColours)
+  for (const auto& [state, colour] : Colours())
     out += std::string(".o-") + state + "{background:" + colour +
            ";fill:" + colour + "}";
   out += "</style>\n</head>\n<body>\n<h1>" + kind + " " + Escape(view.run_id) +
