@@ -449,7 +449,7 @@ TEST_F(CampaignTest, BadOptionsChangeNothing) {
   }
   ToolRun run = Campaign({"--help"});
   EXPECT_NE(std::string::npos, run.output.find("--resume FILE  "));
-  // Every option but --help and --version.
+  // Every option but --help, --version and --list-outcomes.
   EXPECT_EQ(15, Occurrences(run.output, "(default"));
 
   // Without a console, the menu has no answer.

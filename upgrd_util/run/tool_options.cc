@@ -1,6 +1,7 @@
 #include "upgrd_util/run/tool_options.h"
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
@@ -8,9 +9,11 @@
 #include <utility>
 #include <vector>
 
+#include "upgrd_util/base/card_outcome.h"
 #include "upgrd_util/output/campaign_report.h"
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/platform.h"
 #include "upgrd_util/run/rollout_options.h"
 
 #ifndef UPGRD_BUILD_VERSION
@@ -57,12 +60,40 @@ CLI::Validator WholeNumber(int low, int high) {
       "");
 }
 
+// Every outcome in order, and what the tool makes of it, as one JSON
+// document: scripts that read reports take their words from here.
+std::string OutcomeList() {
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  for (int o = OUTCOME_UPGRADED; o <= OUTCOME_WOULD_PATCH; ++o) {
+    const OutcomeWords& words = outcome_words(static_cast<CardOutcome>(o));
+    list.push_back({{"word", words.word},
+                    {"failure", words.failure},
+                    {"done", words.done},
+                    {"module_failure", words.module_failure},
+                    {"retryable", words.retryable},
+                    {"colour", words.colour},
+                    {"said", words.said},
+                    {"summary", words.summary ? nlohmann::ordered_json(
+                                                    words.summary)
+                                              : nlohmann::ordered_json()}});
+  }
+  return list.dump(2) + "\n";
+}
+
+// Asked for by --list-outcomes, which, like --version, ends the parse.
+struct ListOutcomes : public CLI::Success {};
+
 // Declares every option, bound to its field of *options, with its default.
 void AddOptions(CLI::App* app, ToolOptions* options) {
   app->set_version_flag("--version",
                         std::string(kToolName) + "\nbuild " UPGRD_BUILD_VERSION,
                         "Print the tool's name and the build's version, then "
                         "exit");
+  app->add_flag_callback("--list-outcomes", [] { throw ListOutcomes(); },
+                         "Print the outcomes a card can end with, as JSON:\n"
+                         "each one's report word, console text, colour, and\n"
+                         "whether it is a failure, done, a module failure or\n"
+                         "retryable; then exit");
   app->add_option("-j,--parallel", options->parallel,
                   "Upgrade up to N cards at the same time, 1 to 1024\n"
                   "(default 1: one card at a time)")
@@ -213,6 +244,9 @@ int parse_tool_options(int argc, char** argv, ToolOptions* options) {
     return app.exit(e);
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
+  } catch (const ListOutcomes&) {
+    platform().console->Write(OutcomeList());
+    return 0;
   } catch (const CLI::ParseError& e) {
     // One line that names what is wrong; nothing has been touched.
     console_error_printf("upgrd_util: %s (see upgrd_util --help)\n", e.what());

@@ -32,7 +32,7 @@ std::vector<std::pair<const char*, std::string>> option_files(
 
 /// Parses the command line into *options. Returns -1 when the campaign is
 /// to run; otherwise the exit code, having printed what was asked (--help,
-/// --version: 0) or one line naming what is wrong (2).
+/// --version, --list-outcomes: 0) or one line naming what is wrong (2).
 int parse_tool_options(int argc, char** argv, ToolOptions* options);
 
 #endif  // UPGRD_UTIL_RUN_TOOL_OPTIONS_H_

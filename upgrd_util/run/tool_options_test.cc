@@ -1,0 +1,45 @@
+#include "upgrd_util/run/tool_options.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <set>
+#include <string>
+
+#include "tests/test_support.h"
+#include "upgrd_util/base/card_outcome.h"
+
+namespace {
+
+struct ToolOptionsTest : public ProgramTest {};
+
+// Scripts that read reports take their words from here: one JSON document
+// with every outcome once, in order, and nothing else done.
+TEST_F(ToolOptionsTest, ListOutcomesPrintsTheWholeTable) {
+  char name[] = "upgrd_util", option[] = "--list-outcomes";
+  char* argv[] = {name, option, nullptr};
+  ToolOptions options;
+  EXPECT_EQ(0, parse_tool_options(2, argv, &options));
+
+  nlohmann::json list = nlohmann::json::parse(console.output, nullptr, false);
+  ASSERT_TRUE(list.is_array()) << console.output;
+  ASSERT_EQ(static_cast<size_t>(OUTCOME_WOULD_PATCH), list.size());
+  const std::set<std::string> keys = {
+      "word", "failure", "done", "module_failure", "retryable",
+      "colour", "said", "summary"};
+  for (int o = OUTCOME_UPGRADED; o <= OUTCOME_WOULD_PATCH; ++o) {
+    const OutcomeWords& words = outcome_words(static_cast<CardOutcome>(o));
+    const nlohmann::json& item = list[o - OUTCOME_UPGRADED];
+    std::set<std::string> got;
+    for (const auto& [key, value] : item.items())
+      got.insert(key);
+    EXPECT_EQ(keys, got) << words.word;
+    EXPECT_EQ(words.word, item.value("word", "")) << item;
+    EXPECT_EQ(words.done, item.value("done", !words.done)) << item;
+    EXPECT_EQ(words.failure, item.value("failure", !words.failure)) << item;
+    EXPECT_EQ(words.summary == nullptr, item["summary"].is_null()) << item;
+  }
+  EXPECT_EQ("", Log());
+}
+
+}  // namespace
