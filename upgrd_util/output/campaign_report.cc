@@ -20,12 +20,6 @@
 
 namespace {
 
-const char* const kColumns[] = {
-    "address",  "user_name", "outcome", "status",       "zel_before",
-    "zel_after", "start",    "end",     "seconds",      "zel_attempts",
-    "app_attempts", "logs_saved", "zel_target", "app_target", "run_id",
-    "upgraded_in_run", "upgraded_at", "wave", "reason", "tries"};
-
 bool EndsWith(const std::string& text, const char* ending) {
   size_t length = strlen(ending);
   return text.size() >= length &&
@@ -57,40 +51,131 @@ std::string Seconds(double seconds) {
   return text;
 }
 
+// How a field is held and written.
+enum FieldKind {
+  FIELD_TEXT,     // a string, quoted in CSV where needed
+  FIELD_NUMBER,   // a whole number
+  FIELD_FLAG,     // true or false
+  FIELD_SECONDS,  // a number with one decimal
+};
+
+// A record's field: its name (the CSV column and the JSON key), its kind,
+// the member of ReportRecord that holds it, and the member of EarlierRecord
+// that a later run reads it into (nullptr: none).
+struct Field {
+  const char* name;
+  FieldKind kind;
+  std::string ReportRecord::*text = nullptr;
+  int ReportRecord::*number = nullptr;
+  bool ReportRecord::*flag = nullptr;
+  double ReportRecord::*seconds = nullptr;
+  std::string EarlierRecord::*earlier = nullptr;
+};
+
+constexpr Field Text(const char* name, std::string ReportRecord::*member,
+                     std::string EarlierRecord::*earlier = nullptr) {
+  Field field{name, FIELD_TEXT};
+  field.text = member;
+  field.earlier = earlier;
+  return field;
+}
+
+constexpr Field Number(const char* name, int ReportRecord::*member) {
+  Field field{name, FIELD_NUMBER};
+  field.number = member;
+  return field;
+}
+
+constexpr Field Flag(const char* name, bool ReportRecord::*member) {
+  Field field{name, FIELD_FLAG};
+  field.flag = member;
+  return field;
+}
+
+constexpr Field Tenths(const char* name, double ReportRecord::*member) {
+  Field field{name, FIELD_SECONDS};
+  field.seconds = member;
+  return field;
+}
+
+// The record's fields, in the order of the CSV columns and the JSON keys.
+const Field kFields[] = {
+    Text("address", &ReportRecord::address),
+    Text("user_name", &ReportRecord::user_name),
+    Text("outcome", &ReportRecord::outcome, &EarlierRecord::outcome),
+    Number("status", &ReportRecord::status),
+    Text("zel_before", &ReportRecord::zel_before),
+    Text("zel_after", &ReportRecord::zel_after, &EarlierRecord::zel_after),
+    Text("start", &ReportRecord::start),
+    Text("end", &ReportRecord::end, &EarlierRecord::end),
+    Tenths("seconds", &ReportRecord::seconds),
+    Number("zel_attempts", &ReportRecord::zel_attempts),
+    Number("app_attempts", &ReportRecord::app_attempts),
+    Flag("logs_saved", &ReportRecord::logs_saved),
+    Text("zel_target", &ReportRecord::zel_target, &EarlierRecord::zel_target),
+    Text("app_target", &ReportRecord::app_target, &EarlierRecord::app_target),
+    Text("run_id", &ReportRecord::run_id, &EarlierRecord::run_id),
+    Text("upgraded_in_run", &ReportRecord::upgraded_in_run,
+         &EarlierRecord::upgraded_in_run),
+    Text("upgraded_at", &ReportRecord::upgraded_at,
+         &EarlierRecord::upgraded_at),
+    Number("wave", &ReportRecord::wave),
+    Text("reason", &ReportRecord::reason),
+    Number("tries", &ReportRecord::tries),
+};
+
+// A field's text in a CSV line.
+std::string CsvText(const Field& field, const ReportRecord& r) {
+  switch (field.kind) {
+    case FIELD_TEXT:
+      return r.*field.text;
+    case FIELD_NUMBER:
+      return std::to_string(r.*field.number);
+    case FIELD_FLAG:
+      return r.*field.flag ? "true" : "false";
+    case FIELD_SECONDS:
+      return Seconds(r.*field.seconds);
+  }
+  return "";
+}
+
+// A field's value in a JSON line: numbers stay numbers, seconds with the
+// CSV line's one decimal.
+nlohmann::ordered_json JsonValue(const Field& field, const ReportRecord& r) {
+  switch (field.kind) {
+    case FIELD_TEXT:
+      return r.*field.text;
+    case FIELD_NUMBER:
+      return r.*field.number;
+    case FIELD_FLAG:
+      return r.*field.flag;
+    case FIELD_SECONDS:
+      return std::stod(Seconds(r.*field.seconds));
+  }
+  return nullptr;
+}
+
+std::string CsvHeader() {
+  std::string header;
+  for (const Field& field : kFields)
+    header += std::string(header.empty() ? "" : ",") + field.name;
+  return header + "\r\n";
+}
+
 std::string CsvLine(const ReportRecord& r) {
   std::string line;
-  for (const std::string& field :
-       {r.address, r.user_name, r.outcome, std::to_string(r.status),
-        r.zel_before, r.zel_after, r.start, r.end, Seconds(r.seconds),
-        std::to_string(r.zel_attempts), std::to_string(r.app_attempts),
-        std::string(r.logs_saved ? "true" : "false"), r.zel_target,
-        r.app_target, r.run_id, r.upgraded_in_run, r.upgraded_at,
-        std::to_string(r.wave), r.reason, std::to_string(r.tries)}) {
+  for (const Field& field : kFields) {
     if (!line.empty())
       line += ',';
-    line += CsvField(field);
+    line += CsvField(CsvText(field, r));
   }
   return line + "\r\n";
 }
 
 std::string JsonLine(const ReportRecord& r) {
-  nlohmann::ordered_json record = {
-      {"address", r.address},       {"user_name", r.user_name},
-      {"outcome", r.outcome},       {"status", r.status},
-      {"zel_before", r.zel_before}, {"zel_after", r.zel_after},
-      {"start", r.start},           {"end", r.end},
-      {"seconds", std::stod(Seconds(r.seconds))},
-      {"zel_attempts", r.zel_attempts},
-      {"app_attempts", r.app_attempts},
-      {"logs_saved", r.logs_saved},
-      {"zel_target", r.zel_target},
-      {"app_target", r.app_target},
-      {"run_id", r.run_id},
-      {"upgraded_in_run", r.upgraded_in_run},
-      {"upgraded_at", r.upgraded_at},
-      {"wave", r.wave},
-      {"reason", r.reason},
-      {"tries", r.tries}};
+  nlohmann::ordered_json record = nlohmann::ordered_json::object();
+  for (const Field& field : kFields)
+    record[field.name] = JsonValue(field, r);
   // Names from a card need not be UTF-8.
   return record.dump(-1, ' ', false,
                      nlohmann::ordered_json::error_handler_t::replace) +
@@ -210,13 +295,8 @@ bool CampaignReport::Open(std::string* reason) {
   file_ = create_file_beside(path_, temp_path(), reason);
   if (!file_)
     return false;
-  if (IsCsv(path_)) {
-    std::string header;
-    for (const char* column : kColumns)
-      header += std::string(header.empty() ? "" : ",") + column;
-    if (!WriteWhole(header + "\r\n", reason))
-      return false;
-  }
+  if (IsCsv(path_) && !WriteWhole(CsvHeader(), reason))
+    return false;
   return true;
 }
 
@@ -302,14 +382,10 @@ bool ReadReport(const std::string& path, std::string* text,
 // The fields an earlier record gives a later run; a missing one is empty.
 EarlierRecord RecordOf(const std::function<std::string(const char*)>& field) {
   EarlierRecord record;
-  record.outcome = field("outcome");
-  record.zel_target = field("zel_target");
-  record.app_target = field("app_target");
-  record.run_id = field("run_id");
-  record.end = field("end");
-  record.zel_after = field("zel_after");
-  record.upgraded_in_run = field("upgraded_in_run");
-  record.upgraded_at = field("upgraded_at");
+  for (const Field& f : kFields) {
+    if (f.earlier)
+      record.*f.earlier = field(f.name);
+  }
   return record;
 }
 

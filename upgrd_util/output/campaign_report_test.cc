@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -32,6 +34,76 @@ void WriteUntilTheDiskIsFull() {
   bool whole = written > 0 && written < 100 && text.back() == '\n' &&
                std::count(text.begin(), text.end(), '\n') == written;
   _exit(whole ? 0 : 1);
+}
+
+// Every field in its place and of its kind, in both formats, and what a
+// later run reads back of it.
+TEST(CampaignReportTest, ARecordInEitherFormatAndReadBack) {
+  ScopedTempDir dir;
+  ReportRecord record;
+  record.address = "127.0.0.2";
+  record.user_name = "ad,\"min\"";
+  record.outcome = "skipped";
+  record.status = 9;
+  record.zel_before = "kvn_200.bin";
+  record.zel_after = "kvn_203.bin";
+  record.start = "2026-12-07T09:30:00+01:00";
+  record.end = "2026-12-07T09:35:00+01:00";
+  record.seconds = 300.04;
+  record.zel_attempts = 2;
+  record.app_attempts = 1;
+  record.logs_saved = true;
+  record.zel_target = "z.bin";
+  record.app_target = "a.bin";
+  record.run_id = "run-2";
+  record.upgraded_in_run = "run-1";
+  record.upgraded_at = "2026-12-06T22:00:00+01:00";
+  record.wave = 3;
+  record.reason = "r";
+  record.tries = 4;
+  struct {
+    const char* path;
+    std::string text;
+  } formats[] = {
+      {"r.csv",
+       "address,user_name,outcome,status,zel_before,zel_after,start,end,"
+       "seconds,zel_attempts,app_attempts,logs_saved,zel_target,app_target,"
+       "run_id,upgraded_in_run,upgraded_at,wave,reason,tries\r\n"
+       "127.0.0.2,\"ad,\"\"min\"\"\",skipped,9,kvn_200.bin,kvn_203.bin,"
+       "2026-12-07T09:30:00+01:00,2026-12-07T09:35:00+01:00,300.0,2,1,true,"
+       "z.bin,a.bin,run-2,run-1,2026-12-06T22:00:00+01:00,3,r,4\r\n"},
+      {"r.jsonl",
+       "{\"address\":\"127.0.0.2\",\"user_name\":\"ad,\\\"min\\\"\","
+       "\"outcome\":\"skipped\",\"status\":9,\"zel_before\":\"kvn_200.bin\","
+       "\"zel_after\":\"kvn_203.bin\",\"start\":\"2026-12-07T09:30:00+01:00\","
+       "\"end\":\"2026-12-07T09:35:00+01:00\",\"seconds\":300.0,"
+       "\"zel_attempts\":2,\"app_attempts\":1,\"logs_saved\":true,"
+       "\"zel_target\":\"z.bin\",\"app_target\":\"a.bin\",\"run_id\":\"run-2\","
+       "\"upgraded_in_run\":\"run-1\","
+       "\"upgraded_at\":\"2026-12-06T22:00:00+01:00\",\"wave\":3,"
+       "\"reason\":\"r\",\"tries\":4}\n"},
+  };
+  for (const auto& format : formats) {
+    {
+      CampaignReport report(format.path);
+      std::string reason;
+      ASSERT_TRUE(report.Open(&reason)) << reason;
+      ASSERT_TRUE(report.Write(record, &reason)) << reason;
+    }
+    EXPECT_EQ(format.text, ReadFile(format.path));
+
+    std::map<std::string, EarlierRecord> earlier;
+    std::string error, warning;
+    ASSERT_TRUE(read_earlier_records(format.path, &earlier, &error, &warning))
+        << error;
+    const EarlierRecord& back = earlier["127.0.0.2"];
+    EXPECT_EQ("skipped|z.bin|a.bin|run-2|2026-12-07T09:35:00+01:00|"
+              "kvn_203.bin|run-1|2026-12-06T22:00:00+01:00",
+              back.outcome + "|" + back.zel_target + "|" + back.app_target +
+                  "|" + back.run_id + "|" + back.end + "|" + back.zel_after +
+                  "|" + back.upgraded_in_run + "|" + back.upgraded_at)
+        << format.path;
+  }
 }
 
 TEST(CampaignReportTest, ARecordThatDoesNotFitLeavesNoPartOfItself) {
