@@ -257,23 +257,19 @@ void NameTheRun() {
 // Sets the rules of a rollout from the options: the failure rate, and the
 // window (said on the console with its end).
 void SetRolloutRules(const ToolOptions& options, CampaignEvents* events) {
-  std::string ignored;
-  if (!options.max_failure_rate.empty())
-    failure_rate(options.max_failure_rate, &events->rate, &ignored);
-  events->rate_per_card = options.waves.empty();
-  events->retries = options.retry_unreachable;
-  struct tm now = {};
-  double seconds = 0;
-  if (options.not_after.empty() || !platform().clock->LocalTime(&now) ||
-      !seconds_until(options.not_after, now, &seconds, &ignored))
+  events->rate = options.rollout.max_failure_rate;
+  events->rate_per_card = options.rollout.waves.empty();
+  events->retries = options.rollout.retry_unreachable;
+  if (!options.rollout.windowed)
     return;
-  events->window_end = platform().clock->Seconds() + seconds;
+  events->window_end = options.rollout.deadline_clock;
+  double seconds = events->window_end - platform().clock->Seconds();
   // A card's mandated waits, and a minute for the rest of its path.
   events->card_seconds = mandated_wait_seconds() + 60;
   console_printf(
       "\tThe window ends at %s, %s from now: a card starts only "
       "if its upgrade can end before.\n",
-      iso_local_time(static_cast<long>(seconds)).c_str(),
+      options.rollout.deadline.text.c_str(),
       duration_text(seconds).c_str());
 }
 
@@ -328,11 +324,10 @@ bool RunCards(const ToolOptions& options, upgrade_target* cards,
     if (card->state.outcome == OUTCOME_SKIPPED)
       events.Record(*card, 0);
   }
-  std::vector<size_t> sizes;
-  std::string ignored;
-  if (options.waves.empty() ||
-      !wave_sizes(options.waves, to_run.size(), &sizes, &ignored))
-    sizes = {to_run.size()};
+  std::vector<size_t> sizes = options.rollout.waves.empty()
+                                  ? std::vector<size_t>{to_run.size()}
+                                  : wave_sizes(options.rollout.waves,
+                                               to_run.size());
   for (size_t wave = 0, begin = 0; wave < sizes.size();
        begin += sizes[wave++]) {
     for (size_t i = begin; i < begin + sizes[wave]; ++i)

@@ -5,22 +5,46 @@
 #include <string>
 #include <vector>
 
-/// The sizes of the waves that `text` ("1,10%,50%": counts, or percentages
-/// of the campaign's `cards`, rounded up, at least 1) makes of `cards`
-/// cards; the cards left over form a last wave, and no wave goes past the
-/// cards. Returns false, with what is wrong in *error, for a malformed list.
-bool wave_sizes(const std::string& text, size_t cards,
-                std::vector<size_t>* sizes, std::string* error);
+/// One wave's size as given: a count of cards, or a percentage of the
+/// campaign's cards.
+struct WaveSize {
+  bool percent = false;
+  double value = 0;  // a count: a whole number from 1; a percentage: above 0, at most 100
+};
 
-/// The percentage that `text` ("10%", or "10") gives, 0 to 100. Returns
-/// false, with what is wrong in *error, for anything else.
-bool failure_rate(const std::string& text, double* percent, std::string* error);
+/// An instant to end by, fixed once.
+struct Deadline {
+  time_t at = 0;     // the instant
+  std::string text;  // its local date, time and offset then: "2026-12-08T05:30:00+01:00"
+};
 
-/// The seconds from `now` (local time) to the time `text` names: "HH:MM",
-/// the next such local time, or "YYYY-MM-DDTHH:MM" (":SS" may follow),
-/// a local date and time to come. Returns false, with what is wrong in
-/// *error, else.
-bool seconds_until(const std::string& text, const struct tm& now,
-                   double* seconds, std::string* error);
+/// The rollout options, read once with the other options.
+struct RolloutOptions {
+  std::vector<WaveSize> waves;   // empty: one wave
+  double max_failure_rate = -1;  // percent, 0 to 100; -1: no limit
+  bool windowed = false;         // --not-after was given
+  Deadline deadline;             // its end
+  double deadline_clock = 0;     // the same instant on platform().clock->Seconds()
+  int retry_unreachable = 0;     // more tries, 0 to 10
+  /// Whether any of them was given.
+  bool any() const;
+};
+
+/// Reads "1,5%,25%". Returns false, with one line naming the text in *error.
+bool parse_waves(const std::string& text, std::vector<WaveSize>* waves, std::string* error);
+
+/// The sizes `waves` make of `cards` cards: percentages rounded up, each at
+/// least 1, none past the cards; the cards left over form a last wave; no
+/// empty wave. Empty `waves`: one wave of all (none for 0 cards).
+std::vector<size_t> wave_sizes(const std::vector<WaveSize>& waves, size_t cards);
+
+/// Reads "10%" or "10" (a percentage 0 to 100, plain decimal, "2.5" allowed).
+bool parse_failure_rate(const std::string& text, double* percent, std::string* error);
+
+/// The instant `text` names, seen from `now` (local time of the process's
+/// time zone, as the clock gives it): "HH:MM" is the next such local wall
+/// time after now; "YYYY-MM-DDTHH:MM" or "YYYY-MM-DDTHH:MM:SS" a local date
+/// and time to come. Returns false with one line in *error otherwise.
+bool parse_deadline(const std::string& text, const struct tm& now, Deadline* deadline, std::string* error);
 
 #endif  // UPGRD_UTIL_RUN_ROLLOUT_OPTIONS_H_

@@ -1,9 +1,8 @@
 #include "upgrd_util/run/tool_options.h"
 
 #include <CLI/CLI.hpp>
+#include <charconv>
 #include <nlohmann/json.hpp>
-#include <cerrno>
-#include <cstdlib>
 #include <ctime>
 #include <string>
 #include <utility>
@@ -12,6 +11,7 @@
 #include "upgrd_util/base/card_outcome.h"
 #include "upgrd_util/output/campaign_report.h"
 #include "upgrd_util/output/result_log.h"
+#include "upgrd_util/platform/clock.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/platform.h"
 #include "upgrd_util/run/rollout_options.h"
@@ -45,14 +45,17 @@ const char kDescription[] =
     "      again, for every card that night.jsonl does not list as done\n"
     "      for these modules\n";
 
-// A whole number from `low` to `high`, and a message that says so.
+// A whole number from `low` to `high` in plain digits (no sign, blank or
+// base prefix), and a message that says so.
 CLI::Validator WholeNumber(int low, int high) {
   return CLI::Validator(
       [low, high](std::string& text) -> std::string {
-        char* end = nullptr;
-        errno = 0;
-        long value = strtol(text.c_str(), &end, 10);
-        if (text.empty() || *end || errno || value < low || value > high)
+        const char* end = text.data() + text.size();
+        int value = 0;
+        std::from_chars_result read = std::from_chars(text.data(), end, value);
+        if (text.empty() || text[0] < '0' || text[0] > '9' ||
+            read.ec != std::errc() || read.ptr != end || value < low ||
+            value > high)
           return text + " is not a whole number from " + std::to_string(low) +
                  " to " + std::to_string(high);
         return "";
@@ -83,8 +86,16 @@ std::string OutcomeList() {
 // Asked for by --list-outcomes, which, like --version, ends the parse.
 struct ListOutcomes : public CLI::Success {};
 
-// Declares every option, bound to its field of *options, with its default.
-void AddOptions(CLI::App* app, ToolOptions* options) {
+// The rollout options as given, read into RolloutOptions once parsed.
+struct RolloutTexts {
+  std::string waves;
+  std::string max_failure_rate;
+  std::string not_after;
+};
+
+// Declares every option, bound to its field of *options (the rollout's
+// texts to *texts), with its default.
+void AddOptions(CLI::App* app, ToolOptions* options, RolloutTexts* texts) {
   app->set_version_flag("--version",
                         std::string(kToolName) + "\nbuild " UPGRD_BUILD_VERSION,
                         "Print the tool's name and the build's version, then "
@@ -134,24 +145,25 @@ void AddOptions(CLI::App* app, ToolOptions* options) {
                   "format, for the node exporter's textfile collector:\n"
                   "a FILE.prom in its directory (default: none)")
       ->type_name("FILE");
-  app->add_option("--waves", options->waves,
-                  "Start the cards in waves of these sizes, counts or\n"
-                  "percentages (1,10%,50%): a wave starts when the one\n"
-                  "before has ended; the rest is the last wave\n"
-                  "(default: one wave)")
+  app->add_option("--waves", texts->waves,
+                  "Start the cards in waves of these sizes, counts up to\n"
+                  "1000000 or percentages (1,10%,50%): a wave starts\n"
+                  "when the one before has ended; the rest is the last\n"
+                  "wave (default: one wave)")
       ->type_name("LIST");
-  app->add_option("--max-failure-rate", options->max_failure_rate,
+  app->add_option("--max-failure-rate", texts->max_failure_rate,
                   "Start no further card once more than P% of the cards\n"
                   "that reached a module load failed it; checked when a\n"
                   "wave ends, else after each card once five reached a\n"
                   "load (default: no limit)")
       ->type_name("P%");
-  app->add_option("--not-after", options->not_after,
+  app->add_option("--not-after", texts->not_after,
                   "Start a card only if its upgrade can end before TIME:\n"
                   "HH:MM (the next such local time) or YYYY-MM-DDTHH:MM\n"
+                  "(:SS may follow), fixed when the tool starts\n"
                   "(default: no end)")
       ->type_name("TIME");
-  app->add_option("--retry-unreachable", options->retry_unreachable,
+  app->add_option("--retry-unreachable", options->rollout.retry_unreachable,
                   "Try a card that did not answer or refused its login\n"
                   "before any upload again, up to N more times, after 5,\n"
                   "10, 20 ... minutes (60 at most), 0 to 10 (default 0)")
@@ -169,24 +181,35 @@ void AddOptions(CLI::App* app, ToolOptions* options) {
       ->type_name("NAME");
 }
 
+// Reads the rollout options' texts into *rollout, each once; the window's
+// end is fixed here, as an instant and on the clock that times the run.
+void ReadRollout(const CLI::App& app, const RolloutTexts& texts,
+                 RolloutOptions* rollout) {
+  std::string error;
+  if (app.count("--waves") > 0 &&
+      !parse_waves(texts.waves, &rollout->waves, &error))
+    throw CLI::ValidationError("--waves", error);
+  if (app.count("--max-failure-rate") > 0 &&
+      !parse_failure_rate(texts.max_failure_rate, &rollout->max_failure_rate,
+                          &error))
+    throw CLI::ValidationError("--max-failure-rate", error);
+  if (app.count("--not-after") == 0)
+    return;
+  struct tm now = {};
+  if (!platform().clock->LocalTime(&now))
+    throw CLI::ValidationError("--not-after",
+                               "the system does not tell the local time");
+  if (!parse_deadline(texts.not_after, now, &rollout->deadline, &error))
+    throw CLI::ValidationError("--not-after", error);
+  rollout->windowed = true;
+  struct tm now_copy = now;
+  rollout->deadline_clock = platform().clock->Seconds() +
+                            difftime(rollout->deadline.at, mktime(&now_copy));
+}
+
 // What each option allows alone may still not go with another.
 void CheckCombinations(const ToolOptions& options) {
-  std::string error;
-  std::vector<size_t> sizes;
-  double percent, seconds;
-  time_t now = time(nullptr);
-  struct tm today = *localtime(&now);
-  if (!options.waves.empty() && !wave_sizes(options.waves, 100, &sizes, &error))
-    throw CLI::ValidationError("--waves", error);
-  if (!options.max_failure_rate.empty() &&
-      !failure_rate(options.max_failure_rate, &percent, &error))
-    throw CLI::ValidationError("--max-failure-rate", error);
-  if (!options.not_after.empty() &&
-      !seconds_until(options.not_after, today, &seconds, &error))
-    throw CLI::ValidationError("--not-after", error);
-  bool rollout = !options.waves.empty() || !options.max_failure_rate.empty() ||
-                 !options.not_after.empty() || options.retry_unreachable > 0;
-  if (options.check && rollout)
+  if (options.check && options.rollout.any())
     throw CLI::ValidationError("--check",
                                "a dry run starts every card at once; drop "
                                "--waves, --max-failure-rate, --not-after "
@@ -234,9 +257,11 @@ std::vector<std::pair<const char*, std::string>> option_files(
 
 int parse_tool_options(int argc, char** argv, ToolOptions* options) {
   CLI::App app(kDescription, "upgrd_util");
-  AddOptions(&app, options);
+  RolloutTexts texts;
+  AddOptions(&app, options, &texts);
   try {
     app.parse(argc, argv);
+    ReadRollout(app, texts, &options->rollout);
     CheckCombinations(*options);
     for (int i = 1; i < argc; ++i)
       options->arguments += std::string(i > 1 ? " " : "") + argv[i];

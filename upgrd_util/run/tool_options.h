@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "upgrd_util/run/rollout_options.h"
+
 /// How a campaign runs, from the command line (none: the dialogue).
 struct ToolOptions {
   int parallel = 1;      // cards upgraded at the same time
@@ -18,11 +20,8 @@ struct ToolOptions {
   std::string metrics;   // the campaign's metrics, for Prometheus
   std::string password_variable;  // the password of cards that give none
   std::string limit;  // "A,B" or "@FILE": only these cards of iplist.txt
-  std::string waves;             // "1,10%,50%": wave sizes
-  std::string max_failure_rate;  // "10%": module failures that stop it
-  std::string not_after;         // "05:30": no card starts that ends later
-  int retry_unreachable = 0;     // more tries of a card that did not answer
-  std::string arguments;         // the options as given, for the page
+  RolloutOptions rollout;  // waves, failure rate, window, retries
+  std::string arguments;   // the options as given, for the page
 };
 
 /// The files that the campaign reads or writes, each with the option that
