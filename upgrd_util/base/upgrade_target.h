@@ -30,6 +30,9 @@ struct CardState {
   std::string zel_after;
   int zel_attempts = 0;
   int app_attempts = 0;
+  /// Set when a campaign found the card running the configured ZEL and
+  /// loaded only its APP.
+  bool zel_already_current = false;
   /// Whether the card's data.txt and event.txt were both saved, and if not,
   /// why (empty before the step).
   bool logs_saved = false;

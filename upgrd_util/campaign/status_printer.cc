@@ -68,8 +68,14 @@ void StatusPrinter::Ended(const upgrade_target& card, CardOutcome outcome,
       seconds_succeeded_ += seconds;
     }
   }
-  Say("\t%-17s%s in %s\n", card.ip, dry_run_ ? words.said_dry : words.said,
-      duration_text(seconds).c_str());
+  if (!dry_run_ && outcome == OUTCOME_UPGRADED &&
+      card.state.zel_already_current)
+    Say("\t%-17supgraded (APP only, its ZEL was already current) in %s\n",
+        card.ip, duration_text(seconds).c_str());
+  else
+    Say("\t%-17s%s in %s\n", card.ip,
+        dry_run_ ? words.said_dry : words.said,
+        duration_text(seconds).c_str());
 }
 
 void StatusPrinter::Stopped(StopReason reason, int failed, int running) {

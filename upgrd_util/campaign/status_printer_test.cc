@@ -26,4 +26,22 @@ TEST_F(StatusPrinterTest, QuickFailuresDoNotShortenTheTimeLeft) {
             printer.StatusLine());
 }
 
+TEST_F(StatusPrinterTest, SaysWhenOnlyTheAppWasLoaded) {
+  StatusPrinter printer(3, 3, false, 270);
+  upgrade_target card = {};
+  ASSERT_TRUE(set_target_ip(&card, "10.0.0.1"));
+  card.state.zel_already_current = true;
+  printer.Ended(card, OUTCOME_UPGRADED, 35);
+  printer.Ended(card, OUTCOME_APP_LOAD_FAILED, 300);
+  card.state.zel_already_current = false;
+  printer.Ended(card, OUTCOME_UPGRADED, 400);
+  printer.Show(true);
+  EXPECT_EQ("\t10.0.0.1         upgraded (APP only, its ZEL was already "
+            "current) in 35 s\n"
+            "\t10.0.0.1         failed: the APP module was not loaded in "
+            "5 min 0 s\n"
+            "\t10.0.0.1         upgraded in 6 min 40 s\n",
+            console.output);
+}
+
 }  // namespace

@@ -193,6 +193,20 @@ bool RunsBothModules(upgrade_target* target) {
   return true;
 }
 
+// A current card that already runs the configured ZEL needs only the APP:
+// loading the ZEL again would cost its restart for nothing (a campaign
+// resumed after the card took its ZEL, for one). Returns true, having said
+// so, when it does.
+bool RunsConfiguredZel(upgrade_target* target) {
+  if (target->state.zel_before != zel_module_name)
+    return false;
+  log_printf("\nThe card already runs %s: only %s is loaded.\n",
+             zel_module_name, app_module_name);
+  log_flush();
+  target->state.zel_already_current = true;
+  return true;
+}
+
 }  // namespace
 
 CardOutcome upgrade_card(upgrade_target* target, const CampaignRules& rules) {
@@ -206,16 +220,17 @@ CardOutcome upgrade_card(upgrade_target* target, const CampaignRules& rules) {
     return OUTCOME_UNKNOWN_VERSION;
   if (version == VERSION_QUERY_FAILED)
     return OUTCOME_LOGIN_FAILED;
-  if (version == VERSION_CURRENT && rules.leave_current &&
-      RunsBothModules(target))
+  bool leave_current = version == VERSION_CURRENT && rules.leave_current;
+  if (leave_current && RunsBothModules(target))
     return OUTCOME_ALREADY_CURRENT;
+  bool zel_current = leave_current && RunsConfiguredZel(target);
   if (version != VERSION_CURRENT && rules.patch_file_needed &&
       !PatchIsHere(target))
     return OUTCOME_PATCH_MISSING;
   int loaded = 1;
   if (version != VERSION_CURRENT)
     loaded = ApplyInterimPatch(target);
-  if (loaded == 1)
+  if (loaded == 1 && !zel_current)
     loaded = LoadZel(target);
   if (loaded == -1)
     return OUTCOME_LISTING_UNREADABLE;
@@ -241,6 +256,10 @@ CardOutcome check_card(upgrade_target* target, const CampaignRules& rules) {
     outcome = OUTCOME_WOULD_PATCH;
   else
     outcome = OUTCOME_PATCH_MISSING;
+  if (outcome == OUTCOME_WOULD_UPGRADE && rules.leave_current &&
+      target->state.zel_before == zel_module_name)
+    log_printf("\nThe card already runs %s: only %s would be loaded.\n",
+               zel_module_name, app_module_name);
   log_printf("Dry run: %s\n", outcome_words(outcome).said_dry);
   log_flush();
   return outcome;

@@ -18,7 +18,8 @@ struct CampaignRules {
   bool patch_file_needed = false;
   /// A card whose listing shows the configured ZEL module as its first
   /// "kvn" entry and lists the configured APP module is not loaded:
-  /// OUTCOME_ALREADY_CURRENT.
+  /// OUTCOME_ALREADY_CURRENT. One that shows that ZEL but not the APP gets
+  /// only the APP load.
   bool leave_current = false;
 };
 CardOutcome upgrade_card(upgrade_target* target,
