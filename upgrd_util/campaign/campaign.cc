@@ -19,6 +19,7 @@
 #include "upgrd_util/campaign/card_beside_others.h"
 #include "upgrd_util/campaign/card_pool.h"
 #include "upgrd_util/campaign/card_selection.h"
+#include "upgrd_util/campaign/rollout_rules.h"
 #include "upgrd_util/campaign/status_printer.h"
 #include "upgrd_util/card/card_sequence.h"
 #include "upgrd_util/card/module_loading.h"
@@ -254,53 +255,49 @@ void NameTheRun() {
            now.tm_min, now.tm_sec, static_cast<unsigned>(random() & 0xffff));
 }
 
-// Sets the rules of a rollout from the options: the failure rate, and the
-// window (said on the console with its end).
-void SetRolloutRules(const ToolOptions& options, CampaignEvents* events) {
-  events->rate = options.rollout.max_failure_rate;
-  events->rate_per_card = options.rollout.waves.empty();
-  events->retries = options.rollout.retry_unreachable;
-  if (!options.rollout.windowed)
-    return;
-  events->window_end = options.rollout.deadline_clock;
-  double seconds = events->window_end - platform().clock->Seconds();
+// The rules of the campaign's rollout, from its options.
+RolloutSettings RolloutOf(const ToolOptions& options, size_t waves) {
+  const RolloutOptions& rollout = options.rollout;
+  RolloutSettings settings;
+  settings.max_failures = options.max_failures;
+  settings.max_rate = rollout.max_failure_rate;
+  settings.retries = rollout.retry_unreachable;
+  settings.waves = waves;
+  settings.windowed = rollout.windowed;
+  settings.window_end = rollout.deadline_clock;
   // A card's mandated waits, and a minute for the rest of its path.
-  events->card_seconds = mandated_wait_seconds() + 60;
+  settings.card_seconds = mandated_wait_seconds() + 60;
+  return settings;
+}
+
+// Says when the window of --not-after ends, fixed as the options were read,
+// before any question: time spent at the menu is time of the window.
+void SayTheWindow(const RolloutOptions& rollout) {
+  if (!rollout.windowed)
+    return;
+  struct tm now = {};
+  double left = 0;
+  if (platform().clock->LocalTime(&now))
+    left = difftime(rollout.deadline.at, mktime(&now));
   console_printf(
       "\tThe window ends at %s, %s from now: a card starts only "
       "if its upgrade can end before.\n",
-      options.rollout.deadline.text.c_str(),
-      duration_text(seconds).c_str());
+      rollout.deadline.text.c_str(),
+      left > 0 ? duration_text(left).c_str() : "0 s");
 }
 
-// After a wave: its outcome, the failure rate, and without --yes the
-// operator's word. Returns false when no further wave is to start.
-bool NextWave(const ToolOptions& options, CampaignEvents* events,
-              const std::vector<upgrade_target*>& wave, size_t number,
-              size_t waves, size_t next_size) {
-  int upgraded = 0, failed = 0;
-  for (const upgrade_target* card : wave) {
-    if (card->state.outcome == OUTCOME_NONE)
-      continue;
-    ++(outcome_words(card->state.outcome).failure ? failed : upgraded);
-  }
-  console_printf("\tWave %d of %d ended: %d upgraded, %d failed.\n",
-                 static_cast<int>(number), static_cast<int>(waves), upgraded,
-                 failed);
-  if (!events->RateHolds(1))
-    return false;
-  if (options.yes)
-    return true;
-  console_printf(
-      "\tStart wave %d of %d (%d cards)?\n\t1: Go on\n\t3: "
-      "Stop\n\tAction: ",
-      static_cast<int>(number + 1), static_cast<int>(waves),
-      static_cast<int>(next_size));
-  std::string answer;
-  if (platform().console->ReadLine(&answer) && answer[0] == '1')
-    return true;
-  events->SetStopReason("stopped after wave " + std::to_string(number));
-  return false;
+// The sizes of the waves of `to_run`: those of --waves over the cards that
+// did not fail these modules before, which form one more wave after them.
+std::vector<size_t> WavesOf(const ToolOptions& options,
+                            const std::vector<upgrade_target*>& to_run) {
+  size_t failed_before = std::count_if(
+      to_run.begin(), to_run.end(),
+      [](const upgrade_target* card) { return card->state.failed_before; });
+  std::vector<size_t> sizes =
+      wave_sizes(options.rollout.waves, to_run.size() - failed_before);
+  if (failed_before > 0)
+    sizes.push_back(failed_before);
+  return sizes;
 }
 
 // Runs the cards in the pool, wave after wave, with the console and the
@@ -318,42 +315,22 @@ bool RunCards(const ToolOptions& options, upgrade_target* cards,
   // A dry run waits for nothing.
   StatusPrinter printer(to_run.size(), parallel, options.check,
                         options.check ? 0 : mandated_wait_seconds());
-  CampaignEvents events(&printer, report, options.report, watch);
-  SetRolloutRules(options, &events);
+  CampaignEvents events(&printer, report, options.report, watch,
+                        !options.yes);
   for (upgrade_target* card = cards; card; card = card->next) {
     if (card->state.outcome == OUTCOME_SKIPPED)
       events.Record(*card, 0);
   }
-  std::vector<size_t> sizes = options.rollout.waves.empty()
-                                  ? std::vector<size_t>{to_run.size()}
-                                  : wave_sizes(options.rollout.waves,
-                                               to_run.size());
-  for (size_t wave = 0, begin = 0; wave < sizes.size();
-       begin += sizes[wave++]) {
-    for (size_t i = begin; i < begin + sizes[wave]; ++i)
-      to_run[i]->state.wave = static_cast<int>(wave) + 1;
-  }
-  size_t begin = 0;
-  int failed = 0;
-  for (size_t wave = 0; wave < sizes.size(); begin += sizes[wave++]) {
-    std::vector<upgrade_target*> cards_of_wave(
-        to_run.begin() + begin, to_run.begin() + begin + sizes[wave]);
-    CardPool pool(cards_of_wave, parallel, options.max_failures,
-                  EachCardsTurn(options), &events, failed);
-    pool.Run(printer.tick_ms());
-    failed = pool.failed();
-    printer.Show(true);
-    if (pool.stopped() || wave + 1 == sizes.size() ||
-        !NextWave(options, &events, cards_of_wave, wave + 1, sizes.size(),
-                  sizes[wave + 1]))
-      break;
-  }
-  for (upgrade_target* card : to_run) {
-    if (card->state.outcome != OUTCOME_NONE)
-      continue;
+  std::vector<size_t> waves = WavesOf(options, to_run);
+  RolloutRules rules(RolloutOf(options, waves.size()), platform().clock);
+  CardPool pool(to_run, waves, parallel, EachCardsTurn(options), &rules,
+                &events);
+  pool.Run(printer.tick_ms());
+  std::string reason = stop_reason_text(rules.stop());
+  for (upgrade_target* card : pool.NeverStarted()) {
     card->status = STATUS_NOT_STARTED;
     card->state.outcome = OUTCOME_NOT_STARTED;
-    card->state.reason = events.stop_reason();
+    card->state.reason = reason;
     events.Record(*card, 0);
   }
   std::string said = watch->Finish();
@@ -383,6 +360,7 @@ int run_campaign(const ToolOptions& options) {
     end_dialogue(nullptr, wait_for_enter);
     return kBadInput;
   }
+  SayTheWindow(options.rollout);
   upgrade_target* cards = nullptr;
   std::unique_ptr<IcmpEcho> echo;
   bool closing = true;

@@ -1,6 +1,7 @@
 #ifndef UPGRD_UTIL_CAMPAIGN_CAMPAIGN_EVENTS_H_
 #define UPGRD_UTIL_CAMPAIGN_CAMPAIGN_EVENTS_H_
 
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -12,62 +13,54 @@
 #include "upgrd_util/output/campaign_report.h"
 
 /// What the cards' pool tells goes to the console (through the status
-/// printer), to result.txt, to the report and to the page and metrics; and
-/// the rules of a rollout
-/// (failure rate, window, retries) that decide whether cards start.
+/// printer), to result.txt, to the report and to the page and metrics. The
+/// rules that decide whether cards start are the pool's (RolloutRules).
 class CampaignEvents : public PoolEvents {
  public:
+  /// `ask` (no --yes): the operator is asked before each wave after the
+  /// first.
   CampaignEvents(StatusPrinter* printer, CampaignReport* report,
-                 const std::string& report_path, CampaignWatch* watch)
+                 const std::string& report_path, CampaignWatch* watch,
+                 bool ask)
       : printer_(printer),
         report_(report),
         report_path_(report_path),
-        watch_(watch) {}
+        watch_(watch),
+        ask_(ask) {}
 
   void CardStarted(upgrade_target* card) override;
   void CardEnded(upgrade_target* card, CardOutcome outcome,
                  double seconds) override;
-  void StartingStopped(StopReason reason, int failed, int running) override;
-  void WorkersShort(int started, int wanted) override;
-  void Tick(bool last) override;
-  bool MayStart(const upgrade_target& card) override;
-  bool MayGoOn() override;
-  double RetryAfter(const upgrade_target& card, CardOutcome outcome) override;
   void CardRetried(upgrade_target* card, CardOutcome outcome, double seconds,
                    double delay) override;
-
-  /// Returns false, having said so, when more than `rate` percent of the
-  /// cards that reached a module load (at least `reached` of them) failed
-  /// it.
-  bool RateHolds(int reached);
+  void RetryDropped(upgrade_target* card, const std::string& why) override;
+  void StartingStopped(const Stop& stop, int running) override;
+  void WorkersShort(int started, int wanted) override;
+  void WaveEnded(int number, int waves) override;
+  bool NextWave(int number, int waves, size_t size) override;
+  void Tick(bool last) override;
 
   /// Writes the card's record to the report, if there is one; the first
   /// failure is said once.
   void Record(const upgrade_target& card, double seconds);
 
-  /// Why cards stop being started (the first reason given is kept).
-  void SetStopReason(const std::string& reason);
-  std::string stop_reason();
-
   bool report_failed();
-
-  // The rules of a rollout, set before the cards start.
-  double rate = -1;            // --max-failure-rate in percent; -1: none
-  bool rate_per_card = false;  // without waves
-  double window_end = 0;       // on the clock's seconds; 0: none
-  double card_seconds = 0;     // what a card's upgrade takes
-  int retries = 0;             // --retry-unreachable
 
  private:
   StatusPrinter* printer_;
   CampaignReport* report_;
   const std::string report_path_;
   CampaignWatch* watch_;
+  const bool ask_;
   std::mutex mutex_;  // guards the report and the counts below
   bool report_failed_ = false;
-  int reached_load_ = 0;
-  int module_failed_ = 0;
-  std::string stop_reason_;
+  // What became of each wave's cards so far.
+  struct WaveCounts {
+    int succeeded = 0;
+    int failed = 0;
+    int waiting = 0;  // for a retry
+  };
+  std::map<int, WaveCounts> waves_;
 };
 
 #endif  // UPGRD_UTIL_CAMPAIGN_CAMPAIGN_EVENTS_H_

@@ -9,15 +9,25 @@
 #include "upgrd_util/platform/interrupts.h"
 #include "upgrd_util/platform/platform.h"
 
-CardPool::CardPool(std::vector<upgrade_target*> cards, int parallel,
-                   int max_failures, CardSequence sequence, PoolEvents* events,
-                   int failed_before)
+CardPool::CardPool(std::vector<upgrade_target*> cards,
+                   std::vector<size_t> waves, int parallel,
+                   CardSequence sequence, RolloutRules* rules,
+                   PoolEvents* events)
     : cards_(std::move(cards)),
+      waves_(std::move(waves)),
       parallel_(parallel),
-      max_failures_(max_failures),
       sequence_(sequence),
-      events_(events),
-      failed_(failed_before) {}
+      rules_(rules),
+      events_(events) {
+  size_t at = 0;
+  for (size_t wave = 0; wave < waves_.size(); ++wave) {
+    for (size_t i = at; i < at + waves_[wave] && i < cards_.size(); ++i)
+      cards_[i]->state.wave = static_cast<int>(wave) + 1;
+    busy_.push_back(static_cast<int>(waves_[wave]));
+    at += waves_[wave];
+  }
+  wave_end_ = waves_.empty() ? cards_.size() : waves_[0];
+}
 
 void CardPool::Run(int tick_ms) {
   size_t count = std::min(cards_.size(), static_cast<size_t>(parallel_));
@@ -34,9 +44,12 @@ void CardPool::Run(int tick_ms) {
     events_->WorkersShort(workers_, static_cast<int>(count));
     lock.lock();
   }
-  while (workers_ > 0) {
+  for (;;) {
     // Noticed here too, while every card's thread is busy.
     NoteInterrupt(&lock);
+    CloseWave(&lock);
+    if (workers_ == 0)
+      break;
     lock.unlock();
     events_->Tick(false);
     lock.lock();
@@ -47,13 +60,21 @@ void CardPool::Run(int tick_ms) {
   for (std::thread& thread : threads)
     thread.join();
   // Cards still waiting to be tried again end as their last try did.
-  for (const Retry& retry : retries_)
+  std::string why = "Not tried again: no further card was started (" +
+                    stop_reason_text(rules_->stop()) + ").";
+  for (const Retry& retry : retries_) {
+    events_->RetryDropped(retry.card, why);
     events_->CardEnded(retry.card, retry.outcome, retry.seconds);
+  }
   retries_.clear();
   events_->Tick(true);
 }
 
-// Takes cards until there is none left or no further card may start.
+std::vector<upgrade_target*> CardPool::NeverStarted() const {
+  return std::vector<upgrade_target*>(cards_.begin() + next_, cards_.end());
+}
+
+// Takes cards until none can start any more.
 void CardPool::Work() {
   block_interrupts_here();
   const Platform shared = platform();
@@ -68,25 +89,25 @@ void CardPool::Work() {
     double start = shared.clock->Seconds();
     CardOutcome outcome = sequence_(card);
     double taken = shared.clock->Seconds() - start;
-    double delay = events_->RetryAfter(*card, outcome);
+    lock.lock();
+    std::string why_not;
+    double delay = rules_->RetryAfter(*card, outcome, &why_not);
+    lock.unlock();
     if (delay > 0) {
       events_->CardRetried(card, outcome, taken, delay);
-      lock.lock();
-      --running_;
-      retries_.push_back({card, shared.clock->Seconds() + delay, outcome,
-                          taken});
-      continue;
+    } else {
+      if (!why_not.empty())
+        events_->RetryDropped(card, why_not);
+      events_->CardEnded(card, outcome, taken);
     }
-    events_->CardEnded(card, outcome, taken);
-    bool go_on = events_->MayGoOn();
     lock.lock();
     --running_;
-    if (outcome_words(outcome).failure)
-      ++failed_;
-    if (max_failures_ > 0 && failed_ >= max_failures_)
-      StopStarting(STOP_MAX_FAILURES, &lock);
-    if (!go_on)
-      StopStarting(STOP_BY_RULE, &lock);
+    --busy_[card->state.wave - 1];
+    if (delay > 0)
+      retries_.push_back({card, shared.clock->Seconds() + delay, outcome,
+                          taken});
+    else if (!rules_->CardEnded(*card, outcome))
+      StopStarting(&lock);
     wake_.notify_all();
   }
   --workers_;
@@ -99,31 +120,42 @@ upgrade_target* CardPool::NextCard(std::unique_lock<std::mutex>* lock,
     NoteInterrupt(lock);
     if (stop_starting_)
       return nullptr;
+    if (WaveToWeigh() && !asking_) {
+      // Its outcome decides whether anything starts at all.
+      wake_.wait(*lock);
+      continue;
+    }
     double now = shared.clock->Seconds();
     auto due = std::min_element(
         retries_.begin(), retries_.end(),
         [](const Retry& a, const Retry& b) { return a.at < b.at; });
-    upgrade_target* card = nullptr;
-    if (due != retries_.end() && due->at <= now)
-      card = due->card;
-    else if (next_ < cards_.size())
-      card = cards_[next_];
-    if (card && !events_->MayStart(*card)) {
-      StopStarting(STOP_BY_RULE, lock);
+    bool retry = due != retries_.end() && due->at <= now;
+    upgrade_target* card = retry                ? due->card
+                           : next_ < wave_end_ ? cards_[next_]
+                                               : nullptr;
+    if (card && !rules_->MayStart(*card)) {
+      StopStarting(lock);
       return nullptr;
     }
-    if (card && due != retries_.end() && due->card == card) {
+    if (retry) {
       retries_.erase(due);
+      ++busy_[card->state.wave - 1];
       return card;
     }
     if (card) {
       ++next_;
       return card;
     }
-    if (retries_.empty())
+    if (!CardsLeft() && running_ == 0)
       return nullptr;
+    if (retries_.empty()) {
+      // A running card may yet be retried, or the next wave open.
+      wake_.wait(*lock);
+      continue;
+    }
     // Nothing to start before the next retry is due: wait on the run's
-    // clock, a second at most, so that interrupts are noticed.
+    // clock, a second at most, so that interrupts and a new wave are
+    // noticed.
     double wait = std::min(due->at - now, 1.0);
     lock->unlock();
     shared.clock->SleepMs(static_cast<int>(wait * 1000) + 1);
@@ -131,22 +163,60 @@ upgrade_target* CardPool::NextCard(std::unique_lock<std::mutex>* lock,
   }
 }
 
+void CardPool::CloseWave(std::unique_lock<std::mutex>* lock) {
+  // Each wave is weighed once, in order; a campaign of one wave has no
+  // wave to weigh.
+  while (!stop_starting_ && WaveToWeigh()) {
+    int number = static_cast<int>(wave_) + 1;
+    int count = static_cast<int>(waves_.size());
+    lock->unlock();
+    events_->WaveEnded(number, count);
+    lock->lock();
+    if (!rules_->WaveEnded(number)) {
+      StopStarting(lock);
+      return;
+    }
+    if (wave_ + 1 == waves_.size()) {
+      ++wave_;
+      wake_.notify_all();
+      return;
+    }
+    // While the operator is asked, retries that come due may start.
+    asking_ = true;
+    wake_.notify_all();
+    lock->unlock();
+    bool go_on = events_->NextWave(number + 1, count, waves_[wave_ + 1]);
+    lock->lock();
+    asking_ = false;
+    NoteInterrupt(lock);
+    if (!go_on) {
+      rules_->StopBetweenWaves(number);
+      StopStarting(lock);
+      return;
+    }
+    ++wave_;
+    wave_end_ += waves_[wave_];
+    wake_.notify_all();
+  }
+}
+
 void CardPool::NoteInterrupt(std::unique_lock<std::mutex>* lock) {
   if (interrupted_ || interrupts_received() == 0)
     return;
   interrupted_ = true;
-  StopStarting(STOP_INTERRUPTED, lock);
+  rules_->Interrupted();
+  StopStarting(lock);
 }
 
-void CardPool::StopStarting(StopReason reason,
-                            std::unique_lock<std::mutex>* lock) {
-  bool cards_left = next_ < cards_.size();
+void CardPool::StopStarting(std::unique_lock<std::mutex>* lock) {
   bool first = !stop_starting_;
   stop_starting_ = true;
-  if (!first || !cards_left)
+  wake_.notify_all();
+  if (!first || !CardsLeft())
     return;
-  int failed = failed_, running = running_;
+  int running = running_;
+  Stop stop = rules_->stop();
   lock->unlock();
-  events_->StartingStopped(reason, failed, running);
+  events_->StartingStopped(stop, running);
   lock->lock();
 }

@@ -4,23 +4,180 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "tests/test_support.h"
+#include "upgrd_util/platform/clock.h"
 
 namespace {
 
-struct Tally : public PoolEvents {
-  void CardStarted(upgrade_target*) override {}
-  void CardEnded(upgrade_target*, CardOutcome, double) override { ++ended; }
-  void StartingStopped(StopReason, int, int) override {}
-  void WorkersShort(int started, int) override { threads = started; }
-  void Tick(bool) override {}
-  std::atomic<int> ended{0};
-  int threads = -1;
+// A millisecond of sleep takes a microsecond, as on the fast clock, so that
+// what the pool's own thread does takes next to no time of it; cards sleep
+// on several threads at once.
+struct SharedFakeClock : public Clock {
+  void SleepMs(int milliseconds) override {
+    if (milliseconds <= 0)
+      return;
+    usleep(milliseconds);
+    ms += milliseconds;
+  }
+  bool LocalTime(struct tm*) override { return false; }
+  double Seconds() override { return ms / 1000.0; }
+  std::atomic<long long> ms{0};
 };
+
+// What the pool told, one line each: "start 2", "retry 1", "wave 1", ...
+struct Told : public PoolEvents {
+  void CardStarted(upgrade_target* card) override {
+    ++card->state.tries;
+    Add("start " + std::string(card->ip));
+  }
+  void CardEnded(upgrade_target* card, CardOutcome outcome, double) override {
+    Add("end " + std::string(card->ip) + " " + outcome_words(outcome).word);
+  }
+  void CardRetried(upgrade_target* card, CardOutcome, double,
+                   double) override {
+    Add("retry " + std::string(card->ip));
+  }
+  void RetryDropped(upgrade_target* card, const std::string& why) override {
+    Add("dropped " + std::string(card->ip) + ": " + why);
+  }
+  void StartingStopped(const Stop& stop, int) override {
+    Add("stop: " + stop_reason_text(stop));
+  }
+  void WorkersShort(int started, int) override { threads = started; }
+  void WaveEnded(int number, int) override {
+    Add("wave " + std::to_string(number));
+  }
+  bool NextWave(int, int, size_t) override { return go_on; }
+  void Tick(bool) override {}
+
+  void Add(const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex);
+    lines += line + "\n";
+  }
+  std::mutex mutex;
+  std::string lines;
+  int threads = -1;
+  bool go_on = true;
+};
+
+// Cards "1", "2", ... for the pool.
+struct Cards {
+  explicit Cards(size_t count) : cards(count) {
+    for (size_t i = 0; i < count; ++i) {
+      snprintf(cards[i].ip, sizeof(cards[i].ip), "%zu", i + 1);
+      order.push_back(&cards[i]);
+    }
+  }
+  std::vector<upgrade_target> cards;
+  std::vector<upgrade_target*> order;
+};
+
+struct CardPoolTest : public ProgramTest {
+  void SetUp() override {
+    ProgramTest::SetUp();
+    install_platform({.console = &console, .clock = &shared_clock});
+  }
+  SharedFakeClock shared_clock;
+};
+
+TEST_F(CardPoolTest, RetriesWaitBesideTheNextWaveInsteadOfHoldingIt) {
+  Cards cards(3);
+  Told told;
+  RolloutSettings settings;
+  settings.retries = 1;
+  settings.waves = 2;
+  RolloutRules rules(settings, &shared_clock);
+  // Card 1 is dark at first; the others take a minute each.
+  CardPool pool(cards.order, {1, 2}, 1,
+                [this](upgrade_target* card) {
+                  if (card->ip[0] == '1')
+                    return card->state.tries == 1 ? OUTCOME_UNRESPONSIVE
+                                                  : OUTCOME_UPGRADED;
+                  shared_clock.SleepMs(60000);
+                  return OUTCOME_UPGRADED;
+                },
+                &rules, &told);
+  pool.Run(1);
+  EXPECT_EQ(
+      "start 1\nretry 1\nwave 1\nstart 2\nend 2 upgraded\nstart 3\n"
+      "end 3 upgraded\nwave 2\nstart 1\nend 1 upgraded\n",
+      told.lines);
+  EXPECT_TRUE(pool.NeverStarted().empty());
+  // Tried again when due, 5 minutes after its first try.
+  EXPECT_LT(shared_clock.Seconds(), 302);
+}
+
+TEST_F(CardPoolTest, ARetryTheWindowForbidsEndsItsCardWithoutWaiting) {
+  Cards cards(2);
+  Told told;
+  RolloutSettings settings;
+  settings.retries = 3;
+  settings.windowed = true;
+  settings.card_seconds = 200;
+  settings.window_end = 400;
+  RolloutRules rules(settings, &shared_clock);
+  CardPool pool(
+      cards.order, {2}, 1,
+      [](upgrade_target* card) {
+        return card->ip[0] == '1' ? OUTCOME_LOGIN_FAILED : OUTCOME_UPGRADED;
+      },
+      &rules, &told);
+  pool.Run(1);
+  EXPECT_NE(std::string::npos,
+            told.lines.find("dropped 1: Not tried again: the window ends "
+                            "before another try could.\nend 1 login_failed\n"))
+      << told.lines;
+  EXPECT_EQ(0, shared_clock.Seconds());
+}
+
+TEST_F(CardPoolTest, TheLastWaveStopsOnceTheRateIsExceeded) {
+  // Three good cards, then nine whose module never installs, in waves of
+  // 1, 2 and the rest: the last wave has its brake too.
+  Cards cards(12);
+  Told told;
+  RolloutSettings settings;
+  settings.max_rate = 10;
+  settings.waves = 3;
+  RolloutRules rules(settings, &shared_clock);
+  std::atomic<int> loaded{0};
+  CardPool pool(cards.order, {1, 2, 9}, 1,
+                [&loaded](upgrade_target* card) {
+                  ++loaded;
+                  card->state.zel_attempts = 1;
+                  return atoi(card->ip) <= 3 ? OUTCOME_UPGRADED
+                                             : OUTCOME_OS_LOAD_FAILED;
+                },
+                &rules, &told);
+  pool.Run(1);
+  EXPECT_EQ(5, loaded);
+  EXPECT_EQ(7u, pool.NeverStarted().size());
+  EXPECT_NE(std::string::npos,
+            told.lines.find("stop: the module failure rate went above 10%\n"))
+      << told.lines;
+}
+
+TEST_F(CardPoolTest, NoAnswerBetweenWavesLeavesTheRestNotStarted) {
+  Cards cards(3);
+  Told told;
+  told.go_on = false;
+  RolloutSettings settings;
+  settings.waves = 2;
+  RolloutRules rules(settings, &shared_clock);
+  CardPool pool(cards.order, {1, 2}, 3,
+                [](upgrade_target*) { return OUTCOME_UPGRADED; }, &rules,
+                &told);
+  pool.Run(1);
+  EXPECT_EQ("start 1\nend 1 upgraded\nwave 1\nstop: stopped after wave 1\n",
+            told.lines);
+  ASSERT_EQ(2u, pool.NeverStarted().size());
+  EXPECT_EQ(&cards.cards[1], pool.NeverStarted()[0]);
+}
 
 CardOutcome Upgraded(upgrade_target*) {
   usleep(1000);
@@ -34,17 +191,17 @@ void RunWithFewThreads() {
   if (setrlimit(RLIMIT_NPROC, &few) != 0 || setgid(65534) != 0 ||
       setuid(65534) != 0)
     _exit(3);
-  std::vector<upgrade_target> cards(20);
-  std::vector<upgrade_target*> order;
-  for (upgrade_target& card : cards)
-    order.push_back(&card);
-  Tally tally;
-  CardPool pool(order, 10, 0, Upgraded, &tally);
+  Cards cards(20);
+  Told told;
+  FakeClock clock;
+  RolloutRules rules(RolloutSettings(), &clock);
+  CardPool pool(cards.order, {20}, 10, Upgraded, &rules, &told);
   pool.Run(10);
-  _exit(tally.ended == 20 && tally.threads > 0 && tally.threads < 10 ? 0 : 1);
+  _exit(Occurrences(told.lines, " upgraded\n") == 20 && told.threads > 0 &&
+                told.threads < 10
+            ? 0
+            : 1);
 }
-
-struct CardPoolTest : public ProgramTest {};
 
 TEST_F(CardPoolTest, ThreadsTheSystemRefusesNeverEndTheRun) {
   if (geteuid() != 0)

@@ -89,24 +89,30 @@ bool keep_only_limited(const std::string& limit, upgrade_target** cards,
 std::vector<upgrade_target*> cards_to_run(
     upgrade_target* cards, const std::map<std::string, EarlierRecord>& earlier,
     const std::string& resume) {
-  std::vector<upgrade_target*> to_run;
+  std::vector<upgrade_target*> to_run, failed_before;
   int other_modules = 0;
   for (upgrade_target* card = cards; card; card = card->next) {
     auto found = earlier.find(card->ip);
     const EarlierRecord* record =
         found == earlier.end() ? nullptr : &found->second;
-    bool done = record && (record->outcome == "upgraded" ||
-                           record->outcome == "already_current" ||
-                           record->outcome == "skipped");
-    bool same = done && record->zel_target == zel_module_name &&
+    CardOutcome was = OUTCOME_NONE;
+    if (record)
+      outcome_from_word(record->outcome, &was);
+    bool same = record && record->zel_target == zel_module_name &&
                 record->app_target == app_module_name;
+    bool done = outcome_words(was).done;
     other_modules += done && !same;
-    if (!same) {
+    if (same && outcome_words(was).module_failure) {
+      card->state.failed_before = true;
+      failed_before.push_back(card);
+      continue;
+    }
+    if (!done || !same) {
       to_run.push_back(card);
       continue;
     }
     // A record of a record still knows when and where the card was done.
-    bool carried = record->outcome == "skipped";
+    bool carried = was == OUTCOME_SKIPPED;
     card->state.upgraded_in_run =
         carried ? record->upgraded_in_run : record->run_id;
     card->state.upgraded_at = carried ? record->upgraded_at : record->end;
@@ -121,5 +127,13 @@ std::vector<upgrade_target*> cards_to_run(
         "\t%d cards run again: their records in %s were for "
         "other modules.\n",
         other_modules, resume.c_str());
+  // Cards that broke on these modules before would stop a canary wave at
+  // once, every night: they go last, and their night counted them.
+  if (!failed_before.empty())
+    console_printf(
+        "\t%d cards failed a module load in %s: they run after the "
+        "others, and the failure rate counts them no more.\n",
+        static_cast<int>(failed_before.size()), resume.c_str());
+  to_run.insert(to_run.end(), failed_before.begin(), failed_before.end());
   return to_run;
 }

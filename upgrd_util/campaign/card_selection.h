@@ -18,7 +18,9 @@ bool keep_only_limited(const std::string& limit, upgrade_target** cards,
 /// Cards that an earlier run (its records in `earlier`, read from `resume`)
 /// left running the modules of this one are skipped, and said so; the
 /// others run, and so does a card whose record was for other modules (said
-/// once). Returns the cards that run.
+/// once). Cards whose record is a failed load of these modules run after
+/// every other card, marked failed_before (said how many). Returns the
+/// cards that run, in that order.
 std::vector<upgrade_target*> cards_to_run(
     upgrade_target* cards, const std::map<std::string, EarlierRecord>& earlier,
     const std::string& resume);

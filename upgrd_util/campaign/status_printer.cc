@@ -78,17 +78,44 @@ void StatusPrinter::Ended(const upgrade_target& card, CardOutcome outcome,
         duration_text(seconds).c_str());
 }
 
-void StatusPrinter::Stopped(StopReason reason, int failed, int running) {
+void StatusPrinter::Stopped(const Stop& stop, int running) {
+  size_t started = 0;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopped_ = true;
+    started = started_;
   }
-  if (reason == STOP_MAX_FAILURES)
-    Say("\t%d cards have failed: no further card will be started.\n", failed);
-  else
-    Say("\tInterrupted: no further card will be started; %d still running "
-        "will finish (interrupt again to end at once).\n",
-        running);
+  switch (stop.reason) {
+    case STOP_NONE:
+      break;
+    case STOP_INTERRUPTED:
+      Say("\tInterrupted: no further card will be started; %d still running "
+          "will finish (interrupt again to end at once).\n",
+          running);
+      break;
+    case STOP_MAX_FAILURES:
+      Say("\t%d cards have failed: no further card will be started.\n",
+          stop.failed);
+      break;
+    case STOP_RATE:
+      Say("\tModule loads failed on %d of %d cards (%.0f%%), above %g%%: no "
+          "further card will be started.\n",
+          stop.failed, stop.loads, 100.0 * stop.failed / stop.loads,
+          stop.limit);
+      break;
+    case STOP_WINDOW:
+      if (started == 0)
+        Say("\tThe window ends before any card's upgrade could: no card "
+            "will be started.\n");
+      else
+        Say("\tThe window ends before another card's upgrade could: no "
+            "further card will be started.\n");
+      break;
+    case STOP_BETWEEN_WAVES:
+      Say("\tStopped after wave %d: no further card will be started.\n",
+          stop.wave);
+      break;
+  }
 }
 
 void StatusPrinter::WorkersShort(int started, int wanted) {

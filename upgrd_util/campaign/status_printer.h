@@ -28,7 +28,8 @@ class StatusPrinter {
   void Ended(const upgrade_target& card, CardOutcome outcome, double seconds);
   void Retried(const upgrade_target& card, CardOutcome outcome, double seconds,
                double delay);
-  void Stopped(StopReason reason, int failed, int running);
+  /// The one line that says why no further card starts.
+  void Stopped(const Stop& stop, int running);
   void WorkersShort(int started, int wanted);
   /// Queues one whole line of printf-style text.
   void Say(const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -44,4 +44,41 @@ TEST_F(StatusPrinterTest, SaysWhenOnlyTheAppWasLoaded) {
             console.output);
 }
 
+TEST_F(StatusPrinterTest, EachStopIsSaidOnceInItsOwnWords) {
+  struct Case {
+    Stop stop;
+    bool any_started;
+    const char* line;
+  } cases[] = {
+      {{STOP_INTERRUPTED}, true,
+       "\tInterrupted: no further card will be started; 2 still running will "
+       "finish (interrupt again to end at once).\n"},
+      {{STOP_MAX_FAILURES, 5}, true,
+       "\t5 cards have failed: no further card will be started.\n"},
+      {{STOP_RATE, 3, 12, 10}, true,
+       "\tModule loads failed on 3 of 12 cards (25%), above 10%: no further "
+       "card will be started.\n"},
+      {{STOP_WINDOW}, true,
+       "\tThe window ends before another card's upgrade could: no further "
+       "card will be started.\n"},
+      {{STOP_WINDOW}, false,
+       "\tThe window ends before any card's upgrade could: no card will be "
+       "started.\n"},
+      {{STOP_BETWEEN_WAVES, 0, 0, 0, 2}, true,
+       "\tStopped after wave 2: no further card will be started.\n"},
+  };
+  for (const Case& c : cases) {
+    console.output.clear();
+    StatusPrinter printer(10, 2, false, 270);
+    upgrade_target card = {};
+    if (c.any_started)
+      printer.Started(card);
+    printer.Show(true);
+    console.output.clear();
+    printer.Stopped(c.stop, 2);
+    printer.Show(true);
+    EXPECT_EQ(c.line, console.output);
+  }
+}
+
 }  // namespace

@@ -1,0 +1,93 @@
+#ifndef UPGRD_UTIL_CAMPAIGN_ROLLOUT_RULES_H_
+#define UPGRD_UTIL_CAMPAIGN_ROLLOUT_RULES_H_
+
+#include <string>
+#include <vector>
+
+#include "upgrd_util/base/card_outcome.h"
+#include "upgrd_util/base/upgrade_target.h"
+
+struct Clock;
+
+/// Why no further card starts.
+enum StopReason {
+  STOP_NONE,
+  STOP_INTERRUPTED,    // a signal came
+  STOP_MAX_FAILURES,   // --max-failures cards failed
+  STOP_RATE,           // too many cards failed their module load
+  STOP_WINDOW,         // no card's upgrade can end within the window
+  STOP_BETWEEN_WAVES,  // the operator stopped, or gave no answer
+};
+
+/// A stop with what the operator is told of it.
+struct Stop {
+  StopReason reason = STOP_NONE;
+  int failed = 0;   // STOP_MAX_FAILURES, STOP_RATE: cards that failed
+  int loads = 0;    // STOP_RATE: cards that reached a module load
+  double limit = 0; // STOP_RATE: the limit in percent
+  int wave = 0;     // STOP_BETWEEN_WAVES: the wave after which it stopped
+};
+
+/// The reason a card that was not started gives in the report and the
+/// summary ("window ended").
+std::string stop_reason_text(const Stop& stop);
+
+/// What the options set for a rollout.
+struct RolloutSettings {
+  int max_failures = 0;     // 0: no limit
+  double max_rate = -1;     // percent of the cards that reached a load; -1: none
+  bool windowed = false;
+  double window_end = 0;    // on the clock's seconds
+  double card_seconds = 0;  // how long a card's normal path takes
+  int retries = 0;          // --retry-unreachable
+  size_t waves = 1;
+};
+
+/// The rules of a rollout: whether a card may start, when a card is tried
+/// again, whether cards go on after a card or a wave. They print nothing;
+/// the pool asks them under its own lock, so they keep none.
+class RolloutRules {
+ public:
+  RolloutRules(const RolloutSettings& settings, Clock* clock);
+
+  /// Whether `card` may start now: only when its upgrade can end within
+  /// the window. False stops every further start (stop() says why).
+  bool MayStart(const upgrade_target& card);
+
+  /// Seconds after which a card whose try ended so is tried again; 0 when
+  /// it ends here. A try the window would not let end is not made: *why_not
+  /// then says so, for the card's block.
+  double RetryAfter(const upgrade_target& card, CardOutcome outcome,
+                    std::string* why_not);
+
+  /// A card ended for good. Returns false when no further card may start.
+  bool CardEnded(const upgrade_target& card, CardOutcome outcome);
+
+  /// Wave `wave` (1-based) has ended: its own cards are weighed, however
+  /// few reached a load. Returns false when no further card may start.
+  bool WaveEnded(int wave);
+
+  /// The operator stopped after wave `wave`, or an interrupt came.
+  void StopBetweenWaves(int wave);
+  void Interrupted();
+
+  /// The first reason cards stopped starting (STOP_NONE: none yet).
+  const Stop& stop() const { return stop_; }
+
+ private:
+  // Whether `failed` of `loads` is within the limit; stops otherwise.
+  bool RateHolds(int failed, int loads);
+  void StopFor(const Stop& stop);
+
+  const RolloutSettings settings_;
+  Clock* clock_;
+  Stop stop_;
+  int failed_ = 0;         // cards that failed, any way
+  int loads_ = 0;          // cards that reached a module load
+  int load_failures_ = 0;  // of those, the ones whose load failed
+  // The same two counts for each wave.
+  std::vector<int> wave_loads_;
+  std::vector<int> wave_load_failures_;
+};
+
+#endif  // UPGRD_UTIL_CAMPAIGN_ROLLOUT_RULES_H_

@@ -1,0 +1,163 @@
+#include "upgrd_util/campaign/rollout_rules.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "upgrd_util/platform/test_doubles.h"
+
+namespace {
+
+upgrade_target Card(int tries, int zel_attempts = 0, int app_attempts = 0) {
+  upgrade_target card = {};
+  card.state.tries = tries;
+  card.state.zel_attempts = zel_attempts;
+  card.state.app_attempts = app_attempts;
+  card.state.wave = 1;
+  return card;
+}
+
+TEST(RolloutRulesTest, RetriesOnlyBeforeAnyUploadAndOnTheirSchedule) {
+  FakeClock clock;
+  RolloutSettings settings;
+  settings.retries = 6;
+  RolloutRules rules(settings, &clock);
+  struct Case {
+    upgrade_target card;
+    CardOutcome outcome;
+    double delay;
+  } cases[] = {
+      {Card(1), OUTCOME_UNRESPONSIVE, 300},
+      {Card(2), OUTCOME_LOGIN_FAILED, 600},
+      {Card(3), OUTCOME_UNRESPONSIVE, 1200},
+      {Card(4), OUTCOME_UNRESPONSIVE, 2400},
+      {Card(5), OUTCOME_UNRESPONSIVE, 3600},
+      {Card(6), OUTCOME_UNRESPONSIVE, 3600},  // the cap
+      {Card(7), OUTCOME_UNRESPONSIVE, 0},     // every retry used
+      {Card(1, 1), OUTCOME_LOGIN_FAILED, 0},  // a ZEL went up: never again
+      {Card(1, 0, 1), OUTCOME_LOGIN_FAILED, 0},
+      {Card(1), OUTCOME_OS_LOAD_FAILED, 0},
+      {Card(1), OUTCOME_UNKNOWN_VERSION, 0},
+  };
+  for (const Case& c : cases) {
+    std::string why_not;
+    EXPECT_EQ(c.delay, rules.RetryAfter(c.card, c.outcome, &why_not))
+        << "try " << c.card.state.tries << ", "
+        << outcome_words(c.outcome).word;
+    EXPECT_EQ("", why_not);
+  }
+}
+
+TEST(RolloutRulesTest, TheWindowAdmitsOnlyCardsAndTriesThatEndWithinIt) {
+  FakeClock clock;
+  RolloutSettings settings;
+  settings.retries = 3;
+  settings.windowed = true;
+  settings.card_seconds = 270;
+  settings.window_end = 600;  // the fake clock starts at 0
+  RolloutRules rules(settings, &clock);
+  upgrade_target card = Card(1);
+  std::string why_not;
+  // A retry in 300 s would end at 570 s.
+  EXPECT_EQ(300, rules.RetryAfter(card, OUTCOME_UNRESPONSIVE, &why_not));
+  EXPECT_TRUE(rules.MayStart(card));
+  clock.SleepMs(31000);
+  EXPECT_EQ(0, rules.RetryAfter(card, OUTCOME_UNRESPONSIVE, &why_not));
+  EXPECT_EQ("Not tried again: the window ends before another try could.",
+            why_not);
+  EXPECT_TRUE(rules.MayStart(card));  // 301 + 270 is 571
+  clock.SleepMs(300000);
+  EXPECT_FALSE(rules.MayStart(card));
+  EXPECT_EQ(STOP_WINDOW, rules.stop().reason);
+  EXPECT_EQ("window ended", stop_reason_text(rules.stop()));
+}
+
+// Cards that reached a load, in order: "g" loaded well, "b" failed its
+// load, "B" failed it in an earlier night too, "u" reached no load.
+struct RateCase {
+  const char* cards;
+  size_t stops_after;  // how many cards went in before it stopped; 0: never
+  int failed, loads;
+};
+
+TEST(RolloutRulesTest, TheRateIsWeighedAfterEachCardOnceFiveReachedALoad) {
+  const RateCase cases[] = {
+      {"gggbbbbbbb", 5, 2, 5},  // the last wave has its brake too
+      {"bbbb", 0, 0, 0},        // four say too little
+      {"uuuuggggggggggb", 0, 0, 0},  // 1 of 11; no load, no say
+      {"uuuubgggb", 9, 2, 5},
+      {"BBBBBgggggggggb", 0, 0, 0},  // their night counted them
+      {"BBBBBggggbb", 10, 1, 5},
+  };
+  for (const RateCase& c : cases) {
+    FakeClock clock;
+    RolloutSettings settings;
+    settings.max_rate = 10;
+    settings.waves = 3;
+    RolloutRules rules(settings, &clock);
+    size_t stopped = 0;
+    std::string cards = c.cards;
+    for (size_t i = 0; i < cards.size() && !stopped; ++i) {
+      upgrade_target card = Card(1, cards[i] == 'u' ? 0 : 1);
+      card.state.wave = 3;
+      card.state.failed_before = cards[i] == 'B';
+      CardOutcome outcome = cards[i] == 'g' ? OUTCOME_UPGRADED
+                            : cards[i] == 'u'
+                                ? OUTCOME_UNRESPONSIVE
+                                : OUTCOME_OS_LOAD_FAILED;
+      if (!rules.CardEnded(card, outcome))
+        stopped = i + 1;
+    }
+    EXPECT_EQ(c.stops_after, stopped) << c.cards;
+    if (c.stops_after) {
+      EXPECT_EQ(STOP_RATE, rules.stop().reason) << c.cards;
+      EXPECT_EQ(c.failed, rules.stop().failed) << c.cards;
+      EXPECT_EQ(c.loads, rules.stop().loads) << c.cards;
+    }
+  }
+}
+
+TEST(RolloutRulesTest, AWaveIsWeighedOnItsOwnCardsHoweverFew) {
+  FakeClock clock;
+  RolloutSettings settings;
+  settings.max_rate = 10;
+  settings.waves = 3;
+  RolloutRules rules(settings, &clock);
+  upgrade_target good = Card(1, 1), bad = Card(1, 1);
+  good.state.wave = 1;
+  bad.state.wave = 2;
+  EXPECT_TRUE(rules.CardEnded(good, OUTCOME_UPGRADED));
+  EXPECT_TRUE(rules.WaveEnded(1));
+  EXPECT_TRUE(rules.CardEnded(bad, OUTCOME_APP_LOAD_FAILED));
+  EXPECT_FALSE(rules.WaveEnded(2));  // 1 of 1
+  EXPECT_EQ(1, rules.stop().failed);
+  EXPECT_EQ(1, rules.stop().loads);
+  EXPECT_EQ("the module failure rate went above 10%",
+            stop_reason_text(rules.stop()));
+}
+
+TEST(RolloutRulesTest, EachStopHasItsReasonAndTheFirstIsKept) {
+  FakeClock clock;
+  RolloutSettings settings;
+  settings.max_failures = 2;
+  RolloutRules rules(settings, &clock);
+  upgrade_target card = Card(1);
+  EXPECT_TRUE(rules.CardEnded(card, OUTCOME_LOGIN_FAILED));
+  EXPECT_TRUE(rules.CardEnded(card, OUTCOME_UPGRADED));
+  EXPECT_FALSE(rules.CardEnded(card, OUTCOME_UNRESPONSIVE));
+  rules.Interrupted();
+  EXPECT_EQ(STOP_MAX_FAILURES, rules.stop().reason);
+  EXPECT_EQ("the failure limit was reached", stop_reason_text(rules.stop()));
+  EXPECT_FALSE(rules.MayStart(card));
+
+  RolloutRules interrupted(RolloutSettings(), &clock);
+  interrupted.Interrupted();
+  interrupted.StopBetweenWaves(1);
+  EXPECT_EQ("interrupted", stop_reason_text(interrupted.stop()));
+  RolloutRules asked(RolloutSettings(), &clock);
+  asked.StopBetweenWaves(2);
+  EXPECT_EQ("stopped after wave 2", stop_reason_text(asked.stop()));
+}
+
+}  // namespace
