@@ -103,19 +103,20 @@ TEST_F(RolloutTest, TheRateCountsOnlyCardsThatReachedALoad) {
 
 TEST_F(RolloutTest, AWindowThatEndsStartsNoLaterCard) {
   Prepare(Numbered(2, 3));
-  // The fast clock reads 09:30: seven minutes, and a card takes at least
-  // three and a half of waits, and a minute more. The first two start at
-  // once; the third could start only once one of them has ended, too late.
-  // The end is fixed as the options are read, and the fast clock's seconds
-  // run on a thousand times faster from there: how long is left when it is
-  // said varies by a few seconds.
+  // The fast clock reads 09:30: eight minutes, fixed as the options are
+  // read, and a card takes at least three and a half of waits, and a
+  // minute more. The first card starts well within the first two minutes;
+  // the next could only after the first one's waits.
   ToolRun run = Campaign(
-      {"-y", "-j", "2", "--not-after", "09:37", "--report", "r.jsonl"});
+      {"-y", "-j", "1", "--not-after", "09:38", "--report", "r.jsonl"});
   EXPECT_EQ(1, run.exit_code) << run.output;
   EXPECT_NE(std::string::npos,
-            run.output.find("\tThe window ends at 2026-12-07T09:37:00+00:00, "))
+            run.output.find("\tThe window ends at 2026-12-07T09:38:00+00:00, "
+                            "8 min 0 s from now"))
       << run.output;
-  EXPECT_EQ("upgraded 1 \nupgraded 1 \nnot_started 1 window ended\n",
+  EXPECT_EQ(std::string::npos, run.output.find("Interrupted")) << run.output;
+  EXPECT_EQ("upgraded 1 \nnot_started 1 window ended\n"
+            "not_started 1 window ended\n",
             Outcomes());
 }
 

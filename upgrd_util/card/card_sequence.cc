@@ -204,6 +204,8 @@ bool RunsConfiguredZel(upgrade_target* target) {
              zel_module_name, app_module_name);
   log_flush();
   target->state.zel_already_current = true;
+  // The APP load leaves the ZEL as it is: that is the one it runs after.
+  target->state.zel_after = target->state.zel_before;
   return true;
 }
 

@@ -83,6 +83,10 @@ TEST_P(CurrentCardTest, LoadsOnlyWhatItLacks) {
   // Every card that was loaded at all took one APP load.
   EXPECT_EQ(c.uploads.empty() ? 0 : 1, target.state.app_attempts);
   EXPECT_EQ(c.zel_already_current, target.state.zel_already_current);
+  // What the report gives as the ZEL after, whether it was loaded or not.
+  if (c.outcome == OUTCOME_UPGRADED) {
+    EXPECT_EQ(kZel211, target.state.zel_after);
+  }
   EXPECT_EQ(c.zel_already_current ? 1 : 0, Occurrences(Log(), kZelCurrent))
       << Log();
 }
