@@ -19,6 +19,9 @@ The cards are described in a JSON file, a list of objects:
   refuse_logins
                how many logins are refused at first, as a card still
                starting refuses them
+  hold_uploads a file: uploads wait until it exists (30 s at most), so
+               that a test can act while cards are in the middle of one;
+               every card of the server waits meanwhile
 
 The server writes the word "ready" to --ready-file once every card listens,
 and ends by itself after --lifetime seconds.
@@ -64,6 +67,7 @@ class Card:
                          "app": int(entry.get("refuse_app", 0))}
         self.down_until = 0.0
         self.logins_refused = int(entry.get("refuse_logins", 0))
+        self.hold_uploads = entry.get("hold_uploads")
         self.root = root
         for name in ("data", "event"):
             if entry.get(name) is not None:
@@ -134,6 +138,11 @@ class CardHandler(FTPHandler):
 
     def ftp_STOR(self, file, mode="w"):
         card = self.card
+        if card.hold_uploads:
+            until = time.monotonic() + 30
+            while (not os.path.exists(card.hold_uploads)
+                   and time.monotonic() < until):
+                time.sleep(0.01)
         kind = module_kind(os.path.basename(file))
         if kind and card.refusals[kind] > 0:
             card.refusals[kind] -= 1

@@ -8,9 +8,12 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -260,18 +263,29 @@ TEST_F(CampaignTest, CardsSendingEndlessLogsLeaveTheOthersTheirs) {
                       "share was used up before data.txt was whole.\n"));
 }
 
-TEST_F(CampaignTest, AStalledConsoleNeverHoldsUpTheCards) {
+TEST_F(CampaignTest, AStalledConsoleNeverHoldsUpTheCardsNorTheMetrics) {
   std::vector<Card> cards = Numbered(2, 6);
   Prepare(cards);
   RunOptions stalled;
   stalled.stall_output_after = "127.0.0.3        started\n";
-  // Every card ends and is reported while nothing reaches the console.
-  stalled.stalled_until = [] {
-    return Occurrences(ReadFile("night.jsonl"), "\n") == 6;
+  // Every card ends and is reported while nothing reaches the console, and
+  // the metrics keep their minute (60 ms on the fast clock) with nothing
+  // new to show.
+  std::set<long long> rewrites;
+  double give_up = MonotonicSeconds() + 30;
+  stalled.stalled_until = [&] {
+    struct stat metrics;
+    if (Occurrences(ReadFile("night.jsonl"), "\n") == 6 &&
+        stat("night.prom", &metrics) == 0)
+      rewrites.insert(metrics.st_mtim.tv_sec * 1000000000LL +
+                      metrics.st_mtim.tv_nsec);
+    return rewrites.size() >= 3 || MonotonicSeconds() > give_up;
   };
-  ToolRun run = Campaign({"-y", "-j", "2", "--report", "night.jsonl"}, "",
-                         stalled);
+  ToolRun run = Campaign({"-y", "-j", "2", "--report", "night.jsonl",
+                          "--metrics", "night.prom"},
+                         "", stalled);
   EXPECT_EQ(0, run.exit_code) << run.output;
+  EXPECT_GE(rewrites.size(), 3u);
   EXPECT_LT(run.seconds, 60);
 }
 
@@ -332,14 +346,21 @@ TEST_F(CampaignTest, OnATerminalOneStatusLineStaysAtTheBottom) {
 
 TEST_F(CampaignTest, AnInterruptStartsNoFurtherCardAndTheRunningOnesFinish) {
   std::vector<Card> cards = Numbered(2, 6);
+  // The first two cards hold their uploads until the signal is sent, so
+  // that neither can end before it.
+  std::string release = sim_path("release");
+  for (Card& card : cards)
+    card.hold_uploads = release;
   Prepare(cards);
   // Ctrl-C, a polite kill, a terminal that closes.
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal);
+    unlink(release.c_str());
     RunOptions interrupt;
     // Once both cards have started.
     interrupt.kill_after = "127.0.0.3        started\n";
     interrupt.kill_signal = signal;
+    interrupt.after_kill = [&release] { WriteFile(release, ""); };
     // The cards run both modules after the first round: loaded again.
     ToolRun run = Campaign({"-j", "2", "--force"}, "1\n1\n\n", interrupt);
     EXPECT_EQ(1, run.exit_code) << run.output;

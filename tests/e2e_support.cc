@@ -96,6 +96,8 @@ void EndToEndTest::Prepare(const std::vector<Card>& cards, const char* zel,
       sim["install"] = false;
     if (card.refuse_logins)
       sim["refuse_logins"] = card.refuse_logins;
+    if (!card.hold_uploads.empty())
+      sim["hold_uploads"] = card.hold_uploads;
     json.push_back(sim);
   }
   if (with_list) {

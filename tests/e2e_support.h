@@ -37,6 +37,7 @@ struct Card {
   int refuse_app = 0;
   std::string fault;
   int refuse_logins = 0;  // logins refused at first
+  std::string hold_uploads;  // a file: uploads wait until it exists
 };
 
 /// `count` plain cards at 127.0.0.<first> and on.

@@ -50,6 +50,10 @@ struct FastClock : public Clock {
     SleepMicroseconds(milliseconds);
     g_slept_us += static_cast<long long>((Now() - start) * 1e6);
   }
+  void WaitFor(std::condition_variable* wake,
+               std::unique_lock<std::mutex>* lock, int milliseconds) override {
+    wake->wait_for(*lock, std::chrono::microseconds(milliseconds));
+  }
   // As long as things would take on the real clock.
   double Seconds() override { return Now() * 1000; }
   bool LocalTime(struct tm* out) override {

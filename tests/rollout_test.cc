@@ -152,4 +152,29 @@ TEST_F(RolloutTest, ACardDarkAtFirstIsUpgradedOnALaterTry) {
             log.find("\n*** Card 127.0.0.3 ***\n", block + 1));
 }
 
+TEST_F(RolloutTest, CtrlCAtTheWaveQuestionStopsAsAnAnswerWould) {
+  Prepare(Numbered(2, 3));
+  RunOptions options;
+  options.arguments = {"-j",      "2",       "--waves", "1",
+                       "--report", "r.jsonl", "--html",  "r.html",
+                       "--metrics", "r.prom"};
+  // The menu and the warning are answered, the wave question never.
+  options.keep_input_open = true;
+  options.kill_after = "\tStart wave 2 of 2 (2 cards)?\n";
+  options.kill_signal = SIGINT;
+  ToolRun run = RunTool(dir.path, "1\n1\n", 60, options);
+  EXPECT_EQ(1, run.exit_code) << run.output;
+  EXPECT_EQ(1, Occurrences(run.output, "\tInterrupted: no further card will "
+                                       "be started; 0 still running will "
+                                       "finish"))
+      << run.output;
+  EXPECT_EQ("upgraded 1 \nnot_started 2 interrupted\n"
+            "not_started 2 interrupted\n",
+            Outcomes());
+  EXPECT_NE(std::string::npos,
+            Log().find("\t127.0.0.4: Not started: interrupted.\n"));
+  EXPECT_NE(std::string::npos, ReadFile("r.prom").find("\nupgrd_campaign_ended 1\n"));
+  EXPECT_NE(std::string::npos, ReadFile("r.html").find("Ended at "));
+}
+
 }  // namespace

@@ -90,6 +90,8 @@ struct RunOptions {
   int kill_signal = SIGKILL;
   /// How many times to send it, 100 ms apart.
   int kill_count = 1;
+  /// Called once it is sent.
+  std::function<void()> after_kill;
   /// Close the reading end of its output once the output holds this text,
   /// as `| head` does, and wait for it to end by itself.
   std::string close_output_after;

@@ -240,6 +240,8 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
           usleep(100 * 1000);
         kill(pid, options.kill_signal);
       }
+      if (options.after_kill)
+        options.after_kill();
       signalled = true;
       run.killed = options.kill_signal == SIGKILL;
       if (run.killed)

@@ -166,6 +166,12 @@ int ChooseCards(const ToolOptions& options, const char* password,
   int answer = ask_start_menu(count);
   if (answer == '1')
     return kGoOn;
+  if (answer == kMenuInputEnded && interrupts_received() > 0) {
+    console_printf("\n\tInterrupted: no card was started.\n");
+    free_upgrade_targets(*cards);
+    *cards = nullptr;
+    return kCardsFailed;
+  }
   if (answer == kMenuInputEnded) {
     console_error_printf(
         "\tThe console's input has ended before an answer: without a "
@@ -311,7 +317,6 @@ bool RunCards(const ToolOptions& options, upgrade_target* cards,
       cards_to_run(cards, earlier, options.resume);
   int parallel = CardsAtOnce(options.parallel, to_run.size());
   ShareTheDisk(parallel);
-  catch_interrupts();
   // A dry run waits for nothing.
   StatusPrinter printer(to_run.size(), parallel, options.check,
                         options.check ? 0 : mandated_wait_seconds());
@@ -321,6 +326,10 @@ bool RunCards(const ToolOptions& options, upgrade_target* cards,
     if (card->state.outcome == OUTCOME_SKIPPED)
       events.Record(*card, 0);
   }
+  // The page and metrics keep their beat whatever the console does.
+  watch->Beat([&printer](const std::string& said) {
+    printer.Say("\t%s\n", said.c_str());
+  });
   std::vector<size_t> waves = WavesOf(options, to_run);
   RolloutRules rules(RolloutOf(options, waves.size()), platform().clock);
   CardPool pool(to_run, waves, parallel, EachCardsTurn(options), &rules,
@@ -346,6 +355,8 @@ bool RunCards(const ToolOptions& options, upgrade_target* cards,
 }  // namespace
 
 int run_campaign(const ToolOptions& options) {
+  // Before any thread starts: from here on one thread takes the interrupts.
+  catch_interrupts();
   const char* password = nullptr;
   Earlier earlier;
   CampaignReport report(options.report);

@@ -79,9 +79,6 @@ bool CampaignEvents::NextWave(int number, int waves, size_t size) {
 }
 
 void CampaignEvents::Tick(bool last) {
-  std::string said = watch_->Update(last);
-  if (!said.empty())
-    printer_->Say("\t%s\n", said.c_str());
   printer_->Show(last);
 }
 

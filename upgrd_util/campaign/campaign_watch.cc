@@ -129,7 +129,42 @@ std::string CampaignWatch::Update(bool now) {
   return Write();
 }
 
+void CampaignWatch::Beat(std::function<void(const std::string&)> say) {
+  if (html_.empty() && metrics_.empty())
+    return;
+  beat_ = std::thread([this, say] {
+    Clock* clock = platform().clock;
+    std::unique_lock<std::mutex> lock(beat_mutex_);
+    while (!stopping_) {
+      clock->WaitFor(&beat_wake_, &lock, 1000);
+      if (stopping_)
+        break;
+      lock.unlock();
+      std::string said = Update(false);
+      if (!said.empty())
+        say(said);
+      lock.lock();
+    }
+  });
+}
+
+void CampaignWatch::StopBeat() {
+  if (!beat_.joinable())
+    return;
+  {
+    std::lock_guard<std::mutex> lock(beat_mutex_);
+    stopping_ = true;
+    beat_wake_.notify_all();
+  }
+  beat_.join();
+}
+
+CampaignWatch::~CampaignWatch() {
+  StopBeat();
+}
+
 std::string CampaignWatch::Finish() {
+  StopBeat();
   if (html_.empty() && metrics_.empty())
     return "";
   {

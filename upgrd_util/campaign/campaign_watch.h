@@ -1,9 +1,12 @@
 #ifndef UPGRD_UTIL_CAMPAIGN_CAMPAIGN_WATCH_H_
 #define UPGRD_UTIL_CAMPAIGN_CAMPAIGN_WATCH_H_
 
+#include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "upgrd_util/base/upgrade_target.h"
 #include "upgrd_util/output/campaign_view.h"
@@ -11,12 +14,14 @@
 /// The campaign's HTML page (--html) and metrics file (--metrics), for
 /// people and monitoring to look at while the campaign runs: a view of
 /// every card, kept as cards start and end, and written anew at most once
-/// a second while cards run (at least once a minute), and at the end. Card calls come from the
-/// cards' threads; Update and Finish from the one that runs the pool.
+/// a second while cards run (at least once a minute), and at the end. Card
+/// calls come from the cards' threads; the writes from the beat's own
+/// thread, and before and after it from the one that runs the campaign.
 class CampaignWatch {
  public:
   CampaignWatch(std::string html, std::string metrics, std::string options,
                 bool dry_run);
+  ~CampaignWatch();
 
   /// Before any card: the view of `cards`, all waiting, written once.
   /// Returns false, with the option and the reason in *error, when a file
@@ -34,16 +39,29 @@ class CampaignWatch {
   /// `now`. Returns a line to say
   /// the first time a file cannot be written, else "".
   std::string Update(bool now);
-  /// Writes both files as the campaign ends.
+
+  /// From now until Finish, Update runs each second on a thread of its
+  /// own, so that the page and metrics keep their minute whatever the
+  /// console or a question does; a line to say goes to `say`, which must
+  /// not wait.
+  void Beat(std::function<void(const std::string&)> say);
+
+  /// Stops the beat, and writes both files as the campaign ends.
   std::string Finish();
 
  private:
   CardView* Find(const upgrade_target& card);  // mutex_ held
+  void StopBeat();
   std::string Write();
 
   const std::string html_;
   const std::string metrics_;
   double start_ = 0;  // on the clock's seconds
+
+  std::thread beat_;
+  std::mutex beat_mutex_;  // guards stopping_
+  std::condition_variable beat_wake_;
+  bool stopping_ = false;
 
   std::mutex mutex_;  // guards the view, and whether it changed
   CampaignView view_;

@@ -31,6 +31,11 @@ CardPool::CardPool(std::vector<upgrade_target*> cards,
 
 void CardPool::Run(int tick_ms) {
   size_t count = std::min(cards_.size(), static_cast<size_t>(parallel_));
+  // An interrupt wakes every wait of the pool at once.
+  InterruptWaker waker([this] {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Notify();
+  });
   std::unique_lock<std::mutex> lock(mutex_);
   workers_ = static_cast<int>(count);
   std::vector<std::thread> threads;
@@ -45,7 +50,6 @@ void CardPool::Run(int tick_ms) {
     lock.lock();
   }
   for (;;) {
-    // Noticed here too, while every card's thread is busy.
     NoteInterrupt(&lock);
     CloseWave(&lock);
     if (workers_ == 0)
@@ -53,8 +57,9 @@ void CardPool::Run(int tick_ms) {
     lock.unlock();
     events_->Tick(false);
     lock.lock();
-    if (workers_ > 0)
+    if (workers_ > 0 && !news_)
       wake_.wait_for(lock, std::chrono::milliseconds(tick_ms));
+    news_ = false;
   }
   lock.unlock();
   for (std::thread& thread : threads)
@@ -76,7 +81,6 @@ std::vector<upgrade_target*> CardPool::NeverStarted() const {
 
 // Takes cards until none can start any more.
 void CardPool::Work() {
-  block_interrupts_here();
   const Platform shared = platform();
   std::unique_lock<std::mutex> lock(mutex_);
   while (upgrade_target* card = NextCard(&lock, shared)) {
@@ -84,8 +88,8 @@ void CardPool::Work() {
     // Told before the lock is let go, so that cards are said to start in
     // the order they do.
     events_->CardStarted(card);
+    Notify();
     lock.unlock();
-    wake_.notify_all();
     double start = shared.clock->Seconds();
     CardOutcome outcome = sequence_(card);
     double taken = shared.clock->Seconds() - start;
@@ -108,10 +112,10 @@ void CardPool::Work() {
                           taken});
     else if (!rules_->CardEnded(*card, outcome))
       StopStarting(&lock);
-    wake_.notify_all();
+    Notify();
   }
   --workers_;
-  wake_.notify_all();
+  Notify();
 }
 
 upgrade_target* CardPool::NextCard(std::unique_lock<std::mutex>* lock,
@@ -153,13 +157,10 @@ upgrade_target* CardPool::NextCard(std::unique_lock<std::mutex>* lock,
       wake_.wait(*lock);
       continue;
     }
-    // Nothing to start before the next retry is due: wait on the run's
-    // clock, a second at most, so that interrupts and a new wave are
-    // noticed.
-    double wait = std::min(due->at - now, 1.0);
-    lock->unlock();
-    shared.clock->SleepMs(static_cast<int>(wait * 1000) + 1);
-    lock->lock();
+    // Nothing to start before the next retry is due: wait for it on the
+    // run's clock, or until something changes.
+    shared.clock->WaitFor(&wake_, lock,
+                          static_cast<int>((due->at - now) * 1000) + 1);
   }
 }
 
@@ -178,12 +179,12 @@ void CardPool::CloseWave(std::unique_lock<std::mutex>* lock) {
     }
     if (wave_ + 1 == waves_.size()) {
       ++wave_;
-      wake_.notify_all();
+      Notify();
       return;
     }
     // While the operator is asked, retries that come due may start.
     asking_ = true;
-    wake_.notify_all();
+    Notify();
     lock->unlock();
     bool go_on = events_->NextWave(number + 1, count, waves_[wave_ + 1]);
     lock->lock();
@@ -196,7 +197,7 @@ void CardPool::CloseWave(std::unique_lock<std::mutex>* lock) {
     }
     ++wave_;
     wave_end_ += waves_[wave_];
-    wake_.notify_all();
+    Notify();
   }
 }
 
@@ -211,8 +212,10 @@ void CardPool::NoteInterrupt(std::unique_lock<std::mutex>* lock) {
 void CardPool::StopStarting(std::unique_lock<std::mutex>* lock) {
   bool first = !stop_starting_;
   stop_starting_ = true;
-  wake_.notify_all();
-  if (!first || !CardsLeft())
+  Notify();
+  // An interrupt is always answered, even with no card left to start.
+  if (!first ||
+      (!CardsLeft() && rules_->stop().reason != STOP_INTERRUPTED))
     return;
   int running = running_;
   Stop stop = rules_->stop();

@@ -90,6 +90,12 @@ class CardPool {
   // tell the events.
   void NoteInterrupt(std::unique_lock<std::mutex>* lock);
   void StopStarting(std::unique_lock<std::mutex>* lock);
+  // Wakes every wait, the pool's own loop included even when it is not
+  // waiting yet. mutex_ held.
+  void Notify() {
+    news_ = true;
+    wake_.notify_all();
+  }
   // Whether the open wave has ended and is yet to be weighed (a campaign of
   // one wave has none to weigh).
   bool WaveToWeigh() const {
@@ -116,6 +122,7 @@ class CardPool {
   std::vector<int> busy_;
   int running_ = 0;
   int workers_ = 0;
+  bool news_ = false;    // something changed since the pool's loop looked
   bool asking_ = false;  // whether the next wave may start
   bool stop_starting_ = false;
   bool interrupted_ = false;

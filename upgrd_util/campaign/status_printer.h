@@ -38,11 +38,9 @@ class StatusPrinter {
   /// when `last`), with the status line below them unless `last`.
   void Show(bool last);
 
-  /// How often Show should be called while cards run: often enough to
-  /// redraw each second on a terminal, and for the thread that watches for
-  /// interrupts to take them at once (some tools hold a signal until the
-  /// thread it lands on wakes).
-  int tick_ms() const { return 50; }
+  /// How often Show should be called while cards run, besides each event:
+  /// a terminal's status line is redrawn each second.
+  int tick_ms() const { return 1000; }
 
   /// Cards that ended well and that did not, so far.
   int succeeded() const;

@@ -1,7 +1,9 @@
 #ifndef UPGRD_UTIL_PLATFORM_CLOCK_H_
 #define UPGRD_UTIL_PLATFORM_CLOCK_H_
 
+#include <condition_variable>
 #include <ctime>
+#include <mutex>
 
 /// Time as the program sees it: blocking sleeps and the local time of day.
 struct Clock {
@@ -21,10 +23,24 @@ struct Clock {
   /// How far local time is ahead of UTC now, in seconds (0 for a clock that
   /// keeps UTC).
   virtual long UtcOffsetSeconds() { return 0; }
+
+  /// Waits on `wake` with *lock held for up to `milliseconds` of this
+  /// clock, or until woken. A clock whose time only its sleeps move on
+  /// sleeps the whole time.
+  virtual void WaitFor(std::condition_variable* /*wake*/,
+                       std::unique_lock<std::mutex>* lock, int milliseconds) {
+    lock->unlock();
+    SleepMs(milliseconds);
+    lock->lock();
+  }
 };
 
 struct RealClock : public Clock {
   void SleepMs(int milliseconds) override;
+  void WaitFor(std::condition_variable* wake,
+               std::unique_lock<std::mutex>* lock, int milliseconds) override {
+    wake->wait_for(*lock, std::chrono::milliseconds(milliseconds));
+  }
   bool LocalTime(struct tm* out) override;
   double Seconds() override;
   long UtcOffsetSeconds() override;

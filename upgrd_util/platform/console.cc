@@ -19,11 +19,12 @@ void RealConsole::WriteError(std::string_view text) {
   fflush(errors_);
 }
 
-bool RealConsole::ReadLine(std::string* line) {
+bool RealConsole::LineOf(const std::function<int()>& next,
+                         std::string* line) {
   line->clear();
   bool read_any = false;
   int c;
-  while ((c = fgetc(in_)) != EOF) {
+  while ((c = next()) >= 0) {
     read_any = true;
     if (c == '\n')
       break;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -20,7 +21,8 @@ struct Console {
   virtual void WriteBackspaces(int count) = 0;
 
   /// Reads one line of any length. Returns false at end of input when nothing
-  /// was read. Otherwise stores the line without its line end (LF or CR LF)
+  /// was read, and at once when an interrupt comes while it waits (see
+  /// interrupts_received). Otherwise stores the line without its line end (LF or CR LF)
   /// in *line and returns true; characters past kMaxLineLength are read and
   /// dropped, so *line->size() == kMaxLineLength means "too long".
   virtual bool ReadLine(std::string* line) = 0;
@@ -55,6 +57,9 @@ struct RealConsole : public Console {
   void SendErrorsApart() override { errors_apart_ = true; }
 
  private:
+  // ReadLine's rules over the bytes `next` gives (-1 at their end).
+  static bool LineOf(const std::function<int()>& next, std::string* line);
+
   FILE* in_;
   FILE* out_;
   FILE* errors_;

@@ -23,6 +23,10 @@ void RealConsole::WriteBackspaces(int count) {
     fputc('\b', out_);
 }
 
+bool RealConsole::ReadLine(std::string* line) {
+  return LineOf([this] { return fgetc(in_); }, line);
+}
+
 bool RealConsole::IsTerminal() {
   DWORD mode;
   return out_ == stdout &&

@@ -1,7 +1,10 @@
 #include "upgrd_util/platform/interrupts.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 /// Removes the file `path` with one system call that is safe in a signal
 /// handler (interrupts_posix.cc, _win.cc).
@@ -26,7 +29,28 @@ struct HeldFile {
 
 HeldFile g_held[kMaxHeldFiles];
 
+// The wakers alive; called from the thread that takes interrupts.
+std::mutex g_wakers_mutex;
+std::vector<const std::function<void()>*> g_wakers;
+
 }  // namespace
+
+InterruptWaker::InterruptWaker(std::function<void()> wake)
+    : wake_(std::move(wake)) {
+  std::lock_guard<std::mutex> lock(g_wakers_mutex);
+  g_wakers.push_back(&wake_);
+}
+
+InterruptWaker::~InterruptWaker() {
+  std::lock_guard<std::mutex> lock(g_wakers_mutex);
+  g_wakers.erase(std::find(g_wakers.begin(), g_wakers.end(), &wake_));
+}
+
+void wake_interrupt_waiters() {
+  std::lock_guard<std::mutex> lock(g_wakers_mutex);
+  for (const std::function<void()>* wake : g_wakers)
+    (*wake)();
+}
 
 int hold_temporary_file(const char* path) {
   if (strlen(path) >= kHeldPathSize)

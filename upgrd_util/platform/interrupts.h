@@ -1,24 +1,47 @@
 #ifndef UPGRD_UTIL_PLATFORM_INTERRUPTS_H_
 #define UPGRD_UTIL_PLATFORM_INTERRUPTS_H_
 
+#include <functional>
+
 /// From now on SIGINT, SIGTERM and SIGHUP (Ctrl-C, Ctrl-Break and closing
 /// the console on Windows) end the process at once, as they would, but
 /// first remove the temporary files held below: a transfer cut short by
 /// them leaves no part file behind. SIGPIPE is ignored: writing to a closed
-/// pipe fails instead. Called again after catch_interrupts, it undoes that.
+/// pipe fails instead. After catch_interrupts, the next interrupt does so.
 void end_on_interrupts();
 
-/// From now on the first SIGINT, SIGTERM or SIGHUP (Ctrl-C or Ctrl-Break on
-/// Windows) is only counted, so that cards in the middle of an upload can
-/// finish; the second ends the process at once, as end_on_interrupts says.
+/// Called before any other thread starts: from now on those signals are
+/// blocked in every thread and taken by one thread of their own, which
+/// counts the first (so that cards in the middle of an upload can finish)
+/// and wakes everything that waits for it; the second ends the process at
+/// once, as end_on_interrupts says. On Windows the console's handler
+/// thread has that role.
 void catch_interrupts();
-
-/// Keeps those signals away from the calling thread, so that they land on
-/// one that watches for them (a card's thread does not).
-void block_interrupts_here();
 
 /// How many interrupts have come since catch_interrupts().
 int interrupts_received();
+
+/// A descriptor that becomes readable at the first interrupt and stays so,
+/// to poll beside one's own (-1 where there is none).
+int interrupt_descriptor();
+
+/// While it lives, `wake` is called at each interrupt that does not end
+/// the process, on the thread that takes them (never in a signal
+/// handler), so that whatever waits looks again.
+class InterruptWaker {
+ public:
+  explicit InterruptWaker(std::function<void()> wake);
+  ~InterruptWaker();
+
+ private:
+  InterruptWaker(const InterruptWaker&) = delete;
+  InterruptWaker& operator=(const InterruptWaker&) = delete;
+  std::function<void()> wake_;
+};
+
+/// Calls every live waker (interrupts_*.cc, on the thread that takes the
+/// interrupts).
+void wake_interrupt_waiters();
 
 /// Temporary files held at once, at most: one transfer per card.
 const int kMaxHeldFiles = 1024;

@@ -1,10 +1,14 @@
 #include "upgrd_util/platform/interrupts.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <system_error>
+#include <thread>
 
 void remove_file_now(const char* path) {
   unlink(path);
@@ -12,23 +16,27 @@ void remove_file_now(const char* path) {
 
 namespace {
 
-// Written by the handler, read by every thread: a lock-free atomic is safe
-// in both places.
+// Written by the thread that takes the signals (or a handler), read by
+// every thread: a lock-free atomic is safe in both places.
 std::atomic<int> g_interrupts{0};
 static_assert(std::atomic<int>::is_always_lock_free);
+// Whether the next interrupt ends the process, once signals are taken by
+// their own thread.
+std::atomic<bool> g_end_at_once{false};
+bool g_taken_apart = false;  // catch_interrupts was called
+// Readable from the first interrupt on: [0] to poll, [1] written once.
+int g_wake[2] = {-1, -1};
 
 // Ends the process as the signal would have, without what it was writing.
 void EndOnInterrupt(int signal_number) {
   remove_held_files();
   signal(signal_number, SIG_DFL);
+  sigset_t one;
+  sigemptyset(&one);
+  sigaddset(&one, signal_number);
+  pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
   raise(signal_number);
-}
-
-void CountInterrupt(int signal_number) {
-  if (g_interrupts.fetch_add(1) + 1 < 2)
-    return;
-  // The second one ends the tool with the signal's own status.
-  EndOnInterrupt(signal_number);
+  _exit(128 + signal_number);  // should the signal be ignored after all
 }
 
 // Ctrl-C, a polite kill, and a terminal that closes.
@@ -51,25 +59,75 @@ void Handle(void (*handler)(int)) {
     sigaction(signal_number, &action, nullptr);
 }
 
+// Says so on standard error, in one write that needs no lock: the console
+// may belong to a thread that is stuck.
+void SayEnding() {
+  static const char kLine[] = "\n\tInterrupted again: the tool ends now.\n";
+  ssize_t ignored = write(2, kLine, sizeof(kLine) - 1);
+  (void)ignored;
+}
+
+// The one thread that takes the interrupts: the first wakes whatever waits,
+// the second (or any once the campaign is over) ends the process.
+void TakeInterrupts() {
+  sigset_t set;
+  InterruptSet(&set);
+  for (;;) {
+    int signal_number = sigwaitinfo(&set, nullptr);
+    if (signal_number < 0)
+      continue;  // EINTR
+    if (g_end_at_once || g_interrupts.fetch_add(1) + 1 >= 2) {
+      if (!g_end_at_once)
+        SayEnding();
+      EndOnInterrupt(signal_number);
+    }
+    ssize_t ignored = write(g_wake[1], "!", 1);
+    (void)ignored;
+    wake_interrupt_waiters();
+  }
+}
+
 }  // namespace
 
 void end_on_interrupts() {
   // A console that went away (a pipe into head, say) makes a write fail,
   // never the run end: result.txt, journals and the report go on.
   signal(SIGPIPE, SIG_IGN);
-  Handle(EndOnInterrupt);
-}
-
-void block_interrupts_here() {
-  sigset_t set;
-  InterruptSet(&set);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  if (g_taken_apart)
+    g_end_at_once = true;
+  else
+    Handle(EndOnInterrupt);
 }
 
 void catch_interrupts() {
-  Handle(CountInterrupt);
+  if (g_taken_apart)
+    return;
+  // Blocked before any other thread starts, so that every thread started
+  // later has them blocked too and only sigwaitinfo takes them.
+  sigset_t set;
+  InterruptSet(&set);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  if (pipe(g_wake) != 0) {
+    g_wake[0] = g_wake[1] = -1;
+  } else {
+    fcntl(g_wake[0], F_SETFD, FD_CLOEXEC);
+    fcntl(g_wake[1], F_SETFD, FD_CLOEXEC);
+  }
+  try {
+    std::thread(TakeInterrupts).detach();
+  } catch (const std::system_error&) {
+    // Without a thread of their own, signals end the tool as before.
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    Handle(EndOnInterrupt);
+    return;
+  }
+  g_taken_apart = true;
 }
 
 int interrupts_received() {
   return g_interrupts;
+}
+
+int interrupt_descriptor() {
+  return g_wake[0];
 }

@@ -31,7 +31,10 @@ BOOL WINAPI CountInterrupt(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
     return FALSE;
   // The second one goes on to EndOnInterrupt and the default handler.
-  return ++g_interrupts < 2 ? TRUE : FALSE;
+  if (++g_interrupts >= 2)
+    return FALSE;
+  wake_interrupt_waiters();
+  return TRUE;
 }
 
 }  // namespace
@@ -41,9 +44,8 @@ void end_on_interrupts() {
   SetConsoleCtrlHandler(EndOnInterrupt, TRUE);
 }
 
-// The console's handlers run on a thread of their own.
-void block_interrupts_here() {}
-
+// The console's handlers run on a thread of their own, which takes the
+// interrupts for every other.
 void catch_interrupts() {
   // Handlers run last added first: this one, then EndOnInterrupt.
   SetConsoleCtrlHandler(EndOnInterrupt, TRUE);
@@ -52,4 +54,9 @@ void catch_interrupts() {
 
 int interrupts_received() {
   return g_interrupts;
+}
+
+// A question waits on the console itself here.
+int interrupt_descriptor() {
+  return -1;
 }
