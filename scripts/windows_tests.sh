@@ -79,7 +79,7 @@ check "a campaign of 6 cards, 4 at a time, by the Windows tool" $?
 # Written anew over themselves as cards ended: a rename over a file.
 grep -q 'data-outcome="upgraded" data-count="6"' campaign/page.html &&
   grep -q '^upgrd_cards{outcome="upgraded"} 6$' campaign/m.prom &&
-  [ ! -e campaign/page.html.tmp ]
+  [ -z "$(ls -A campaign | grep -E '^\.(page\.html|m\.prom)\.')" ]
 check "the campaign's page and metrics by the Windows tool" $?
 if [ $status -ne 0 ]; then
   diff <(tr -d '\r' < windows/console.txt | cat -A) <(cat -A linux/console.txt) | head -20 || true

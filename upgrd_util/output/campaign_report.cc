@@ -348,6 +348,17 @@ bool ReadReport(const std::string& path, std::string* text,
                 std::string* error) {
   // Never a FIFO (it would block) nor a device (it could be endless).
   FILE* file = open_regular_file(path.c_str());
+  std::error_code unknown;
+  if (!file &&
+      std::filesystem::symlink_status(path, unknown).type() ==
+          std::filesystem::file_type::not_found &&
+      std::filesystem::is_regular_file(path + ".part", unknown)) {
+    // A campaign killed before its first record leaves only its part file.
+    *error = "there is only " + path +
+             ".part: the run that wrote it ended before its first record "
+             "and nothing is done yet; run without --resume";
+    return false;
+  }
   if (!file) {
     *error = "cannot read " + path + " (a regular file is needed)";
     return false;

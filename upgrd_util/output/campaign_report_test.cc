@@ -106,6 +106,32 @@ TEST(CampaignReportTest, ARecordInEitherFormatAndReadBack) {
   }
 }
 
+// A campaign killed before its first record leaves only the part file: a
+// later --resume says so, not that the file is missing.
+TEST(CampaignReportTest, ResumingFromARunThatWroteNoRecord) {
+  ScopedTempDir dir;
+  struct {
+    bool part_file;  // night.jsonl.part is there
+    std::string error;
+  } cases[] = {
+      {true,
+       "there is only night.jsonl.part: the run that wrote it ended before "
+       "its first record and nothing is done yet; run without --resume"},
+      {false, "cannot read night.jsonl (a regular file is needed)"},
+  };
+  for (const auto& c : cases) {
+    remove("night.jsonl.part");
+    if (c.part_file) {
+      ASSERT_TRUE(WriteFile("night.jsonl.part", ""));
+    }
+    std::map<std::string, EarlierRecord> earlier;
+    std::string error, warning;
+    EXPECT_FALSE(read_earlier_records("night.jsonl", &earlier, &error,
+                                      &warning));
+    EXPECT_EQ(c.error, error);
+  }
+}
+
 TEST(CampaignReportTest, ARecordThatDoesNotFitLeavesNoPartOfItself) {
   ScopedTempDir dir;
   EXPECT_EXIT(WriteUntilTheDiskIsFull(), testing::ExitedWithCode(0), "");

@@ -1,14 +1,9 @@
 #include "upgrd_util/output/campaign_view.h"
 
-#ifndef _WIN32
-#include <unistd.h>
-#endif
-
 #include <gtest/gtest.h>
 
 #include "tests/test_support.h"
 #include "upgrd_util/output/campaign_page.h"
-#include "upgrd_util/output/replace_file.h"
 
 namespace {
 
@@ -63,23 +58,6 @@ TEST_F(CampaignViewTest, AThousandCardsStayOnePage) {
   EXPECT_NE(std::string::npos, page.find("<details><summary>990 cards"));
   EXPECT_EQ(10, Occurrences(page, "<section class=\"card\">"));
   EXPECT_LT(page.size(), 600000u);
-}
-
-// A reader sees the old file or the new one; what is planted where the new
-// one is written is not written through.
-TEST_F(CampaignViewTest, AFileIsReplacedWhole) {
-  std::string reason;
-  ASSERT_TRUE(replace_file("page.html", "old", &reason)) << reason;
-#ifndef _WIN32
-  ASSERT_TRUE(WriteFile("other", "kept"));
-  ASSERT_EQ(0, symlink("other", "page.html.tmp"));
-#endif
-  ASSERT_TRUE(replace_file("page.html", "new", &reason)) << reason;
-  EXPECT_EQ("new", ReadFile("page.html"));
-  EXPECT_EQ("<missing>", ReadFile("page.html.tmp"));
-#ifndef _WIN32
-  EXPECT_EQ("kept", ReadFile("other"));
-#endif
 }
 
 }  // namespace

@@ -8,48 +8,78 @@
 #include <filesystem>
 
 #include "upgrd_util/platform/files.h"
+#include "upgrd_util/platform/interrupts.h"
+
+namespace {
+
+// Returns false, with the reason, when `path` is there but no regular file.
+bool RegularOrNone(const std::string& path, std::string* reason) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode))
+    return true;
+  *reason = S_ISDIR(info.st_mode) ? "it is a directory"
+                                  : "it is not a regular file";
+  return false;
+}
+
+}  // namespace
 
 FILE* create_file_beside(const std::string& path, const std::string& temp,
                          std::string* reason) {
-  struct stat info;
-  if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-    *reason = S_ISDIR(info.st_mode) ? "it is a directory"
-                                    : "it is not a regular file";
+  if (!RegularOrNone(path, reason))
     return nullptr;
-  }
   // One left by a killed run, or a link planted in its place, goes.
   remove(temp.c_str());
   return create_new_file(temp.c_str(), reason);
 }
 
+FILE* create_temporary_beside(const std::string& path, std::string* temp,
+                              int* held, std::string* reason) {
+  if (!RegularOrNone(path, reason))
+    return nullptr;
+  std::filesystem::path target(path);
+  std::string name = ".";
+  name += target.filename().string();
+  name += '.';
+  return create_unique_file((target.parent_path() / name).string(), temp,
+                            held, reason);
+}
+
 bool can_replace_file(const std::string& path, std::string* reason) {
-  FILE* file = create_file_beside(path, path + ".tmp", reason);
+  std::string temp;
+  int held;
+  FILE* file = create_temporary_beside(path, &temp, &held, reason);
   if (!file)
     return false;
   fclose(file);
-  remove((path + ".tmp").c_str());
+  remove(temp.c_str());
+  release_temporary_file(held);
   return true;
 }
 
 bool replace_file(const std::string& path, const std::string& text,
                   std::string* reason) {
-  std::string temp = path + ".tmp";
-  FILE* file = create_file_beside(path, temp, reason);
+  std::string temp;
+  int held;
+  FILE* file = create_temporary_beside(path, &temp, &held, reason);
   if (!file)
     return false;
   bool written = fwrite(text.data(), 1, text.size(), file) == text.size() &&
                  fflush(file) == 0;
   if (!written)
     *reason = strerror(errno);
-  // Flushed, the stream holds nothing more to lose.
-  fclose(file);
+  if (fclose(file) != 0 && written) {
+    written = false;
+    *reason = strerror(errno);
+  }
   std::error_code error;
   if (written)
     std::filesystem::rename(temp, path, error);
-  if (written && !error)
-    return true;
   if (error)
     *reason = error.message();
-  remove(temp.c_str());
-  return false;
+  bool replaced = written && !error;
+  if (!replaced)
+    remove(temp.c_str());
+  release_temporary_file(held);
+  return replaced;
 }

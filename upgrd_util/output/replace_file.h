@@ -11,10 +11,21 @@
 FILE* create_file_beside(const std::string& path, const std::string& temp,
                          std::string* reason);
 
-/// Writes `text` to "<path>.tmp" (made anew, never through a link) and
-/// renames it over `path`, so that a reader sees the old file or the new
-/// one, whole. Returns false, with the reason in *reason, when `path` is not
-/// a regular file or either step fails (then `path` is left as it was).
+/// Makes a new file for writing beside `path`, only when `path` is a
+/// regular file or none: ".<name>.<process id>_<count>" in its directory,
+/// never through a link nor one another writer of `path` uses, hidden and
+/// not ending as `path` does (a collector of "*.prom" skips it). It is held
+/// for removal should an interrupt end the process. Returns the stream, its
+/// name in *temp and the slot to release in *held (release_temporary_file);
+/// else nullptr, with the reason in *reason.
+FILE* create_temporary_beside(const std::string& path, std::string* temp,
+                              int* held, std::string* reason);
+
+/// Writes `text` to a file of create_temporary_beside and renames it over
+/// `path`, so that a reader sees the old file or the new one, whole.
+/// Returns false, with the reason in *reason, when `path` is not a regular
+/// file or any step fails: then `path` is left as it was and the temporary
+/// file is gone.
 bool replace_file(const std::string& path, const std::string& text,
                   std::string* reason);
 

@@ -24,6 +24,15 @@ FILE* open_own_file_for_append(const char* path, std::string* reason);
 /// or over a file that is there. Returns nullptr, with the reason, else.
 FILE* create_new_file(const char* path, std::string* reason);
 
+/// Creates a new file for writing named `stem` and a suffix of its own, the
+/// process's id and a count: never one another writer made, nor through a
+/// link. Each name tried is held for removal, before it exists, should an
+/// interrupt end the process (interrupts.h). Returns the stream, with the
+/// name in *name and the slot to release in *held; else nullptr, with the
+/// reason in *reason.
+FILE* create_unique_file(const std::string& stem, std::string* name,
+                         int* held, std::string* reason);
+
 /// Cuts the open `file` back to `size` bytes, so that a record half written
 /// leaves no trace. Returns false when it could not.
 bool truncate_file(FILE* file, long long size);

@@ -13,6 +13,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+
+#include "upgrd_util/platform/interrupts.h"
 
 const char kCurrentDirectoryPrefix[] = "./";
 
@@ -77,6 +80,36 @@ FILE* create_new_file(const char* path, std::string* reason) {
     close(fd);
   }
   return file;
+}
+
+FILE* create_unique_file(const std::string& stem, std::string* name,
+                         int* held, std::string* reason) {
+  static std::atomic<unsigned> counter{0};
+  *reason = "no free name";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *name = stem + std::to_string(getpid()) + "_" + std::to_string(++counter);
+    *held = hold_temporary_file(name->c_str());
+    int fd = open(name->c_str(),
+                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      int error = errno;
+      release_temporary_file(*held);
+      // Left by a run of the same id on another host, or by one killed.
+      if (error == EEXIST)
+        continue;
+      *reason = strerror(error);
+      return nullptr;
+    }
+    FILE* file = fdopen(fd, "wb");
+    if (file)
+      return file;
+    *reason = strerror(errno);
+    close(fd);
+    unlink(name->c_str());
+    release_temporary_file(*held);
+    return nullptr;
+  }
+  return nullptr;
 }
 
 bool same_file(const char* a, const char* b) {

@@ -6,6 +6,10 @@
 #include <io.h>
 #include <windows.h>
 
+#include <atomic>
+
+#include "upgrd_util/platform/interrupts.h"
+
 const char kCurrentDirectoryPrefix[] = ".\\";
 
 FILE* open_regular_file(const char* path) {
@@ -57,6 +61,46 @@ FILE* create_new_file(const char* path, std::string* reason) {
       _close(fd);
   }
   return file;
+}
+
+FILE* create_unique_file(const std::string& stem, std::string* name,
+                         int* held, std::string* reason) {
+  static std::atomic<unsigned> counter{0};
+  *reason = "no free name";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *name = stem + std::to_string(GetCurrentProcessId()) + "_" +
+            std::to_string(++counter);
+    *held = hold_temporary_file(name->c_str());
+    // Shared for deletion, so that the interrupt's handler may remove it
+    // while it is open.
+    HANDLE handle = CreateFileA(name->c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      DWORD error = GetLastError();
+      release_temporary_file(*held);
+      if (error == ERROR_FILE_EXISTS)
+        continue;
+      *reason = error == ERROR_ACCESS_DENIED    ? strerror(EACCES)
+                : error == ERROR_PATH_NOT_FOUND ? strerror(ENOENT)
+                                                : "Windows error " +
+                                                      std::to_string(error);
+      return nullptr;
+    }
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+    FILE* file = fd < 0 ? nullptr : _fdopen(fd, "wb");
+    if (file)
+      return file;
+    *reason = strerror(errno);
+    if (fd >= 0)
+      _close(fd);
+    else
+      CloseHandle(handle);
+    DeleteFileA(name->c_str());
+    release_temporary_file(*held);
+    return nullptr;
+  }
+  return nullptr;
 }
 
 namespace {
