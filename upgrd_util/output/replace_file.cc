@@ -9,16 +9,23 @@
 
 #include "upgrd_util/platform/files.h"
 
-FILE* create_file_beside(const std::string& path, const std::string& temp,
-                         std::string* reason) {
+bool clear_the_way_beside(const std::string& path, const std::string& temp,
+                          std::string* reason) {
   struct stat info;
   if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
     *reason = S_ISDIR(info.st_mode) ? "it is a directory"
                                     : "it is not a regular file";
-    return nullptr;
+    return false;
   }
   // One left by a killed run, or a link planted in its place, goes.
   remove(temp.c_str());
+  return true;
+}
+
+FILE* create_file_beside(const std::string& path, const std::string& temp,
+                         std::string* reason) {
+  if (!clear_the_way_beside(path, temp, reason))
+    return nullptr;
   return create_new_file(temp.c_str(), reason);
 }
 
