@@ -18,6 +18,20 @@ bool OnDisk(int fd) {
   return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK;
 }
 
+// The system's text for `error`, without its line end.
+std::string SystemMessage(DWORD error) {
+  char text[256];
+  if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                      nullptr, error, 0, text, sizeof(text), nullptr))
+    snprintf(text, sizeof(text), "system error %lu",
+             static_cast<unsigned long>(error));
+  std::string message = text;
+  while (!message.empty() &&
+         (message.back() == '\n' || message.back() == '\r'))
+    message.pop_back();
+  return message;
+}
+
 }  // namespace
 
 // Windows links are made by administrators; what is checked here is that
@@ -41,11 +55,25 @@ bool AppendFile::Open(const char* path, std::string* reason) {
 
 bool AppendFile::Create(const char* path, std::string* reason) {
   Close();
-  fd_ = _open(path, _O_RDWR | _O_APPEND | _O_CREAT | _O_EXCL | _O_BINARY,
-              _S_IREAD | _S_IWRITE);
-  if (fd_ < 0)
+  // Shared for deleting too: a file made beside another takes its name
+  // (rename_durably) while it is open.
+  HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                  FILE_SHARE_DELETE,
+                              nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *reason = SystemMessage(GetLastError());
+    return false;
+  }
+  fd_ = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                        _O_APPEND | _O_BINARY);
+  if (fd_ < 0) {
     *reason = strerror(errno);
-  return fd_ >= 0;
+    CloseHandle(handle);
+    return false;
+  }
+  return true;
 }
 
 bool AppendFile::Share(FILE* stream, std::string* reason) {
@@ -111,15 +139,6 @@ bool rename_durably(const std::string& from, const std::string& to,
     flags |= MOVEFILE_WRITE_THROUGH;
   if (MoveFileExA(from.c_str(), to.c_str(), flags))
     return true;
-  char text[256];
-  DWORD error = GetLastError();
-  if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                      nullptr, error, 0, text, sizeof(text), nullptr))
-    snprintf(text, sizeof(text), "system error %lu",
-             static_cast<unsigned long>(error));
-  *reason = text;
-  // The message ends in a line end.
-  while (!reason->empty() && (reason->back() == '\n' || reason->back() == '\r'))
-    reason->pop_back();
+  *reason = SystemMessage(GetLastError());
   return false;
 }
