@@ -2,8 +2,9 @@
 // 2026, 09:30:00 and sleeps a thousandth of what it is asked to, and with
 // FTP time-outs and transfer bounds of a few seconds. For
 // benchmarks, UPGRD_FAST_CLOCK_REPORT names a file that receives, at exit,
-// the seconds really spent in those sleeps, and UPGRD_SHIPPED_FTP_TIMEOUTS
-// keeps the shipped FTP time-outs.
+// the seconds really spent in those sleeps, UPGRD_SHIPPED_FTP_TIMEOUTS
+// keeps the shipped FTP time-outs and UPGRD_NO_SYNC leaves records
+// unsynced, to measure what syncing them costs.
 
 #include <atomic>
 #include <chrono>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "upgrd_util/platform/append_file.h"
 #include "upgrd_util/platform/clock.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/ftp_library.h"
@@ -89,6 +91,8 @@ int main(int argc, char** argv) {
     timeouts.longest_call = 10;
   }
   SystemFtpLibrary ftp(21, timeouts);
+  if (getenv("UPGRD_NO_SYNC"))
+    skip_syncs_for_benchmarks();
   Platform seams;
   seams.console = &console;
   seams.clock = &clock;

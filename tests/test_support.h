@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -100,6 +101,9 @@ struct RunOptions {
   /// limit comes; the filler (NUL bytes) is not kept. Not in a terminal.
   std::string stall_output_after;
   std::function<bool()> stalled_until;
+  /// Once its output holds the first text, calls the action beside it,
+  /// then waits for the next text, and so on; reading goes on meanwhile.
+  std::vector<std::pair<std::string, std::function<void()>>> on_output;
   /// Its limit of open files, when not 0.
   long open_files = 0;
   /// Keep its standard input open after `input`, as a console does.

@@ -206,6 +206,7 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
   double deadline = start + time_limit_s;
   char buffer[4096];
   bool signalled = false;
+  size_t next_action = 0;
   for (;;) {
     int left_ms = static_cast<int>((deadline - MonotonicSeconds()) * 1000);
     if (left_ms <= 0)
@@ -232,6 +233,10 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
     if (n <= 0)
       break;
     run.output.append(buffer, static_cast<size_t>(n));
+    while (next_action < options.on_output.size() &&
+           run.output.find(options.on_output[next_action].first) !=
+               std::string::npos)
+      options.on_output[next_action++].second();
     if (!signalled && !options.kill_after.empty() &&
         run.output.find(options.kill_after) != std::string::npos) {
       usleep(options.kill_delay_ms * 1000);

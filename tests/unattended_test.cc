@@ -1,9 +1,13 @@
 // Unattended campaigns: no questions, a dry run, reports read back by
 // Python's own csv and json modules, and a rerun of what failed.
 
+#include <errno.h>
+#include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -471,6 +475,79 @@ TEST_F(UnattendedTest, NoFileIsWrittenThroughALink) {
                       "a symbolic link. The card was not started.\n"));
   EXPECT_NE(std::string::npos,
             Parsed("night.jsonl").find("127.0.0.3|admin|upgraded|1|"));
+}
+
+// A tmpfs of its own at `path` (made here), in a mount namespace of the
+// test's own: it runs as root in a user namespace (tests/in_netns.sh).
+// Unmounted when the object goes.
+struct SmallDisk {
+  SmallDisk(const std::string& path, const std::string& size) : path(path) {
+    mounted = MakeDirectory(path) && unshare(CLONE_NEWNS) == 0 &&
+              mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ==
+                  0 &&
+              mount("tmpfs", path.c_str(), "tmpfs", 0,
+                    ("size=" + size).c_str()) == 0;
+  }
+  ~SmallDisk() {
+    if (mounted)
+      umount2(path.c_str(), MNT_DETACH);
+  }
+  // Takes every block left.
+  void Fill() {
+    int fd = open((path + "/filler").c_str(), O_WRONLY | O_CREAT, 0644);
+    static const char kBlock[4096] = {};
+    for (int i = 0; fd >= 0 && i < 10000 &&
+                    write(fd, kBlock, sizeof(kBlock)) > 0;
+         ++i) {
+    }
+    if (fd >= 0)
+      close(fd);
+  }
+  void Free() { remove((path + "/filler").c_str()); }
+
+  std::string path;
+  bool mounted = false;
+};
+
+TEST_F(UnattendedTest, AReportOnADiskThatFillsUpHoldsOnlyWholeRecords) {
+  Prepare(Numbered(2, 16));
+  SmallDisk disk("small", "256k");
+  ASSERT_TRUE(disk.mounted) << strerror(errno);
+  RunOptions options;
+  // Full once a card has ended (its record is on disk before the console
+  // says so), with room again once a record did not fit: one that crossed
+  // into a page the disk no longer had, written only in part.
+  options.on_output = {
+      {" upgraded in ", [&] { disk.Fill(); }},
+      {"\tCannot write the report small/night.jsonl: No space left on "
+       "device\n",
+       [&] { disk.Free(); }}};
+  ToolRun run = Campaign({"-y", "-j", "4", "--report", "small/night.jsonl"},
+                         options);
+  EXPECT_EQ(1, run.exit_code) << run.output;
+  EXPECT_EQ(std::string::npos, ReadFile("small/night.jsonl").find('\0'));
+  std::string parsed = Parsed("small/night.jsonl");
+  EXPECT_EQ(std::string::npos, parsed.find("Traceback")) << parsed;
+  int records = Occurrences(parsed, "|admin|upgraded|1|");
+  EXPECT_EQ(records, Occurrences(parsed, "\n")) << parsed;
+  EXPECT_LT(records, 16) << parsed;
+  // The last card to end did so with room on the disk again: its record
+  // follows the last whole one.
+  size_t last = run.output.rfind(" upgraded in ");
+  ASSERT_NE(std::string::npos, last);
+  size_t tab = run.output.rfind('\t', last) + 1;
+  std::string address = run.output.substr(tab, last - tab);
+  address.erase(address.find(' '));
+  EXPECT_NE(std::string::npos, parsed.find(address + "|admin|upgraded|1|"))
+      << address << "\n" << parsed;
+
+  // The next night resumes from it: the cards it holds are skipped.
+  ToolRun resumed =
+      Campaign({"-y", "-j", "4", "--resume", "small/night.jsonl"});
+  EXPECT_EQ(0, resumed.exit_code) << resumed.output;
+  EXPECT_EQ(records, Occurrences(resumed.output,
+                                 "skipped: upgraded by an earlier campaign\n"))
+      << resumed.output;
 }
 
 }  // namespace

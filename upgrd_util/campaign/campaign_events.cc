@@ -18,9 +18,12 @@ void CampaignEvents::CardStarted(upgrade_target* card) {
 void CampaignEvents::CardEnded(upgrade_target* card, CardOutcome outcome,
                                double seconds) {
   card->state.outcome = outcome;
+  // Its block and its record on disk before the page (Record) and the
+  // console say that the card ended: after a power cut, no card said to be
+  // done is missing from the report, to be loaded again the next night.
   finish_card_block(*card);
-  printer_->Ended(*card, outcome, seconds);
   Record(*card, seconds);
+  printer_->Ended(*card, outcome, seconds);
   std::lock_guard<std::mutex> lock(mutex_);
   WaveCounts& wave = waves_[card->state.wave];
   ++(outcome_words(outcome).failure ? wave.failed : wave.succeeded);
@@ -87,14 +90,25 @@ void CampaignEvents::Record(const upgrade_target& card, double seconds) {
   std::string end = card.state.started_at.empty() ? "" : iso_local_time();
   ReportRecord record =
       card_record(card, word, card.state.started_at, end, seconds);
-  watch_->Ended(card, seconds);
-  std::lock_guard<std::mutex> lock(mutex_);
   std::string reason;
-  if (!report_ || report_->Write(record, &reason) || report_failed_)
-    return;
-  report_failed_ = true;
-  printer_->Say("\tCannot write the report %s: %s\n", report_path_.c_str(),
-                reason.c_str());
+  bool written = true;
+  if (report_) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      written = report_->Write(record, &reason);
+    }
+    // Outside the lock, so that records of cards ending together can be
+    // written while one is synced.
+    written = written && report_->Sync(&reason);
+  }
+  if (!written) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!report_failed_)
+      printer_->Say("\tCannot write the report %s: %s\n",
+                    report_path_.c_str(), reason.c_str());
+    report_failed_ = true;
+  }
+  watch_->Ended(card, seconds);
 }
 
 bool CampaignEvents::report_failed() {

@@ -40,8 +40,8 @@ class CampaignEvents : public PoolEvents {
   bool NextWave(int number, int waves, size_t size) override;
   void Tick(bool last) override;
 
-  /// Writes the card's record to the report, if there is one; the first
-  /// failure is said once.
+  /// Writes the card's record to the report, if there is one, and once it
+  /// is on disk tells the page; the first failure is said once.
   void Record(const upgrade_target& card, double seconds);
 
   bool report_failed();

@@ -7,6 +7,7 @@
 #include "upgrd_util/base/process_state.h"
 #include "upgrd_util/output/campaign_report.h"
 #include "upgrd_util/output/result_log.h"
+#include "upgrd_util/platform/append_file.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/files.h"
 #include "upgrd_util/platform/ftp_library.h"
@@ -17,15 +18,11 @@ namespace {
 
 // Marks where this run's entries begin, on a line of its own even after a
 // killed run's unfinished last line.
-void WriteHeader(FILE* journal, const char* kind) {
-  bool unfinished = fseek(journal, -1, SEEK_END) == 0 &&
-                    fgetc(journal) != '\n';
-  // Between reading and writing a stream, a seek.
-  fseek(journal, 0, SEEK_END);
-  if (unfinished)
-    fputc('\n', journal);
-  fprintf(journal, "%s %s %s\n", iso_local_time().c_str(), kind, run_id);
-  fflush(journal);
+void WriteHeader(AppendFile* journal, const char* kind) {
+  std::string header = journal->EndsWithLineEnd() ? "" : "\n";
+  header += iso_local_time() + " " + kind + " " + run_id + "\n";
+  std::string ignored;
+  journal->Append(header, &ignored);
 }
 
 }  // namespace
@@ -46,23 +43,24 @@ CardOutcome run_card_beside_others(upgrade_target* card,
   char journal_name[64];
   snprintf(journal_name, sizeof(journal_name), "%s_upgrade.txt", card->ip);
   CardLog log;
+  AppendFile journal;
   std::string reason;
   // Two sequences at once on one card, from two runs, would upload over
   // each other.
   bool busy = false;
   FILE* lock = lock_card(card->ip, &busy);
-  if (!busy)
-    log.journal = open_own_file_for_append(journal_name, &reason);
+  if (!busy && journal.Open(journal_name, &reason))
+    log.journal = &journal;
   CardOutcome outcome = OUTCOME_BUSY;
   if (log.journal) {
     WriteHeader(log.journal, kind);
     ScopedLogRoute route(&log);
     outcome = sequence(card);
-    if (!card->state.logs_unsaved_reason.empty()) {
+    if (!card->state.logs_unsaved_reason.empty())
       log_printf("Logs not saved: %s.\n",
                  card->state.logs_unsaved_reason.c_str());
-      log_flush();
-    }
+    // Entries the sequence left unflushed too.
+    log_flush();
   } else if (busy) {
     log.text = "Another run of the tool on this workstation is upgrading the "
                "card. It was not started.\n";
@@ -77,8 +75,7 @@ CardOutcome run_card_beside_others(upgrade_target* card,
   // The dialogue would end the run with this card's session still open.
   if (outcome == OUTCOME_LISTING_UNREADABLE)
     ftp_quit(card->state.ftp_session);
-  if (log.journal)
-    fclose(log.journal);
+  journal.Close();
   if (lock)
     fclose(lock);
   card->state.log_text += log.text;

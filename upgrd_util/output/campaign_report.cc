@@ -283,56 +283,54 @@ std::string iso_local_time(long seconds_from_now) {
 }
 
 CampaignReport::~CampaignReport() {
-  if (!file_)
+  if (!file_.is_open())
     return;
-  fclose(file_);
+  file_.Close();
   // No record came: the old report stays as it was.
   if (!replaced_)
     remove(temp_path().c_str());
 }
 
 bool CampaignReport::Open(std::string* reason) {
-  file_ = create_file_beside(path_, temp_path(), reason);
-  if (!file_)
+  if (!clear_the_way_beside(path_, temp_path(), reason) ||
+      !file_.Create(temp_path().c_str(), reason))
     return false;
-  if (IsCsv(path_) && !WriteWhole(CsvHeader(), reason))
+  if (IsCsv(path_) && !file_.Append(CsvHeader(), reason))
     return false;
   return true;
 }
 
 bool CampaignReport::Write(const ReportRecord& record, std::string* reason) {
-  if (!file_) {
+  if (!file_.is_open()) {
     *reason = "the report is not open";
     return false;
   }
-  if (!WriteWhole(IsCsv(path_) ? CsvLine(record) : JsonLine(record), reason))
+  if (!file_.Append(IsCsv(path_) ? CsvLine(record) : JsonLine(record),
+                    reason))
     return false;
   if (replaced_)
     return true;
   // The first record: the file written beside the report takes its place in
-  // one step, so that the report never holds nothing.
-  std::error_code error;
-  std::filesystem::rename(temp_path(), path_, error);
-  if (error) {
-    *reason = error.message();
+  // one step, so that the report never holds nothing; both the record and
+  // the new name on disk first.
+  if (!file_.Sync(reason))
+    return false;
+  if (!rename_durably(temp_path(), path_, reason)) {
+    // Renamed all the same when only the directory's sync failed.
+    std::error_code error;
+    replaced_ = !std::filesystem::exists(temp_path(), error);
     return false;
   }
   replaced_ = true;
   return true;
 }
 
-bool CampaignReport::WriteWhole(const std::string& text, std::string* reason) {
-  long long before = written_;
-  if (fwrite(text.data(), 1, text.size(), file_) == text.size() &&
-      fflush(file_) == 0) {
-    written_ += static_cast<long long>(text.size());
-    return true;
+bool CampaignReport::Sync(std::string* reason) {
+  if (!file_.is_open()) {
+    *reason = "the report is not open";
+    return false;
   }
-  *reason = strerror(errno);
-  // Half a record would make the whole report unreadable.
-  clearerr(file_);
-  truncate_file(file_, before);
-  return false;
+  return sync_.Sync(reason);
 }
 
 namespace {

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "upgrd_util/base/upgrade_target.h"
+#include "upgrd_util/output/grouped_sync.h"
+#include "upgrd_util/platform/append_file.h"
 
 /// Returns true when `path` names a report format: ends in .csv or .jsonl.
 bool report_format_known(const std::string& path);
@@ -49,7 +51,8 @@ std::string iso_local_time(long seconds_from_now = 0);
 /// It is written beside the report as "<report>.part", which takes the
 /// report's place with the first record, so that an old report is never
 /// replaced by nothing.
-struct CampaignReport {
+class CampaignReport {
+ public:
   explicit CampaignReport(std::string path) : path_(std::move(path)) {}
   ~CampaignReport();
 
@@ -58,20 +61,27 @@ struct CampaignReport {
   /// the report is a directory or cannot be written.
   bool Open(std::string* reason);
 
-  /// Writes and flushes one record whole, or not at all. Returns false,
-  /// with the system's reason in *reason, when it cannot be written.
+  /// Appends one record whole, or not at all: a record that does not fit
+  /// is cut off again, so that the next one follows the last whole one.
+  /// Returns false, with the system's reason in *reason, when it cannot be
+  /// written. Not on two threads at once.
   bool Write(const ReportRecord& record, std::string* reason);
+
+  /// Returns once every record written so far is on the disk itself, or
+  /// false with the reason; records written within kRecordSyncSpacing share
+  /// one sync. On any thread, also beside Write.
+  bool Sync(std::string* reason);
 
  private:
   CampaignReport(const CampaignReport&) = delete;
   CampaignReport& operator=(const CampaignReport&) = delete;
 
   std::string temp_path() const { return path_ + ".part"; }
-  bool WriteWhole(const std::string& text, std::string* reason);
 
   std::string path_;
-  FILE* file_ = nullptr;
-  long long written_ = 0;
+  AppendFile file_;
+  GroupedSync sync_{[this](std::string* reason) { return file_.Sync(reason); },
+                    kRecordSyncSpacing};
   bool replaced_ = false;  // the part file has become the report
 };
 

@@ -15,10 +15,15 @@
 namespace {
 
 // Writes records to a report on a disk that fills up, as a file size limit
-// shows it; ends with 0 when the report holds only whole records.
-void WriteUntilTheDiskIsFull() {
+// shows it, and once more after room came back; ends with 0 when the report
+// holds only whole records, the last right after the others, and reads
+// back.
+void WriteUntilTheDiskIsFullThenWithRoom() {
   signal(SIGXFSZ, SIG_IGN);
-  struct rlimit small = {1000, 1000};
+  struct rlimit limit;
+  getrlimit(RLIMIT_FSIZE, &limit);
+  struct rlimit small = limit;
+  small.rlim_cur = 1000;
   setrlimit(RLIMIT_FSIZE, &small);
   CampaignReport report("night.jsonl");
   std::string reason;
@@ -30,9 +35,17 @@ void WriteUntilTheDiskIsFull() {
   int written = 0;
   while (written < 100 && report.Write(record, &reason))
     ++written;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  record.address = "127.0.0.3";
+  bool after = report.Write(record, &reason) && report.Sync(&reason);
   std::string text = ReadFile("night.jsonl");
-  bool whole = written > 0 && written < 100 && text.back() == '\n' &&
-               std::count(text.begin(), text.end(), '\n') == written;
+  std::map<std::string, EarlierRecord> back;
+  std::string error, warning;
+  bool whole = written > 0 && written < 100 && after &&
+               text.find('\0') == std::string::npos &&
+               std::count(text.begin(), text.end(), '\n') == written + 1 &&
+               read_earlier_records("night.jsonl", &back, &error, &warning) &&
+               warning.empty() && back.size() == 2;
   _exit(whole ? 0 : 1);
 }
 
@@ -134,7 +147,8 @@ TEST(CampaignReportTest, ResumingFromARunThatWroteNoRecord) {
 
 TEST(CampaignReportTest, ARecordThatDoesNotFitLeavesNoPartOfItself) {
   ScopedTempDir dir;
-  EXPECT_EXIT(WriteUntilTheDiskIsFull(), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(WriteUntilTheDiskIsFullThenWithRoom(),
+              testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -24,12 +24,19 @@ bool RegularOrNone(const std::string& path, std::string* reason) {
 
 }  // namespace
 
-FILE* create_file_beside(const std::string& path, const std::string& temp,
-                         std::string* reason) {
+bool clear_the_way_beside(const std::string& path, const std::string& temp,
+                          std::string* reason) {
   if (!RegularOrNone(path, reason))
-    return nullptr;
+    return false;
   // One left by a killed run, or a link planted in its place, goes.
   remove(temp.c_str());
+  return true;
+}
+
+FILE* create_file_beside(const std::string& path, const std::string& temp,
+                         std::string* reason) {
+  if (!clear_the_way_beside(path, temp, reason))
+    return nullptr;
   return create_new_file(temp.c_str(), reason);
 }
 

@@ -4,6 +4,13 @@
 #include <cstdio>
 #include <string>
 
+/// Before `temp` is made anew to take the place of `path`: true when `path`
+/// is a regular file or none; whatever is left at `temp` (a killed run's
+/// file, a planted link) is removed. Returns false, with the reason in
+/// *reason, else.
+bool clear_the_way_beside(const std::string& path, const std::string& temp,
+                          std::string* reason);
+
 /// Makes `temp` anew for writing, the file that is to take the place of
 /// `path`: only when `path` is a regular file or none, and never through a
 /// link or over a file left at `temp` (that goes first). Returns nullptr,

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "upgrd_util/base/process_state.h"
+#include "upgrd_util/output/grouped_sync.h"
 #include "upgrd_util/platform/clock.h"
 #include "upgrd_util/platform/files.h"
 #include "upgrd_util/platform/platform.h"
@@ -67,6 +68,11 @@ bool result_log_is_open() {
 namespace {
 thread_local CardLog* t_card_log = nullptr;
 std::mutex g_block_mutex;
+// The result log's card blocks, written beside its stream.
+AppendFile g_blocks;
+GroupedSync g_block_sync([](std::string* reason) {
+  return g_blocks.Sync(reason);
+}, kRecordSyncSpacing);
 }  // namespace
 
 void log_printf(const char* format, ...) {
@@ -83,7 +89,7 @@ void log_printf(const char* format, ...) {
       entry.pop_back();
       t_card_log->text += entry;
       if (t_card_log->journal)
-        fputs(entry.c_str(), t_card_log->journal);
+        t_card_log->unflushed += entry;
     }
   } else if (result_log) {
     vfprintf(result_log, format, args);
@@ -93,8 +99,10 @@ void log_printf(const char* format, ...) {
 
 void log_flush() {
   if (t_card_log) {
-    if (t_card_log->journal)
-      fflush(t_card_log->journal);
+    std::string reason;
+    if (t_card_log->journal && !t_card_log->unflushed.empty() &&
+        t_card_log->journal->Append(t_card_log->unflushed, &reason))
+      t_card_log->unflushed.clear();
   } else if (result_log) {
     fflush(result_log);
   }
@@ -109,14 +117,23 @@ ScopedLogRoute::~ScopedLogRoute() {
 }
 
 void log_append_block(const std::string& text) {
-  std::lock_guard<std::mutex> lock(g_block_mutex);
-  if (!result_log)
-    return;
-  fwrite(text.data(), 1, text.size(), result_log);
-  fflush(result_log);
+  std::string reason;
+  {
+    std::lock_guard<std::mutex> lock(g_block_mutex);
+    if (!result_log)
+      return;
+    // The stream's own entries first, so that a block that does not fit is
+    // cut back to the end of them.
+    fflush(result_log);
+    if ((!g_blocks.is_open() && !g_blocks.Share(result_log, &reason)) ||
+        !g_blocks.Append(text, &reason))
+      return;
+  }
+  g_block_sync.Sync(&reason);
 }
 
 void close_result_log() {
+  g_blocks.Close();
   if (!result_log)
     return;
   fclose(result_log);

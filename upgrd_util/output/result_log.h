@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 
+#include "upgrd_util/platform/append_file.h"
+
 /// The tool's name, as the log header and the banner show it.
 extern const char kToolName[];
 
@@ -35,10 +37,13 @@ void close_result_log();
 
 /// A card's own log while it is upgraded beside others: its entries, kept
 /// for its block in the result log, and its journal, a file that receives
-/// each entry as it is flushed, so that a killed run loses none.
+/// the entries as they are flushed, so that a killed run loses none.
 struct CardLog {
-  FILE* journal = nullptr;
+  AppendFile* journal = nullptr;
   std::string text;
+  // Entries since the last flush; kept when the journal could not take
+  // them (a full disk), for the next flush.
+  std::string unflushed;
 };
 
 /// For its life, sends the calling thread's log_printf and log_flush to
@@ -53,8 +58,10 @@ struct ScopedLogRoute {
   CardLog* previous_;
 };
 
-/// Appends `text` to the result log and flushes it, in one piece even when
-/// several threads append at once.
+/// Appends `text` to the result log in one piece, even when several
+/// threads append at once, or not at all (a full disk), and returns once it
+/// is on the disk itself (blocks appended within kRecordSyncSpacing share
+/// one sync).
 void log_append_block(const std::string& text);
 
 /// Bytes that format_timestamp writes, with the terminating NUL.

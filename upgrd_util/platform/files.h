@@ -13,13 +13,6 @@ extern const char kCurrentDirectoryPrefix[];
 /// device (which are never opened far enough to block).
 FILE* open_regular_file(const char* path);
 
-/// Opens `path` for appending (and reading), creating it when missing, only
-/// when it is a regular file of its own: never through a symbolic link,
-/// never a FIFO or device, never a file with a second hard link (it could
-/// lie outside the working directory). Returns nullptr, with the reason in
-/// *reason, else.
-FILE* open_own_file_for_append(const char* path, std::string* reason);
-
 /// Creates `path` as a new file for writing, never through a symbolic link
 /// or over a file that is there. Returns nullptr, with the reason, else.
 FILE* create_new_file(const char* path, std::string* reason);
@@ -32,10 +25,6 @@ FILE* create_new_file(const char* path, std::string* reason);
 /// reason in *reason.
 FILE* create_unique_file(const std::string& stem, std::string* name,
                          int* held, std::string* reason);
-
-/// Cuts the open `file` back to `size` bytes, so that a record half written
-/// leaves no trace. Returns false when it could not.
-bool truncate_file(FILE* file, long long size);
 
 /// True when both paths name one existing file, also through links (same
 /// device and inode; on Windows, the same volume and file index).

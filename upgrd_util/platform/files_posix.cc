@@ -36,37 +36,6 @@ FILE* open_regular_file(const char* path) {
   return file;
 }
 
-FILE* open_own_file_for_append(const char* path, std::string* reason) {
-  // Non-blocking, so that a FIFO cannot wait for a reader.
-  int fd = open(path, O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK |
-                          O_CLOEXEC,
-                0666);
-  if (fd < 0) {
-    *reason = errno == ELOOP ? "it is a symbolic link" : strerror(errno);
-    return nullptr;
-  }
-  struct stat info;
-  const char* wrong = nullptr;
-  if (fstat(fd, &info) != 0)
-    wrong = strerror(errno);
-  else if (!S_ISREG(info.st_mode))
-    wrong = "it is not a regular file";
-  else if (info.st_nlink != 1)
-    wrong = "it has another name elsewhere";
-  if (wrong) {
-    *reason = wrong;
-    close(fd);
-    return nullptr;
-  }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  FILE* file = fdopen(fd, "a+b");
-  if (!file) {
-    *reason = strerror(errno);
-    close(fd);
-  }
-  return file;
-}
-
 FILE* create_new_file(const char* path, std::string* reason) {
   int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                 0666);
@@ -116,10 +85,6 @@ bool same_file(const char* a, const char* b) {
   struct stat first, second;
   return stat(a, &first) == 0 && stat(b, &second) == 0 &&
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-}
-
-bool truncate_file(FILE* file, long long size) {
-  return ftruncate(fileno(file), static_cast<off_t>(size)) == 0;
 }
 
 namespace {

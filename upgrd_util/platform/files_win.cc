@@ -35,23 +35,6 @@ FILE* open_regular_file(const char* path) {
   return file;
 }
 
-// Windows links are made by administrators; what is checked here is that
-// the name is a file on disk.
-FILE* open_own_file_for_append(const char* path, std::string* reason) {
-  FILE* file = fopen(path, "a+b");
-  if (!file) {
-    *reason = strerror(errno);
-    return nullptr;
-  }
-  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-  if (GetFileType(handle) != FILE_TYPE_DISK) {
-    *reason = "it is not a regular file";
-    fclose(file);
-    return nullptr;
-  }
-  return file;
-}
-
 FILE* create_new_file(const char* path, std::string* reason) {
   int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, 0666);
   FILE* file = fd < 0 ? nullptr : _fdopen(fd, "wb");
@@ -125,10 +108,6 @@ bool same_file(const char* a, const char* b) {
          first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
          first.nFileIndexHigh == second.nFileIndexHigh &&
          first.nFileIndexLow == second.nFileIndexLow;
-}
-
-bool truncate_file(FILE* file, long long size) {
-  return _chsize_s(_fileno(file), size) == 0;
 }
 
 std::string card_lock_path(const char* address) {

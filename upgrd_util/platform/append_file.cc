@@ -1,0 +1,15 @@
+#include "upgrd_util/platform/append_file.h"
+
+#include <atomic>
+
+namespace {
+std::atomic<bool> g_syncs_skipped{false};
+}  // namespace
+
+void skip_syncs_for_benchmarks() {
+  g_syncs_skipped = true;
+}
+
+bool syncs_skipped() {
+  return g_syncs_skipped;
+}
