@@ -33,13 +33,6 @@ bool clear_the_way_beside(const std::string& path, const std::string& temp,
   return true;
 }
 
-FILE* create_file_beside(const std::string& path, const std::string& temp,
-                         std::string* reason) {
-  if (!clear_the_way_beside(path, temp, reason))
-    return nullptr;
-  return create_new_file(temp.c_str(), reason);
-}
-
 FILE* create_temporary_beside(const std::string& path, std::string* temp,
                               int* held, std::string* reason) {
   if (!RegularOrNone(path, reason))

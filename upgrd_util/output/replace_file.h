@@ -11,13 +11,6 @@
 bool clear_the_way_beside(const std::string& path, const std::string& temp,
                           std::string* reason);
 
-/// Makes `temp` anew for writing, the file that is to take the place of
-/// `path`: only when `path` is a regular file or none, and never through a
-/// link or over a file left at `temp` (that goes first). Returns nullptr,
-/// with the reason in *reason, else.
-FILE* create_file_beside(const std::string& path, const std::string& temp,
-                         std::string* reason);
-
 /// Makes a new file for writing beside `path`, only when `path` is a
 /// regular file or none: ".<name>.<process id>_<count>" in its directory,
 /// never through a link nor one another writer of `path` uses, hidden and
