@@ -20,6 +20,7 @@ of ZEL modules are installed. --fault picks the misbehaviour:
   nlst-stall         sends a part of its listing, then stalls
   nlst-endless       lists other names as fast as it can, for ever
   control-chars      lists its module under a name holding ESC and BEL
+  nul-in-name        lists its module under a name holding a NUL byte
   stor-refused       refuses every upload
   stor-cut           hangs up the data connection in the middle of uploads
   stor-slow          takes uploads at 64 KiB a tenth of a second
@@ -71,6 +72,10 @@ class Card:
             zel = self.zel[:-4] + "x" * (10000 - len(self.zel) + 4)
         if self.fault == "control-chars":
             zel += CONTROL_TAIL
+        if self.fault == "nul-in-name":
+            # Read as text up to the NUL and on into the next line, it
+            # would be "kvn_hw02_zel_21data.txt": version 21, early.
+            zel = zel[:15] + "\0" + zel[15:]
         names += [zel] + sorted(self.files)
         return "".join(n + "\r\n" for n in names).encode()
 

@@ -143,6 +143,13 @@ TEST_F(CampaignTest, EachCardAsItWouldGoAloneAndTheOthersGoOn) {
   std::string log = Log();
   std::map<std::string, std::string> blocks = Blocks(log);
   ASSERT_EQ(campaign.size(), blocks.size()) << log;
+  // A campaign adds one line: what the card answered the failed login.
+  const std::string refused = "ERROR!!! Login unsuccessful.\n\n";
+  std::string& wrong_password = expected[alone[0].ip];
+  size_t after = wrong_password.find(refused);
+  ASSERT_NE(std::string::npos, after) << wrong_password;
+  wrong_password.insert(after + refused.size(),
+                        "The card's answer: 530 Authentication failed.\n");
   for (size_t i = 0; i < alone.size(); ++i) {
     EXPECT_EQ(Readdressed(expected[alone[i].ip], alone[i].ip, campaign[i].ip),
               blocks[campaign[i].ip])
@@ -175,6 +182,57 @@ TEST_F(CampaignTest, EachCardAsItWouldGoAloneAndTheOthersGoOn) {
             run.output.find("\t127.0.1.7        failed: unknown version in "));
   EXPECT_NE(std::string::npos,
             run.output.find("\t127.0.1.4        upgraded in "));
+}
+
+// What a card answered is kept, and a listing is read strictly: a card
+// that refuses NLST after a good login is not taken for one that cannot be
+// reached, nor tried again; one whose listing holds a NUL is not read.
+TEST_F(CampaignTest, ACardsWordsAreKeptAndItsListingReadStrictly) {
+  Card refuses("127.0.0.2");
+  refuses.fault = "nlst-refused";
+  Card nul("127.0.0.3");
+  nul.fault = "nul-in-name";
+  Card wrong_password("127.0.0.4");
+  wrong_password.list_password = "wrong";
+  Prepare({refuses, nul, wrong_password});
+  ToolRun run = Campaign({"-y", "-j", "3", "--retry-unreachable", "1",
+                          "--report", "r.jsonl"},
+                         "");
+  EXPECT_EQ(1, run.exit_code) << run.output;
+  std::map<std::string, std::string> records;
+  std::istringstream lines(ReadFile("r.jsonl"));
+  for (std::string line; std::getline(lines, line);) {
+    nlohmann::json r = nlohmann::json::parse(line);
+    records[r["address"]] = r["outcome"].get<std::string>() + " tries " +
+                            std::to_string(r["tries"].get<int>()) +
+                            " loads " +
+                            std::to_string(r["zel_attempts"].get<int>()) +
+                            " logs " + (r["logs_saved"] ? "saved" : "not") +
+                            " reply " + r["reply"].get<std::string>();
+  }
+  EXPECT_EQ(
+      (std::map<std::string, std::string>{
+          {"127.0.0.2",
+           "listing_refused tries 1 loads 0 logs saved reply 550 Listing "
+           "not allowed."},
+          {"127.0.0.3", "listing_unreadable tries 1 loads 0 logs saved reply "},
+          {"127.0.0.4",
+           "login_failed tries 2 loads 0 logs not reply 530 Authentication "
+           "failed."}}),
+      records);
+  std::map<std::string, std::string> blocks = Blocks(Log());
+  EXPECT_EQ(1, Occurrences(blocks["127.0.0.2"],
+                           "Checking version information ... Listing "
+                           "refused.\nThe card's answer: 550 Listing not "
+                           "allowed.\n"))
+      << blocks["127.0.0.2"];
+  EXPECT_EQ(1, Occurrences(blocks["127.0.0.3"],
+                           "Checking version information ... The listing "
+                           "cannot be read: it holds a NUL byte.\n"))
+      << blocks["127.0.0.3"];
+  EXPECT_EQ(2, Occurrences(blocks["127.0.0.4"],
+                           "The card's answer: 530 Authentication failed.\n"))
+      << blocks["127.0.0.4"];
 }
 
 TEST_F(CampaignTest, NoFurtherCardStartsAfterMaxFailures) {

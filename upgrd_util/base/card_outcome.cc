@@ -26,13 +26,18 @@ const OutcomeWords kWords[] = {
     {"login_failed", STATUS_LOGIN_FAILED, "failed: login failed",
      "login failed", "Could not log into the Varnet's FTP server.",
      true, false, false, true, "#ff7043"},
+    {"listing_refused", STATUS_LISTING_REFUSED,
+     "failed: it refused to list its files", "it refused to list its files",
+     "The Varnet refused to list its files.",
+     true, false, false, false, "#ad6800"},
     {"unknown_version", STATUS_UNKNOWN_VERSION, "failed: unknown version",
      "unknown version: would not be upgraded",
      "Could not be upgraded, unknown version.",
      true, false, false, false, "#ef6c00"},
-    {"listing_unreadable", STATUS_OS_LOAD_FAILED,
+    {"listing_unreadable", STATUS_LISTING_UNREADABLE,
      "failed: its listing could not be read back",
-     "its listing could not be read back", "Could not download ZEL.",
+     "its listing could not be read back",
+     "The Varnet's file listing could not be read.",
      true, false, true, false, "#ad1457"},
     {"not_started", STATUS_NOT_STARTED, "not started", "not started",
      "Not started.",
@@ -111,6 +116,10 @@ CardOutcome outcome_of_status(int32_t status) {
       return OUTCOME_BUSY;
     case STATUS_ALREADY_CURRENT:
       return OUTCOME_ALREADY_CURRENT;
+    case STATUS_LISTING_REFUSED:
+      return OUTCOME_LISTING_REFUSED;
+    case STATUS_LISTING_UNREADABLE:
+      return OUTCOME_LISTING_UNREADABLE;
     default:
       return OUTCOME_NONE;
   }

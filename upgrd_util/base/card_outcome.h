@@ -13,8 +13,11 @@ enum CardOutcome {
   OUTCOME_APP_LOAD_FAILED,
   OUTCOME_UNRESPONSIVE,
   OUTCOME_LOGIN_FAILED,
+  // It took the login and refused to list its files.
+  OUTCOME_LISTING_REFUSED,
   OUTCOME_UNKNOWN_VERSION,
-  // The listing that checks a ZEL load was fetched and cannot be read back.
+  // A listing was fetched and cannot be read back: the file is gone, or
+  // (in a campaign) it holds a NUL byte or a line beyond the bound.
   OUTCOME_LISTING_UNREADABLE,
   OUTCOME_NOT_STARTED,
   OUTCOME_SKIPPED,

@@ -19,6 +19,9 @@ enum upgrade_status : int32_t {
   STATUS_PATCH_MISSING = 10,   // it needs the interim patch, which is missing
   STATUS_BUSY = 11,            // another run on the workstation has it
   STATUS_ALREADY_CURRENT = 12,  // runs both configured modules: not loaded
+  // Campaigns only: what the card runs could not be read from its listing.
+  STATUS_LISTING_REFUSED = 13,    // it refused to list its files
+  STATUS_LISTING_UNREADABLE = 14,  // its listing could not be read
 };
 
 #endif  // UPGRD_UTIL_BASE_UPGRADE_STATUS_H_

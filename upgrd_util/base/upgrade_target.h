@@ -56,6 +56,13 @@ struct CardState {
   /// Its latest earlier record for these modules is a failed module load:
   /// it runs after the other cards, and that night counted it already.
   bool failed_before = false;
+  /// Set from the sequence's campaign rules (CampaignRules) for the steps
+  /// it runs: a failed login or a refused listing keeps the card's answer
+  /// in `reply` and a line of its block, and a listing is read strictly.
+  bool strict_card_words = false;
+  /// The card's answer to its latest failed login or refused listing of
+  /// this try (printable, bounded), or "".
+  std::string reply;
 };
 
 /// One card to upgrade, in a list kept in the order the cards were given.

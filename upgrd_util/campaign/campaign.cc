@@ -56,6 +56,7 @@ CardSequence EachCardsTurn(const ToolOptions& options) {
   CampaignRules rules;
   rules.patch_file_needed = true;
   rules.leave_current = !options.force;
+  rules.strict_card_words = true;
   if (options.check) {
     return [rules](upgrade_target* card) {
       return run_card_beside_others(

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "upgrd_util/card/card_answer.h"
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/ftp_library.h"
 #include "upgrd_util/platform/platform.h"
@@ -14,6 +15,7 @@ int test_login(upgrade_target* target) {
   if (session == -1) {
     log_printf("ERROR!!! Login unsuccessful.\n\n");
     log_flush();
+    keep_card_answer(target, session);
     target->status = STATUS_LOGIN_FAILED;
     return 0;
   }
@@ -42,6 +44,7 @@ int save_card_logs(upgrade_target* target) {
     log_printf("ERROR!!! Can't log in while trying to save log files"
                "            \n\n");
     log_flush();
+    keep_card_answer(target, session);
     target->status = STATUS_LOGIN_FAILED;
     state.logs_unsaved_reason = "the card refused the login";
   } else {

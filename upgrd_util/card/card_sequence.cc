@@ -41,8 +41,11 @@ int ApplyInterimPatch(upgrade_target* target) {
     }
     if (load_os_module(target, kInterimPatchName) == -1)
       return -1;
-    if (query_firmware_version(target, 0) == VERSION_AT_PATCH)
+    int version = query_firmware_version(target, 0);
+    if (version == VERSION_AT_PATCH)
       return 1;
+    if (version == VERSION_LISTING_UNREADABLE)
+      return -1;
   }
   console_printf("\n\tVarnet could not be upgraded.\n");
   log_printf("\nVarnet could not be upgraded.\n");
@@ -141,13 +144,25 @@ bool AnswersAndLogsIn(upgrade_target* target) {
 
 // Reads and reports the card's version. Returns its version_class; a query
 // that failed records STATUS_LOGIN_FAILED, an unknown version
-// STATUS_UNKNOWN_VERSION.
+// STATUS_UNKNOWN_VERSION, a listing refused or unreadable its own.
 int QueryVersion(upgrade_target* target) {
   console_printf("\tChecking version information ... ");
   log_printf("Checking version information ... ");
   log_flush();
   int version = query_firmware_version(target, 0);
-  if (version == VERSION_UNKNOWN) {
+  if (version == VERSION_LISTING_REFUSED) {
+    console_printf("\n\tCould not be upgraded, it refused to list its "
+                   "files.\n\n");
+    log_printf("\nCould not be upgraded, it refused to list its files.\n\n");
+    log_flush();
+    target->status = STATUS_LISTING_REFUSED;
+  } else if (version == VERSION_LISTING_UNREADABLE) {
+    console_printf("\n\tCould not be upgraded, its listing cannot be "
+                   "read.\n\n");
+    log_printf("\nCould not be upgraded, its listing cannot be read.\n\n");
+    log_flush();
+    target->status = STATUS_LISTING_UNREADABLE;
+  } else if (version == VERSION_UNKNOWN) {
     console_printf("\n\tCould not be upgraded, unknown version. \n\n");
     log_printf("\nCould not be upgraded, unknown version. \n\n");
     log_flush();
@@ -209,19 +224,41 @@ bool RunsConfiguredZel(upgrade_target* target) {
   return true;
 }
 
+// Every try of a card starts with the rules' words and no answer kept.
+void TakeRules(upgrade_target* target, const CampaignRules& rules) {
+  target->state.strict_card_words = rules.strict_card_words;
+  target->state.reply.clear();
+}
+
+// The outcome of a version query that ends the card's turn, or
+// OUTCOME_NONE when it goes on.
+CardOutcome QueryOutcome(int version) {
+  switch (version) {
+    case VERSION_UNKNOWN:
+      return OUTCOME_UNKNOWN_VERSION;
+    case VERSION_QUERY_FAILED:
+      return OUTCOME_LOGIN_FAILED;
+    case VERSION_LISTING_REFUSED:
+      return OUTCOME_LISTING_REFUSED;
+    case VERSION_LISTING_UNREADABLE:
+      return OUTCOME_LISTING_UNREADABLE;
+    default:
+      return OUTCOME_NONE;
+  }
+}
+
 }  // namespace
 
 CardOutcome upgrade_card(upgrade_target* target, const CampaignRules& rules) {
+  TakeRules(target, rules);
   if (!AnswersAndLogsIn(target))
     return outcome_of_status(target->status);
   console_printf("\tSaving log files                 ");
   save_card_logs(target);
   console_printf("                OK\n");
   int version = QueryVersion(target);
-  if (version == VERSION_UNKNOWN)
-    return OUTCOME_UNKNOWN_VERSION;
-  if (version == VERSION_QUERY_FAILED)
-    return OUTCOME_LOGIN_FAILED;
+  if (CardOutcome ended = QueryOutcome(version); ended != OUTCOME_NONE)
+    return ended;
   bool leave_current = version == VERSION_CURRENT && rules.leave_current;
   if (leave_current && RunsBothModules(target))
     return OUTCOME_ALREADY_CURRENT;
@@ -242,13 +279,13 @@ CardOutcome upgrade_card(upgrade_target* target, const CampaignRules& rules) {
 }
 
 CardOutcome check_card(upgrade_target* target, const CampaignRules& rules) {
+  TakeRules(target, rules);
   CardOutcome outcome;
   if (!AnswersAndLogsIn(target))
     outcome = outcome_of_status(target->status);
-  else if (int version = QueryVersion(target); version == VERSION_UNKNOWN)
-    outcome = OUTCOME_UNKNOWN_VERSION;
-  else if (version == VERSION_QUERY_FAILED)
-    outcome = OUTCOME_LOGIN_FAILED;
+  else if (int version = QueryVersion(target);
+           QueryOutcome(version) != OUTCOME_NONE)
+    outcome = QueryOutcome(version);
   else if (version == VERSION_CURRENT && rules.leave_current &&
            RunsBothModules(target))
     outcome = OUTCOME_ALREADY_CURRENT;

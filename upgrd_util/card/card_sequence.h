@@ -4,13 +4,6 @@
 #include "upgrd_util/base/card_outcome.h"
 #include "upgrd_util/base/upgrade_target.h"
 
-/// Takes one card through its whole sequence: reachability, login test,
-/// saved logs, version query, the interim patch when the card is early, ZEL
-/// and APP loads with their retries, recording the outcome in its status. It
-/// stops at the first step that fails, and returns how the card ended. Two
-/// outcomes say that nothing is known of what the card runs, so that the
-/// dialogue ends there: OUTCOME_UNKNOWN_VERSION, and
-/// OUTCOME_LISTING_UNREADABLE (the card's session is then left open).
 /// How a campaign's sequence differs from the dialogue's.
 struct CampaignRules {
   /// A card that needs the interim patch when its file is not here fails at
@@ -21,7 +14,22 @@ struct CampaignRules {
   /// OUTCOME_ALREADY_CURRENT. One that shows that ZEL but not the APP gets
   /// only the APP load.
   bool leave_current = false;
+  /// The card's own words are kept and read strictly. A failed login, and a
+  /// listing refused, keep the card's answer (its reply, or "connection
+  /// refused", "no reply in N s") in its state and a line of its block. A
+  /// listing refused (5xx) after a good login ends the card at once:
+  /// OUTCOME_LISTING_REFUSED. A listing that holds a NUL byte or a line
+  /// over kMaxListingLine is never read: OUTCOME_LISTING_UNREADABLE.
+  bool strict_card_words = false;
 };
+
+/// Takes one card through its whole sequence: reachability, login test,
+/// saved logs, version query, the interim patch when the card is early, ZEL
+/// and APP loads with their retries, recording the outcome in its status. It
+/// stops at the first step that fails, and returns how the card ended. Two
+/// outcomes say that nothing is known of what the card runs, so that the
+/// dialogue ends there: OUTCOME_UNKNOWN_VERSION, and
+/// OUTCOME_LISTING_UNREADABLE (the card's session is then left open).
 CardOutcome upgrade_card(upgrade_target* target,
                          const CampaignRules& rules = CampaignRules());
 

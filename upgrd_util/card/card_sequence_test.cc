@@ -8,6 +8,7 @@
 
 #include "tests/test_support.h"
 #include "upgrd_util/base/process_state.h"
+#include "upgrd_util/card/firmware_version.h"
 #include "upgrd_util/platform/platform.h"
 
 namespace {
@@ -22,14 +23,17 @@ const char kZelCurrent[] =
 using Names = std::vector<std::string>;
 
 // A card that lists each module it takes first, so that a ZEL load
-// verifies.
+// verifies, and then `listed_after_upload` last.
 struct CardListingItsUploads : public FakeFtpLibrary {
   int Put(int handle, const char* local, const char* remote) override {
     int put = FakeFtpLibrary::Put(handle, local, remote);
     if (put == 0)
       listing.insert(listing.begin(), uploads.back());
+    if (put == 0 && !listed_after_upload.empty())
+      listing.push_back(listed_after_upload);
     return put;
   }
+  std::string listed_after_upload;
 };
 
 struct CardSequenceTest : public ProgramTest {
@@ -107,6 +111,147 @@ INSTANTIATE_TEST_SUITE_P(
         CurrentCardCase{"BothCurrent", {kZel211, kApp211}, true,
                         OUTCOME_ALREADY_CURRENT, {}, 0, false}),
     [](const testing::TestParamInfo<CurrentCardCase>& info) {
+      return std::string(info.param.name);
+    });
+
+// ---- What a card says, read by a campaign's rules and the dialogue's ----
+
+struct CardWordsCase {
+  const char* name;
+  bool strict;  // a campaign's rules (else the dialogue's)
+  bool dry;     // the dry run
+  // The card: what it answers a login with the wrong password (empty: the
+  // login is right), its listing, and its answer to NLST (empty: it lists).
+  std::string login_failure;
+  Names listing;
+  std::string listing_failure;
+  std::string listed_after_upload;
+  // What comes of it.
+  CardOutcome outcome;
+  int32_t status;
+  std::string reply;
+  std::string block;  // in the card's log, once
+  Names uploads;
+};
+
+void PrintTo(const CardWordsCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+struct CardWordsTest : public CardSequenceTest,
+                       public testing::WithParamInterface<CardWordsCase> {};
+
+TEST_P(CardWordsTest, AreKeptAndReadStrictlyInACampaignOnly) {
+  const CardWordsCase& c = GetParam();
+  if (!c.login_failure.empty()) {
+    card.login_failure = c.login_failure;
+    ASSERT_TRUE(set_target_password(&target, "wrong"));
+  }
+  card.listing = c.listing;
+  card.listing_fails = !c.listing_failure.empty();
+  card.listing_failure = c.listing_failure;
+  card.listed_after_upload = c.listed_after_upload;
+  CampaignRules rules;
+  rules.leave_current = true;
+  rules.strict_card_words = c.strict;
+
+  EXPECT_EQ(c.outcome,
+            c.dry ? check_card(&target, rules) : upgrade_card(&target, rules));
+  EXPECT_EQ(c.status, target.status);
+  EXPECT_EQ(c.reply, target.state.reply);
+  EXPECT_EQ(1, Occurrences(Log(), c.block)) << Log();
+  if (!c.strict) {
+    EXPECT_EQ(0, Occurrences(Log(), "The card's answer")) << Log();
+  }
+  EXPECT_EQ(c.uploads, card.uploads);
+}
+
+const char kLoginFailed[] = "ERROR!!! Login unsuccessful.\n\n";
+const char kQuery[] = "Checking version information ... ";
+const char kNulListed[] = "kvn_hw02_zel_20\0" "3.bin";
+const char kUnreadable[] =
+    "\nCould not be upgraded, its listing cannot be read.\n\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, CardWordsTest,
+    testing::Values(
+        // A failed login keeps the card's answer, whatever it was.
+        CardWordsCase{"WrongPassword", true, false,
+                      "530 Authentication failed.", {}, "", "",
+                      OUTCOME_LOGIN_FAILED, STATUS_LOGIN_FAILED,
+                      "530 Authentication failed.",
+                      std::string(kLoginFailed) +
+                          "The card's answer: 530 Authentication failed.\n",
+                      {}},
+        CardWordsCase{"Refused", true, false, "connection refused", {}, "",
+                      "", OUTCOME_LOGIN_FAILED, STATUS_LOGIN_FAILED,
+                      "connection refused",
+                      std::string(kLoginFailed) +
+                          "The card's answer: connection refused\n", {}},
+        CardWordsCase{"Silent", true, true, "no reply in 15 s", {}, "", "",
+                      OUTCOME_LOGIN_FAILED, STATUS_LOGIN_FAILED,
+                      "no reply in 15 s",
+                      std::string(kLoginFailed) +
+                          "The card's answer: no reply in 15 s\n", {}},
+        CardWordsCase{"ControlBytes", true, false, "421 \x1b[2JBusy", {}, "",
+                      "", OUTCOME_LOGIN_FAILED, STATUS_LOGIN_FAILED,
+                      "421 ?[2JBusy",
+                      std::string(kLoginFailed) +
+                          "The card's answer: 421 ?[2JBusy\n", {}},
+        CardWordsCase{"WrongPasswordInTheDialogue", false, false,
+                      "530 Authentication failed.", {}, "", "",
+                      OUTCOME_LOGIN_FAILED, STATUS_LOGIN_FAILED, "",
+                      kLoginFailed, {}},
+        // After a good login (the logs were saved over it), NLST refused
+        // for good ends the card; for now, it may be tried again.
+        CardWordsCase{"NlstRefused", true, false, "", {kZel211},
+                      "550 Listing failed.", "", OUTCOME_LISTING_REFUSED,
+                      STATUS_LISTING_REFUSED, "550 Listing failed.",
+                      std::string(kQuery) +
+                          "Listing refused.\n"
+                          "The card's answer: 550 Listing failed.\n"
+                          "\nCould not be upgraded, it refused to list its "
+                          "files.\n\n", {}},
+        CardWordsCase{"NlstRefusedInADryRun", true, true, "", {kZel211},
+                      "550 Listing failed.", "", OUTCOME_LISTING_REFUSED,
+                      STATUS_LISTING_REFUSED, "550 Listing failed.",
+                      "Dry run: it refused to list its files\n", {}},
+        CardWordsCase{"NlstRefusedInTheDialogue", false, false, "", {kZel211},
+                      "550 Listing failed.", "", OUTCOME_LOGIN_FAILED,
+                      STATUS_LOGIN_FAILED, "",
+                      std::string(kQuery) +
+                          "File foundfir.txt doesn't exist\n"
+                          "\nLog in failed\n", {}},
+        CardWordsCase{"NlstBusy", true, false, "", {kZel211}, "450 Busy.", "",
+                      OUTCOME_LOGIN_FAILED, STATUS_LOGIN_FAILED, "450 Busy.",
+                      std::string(kQuery) +
+                          "File foundfir.txt doesn't exist\n"
+                          "The card's answer: 450 Busy.\n", {}},
+        // Lines are never joined: a card at 203 whose name holds a NUL
+        // would read as 200 and take the interim patch.
+        CardWordsCase{"NulInAName", true, false, "",
+                      {std::string(kNulListed, sizeof(kNulListed) - 1),
+                       "0_notes.txt"},
+                      "", "", OUTCOME_LISTING_UNREADABLE,
+                      STATUS_LISTING_UNREADABLE, "",
+                      std::string(kQuery) +
+                          "The listing cannot be read: it holds a NUL "
+                          "byte.\n" + kUnreadable, {}},
+        CardWordsCase{"LineOverTheBound", true, true, "",
+                      {"data.txt", std::string(kMaxListingLine + 1, 'x'),
+                       kZel211},
+                      "", "", OUTCOME_LISTING_UNREADABLE,
+                      STATUS_LISTING_UNREADABLE, "",
+                      std::string(kQuery) +
+                          "The listing cannot be read: a line of it is "
+                          "longer than 1024 bytes.\n" + kUnreadable, {}},
+        // The listing that checks the ZEL load, too.
+        CardWordsCase{"NulAfterTheZelLoad", true, false, "", {kZel210}, "",
+                      std::string("x\0y", 3), OUTCOME_LISTING_UNREADABLE,
+                      STATUS_OS_LOAD_FAILED, "",
+                      "The listing cannot be read: it holds a NUL byte.\n",
+                      {kZel211}}),
+    [](const testing::TestParamInfo<CardWordsCase>& info) {
       return std::string(info.param.name);
     });
 

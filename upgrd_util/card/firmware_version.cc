@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "upgrd_util/card/card_answer.h"
 #include "upgrd_util/modules/module_version.h"
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
@@ -71,26 +72,89 @@ bool listing_names(const char* listing_file, const char* name) {
   return found;
 }
 
+bool listing_is_readable(const char* listing_file, std::string* why) {
+  FILE* listing = fopen(listing_file, "rb");
+  if (!listing) {
+    *why = "it cannot be opened";
+    return false;
+  }
+  char chunk[8192];
+  size_t line = 0;  // bytes of the line so far
+  size_t got;
+  why->clear();
+  while (why->empty() && (got = fread(chunk, 1, sizeof(chunk), listing)) > 0) {
+    for (size_t at = 0; at < got && why->empty();) {
+      const char* end =
+          static_cast<const char*>(memchr(chunk + at, '\n', got - at));
+      size_t length = (end ? static_cast<size_t>(end - chunk) : got) - at;
+      line += length;
+      if (memchr(chunk + at, '\0', length))
+        *why = "it holds a NUL byte";
+      else if (line > kMaxListingLine)
+        *why = "a line of it is longer than " +
+               std::to_string(kMaxListingLine) + " bytes";
+      if (end)
+        line = 0;
+      at += length + 1;
+    }
+  }
+  if (why->empty() && ferror(listing))
+    *why = "it cannot be read";
+  fclose(listing);
+  return why->empty();
+}
+
+namespace {
+
+// A reply that reports a failure (4xx or 5xx).
+bool IsFailureReply(const char* reply) {
+  return reply[0] == '4' || reply[0] == '5';
+}
+
+}  // namespace
+
 int query_firmware_version(upgrade_target* target, int mode) {
-  char reply[1000];
+  char reply[1000] = "";
   int& session = target->state.ftp_session;
   const char* listing_file = target->state.listing_file;
+  bool strict = target->state.strict_card_words;
   session = ftp_login(target->ip, target->user_name, target->password, "");
   ftp_copyreplystr(session, reply, 200);
   if (session == -1) {
     log_printf("ERROR!!! Login unsuccessful.\n"
                "Make sure the Card is in the network.\n\n");
     log_flush();
+    keep_card_answer(target, session);
     return VERSION_QUERY_FAILED;
   }
-  ftp_ls(session, "", listing_file);
+  int listed = ftp_ls(session, "", listing_file);
   ftp_copyreplystr(session, reply, 200);
+  // A card that took the login and refuses for good (5xx) to list its
+  // files will not show what it runs, however often it is asked; one that
+  // refuses for now (4xx) fails the query as any lost listing does.
+  if (strict && listed == -1 && reply[0] == '5') {
+    log_printf("Listing refused.\n");
+    log_flush();
+    keep_card_answer(target, session);
+    ftp_quit(session);
+    return VERSION_LISTING_REFUSED;
+  }
   FILE* listing = fopen(listing_file, "r");
   if (!listing) {
     log_printf("File foundfir.txt doesn't exist\n");
     log_flush();
+    if (strict && listed == -1 && IsFailureReply(reply))
+      keep_card_answer(target, session);
     ftp_quit(session);
     return VERSION_QUERY_FAILED;
+  }
+  std::string why;
+  if (strict && !listing_is_readable(listing_file, &why)) {
+    log_printf("The listing cannot be read: %s.\n", why.c_str());
+    log_flush();
+    fclose(listing);
+    ftp_quit(session);
+    return VERSION_LISTING_UNREADABLE;
   }
   std::string name;
   bool found = scan_listing(listing, &name);
@@ -123,15 +187,17 @@ int query_firmware_version(upgrade_target* target, int mode) {
 }
 
 int verify_os_module(upgrade_target* target, const char* expected_name) {
-  char reply[1000];
+  char reply[1000] = "";
   int& session = target->state.ftp_session;
   const char* listing_file = target->state.listing_file;
+  bool strict = target->state.strict_card_words;
   session = ftp_login(target->ip, target->user_name, target->password, "");
   ftp_copyreplystr(session, reply, 200);
   if (session == -1) {
     log_printf("Login failed while checking if download completed "
                "successfully.\n");
     log_flush();
+    keep_card_answer(target, session);
     return 0;
   }
   int listed = ftp_ls(session, "", listing_file);
@@ -141,6 +207,8 @@ int verify_os_module(upgrade_target* target, const char* expected_name) {
   if (listed == -1) {
     log_printf("File foundfir.txt doesn't exist\n");
     log_flush();
+    if (strict && IsFailureReply(reply))
+      keep_card_answer(target, session);
     ftp_quit(session);
     return 0;
   }
@@ -150,6 +218,13 @@ int verify_os_module(upgrade_target* target, const char* expected_name) {
     // runs, and quits the session still open.
     log_printf("File foundfir.txt doesn't exist\n");
     log_flush();
+    return -1;
+  }
+  std::string why;
+  if (strict && !listing_is_readable(listing_file, &why)) {
+    log_printf("The listing cannot be read: %s.\n", why.c_str());
+    log_flush();
+    fclose(listing);
     return -1;
   }
   std::string name;

@@ -14,18 +14,35 @@ enum version_class {
   VERSION_EARLY = 2,       // mode 0: 200 or below
   VERSION_AT_PATCH = 3,    // mode 0: exactly the interim patch, 202
   VERSION_BEFORE_211 = 4,  // mode 1: below 211
+  // With the card's strict words (a campaign's) only:
+  VERSION_LISTING_REFUSED = 5,     // the listing was refused (5xx)
+  VERSION_LISTING_UNREADABLE = 6,  // listing_is_readable said no
 };
+
+/// The longest line a listing read strictly may hold: far more than any
+/// file name of a card.
+const size_t kMaxListingLine = 1024;
 
 /// Reads the card's ZEL module from its listing (the first name beginning
 /// with "kvn") and classifies its version: mode 0 for the upgrade sequence,
-/// mode 1 for the question "below 211?". Returns a version_class.
+/// mode 1 for the question "below 211?". Returns a version_class. With the
+/// card's strict words, a failed login or listing keeps the card's answer,
+/// a listing refused after the login gives VERSION_LISTING_REFUSED and one
+/// that is not readable VERSION_LISTING_UNREADABLE.
 int query_firmware_version(upgrade_target* target, int mode);
 
 /// Returns 1 when the card's listing names exactly `expected_name` as its
 /// ZEL module, else 0 (also when the login or the listing request failed).
-/// Returns -1 when a listing was fetched and yet cannot be read back; its
-/// session is then left open in the card's state.
+/// Returns -1 when a listing was fetched and yet cannot be read back (with
+/// the card's strict words, also when it is not readable); its session is
+/// then left open in the card's state.
 int verify_os_module(upgrade_target* target, const char* expected_name);
+
+/// True when the listing file can be read line by line: it holds no NUL
+/// byte (read as text, a line would end there and seem to go on in the
+/// next one) and no line longer than kMaxListingLine bytes. Otherwise
+/// false, with why in *why.
+bool listing_is_readable(const char* listing_file, std::string* why);
 
 /// True when a line of the listing file begins with the word `name`.
 bool listing_names(const char* listing_file, const char* name);

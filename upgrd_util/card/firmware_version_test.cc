@@ -236,6 +236,47 @@ TEST_F(ScanListingTest, WithoutModuleEntryGivesTheLastWord) {
   EXPECT_EQ("", name);
 }
 
+// What a campaign reads of a listing: never a line cut at a NUL and taken
+// to go on in the next, nor one longer than any name.
+TEST_F(ScanListingTest, OnlyListingsOfWholeBoundedLinesAreReadable) {
+  using namespace std::string_literals;
+  const std::string line1024(kMaxListingLine, 'x');
+  // Short lines up to just before a read's end, so that a long line
+  // straddles two reads.
+  std::string lead;
+  while (lead.size() < 8000)
+    lead += "record.log\n";
+  struct {
+    const char* name;
+    std::string content;
+    const char* why;  // "": readable
+  } cases[] = {
+      {"Empty", "", ""},
+      {"Names", "data.txt\r\nkvn_hw02_zel_211.bin\r\n", ""},
+      {"LongestLine", line1024 + "\n" + line1024, ""},
+      {"LongestLineAcrossReads", lead + line1024 + "\nkvn.bin\n", ""},
+      {"NulInAName", "kvn_hw02_zel_20\0" "3.bin\n0_notes.txt\n"s,
+       "it holds a NUL byte"},
+      {"NulAlone", "data.txt\n\0\n"s, "it holds a NUL byte"},
+      {"LineOverTheBound", "data.txt\n" + line1024 + "y\n",
+       "a line of it is longer than 1024 bytes"},
+      {"LastLineOverTheBound", line1024 + "y",
+       "a line of it is longer than 1024 bytes"},
+      {"LineOverTheBoundAcrossReads", lead + line1024 + "y\n",
+       "a line of it is longer than 1024 bytes"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(WriteFile("listing.txt", c.content));
+    std::string why = "left over";
+    EXPECT_EQ(*c.why == '\0', listing_is_readable("listing.txt", &why))
+        << c.name;
+    EXPECT_EQ(c.why, why) << c.name;
+  }
+  std::string why;
+  EXPECT_FALSE(listing_is_readable("missing.txt", &why));
+  EXPECT_EQ("it cannot be opened", why);
+}
+
 // The listing of a real FTP server's folder, through the libcurl library.
 struct FirmwareOnRealFtpTest : public LoopbackFtpTest {
   void SetUp() override {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "upgrd_util/base/process_state.h"
+#include "upgrd_util/card/card_answer.h"
 #include "upgrd_util/card/firmware_version.h"
 #include "upgrd_util/card/probe.h"
 #include "upgrd_util/modules/module_version.h"
@@ -39,6 +40,7 @@ int load_os_module(upgrade_target* target, const char* module_file_name) {
     console_printf("\n\tCould not log in.\n");
     log_printf("\nCould not log into %s.\n", target->ip);
     log_flush();
+    keep_card_answer(target, session);
     target->status = STATUS_LOGIN_FAILED;
     ftp_quit(session);
     return 0;
@@ -113,6 +115,7 @@ int load_app_module(upgrade_target* target, const char* module_file_name) {
     console_printf("\n\tCould not log in.\n");
     log_printf("\nCould not log into %s.\n", target->ip);
     log_flush();
+    keep_card_answer(target, session);
     target->status = STATUS_LOGIN_FAILED;
     ftp_quit(session);
     return 0;

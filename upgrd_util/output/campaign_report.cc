@@ -122,6 +122,7 @@ const Field kFields[] = {
     Number("wave", &ReportRecord::wave),
     Text("reason", &ReportRecord::reason),
     Number("tries", &ReportRecord::tries),
+    Text("reply", &ReportRecord::reply),
 };
 
 // A field's text in a CSV line.
@@ -260,6 +261,7 @@ ReportRecord card_record(const upgrade_target& card, const char* outcome,
   record.wave = card.state.wave;
   record.reason = card.state.reason;
   record.tries = card.state.tries;
+  record.reply = card.state.reply;
   return record;
 }
 

@@ -34,6 +34,7 @@ struct ReportRecord {
   int wave = 0;                 // 1-based
   std::string reason;           // why a card was not started
   int tries = 0;                // how often the card was started
+  std::string reply;  // its answer to a failed login or refused listing
 };
 
 /// The record of `card`, whose outcome is `outcome`, between `start` and

@@ -74,6 +74,7 @@ TEST(CampaignReportTest, ARecordInEitherFormatAndReadBack) {
   record.wave = 3;
   record.reason = "r";
   record.tries = 4;
+  record.reply = "421 Busy, try later.";
   struct {
     const char* path;
     std::string text;
@@ -81,10 +82,11 @@ TEST(CampaignReportTest, ARecordInEitherFormatAndReadBack) {
       {"r.csv",
        "address,user_name,outcome,status,zel_before,zel_after,start,end,"
        "seconds,zel_attempts,app_attempts,logs_saved,zel_target,app_target,"
-       "run_id,upgraded_in_run,upgraded_at,wave,reason,tries\r\n"
+       "run_id,upgraded_in_run,upgraded_at,wave,reason,tries,reply\r\n"
        "127.0.0.2,\"ad,\"\"min\"\"\",skipped,9,kvn_200.bin,kvn_203.bin,"
        "2026-12-07T09:30:00+01:00,2026-12-07T09:35:00+01:00,300.0,2,1,true,"
-       "z.bin,a.bin,run-2,run-1,2026-12-06T22:00:00+01:00,3,r,4\r\n"},
+       "z.bin,a.bin,run-2,run-1,2026-12-06T22:00:00+01:00,3,r,4,"
+       "\"421 Busy, try later.\"\r\n"},
       {"r.jsonl",
        "{\"address\":\"127.0.0.2\",\"user_name\":\"ad,\\\"min\\\"\","
        "\"outcome\":\"skipped\",\"status\":9,\"zel_before\":\"kvn_200.bin\","
@@ -94,7 +96,7 @@ TEST(CampaignReportTest, ARecordInEitherFormatAndReadBack) {
        "\"zel_target\":\"z.bin\",\"app_target\":\"a.bin\",\"run_id\":\"run-2\","
        "\"upgraded_in_run\":\"run-1\","
        "\"upgraded_at\":\"2026-12-06T22:00:00+01:00\",\"wave\":3,"
-       "\"reason\":\"r\",\"tries\":4}\n"},
+       "\"reason\":\"r\",\"tries\":4,\"reply\":\"421 Busy, try later.\"}\n"},
   };
   for (const auto& format : formats) {
     {

@@ -50,10 +50,14 @@ struct FtpLibrary {
   /// the disk was used up.
   virtual bool ShareUsedUp(int /*handle*/) { return false; }
 
-  /// Copies the session's last server reply (for -1 or an unknown handle:
-  /// the reply to the last failed login) into `buffer`, cut to `size` bytes
-  /// with its terminating NUL, as printable_text shows it. Returns 0, or -1
-  /// when nothing fits.
+  /// Copies the session's last server reply into `buffer`, cut to `size`
+  /// bytes with its terminating NUL, as printable_text shows it. For -1 or
+  /// an unknown handle: the answer to the calling thread's last failed
+  /// login (cards logging in at once on other threads never mix theirs in):
+  /// the server's failure reply ("530 Login incorrect."), else what stood
+  /// for one: "connection refused", "no connection" (another reason),
+  /// "no reply in N s" or "connection closed". Returns 0, or -1 when
+  /// nothing fits.
   virtual int CopyReplyStr(int handle, char* buffer, int size) = 0;
 };
 
@@ -139,10 +143,9 @@ struct CurlFtpLibrary : public FtpLibrary {
   int port_;
   FtpTimeouts timeouts_;
   DownloadBudget budget_;
-  std::mutex mutex_;  // guards the three below
+  std::mutex mutex_;  // guards the two below
   int next_handle_ = 1;
   std::map<int, Session*> sessions_;
-  std::string failed_login_reply_;
 };
 
 #ifdef _WIN32
@@ -173,10 +176,9 @@ struct WinInetFtpLibrary : public FtpLibrary {
   FtpTimeouts timeouts_;
   DownloadBudget budget_;
   void* internet_;
-  std::mutex mutex_;  // guards the three below
+  std::mutex mutex_;  // guards the two below
   int next_handle_ = 1;
   std::map<int, Session*> sessions_;
-  std::string failed_login_reply_;
 };
 using SystemFtpLibrary = WinInetFtpLibrary;
 #else

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -232,6 +233,24 @@ CURLcode Perform(CurlFtpLibrary::Session* session) {
   return result;
 }
 
+// The answer to the calling thread's last failed login: per thread, since
+// cards log in side by side and each must get its own.
+thread_local std::string failed_login_answer;
+
+// What a failed login got from the card after `seconds`: its failure reply
+// ("530 Login incorrect."), or what stood for one.
+std::string LoginAnswer(CURLcode result, long os_error,
+                        const std::string& reply, double seconds) {
+  if (!reply.empty() && (reply[0] == '4' || reply[0] == '5'))
+    return reply;
+  // The connect time-out covers the greeting and the login too.
+  if (result == CURLE_OPERATION_TIMEDOUT)
+    return "no reply in " + std::to_string(std::lround(seconds)) + " s";
+  if (result == CURLE_COULDNT_CONNECT)
+    return os_error == ECONNREFUSED ? "connection refused" : "no connection";
+  return "connection closed";
+}
+
 void EndSession(CurlFtpLibrary::Session* session) {
   // Closing the connection cache sends QUIT on a live control connection.
   curl_multi_cleanup(session->multi);
@@ -260,11 +279,9 @@ CurlFtpLibrary::Session* CurlFtpLibrary::Find(int handle) {
 int CurlFtpLibrary::Login(const char* host, const char* user,
                           const char* password, const char* /*account*/) {
   // Only a numeric IPv4 address: no name lookup, nothing but the card.
-  if (!parse_ipv4_address(host)) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    failed_login_reply_.clear();
+  failed_login_answer.clear();
+  if (!parse_ipv4_address(host))
     return -1;
-  }
   Session* session = new Session(timeouts_);
   session->multi = curl_multi_init();
   session->easy = curl_easy_init();
@@ -309,11 +326,14 @@ int CurlFtpLibrary::Login(const char* host, const char* user,
   // Log in now, without a transfer, so that a refused login shows here.
   curl_easy_setopt(easy, CURLOPT_URL, url);
   curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+  double started = Now();
   CURLcode result = Perform(session);
   curl_easy_setopt(easy, CURLOPT_NOBODY, 0L);
   if (result != CURLE_OK) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    failed_login_reply_ = session->last_reply;
+    long os_error = 0;
+    curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &os_error);
+    failed_login_answer = LoginAnswer(result, os_error, session->last_reply,
+                                      Now() - started);
     EndSession(session);
     return -1;
   }
@@ -439,9 +459,10 @@ bool CurlFtpLibrary::ShareUsedUp(int handle) {
 int CurlFtpLibrary::CopyReplyStr(int handle, char* buffer, int size) {
   if (size <= 0)
     return -1;
+  // A session's replies are written by the one thread that uses it.
   Session* session = Find(handle);
-  std::lock_guard<std::mutex> lock(mutex_);
-  const std::string& reply = session ? session->last_reply : failed_login_reply_;
+  const std::string& reply =
+      session ? session->last_reply : failed_login_answer;
   snprintf(buffer, static_cast<size_t>(size), "%s",
            printable_text(reply).c_str());
   return 0;

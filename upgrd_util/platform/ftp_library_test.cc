@@ -16,6 +16,7 @@
 #include <random>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "tests/test_support.h"
 
@@ -56,6 +57,12 @@ TEST_F(FtpLibraryTest, LoginIsCheckedByTheServer) {
   EXPECT_EQ(0, Reply(handle).find("2")) << Reply(handle);
 
   EXPECT_EQ(-1, real_ftp->Login("127.0.0.1", "admin", "wrong", ""));
+  EXPECT_EQ(0, Reply(-1).find("530")) << Reply(-1);
+  // Another card's failed login, on a thread of its own, is not this one's.
+  std::thread other([this] {
+    EXPECT_EQ(-1, real_ftp->Login("localhost", "admin", "secret", ""));
+  });
+  other.join();
   EXPECT_EQ(0, Reply(-1).find("530")) << Reply(-1);
   EXPECT_EQ(-1, real_ftp->Login("127.0.0.1", "nobody", "secret", ""));
 
@@ -265,26 +272,54 @@ TEST_F(FtpLibraryTest, SessionsAreIndependent) {
   real_ftp->Quit(second);
 }
 
-// A server that accepts the connection (the kernel does) and never says a
-// word: the login gives up after the connect time-out the tool ships with.
-TEST(FtpLibraryTimeouts, ASilentServerCannotHangALogin) {
-  int listener = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(listener, 0);
+// A socket on a free port of 127.0.0.1; listening when `listens`.
+int LoopbackSocket(bool listens, int* port) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
   struct sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(0, bind(listener, (struct sockaddr*)&address, sizeof(address)));
-  ASSERT_EQ(0, listen(listener, 4));
   socklen_t length = sizeof(address);
-  ASSERT_EQ(0, getsockname(listener, (struct sockaddr*)&address, &length));
+  if (fd < 0 || bind(fd, (struct sockaddr*)&address, sizeof(address)) != 0 ||
+      (listens && listen(fd, 4) != 0) ||
+      getsockname(fd, (struct sockaddr*)&address, &length) != 0)
+    return -1;
+  *port = ntohs(address.sin_port);
+  return fd;
+}
 
-  CurlFtpLibrary ftp(ntohs(address.sin_port));
+std::string FailedLoginAnswer(CurlFtpLibrary* ftp) {
+  char buffer[200];
+  ftp->CopyReplyStr(-1, buffer, sizeof(buffer));
+  return buffer;
+}
+
+// A server that accepts the connection (the kernel does) and never says a
+// word: the login gives up after the connect time-out the tool ships with,
+// and says so.
+TEST(FtpLibraryTimeouts, ASilentServerCannotHangALogin) {
+  int port = 0;
+  int listener = LoopbackSocket(true, &port);
+  ASSERT_GE(listener, 0);
+
+  CurlFtpLibrary ftp(port);
   double start = MonotonicSeconds();
   EXPECT_EQ(-1, ftp.Login("127.0.0.1", "admin", "secret", ""));
   double took = MonotonicSeconds() - start;
   EXPECT_GT(took, 14.0);
   EXPECT_LT(took, 20.0);
+  EXPECT_EQ("no reply in 15 s", FailedLoginAnswer(&ftp));
   close(listener);
+}
+
+// Nothing listens: the card is up, its FTP server is not (yet).
+TEST(FtpLibraryTimeouts, ARefusedConnectionIsSaidSo) {
+  int port = 0;
+  int unused = LoopbackSocket(false, &port);
+  ASSERT_GE(unused, 0);
+  CurlFtpLibrary ftp(port);
+  EXPECT_EQ(-1, ftp.Login("127.0.0.1", "admin", "secret", ""));
+  EXPECT_EQ("connection refused", FailedLoginAnswer(&ftp));
+  close(unused);
 }
 
 }  // namespace

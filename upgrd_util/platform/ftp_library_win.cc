@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -55,6 +56,29 @@ std::string LastResponse() {
 // A transfer's closing reply that reports a failure (4xx or 5xx).
 bool ReportsFailure(const std::string& reply) {
   return !reply.empty() && (reply[0] == '4' || reply[0] == '5');
+}
+
+// The answer to the calling thread's last failed login: per thread, since
+// cards log in side by side and each must get its own.
+thread_local std::string failed_login_answer;
+
+// What a failed login got from the card after `seconds`: its failure reply
+// ("530 Login incorrect."), or what stood for one. `error` is the failed
+// call's GetLastError().
+std::string LoginAnswer(DWORD error, double seconds) {
+  // Only then is the thread's last response this server's: otherwise it
+  // may be left from an earlier call.
+  if (error == ERROR_INTERNET_EXTENDED_ERROR ||
+      error == ERROR_INTERNET_LOGIN_FAILURE) {
+    std::string reply = LastResponse();
+    if (ReportsFailure(reply))
+      return reply;
+  }
+  if (error == ERROR_INTERNET_TIMEOUT)
+    return "no reply in " + std::to_string(std::lround(seconds)) + " s";
+  if (error == ERROR_INTERNET_CANNOT_CONNECT)
+    return "connection refused";
+  return "connection closed";
 }
 
 void SetTimeout(HINTERNET handle, DWORD option, long seconds) {
@@ -203,19 +227,18 @@ WinInetFtpLibrary::Session* WinInetFtpLibrary::Find(int handle) {
 int WinInetFtpLibrary::Login(const char* host, const char* user,
                              const char* password, const char* /*account*/) {
   // Only a numeric IPv4 address: no name lookup, nothing but the card.
-  if (!internet_ || !parse_ipv4_address(host)) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    failed_login_reply_.clear();
+  failed_login_answer.clear();
+  if (!internet_ || !parse_ipv4_address(host))
     return -1;
-  }
   // The connection handle of an FTP service logs in before it is returned.
+  double started = Now();
   HINTERNET connection = InternetConnectA(
       internet_, host, static_cast<INTERNET_PORT>(port_), user, password,
       INTERNET_SERVICE_FTP, INTERNET_FLAG_PASSIVE, 0);
   if (!connection) {
-    std::string reply = LastResponse();
-    std::lock_guard<std::mutex> lock(mutex_);
-    failed_login_reply_ = reply;
+    // Read before anything else can set another.
+    DWORD error = GetLastError();
+    failed_login_answer = LoginAnswer(error, Now() - started);
     return -1;
   }
   Session* session = new Session;
@@ -390,10 +413,10 @@ bool WinInetFtpLibrary::ShareUsedUp(int handle) {
 int WinInetFtpLibrary::CopyReplyStr(int handle, char* buffer, int size) {
   if (size <= 0)
     return -1;
+  // A session's replies are written by the one thread that uses it.
   Session* session = Find(handle);
-  std::lock_guard<std::mutex> lock(mutex_);
   const std::string& reply =
-      session ? session->last_reply : failed_login_reply_;
+      session ? session->last_reply : failed_login_answer;
   snprintf(buffer, static_cast<size_t>(size), "%s",
            printable_text(reply).c_str());
   return 0;

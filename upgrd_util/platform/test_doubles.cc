@@ -81,7 +81,7 @@ int FakeFtpLibrary::Login(const char* host, const char* user_name,
                           const char* pass, const char* /*account*/) {
   calls.push_back(std::string("login ") + host);
   if (user != user_name || password != pass) {
-    last_reply = "530 Authentication failed.";
+    last_reply = login_failure;
     return -1;
   }
   last_reply = "230 Login successful.";
@@ -142,7 +142,7 @@ int FakeFtpLibrary::Ls(int handle, const char* path, const char* local) {
   calls.push_back(std::string("ls ") + path + " " + local);
   remove(local);
   if (handle <= 0 || listing_fails) {
-    last_reply = "550 Listing failed.";
+    last_reply = listing_failure;
     return -1;
   }
   last_reply = "226 Transfer complete.";
@@ -151,8 +151,11 @@ int FakeFtpLibrary::Ls(int handle, const char* path, const char* local) {
   FILE* out = fopen(local, "w");
   if (!out)
     return -1;
-  for (const std::string& name : listing)
-    fprintf(out, "%s\n", name.c_str());
+  // Byte for byte, a NUL inside a name included.
+  for (const std::string& name : listing) {
+    fwrite(name.data(), 1, name.size(), out);
+    fputc('\n', out);
+  }
   fclose(out);
   last_reply = "226 Transfer complete.";
   return 0;

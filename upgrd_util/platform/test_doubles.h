@@ -84,6 +84,9 @@ struct FakeFtpLibrary : public FtpLibrary {
   std::map<std::string, std::string> files;  // remote name -> content
   std::vector<std::string> listing;          // what Ls writes, in order
   bool listing_fails = false;
+  // What a failed login and a failed listing leave as the last reply.
+  std::string login_failure = "530 Authentication failed.";
+  std::string listing_failure = "550 Listing failed.";
   bool listing_vanishes = false;  // Ls succeeds and leaves no file
   bool put_fails = false;
   std::string last_reply = "230 Logged in.";
