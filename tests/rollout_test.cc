@@ -59,8 +59,8 @@ TEST_F(RolloutTest, AFirstWaveThatBreaksItsCardStopsTheRollout) {
                 "not_started 2" + why + "not_started 3" + why +
                 "not_started 3" + why,
             Outcomes());
-  EXPECT_NE(std::string::npos, run.output.find("\tWave 1 of 3 ended: 0 "
-                                               "upgraded, 1 failed.\n"));
+  EXPECT_NE(std::string::npos,
+            run.output.find("\tWave 1 of 3 ended: 1 os_load_failed.\n"));
   EXPECT_NE(std::string::npos,
             Log().find("\t127.0.0.7: Not started: the module failure rate "
                        "went above 10%.\n"));

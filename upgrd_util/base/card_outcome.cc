@@ -42,8 +42,8 @@ const OutcomeWords kWords[] = {
     {"not_started", STATUS_NOT_STARTED, "not started", "not started",
      "Not started.",
      true, false, false, false, "#bdbdbd"},
-    {"skipped", STATUS_SKIPPED, "skipped: upgraded by an earlier campaign",
-     "skipped: upgraded by an earlier campaign", nullptr,
+    {"skipped", STATUS_SKIPPED, "skipped: done by an earlier campaign",
+     "skipped: done by an earlier campaign", nullptr,
      false, true, false, false, "#90a4ae"},
     {"journal_refused", STATUS_JOURNAL_REFUSED,
      "failed: its journal cannot be written", "its journal cannot be written",
@@ -87,6 +87,18 @@ bool outcome_from_word(std::string_view word, CardOutcome* outcome) {
     }
   }
   return false;
+}
+
+std::string skipped_text(CardOutcome done_as, const std::string& run,
+                         const std::string& at) {
+  // An older report's record of a record does not tell which it was.
+  const char* how = done_as == OUTCOME_UPGRADED          ? "upgraded"
+                    : done_as == OUTCOME_ALREADY_CURRENT ? "already current"
+                                                         : "done";
+  std::string text = std::string("skipped: ") + how + " in run " + run;
+  if (!at.empty())
+    text += ", ended " + at;
+  return text;
 }
 
 CardOutcome outcome_of_status(int32_t status) {

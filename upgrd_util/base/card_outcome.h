@@ -2,6 +2,7 @@
 #define UPGRD_UTIL_BASE_CARD_OUTCOME_H_
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 /// How a card's turn in a run ended, as its report, console line and
@@ -55,6 +56,12 @@ const OutcomeWords& outcome_words(CardOutcome outcome);
 /// Sets *outcome to the outcome whose word is `word`. Returns false for a
 /// word no outcome has, the empty one included.
 bool outcome_from_word(std::string_view word, CardOutcome* outcome);
+
+/// What a card skipped on an earlier record says: how that run left it
+/// (`done_as`: upgraded or already current), the run and when its turn of
+/// the card ended.
+std::string skipped_text(CardOutcome done_as, const std::string& run,
+                         const std::string& at);
 
 /// The outcome a card's status stands for once its sequence has ended
 /// (status 0, which no step recorded, stands for upgraded: nothing failed).

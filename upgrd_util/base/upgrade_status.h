@@ -14,7 +14,7 @@ enum upgrade_status : int32_t {
   // version, and starts every card it was given.
   STATUS_UNKNOWN_VERSION = 6,
   STATUS_NOT_STARTED = 7,
-  STATUS_SKIPPED = 8,  // upgraded by an earlier campaign (--resume)
+  STATUS_SKIPPED = 8,  // done by an earlier campaign (--resume)
   STATUS_JOURNAL_REFUSED = 9,  // its journal could not be written safely
   STATUS_PATCH_MISSING = 10,   // it needs the interim patch, which is missing
   STATUS_BUSY = 11,            // another run on the workstation has it

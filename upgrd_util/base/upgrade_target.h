@@ -53,6 +53,9 @@ struct CardState {
   /// found it current) and when that run's turn of the card ended.
   std::string upgraded_in_run;
   std::string upgraded_at;
+  /// And how that run left it: upgraded or already current (none: an older
+  /// report did not say).
+  CardOutcome done_as = OUTCOME_NONE;
   /// Its latest earlier record for these modules is a failed module load:
   /// it runs after the other cards, and that night counted it already.
   bool failed_before = false;

@@ -19,6 +19,7 @@
 #include "upgrd_util/campaign/card_beside_others.h"
 #include "upgrd_util/campaign/card_pool.h"
 #include "upgrd_util/campaign/card_selection.h"
+#include "upgrd_util/campaign/own_files.h"
 #include "upgrd_util/campaign/rollout_rules.h"
 #include "upgrd_util/campaign/status_printer.h"
 #include "upgrd_util/card/card_sequence.h"
@@ -107,6 +108,8 @@ bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
       return false;
     }
   }
+  if (!options_spare(options, fixed_own_files(options)))
+    return false;
   if (!options.resume.empty() &&
       !read_earlier_records(options.resume, earlier, &error, &warning)) {
     console_error_printf("upgrd_util: --resume: %s\n", error.c_str());
@@ -114,6 +117,14 @@ bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
   }
   if (!warning.empty())
     console_printf("upgrd_util: --resume: %s\n", warning.c_str());
+  if (!options.metrics.empty() && (options.metrics.size() < 5 ||
+                                   options.metrics.compare(
+                                       options.metrics.size() - 5, 5,
+                                       ".prom") != 0))
+    console_printf(
+        "upgrd_util: --metrics: the node exporter's textfile collector "
+        "reads only files ending in .prom, not %s\n",
+        options.metrics.c_str());
   for (const auto& [option, path] : {std::pair{"--html", &options.html},
                                      std::pair{"--metrics", &options.metrics}}) {
     if (!path->empty() && !can_replace_file(*path, &error)) {
@@ -315,7 +326,7 @@ bool RunCards(const ToolOptions& options, upgrade_target* cards,
               const Earlier& earlier, CampaignReport* report,
               CampaignWatch* watch, bool* report_failed) {
   std::vector<upgrade_target*> to_run =
-      cards_to_run(cards, earlier, options.resume);
+      cards_to_run(cards, earlier, options.resume, options.force);
   int parallel = CardsAtOnce(options.parallel, to_run.size());
   ShareTheDisk(parallel);
   // A dry run waits for nothing.
@@ -372,6 +383,11 @@ int run_campaign(const ToolOptions& options) {
     end_dialogue(nullptr, wait_for_enter);
     return kBadInput;
   }
+  // Before any question: the files config.txt names are known now.
+  if (!options_spare(options, module_own_files())) {
+    end_dialogue(nullptr, wait_for_enter);
+    return kBadInput;
+  }
   SayTheWindow(options.rollout);
   upgrade_target* cards = nullptr;
   std::unique_ptr<IcmpEcho> echo;
@@ -385,6 +401,11 @@ int run_campaign(const ToolOptions& options) {
     return code;
   }
 
+  // Before the page or metrics are first written, and before any card.
+  if (!options_spare(options, card_own_files(cards))) {
+    end_dialogue(nullptr, wait_for_enter);
+    return kBadInput;
+  }
   NameTheRun();
   CampaignWatch watch(options.html, options.metrics, options.arguments,
                       options.check);

@@ -26,7 +26,7 @@ void CampaignEvents::CardEnded(upgrade_target* card, CardOutcome outcome,
   printer_->Ended(*card, outcome, seconds);
   std::lock_guard<std::mutex> lock(mutex_);
   WaveCounts& wave = waves_[card->state.wave];
-  ++(outcome_words(outcome).failure ? wave.failed : wave.succeeded);
+  ++wave.ended[outcome];
   if (card->state.tries > 1)
     --wave.waiting;
 }
@@ -59,13 +59,16 @@ void CampaignEvents::WaveEnded(int number, int waves) {
     std::lock_guard<std::mutex> lock(mutex_);
     wave = waves_[number];
   }
+  // By the report's words: "upgraded" counts only cards that were loaded.
+  std::string counts;
+  for (const auto& [outcome, count] : wave.ended)
+    counts += (counts.empty() ? "" : ", ") + std::to_string(count) + " " +
+              outcome_words(outcome).word;
   if (wave.waiting > 0)
-    printer_->Say("\tWave %d of %d ended: %d upgraded, %d failed, %d to be "
-                  "tried again.\n",
-                  number, waves, wave.succeeded, wave.failed, wave.waiting);
-  else
-    printer_->Say("\tWave %d of %d ended: %d upgraded, %d failed.\n", number,
-                  waves, wave.succeeded, wave.failed);
+    counts += (counts.empty() ? "" : ", ") + std::to_string(wave.waiting) +
+              " to be tried again";
+  printer_->Say("\tWave %d of %d ended: %s.\n", number, waves,
+                counts.c_str());
   printer_->Show(true);
 }
 

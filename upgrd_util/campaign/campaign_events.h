@@ -56,9 +56,8 @@ class CampaignEvents : public PoolEvents {
   bool report_failed_ = false;
   // What became of each wave's cards so far.
   struct WaveCounts {
-    int succeeded = 0;
-    int failed = 0;
-    int waiting = 0;  // for a retry
+    std::map<CardOutcome, int> ended;  // in the outcomes' order
+    int waiting = 0;                   // for a retry
   };
   std::map<int, WaveCounts> waves_;
 };

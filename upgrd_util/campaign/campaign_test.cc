@@ -44,4 +44,51 @@ TEST_F(CampaignOnDoublesTest, WithoutICMPNoCardIsTouched) {
   EXPECT_TRUE(ftp.calls.empty());
 }
 
+// What the options name is checked against the module files once
+// config.txt is read, and against the cards' files once iplist.txt is:
+// nothing they name is written, and a metrics file the collector would not
+// read is warned of.
+TEST_F(CampaignOnDoublesTest, NoOptionNamesAFileConfigOrListGives) {
+  close_result_log();
+  ASSERT_TRUE(WriteFile("127.0.0.2_upgrade.txt", "journal\n"));
+  struct {
+    const char* html;
+    const char* metrics;
+    const char* said;
+  } cases[] = {
+      {"kvn_hw02_app_211.bin", "m.prom",
+       "upgrd_util: --html kvn_hw02_app_211.bin names the tool's own file "
+       "kvn_hw02_app_211.bin\n"},
+      {"page.html", "127.0.0.2_upgrade.txt",
+       "upgrd_util: --metrics 127.0.0.2_upgrade.txt names the tool's own "
+       "file 127.0.0.2_upgrade.txt\n"},
+  };
+  for (const auto& c : cases) {
+    ProgramTest::Exit exit = RunToExit([&] {
+      ToolOptions options;
+      options.yes = true;
+      options.html = c.html;
+      options.metrics = c.metrics;
+      std::exit(run_campaign(options));
+    });
+    EXPECT_EQ(2, exit.code);
+    EXPECT_NE(std::string::npos, exit.console.find(c.said)) << exit.console;
+    EXPECT_EQ(Module("211", "VRN APP"), ReadFile("kvn_hw02_app_211.bin"));
+    EXPECT_EQ("journal\n", ReadFile("127.0.0.2_upgrade.txt"));
+    EXPECT_TRUE(ftp.calls.empty());
+  }
+  icmp.open_succeeds = false;
+  ProgramTest::Exit exit = RunToExit([] {
+    ToolOptions options;
+    options.yes = true;
+    options.metrics = "night.txt";
+    std::exit(run_campaign(options));
+  });
+  EXPECT_NE(std::string::npos,
+            exit.console.find("upgrd_util: --metrics: the node exporter's "
+                              "textfile collector reads only files ending in "
+                              ".prom, not night.txt\n"))
+      << exit.console;
+}
+
 }  // namespace

@@ -99,6 +99,9 @@ void CampaignWatch::Ended(const upgrade_target& card, double seconds) {
     return;
   view->outcome = words.word;
   view->said = view_.dry_run ? words.said_dry : words.said;
+  if (card.state.outcome == OUTCOME_SKIPPED)
+    view->said = skipped_text(card.state.done_as, card.state.upgraded_in_run,
+                              card.state.upgraded_at);
   view->failure = words.failure;
   view->running = false;
   if (view->start >= 0)

@@ -83,6 +83,7 @@ CardOutcome run_card_beside_others(upgrade_target* card,
 }
 
 void finish_card_block(const upgrade_target& card) {
+  // A card's names and replies in its entries read as the page shows them.
   log_append_block("\n*** Card " + std::string(card.ip) + " ***\n" +
-                   card.state.log_text);
+                   readable_text(card.state.log_text));
 }

@@ -88,9 +88,10 @@ bool keep_only_limited(const std::string& limit, upgrade_target** cards,
 
 std::vector<upgrade_target*> cards_to_run(
     upgrade_target* cards, const std::map<std::string, EarlierRecord>& earlier,
-    const std::string& resume) {
+    const std::string& resume, bool force) {
   std::vector<upgrade_target*> to_run, failed_before;
   int other_modules = 0;
+  int forced = 0;
   for (upgrade_target* card = cards; card; card = card->next) {
     auto found = earlier.find(card->ip);
     const EarlierRecord* record =
@@ -111,17 +112,38 @@ std::vector<upgrade_target*> cards_to_run(
       to_run.push_back(card);
       continue;
     }
-    // A record of a record still knows when and where the card was done.
+    // A record of a record still knows when, where and how the card was
+    // done.
     bool carried = was == OUTCOME_SKIPPED;
+    CardOutcome done_as = was;
+    if (carried && !outcome_from_word(record->done_as, &done_as))
+      done_as = OUTCOME_NONE;
+    // --force loads the cards that run both modules: those a night found
+    // so and left alone are what an operator who adds it to a resumed run
+    // means. A card upgraded by an earlier run was loaded with these very
+    // modules already; loading it again is a run without --resume.
+    if (force && done_as == OUTCOME_ALREADY_CURRENT) {
+      ++forced;
+      to_run.push_back(card);
+      continue;
+    }
     card->state.upgraded_in_run =
         carried ? record->upgraded_in_run : record->run_id;
     card->state.upgraded_at = carried ? record->upgraded_at : record->end;
+    card->state.done_as = done_as;
     card->state.zel_after = record->zel_after;
     card->status = STATUS_SKIPPED;
     card->state.outcome = OUTCOME_SKIPPED;
     console_printf("\t%-17s%s\n", card->ip,
-                   outcome_words(OUTCOME_SKIPPED).said);
+                   skipped_text(done_as, card->state.upgraded_in_run,
+                                card->state.upgraded_at)
+                       .c_str());
   }
+  if (force && !resume.empty())
+    console_printf(
+        "\t--force: %d cards that %s lists as already current are loaded; "
+        "those it lists as upgraded stay skipped.\n",
+        forced, resume.c_str());
   if (other_modules > 0)
     console_printf(
         "\t%d cards run again: their records in %s were for "

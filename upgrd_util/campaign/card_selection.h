@@ -19,10 +19,11 @@ bool keep_only_limited(const std::string& limit, upgrade_target** cards,
 /// left running the modules of this one are skipped, and said so; the
 /// others run, and so does a card whose record was for other modules (said
 /// once). Cards whose record is a failed load of these modules run after
-/// every other card, marked failed_before (said how many). Returns the
-/// cards that run, in that order.
+/// every other card, marked failed_before (said how many). With `force`,
+/// the cards it lists as already current run too (said how many). Returns
+/// the cards that run, in that order.
 std::vector<upgrade_target*> cards_to_run(
     upgrade_target* cards, const std::map<std::string, EarlierRecord>& earlier,
-    const std::string& resume);
+    const std::string& resume, bool force);
 
 #endif  // UPGRD_UTIL_CAMPAIGN_CARD_SELECTION_H_

@@ -39,7 +39,7 @@ TEST_F(CardSelectionTest, CardsThatFailedTheseModulesBeforeRunLast) {
       {"10.0.0.5", record("os_load_failed", "kvn_hw02_zel_210.bin")},
   };
   std::string order;
-  for (upgrade_target* card : cards_to_run(cards, earlier, "night1.jsonl"))
+  for (upgrade_target* card : cards_to_run(cards, earlier, "night1.jsonl", false))
     order += std::string(card->ip) + (card->state.failed_before ? "*" : "") +
              " ";
   EXPECT_EQ("10.0.0.3 10.0.0.5 10.0.0.6 10.0.0.1* 10.0.0.4* ", order);
@@ -50,6 +50,66 @@ TEST_F(CardSelectionTest, CardsThatFailedTheseModulesBeforeRunLast) {
                                 "and the failure rate counts them no "
                                 "more.\n"))
       << console.output;
+}
+
+// A skipped card says how an earlier run left it, and where and when;
+// --force loads again only those found already current.
+TEST_F(CardSelectionTest, ForceOnAResumedRunLoadsTheCardsFoundCurrent) {
+  strcpy(zel_module_name, "z.bin");
+  strcpy(app_module_name, "a.bin");
+  auto record = [](const char* outcome, const char* done_as) {
+    EarlierRecord r;
+    r.outcome = outcome;
+    r.zel_target = "z.bin";
+    r.app_target = "a.bin";
+    r.run_id = "run-2";
+    r.end = "T2";
+    r.upgraded_in_run = "run-1";
+    r.upgraded_at = "T1";
+    r.done_as = done_as;
+    return r;
+  };
+  std::map<std::string, EarlierRecord> earlier = {
+      {"10.0.0.1", record("upgraded", "")},
+      {"10.0.0.2", record("already_current", "")},
+      {"10.0.0.3", record("skipped", "upgraded")},
+      {"10.0.0.4", record("skipped", "already_current")},
+      {"10.0.0.5", record("skipped", "")},
+  };
+  struct {
+    bool force;
+    const char* run;
+    const char* said;
+  } cases[] = {
+      {false, "",
+       "\t10.0.0.1         skipped: upgraded in run run-2, ended T2\n"
+       "\t10.0.0.2         skipped: already current in run run-2, ended T2\n"
+       "\t10.0.0.3         skipped: upgraded in run run-1, ended T1\n"
+       "\t10.0.0.4         skipped: already current in run run-1, ended T1\n"
+       "\t10.0.0.5         skipped: done in run run-1, ended T1\n"},
+      {true, "10.0.0.2 10.0.0.4 ",
+       "\t10.0.0.1         skipped: upgraded in run run-2, ended T2\n"
+       "\t10.0.0.3         skipped: upgraded in run run-1, ended T1\n"
+       "\t10.0.0.5         skipped: done in run run-1, ended T1\n"
+       "\t--force: 2 cards that n.jsonl lists as already current are "
+       "loaded; those it lists as upgraded stay skipped.\n"},
+  };
+  for (const auto& c : cases) {
+    upgrade_target* cards = nullptr;
+    for (const auto& [address, r] : earlier)
+      ASSERT_TRUE(set_target_ip(append_upgrade_target(&cards), address));
+    std::unique_ptr<upgrade_target, void (*)(upgrade_target*)> owned(
+        cards, free_upgrade_targets);
+    console.output.clear();
+    std::string run;
+    for (upgrade_target* card : cards_to_run(cards, earlier, "n.jsonl",
+                                             c.force))
+      run += std::string(card->ip) + " ";
+    EXPECT_EQ(c.run, run);
+    EXPECT_EQ(c.said, console.output);
+    EXPECT_EQ(c.force ? OUTCOME_NONE : OUTCOME_ALREADY_CURRENT,
+              cards->next->next->next->state.done_as);
+  }
 }
 
 }  // namespace

@@ -133,8 +133,10 @@ void StatusPrinter::Say(const char* format, ...) {
   va_start(args, format);
   vsnprintf(line, sizeof(line), format, args);
   va_end(args);
+  // What a card said may be in it.
+  std::string shown = readable_text(line);
   std::lock_guard<std::mutex> lock(mutex_);
-  lines_.push_back(line);
+  lines_.push_back(std::move(shown));
 }
 
 void StatusPrinter::Show(bool last) {

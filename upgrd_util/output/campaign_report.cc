@@ -30,10 +30,15 @@ bool IsCsv(const std::string& path) {
   return EndsWith(path, ".csv");
 }
 
-// A CSV field, shown printable as result.txt shows a card's names (a
-// report is read with cat too), and quoted when it holds a comma or a quote.
+// A text field of either format as the page shows it, on one line: a
+// report is read with cat too, and by scripts that expect UTF-8.
+std::string ReportText(const std::string& raw) {
+  return readable_text(printable_text(raw));
+}
+
+// A CSV field, quoted when it holds a comma or a quote.
 std::string CsvField(const std::string& raw) {
-  std::string value = printable_text(raw);
+  std::string value = ReportText(raw);
   if (value.find_first_of(",\"") == std::string::npos)
     return value;
   std::string quoted = "\"";
@@ -119,6 +124,7 @@ const Field kFields[] = {
          &EarlierRecord::upgraded_in_run),
     Text("upgraded_at", &ReportRecord::upgraded_at,
          &EarlierRecord::upgraded_at),
+    Text("done_as", &ReportRecord::done_as, &EarlierRecord::done_as),
     Number("wave", &ReportRecord::wave),
     Text("reason", &ReportRecord::reason),
     Number("tries", &ReportRecord::tries),
@@ -145,7 +151,7 @@ std::string CsvText(const Field& field, const ReportRecord& r) {
 nlohmann::ordered_json JsonValue(const Field& field, const ReportRecord& r) {
   switch (field.kind) {
     case FIELD_TEXT:
-      return r.*field.text;
+      return ReportText(r.*field.text);
     case FIELD_NUMBER:
       return r.*field.number;
     case FIELD_FLAG:
@@ -177,7 +183,8 @@ std::string JsonLine(const ReportRecord& r) {
   nlohmann::ordered_json record = nlohmann::ordered_json::object();
   for (const Field& field : kFields)
     record[field.name] = JsonValue(field, r);
-  // Names from a card need not be UTF-8.
+  // Its texts are UTF-8 already (ReportText); replacing stays as a guard,
+  // for a dump that throws would lose the record.
   return record.dump(-1, ' ', false,
                      nlohmann::ordered_json::error_handler_t::replace) +
          "\n";
@@ -258,6 +265,7 @@ ReportRecord card_record(const upgrade_target& card, const char* outcome,
   record.run_id = run_id;
   record.upgraded_in_run = card.state.upgraded_in_run;
   record.upgraded_at = card.state.upgraded_at;
+  record.done_as = outcome_words(card.state.done_as).word;
   record.wave = card.state.wave;
   record.reason = card.state.reason;
   record.tries = card.state.tries;

@@ -31,6 +31,7 @@ struct ReportRecord {
   std::string run_id;       // the same in every record of one run
   std::string upgraded_in_run;  // skipped: the run that did the card
   std::string upgraded_at;      // and when it ended
+  std::string done_as;          // and how: upgraded or already_current
   int wave = 0;                 // 1-based
   std::string reason;           // why a card was not started
   int tries = 0;                // how often the card was started
@@ -96,6 +97,7 @@ struct EarlierRecord {
   std::string zel_after;
   std::string upgraded_in_run;  // of a skipped record: where it was done
   std::string upgraded_at;
+  std::string done_as;
 };
 
 /// Reads a report of an earlier campaign (either format: a regular file of

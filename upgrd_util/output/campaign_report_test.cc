@@ -71,6 +71,7 @@ TEST(CampaignReportTest, ARecordInEitherFormatAndReadBack) {
   record.run_id = "run-2";
   record.upgraded_in_run = "run-1";
   record.upgraded_at = "2026-12-06T22:00:00+01:00";
+  record.done_as = "already_current";
   record.wave = 3;
   record.reason = "r";
   record.tries = 4;
@@ -82,11 +83,11 @@ TEST(CampaignReportTest, ARecordInEitherFormatAndReadBack) {
       {"r.csv",
        "address,user_name,outcome,status,zel_before,zel_after,start,end,"
        "seconds,zel_attempts,app_attempts,logs_saved,zel_target,app_target,"
-       "run_id,upgraded_in_run,upgraded_at,wave,reason,tries,reply\r\n"
+       "run_id,upgraded_in_run,upgraded_at,done_as,wave,reason,tries,reply\r\n"
        "127.0.0.2,\"ad,\"\"min\"\"\",skipped,9,kvn_200.bin,kvn_203.bin,"
        "2026-12-07T09:30:00+01:00,2026-12-07T09:35:00+01:00,300.0,2,1,true,"
-       "z.bin,a.bin,run-2,run-1,2026-12-06T22:00:00+01:00,3,r,4,"
-       "\"421 Busy, try later.\"\r\n"},
+       "z.bin,a.bin,run-2,run-1,2026-12-06T22:00:00+01:00,already_current,"
+       "3,r,4,\"421 Busy, try later.\"\r\n"},
       {"r.jsonl",
        "{\"address\":\"127.0.0.2\",\"user_name\":\"ad,\\\"min\\\"\","
        "\"outcome\":\"skipped\",\"status\":9,\"zel_before\":\"kvn_200.bin\","
@@ -95,7 +96,8 @@ TEST(CampaignReportTest, ARecordInEitherFormatAndReadBack) {
        "\"zel_attempts\":2,\"app_attempts\":1,\"logs_saved\":true,"
        "\"zel_target\":\"z.bin\",\"app_target\":\"a.bin\",\"run_id\":\"run-2\","
        "\"upgraded_in_run\":\"run-1\","
-       "\"upgraded_at\":\"2026-12-06T22:00:00+01:00\",\"wave\":3,"
+       "\"upgraded_at\":\"2026-12-06T22:00:00+01:00\","
+       "\"done_as\":\"already_current\",\"wave\":3,"
        "\"reason\":\"r\",\"tries\":4,\"reply\":\"421 Busy, try later.\"}\n"},
   };
   for (const auto& format : formats) {
@@ -113,11 +115,45 @@ TEST(CampaignReportTest, ARecordInEitherFormatAndReadBack) {
         << error;
     const EarlierRecord& back = earlier["127.0.0.2"];
     EXPECT_EQ("skipped|z.bin|a.bin|run-2|2026-12-07T09:35:00+01:00|"
-              "kvn_203.bin|run-1|2026-12-06T22:00:00+01:00",
+              "kvn_203.bin|run-1|2026-12-06T22:00:00+01:00|already_current",
               back.outcome + "|" + back.zel_target + "|" + back.app_target +
                   "|" + back.run_id + "|" + back.end + "|" + back.zel_after +
-                  "|" + back.upgraded_in_run + "|" + back.upgraded_at)
+                  "|" + back.upgraded_in_run + "|" + back.upgraded_at + "|" +
+                  back.done_as)
         << format.path;
+  }
+}
+
+// What a card names reaches either report as the page shows it: no control
+// that reorders a line, no byte that is not UTF-8, no line end.
+TEST(CampaignReportTest, CardTextIsCleanedInEitherFormat) {
+  ScopedTempDir dir;
+  const std::string bad = "\xEF\xBF\xBD";
+  struct {
+    std::string raw, csv, json;
+  } cases[] = {
+      {"kvn_\xE2\x80\xAEnib.112", "kvn_?nib.112", "kvn_?nib.112"},
+      {"\xE2\x81\xA6z\xD8\x9C", "?z?", "?z?"},
+      {"kvn\xFF\xC3", "kvn" + bad + bad, "kvn" + bad + bad},
+      {"a\nb,\x1b", "\"a?b,?\"", "a?b,?"},
+  };
+  for (const auto& c : cases) {
+    ReportRecord record;
+    record.zel_after = c.raw;
+    for (const char* path : {"r.csv", "r.jsonl"}) {
+      remove(path);
+      {
+        CampaignReport report(path);
+        std::string reason;
+        ASSERT_TRUE(report.Open(&reason)) << reason;
+        ASSERT_TRUE(report.Write(record, &reason)) << reason;
+      }
+      std::string text = ReadFile(path);
+      bool csv = std::string(path) == "r.csv";
+      std::string field = csv ? ",," + c.csv + ","
+                              : "\"zel_after\":\"" + c.json + "\"";
+      EXPECT_NE(std::string::npos, text.find(field)) << path << "\n" << text;
+    }
   }
 }
 

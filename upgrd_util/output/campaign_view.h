@@ -40,9 +40,8 @@ struct CampaignView {
   std::vector<CardView> cards;  // in the order of iplist.txt
 };
 
-/// `text` as a page or a metrics file can carry it: control characters
-/// become '?' and bytes that are not UTF-8 become U+FFFD, for a card's
-/// names come from its listing and may be anything.
+/// `text` as a page or a metrics file can carry it (see readable_text), for
+/// a card's names come from its listing and may be anything.
 std::string shown_utf8(std::string_view text);
 
 /// The installed clock's local time as seconds since 1970 UTC.

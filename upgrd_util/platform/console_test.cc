@@ -66,4 +66,29 @@ TEST(PrintableText, ReplacesEveryControlByteAndKeepsTheRest) {
   EXPECT_EQ("a?b", printable_text(std::string("a\0b", 3)));
 }
 
+// Each control that reorders text, at either end of its range, and what
+// lies just beside them, which stays.
+TEST(ReadableText, ReordersNothingAndIsUtf8) {
+  const std::string bad = "\xEF\xBF\xBD";
+  struct {
+    std::string raw, shown;
+  } cases[] = {
+      {"a\xE2\x80\xAE" "b", "a?b"},             // U+202E, the override
+      {"\xE2\x80\xAA\xE2\x80\xAD", "??"},     // U+202A, U+202D
+      {"\xE2\x81\xA6\xE2\x81\xA9", "??"},     // U+2066, U+2069 isolates
+      {"\xE2\x80\x8E\xE2\x80\x8F", "??"},     // U+200E, U+200F marks
+      {"\xD8\x9C", "?"},                        // U+061C, the Arabic mark
+      {"\xE2\x80\x8D\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA\xD8\x9B",
+       "\xE2\x80\x8D\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA\xD8\x9B"},
+      {"\xC2\x85", "?"},                        // a C1 control
+      {"kvn\tzel\n\x1b[2J", "kvn\tzel\n?[2J"},
+      {"caf\xC3\xA9", "caf\xC3\xA9"},
+      {"\x80\xFF", bad + bad},
+      {"\xC0\xAF", bad + bad},                  // an overlong '/'
+      {"x\xE2\x80", "x" + bad + bad},           // cut short
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.shown, readable_text(c.raw)) << c.raw;
+}
+
 }  // namespace

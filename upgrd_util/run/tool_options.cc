@@ -207,6 +207,19 @@ void ReadRollout(const CLI::App& app, const RolloutTexts& texts,
                             difftime(rollout->deadline.at, mktime(&now_copy));
 }
 
+// A file option given an empty name ("--html \"\"", a variable not set)
+// would otherwise read as not given at all.
+void CheckNamed(const CLI::App& app, const ToolOptions& options) {
+  for (const auto& [option, name] :
+       {std::pair{"--resume", &options.resume},
+        std::pair{"--report", &options.report},
+        std::pair{"--html", &options.html},
+        std::pair{"--metrics", &options.metrics}}) {
+    if (app.count(option) > 0 && name->empty())
+      throw CLI::ValidationError(option, "an empty file name");
+  }
+}
+
 // What each option allows alone may still not go with another.
 void CheckCombinations(const ToolOptions& options) {
   if (options.check && options.rollout.any())
@@ -262,6 +275,7 @@ int parse_tool_options(int argc, char** argv, ToolOptions* options) {
   try {
     app.parse(argc, argv);
     ReadRollout(app, texts, &options->rollout);
+    CheckNamed(app, *options);
     CheckCombinations(*options);
     for (int i = 1; i < argc; ++i)
       options->arguments += std::string(i > 1 ? " " : "") + argv[i];

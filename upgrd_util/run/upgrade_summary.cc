@@ -65,9 +65,9 @@ void print_summary(const upgrade_target* head) {
       console_printf("\t%d cards were not started.\n", not_started);
     console_printf("\tPlease view 'result.txt' for details.\n");
   }
-  // Cards a campaign left alone: an earlier one upgraded them, or they
-  // already ran both modules.
-  ListCards(head, STATUS_SKIPPED, "Skipped, upgraded by an earlier campaign:");
+  // Cards a campaign left alone: an earlier one did them, or they already
+  // ran both modules.
+  ListCards(head, STATUS_SKIPPED, "Skipped, done by an earlier campaign:");
   ListCards(head, STATUS_ALREADY_CURRENT,
             "Already running both modules, not loaded:");
   char stamp[kTimestampSize];
