@@ -45,7 +45,7 @@ const char kStyle[] =
     "max-width:1200px;padding:0 1em;color:#212121}"
     "h1{font-size:1.5em}h2{font-size:1.2em;margin-top:1.6em}"
     "table{border-collapse:collapse}td,th{padding:2px 10px 2px 0;"
-    "text-align:left;vertical-align:top}"
+    "text-align:left;vertical-align:top}th{white-space:nowrap}"
     "table.cards td,table.cards th,table.versions td,table.versions th"
     "{border-bottom:1px solid #e0e0e0}"
     ".bar{display:flex;height:24px;border:1px solid #9e9e9e}"
