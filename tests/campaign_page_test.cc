@@ -14,16 +14,22 @@ namespace {
 
 struct CampaignPageTest : public EndToEndTest {};
 
+// A night stopped by the failure rate after its first wave: two cards
+// refuse their first login and are tried again, one never installs its
+// module, the five of the next wave are not started.
 TEST_F(CampaignPageTest, PageAndMetricsAgreeWithTheReport) {
-  std::vector<Card> cards = Numbered(2, 5);
+  std::vector<Card> cards = Numbered(2, 9);
   // A listing's name is the card's text, never the page's markup.
-  cards[1].zel = "kvn_<script>alert(1)</script>.bin";
-  cards[2].list_password = "wrong";
-  cards[3].install = false;
+  cards[0].zel = "kvn_<script>alert(1)</script>.bin";
+  cards[1].list_password = "wrong";
+  cards[2].install = false;
+  cards[3].refuse_logins = 1;
   Prepare(cards);
   RunOptions options;
-  options.arguments = {"-y",       "-j",        "2",      "--waves",
-                       "2",        "--report",  "r.jsonl", "--html",
+  options.arguments = {"-y",       "-j",        "4",      "--waves",
+                       "4",        "--max-failure-rate",  "10%",
+                       "--retry-unreachable", "1",
+                       "--report", "r.jsonl", "--html",
                        "page.html", "--metrics", "m.prom"};
   ToolRun run = RunTool(dir.path, "", 240, options);
   EXPECT_EQ(1, run.exit_code) << run.output;
@@ -40,13 +46,27 @@ TEST_F(CampaignPageTest, PageAndMetricsAgreeWithTheReport) {
     said.append(buffer, n);
   int status = pclose(pipe);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << said;
-  // Three outcomes, and the waves marked.
   std::string page = ReadFile("page.html");
-  for (const char* shown : {"data-outcome=\"upgraded\" data-count=\"3\"",
-                            "data-outcome=\"login_failed\" data-count=\"1\"",
-                            "data-outcome=\"os_load_failed\" data-count=\"1\"",
-                            ">wave 2</text>", "kvn_&lt;script&gt;"})
+  for (const char* shown :
+       {"data-end=\"rate\"><b>Stopped by the module failure rate: 1 of 3 "
+        "cards that reached a module load failed it (33%), above the limit "
+        "of 10%.</b>",
+        "; 5 cards were not started.</p>",
+        "<tr><th>Failure rate</th><td>limit 10%; reached 33% (1 of 3 cards "
+        "that reached a module load)</td></tr>",
+        "data-outcome=\"upgraded\" data-count=\"2\"",
+        "data-outcome=\"login_failed\" data-count=\"1\"",
+        "data-outcome=\"os_load_failed\" data-count=\"1\"",
+        "<tr data-wave=\"2\"><td>2</td><td>5</td><td><span class=\"sw "
+        "o-not_started\"></span>not_started: 5</td></tr>",
+        "<tr data-count=\"5\"><td>the module failure rate went above "
+        "10%</td><td>5</td><td>127.0.0.6, 127.0.0.7, 127.0.0.8, 127.0.0.9, "
+        "127.0.0.10</td></tr>",
+        "kvn_&lt;script&gt;"})
     EXPECT_NE(std::string::npos, page.find(shown)) << shown;
+  // Both cards that refused a login show two tries, the wait between them
+  // empty.
+  EXPECT_EQ(2, Occurrences(page, ", 2 tries</title>"));
   EXPECT_EQ(std::string::npos, page.find("http-equiv=\"refresh\""));
 }
 

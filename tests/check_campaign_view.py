@@ -2,8 +2,9 @@
 """Checks a campaign's page and metrics against its report, with the real
 parts that will read them: Debian's chromium in headless mode loads the page
 (it must log nothing: no error, nothing blocked, no script), html5lib parses
-it strictly, promtool checks the metrics; the page's timeline bars and
-counts, and the metrics' counts, must equal the report's.
+it strictly, promtool checks the metrics; the page's timeline rows and
+their tries, its counts and its rows of cards not started, and the metrics'
+counts, must equal the report's.
 
 Usage: check_campaign_view.py REPORT.jsonl PAGE.html METRICS.prom
 Prints what is wrong and exits 1; exits 0 when all holds.
@@ -27,7 +28,9 @@ def main():
     problems = []
     records = [json.loads(line) for line in open(report) if line.strip()]
     counts = collections.Counter(r["outcome"] for r in records)
-    started = sum(1 for r in records if r["start"])
+    started = [r for r in records if r["start"]]
+    not_started = collections.Counter(r["reason"] for r in records
+                                      if r["outcome"] == "not_started")
 
     try:
         html5lib.HTMLParser(strict=True).parse(open(page, "rb"))
@@ -49,11 +52,29 @@ def main():
         problems.append("chromium: exit %d, %s" % (browser.returncode,
                                                    logged or "no page"))
     dom = html5lib.parse(browser.stdout)
-    bars = [e for e in dom.iter(SVG + "rect")
+    rows = [e for e in dom.iter(SVG + "g")
             if "card-bar" in e.get("class", "").split()]
-    if len(bars) != started:
-        problems.append("%d timeline bars for %d cards that started"
-                        % (len(bars), started))
+    if len(rows) != len(started):
+        problems.append("%d timeline rows for %d cards that started"
+                        % (len(rows), len(started)))
+    # A bar for each try.
+    tries = {e.get("data-address"): len(e.findall(SVG + "rect"))
+             for e in rows}
+    wanted = {r["address"]: r["tries"] for r in started}
+    if tries != wanted:
+        problems.append("tries on the timeline %s, report %s"
+                        % (tries, wanted))
+    table = [t for t in dom.iter(XHTML + "table")
+             if "not-started" in t.get("class", "").split()]
+    grouped = collections.Counter()
+    for t in table:
+        for row in t.iter(XHTML + "tr"):
+            if row.get("data-count"):
+                reason = "".join(row.find(XHTML + "td").itertext())
+                grouped[reason] += int(row.get("data-count"))
+    if len(table) > 1 or grouped != not_started:
+        problems.append("cards not started on the page %s, report %s"
+                        % (dict(grouped), dict(not_started)))
     shown = {e.get("data-outcome"): int(e.get("data-count"))
              for e in dom.iter(XHTML + "li") if e.get("data-outcome")}
     if shown != dict(counts):

@@ -347,6 +347,7 @@ bool RunCards(const ToolOptions& options, upgrade_target* cards,
   CardPool pool(to_run, waves, parallel, EachCardsTurn(options), &rules,
                 &events);
   pool.Run(printer.tick_ms());
+  watch->Stopped(rules.stop());
   std::string reason = stop_reason_text(rules.stop());
   for (upgrade_target* card : pool.NeverStarted()) {
     card->status = STATUS_NOT_STARTED;
@@ -409,6 +410,9 @@ int run_campaign(const ToolOptions& options) {
   NameTheRun();
   CampaignWatch watch(options.html, options.metrics, options.arguments,
                       options.check);
+  watch.Limits(options.rollout, options.max_failures);
+  if (!options.resume.empty())
+    watch.Resumed(options.resume, earlier);
   std::string error;
   if (!watch.Begin(cards, &error)) {
     console_error_printf("upgrd_util: %s\n", error.c_str());

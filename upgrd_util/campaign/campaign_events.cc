@@ -34,7 +34,7 @@ void CampaignEvents::CardEnded(upgrade_target* card, CardOutcome outcome,
 void CampaignEvents::CardRetried(upgrade_target* card, CardOutcome outcome,
                                  double seconds, double delay) {
   printer_->Retried(*card, outcome, seconds, delay);
-  watch_->Retried(*card);
+  watch_->Retried(*card, outcome);
   std::lock_guard<std::mutex> lock(mutex_);
   // Waiting from its first retry until it ends.
   waves_[card->state.wave].waiting += card->state.tries == 1;

@@ -1,16 +1,21 @@
 #include "upgrd_util/campaign/campaign_watch.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <set>
+#include <tuple>
 #include <utility>
 
 #include "upgrd_util/base/card_outcome.h"
 #include "upgrd_util/base/process_state.h"
+#include "upgrd_util/campaign/rollout_rules.h"
 #include "upgrd_util/output/campaign_metrics.h"
 #include "upgrd_util/output/campaign_page.h"
 #include "upgrd_util/output/campaign_report.h"
 #include "upgrd_util/output/replace_file.h"
 #include "upgrd_util/platform/clock.h"
 #include "upgrd_util/platform/platform.h"
+#include "upgrd_util/run/rollout_options.h"
 
 namespace {
 
@@ -35,6 +40,39 @@ std::string Tail(const std::string& text) {
   return tail;
 }
 
+// The word for a stop's kind, and the sentence that tells it.
+std::pair<std::string, std::string> StopWords(const Stop& stop,
+                                              const std::string& window_end) {
+  char text[192];
+  switch (stop.reason) {
+    case STOP_NONE:
+      return {"", ""};
+    case STOP_INTERRUPTED:
+      return {"interrupted", "Interrupted: no further card was started"};
+    case STOP_MAX_FAILURES:
+      snprintf(text, sizeof(text),
+               "Stopped after %d cards failed, the limit of --max-failures",
+               stop.failed);
+      return {"max_failures", text};
+    case STOP_RATE:
+      snprintf(text, sizeof(text),
+               "Stopped by the module failure rate: %d of %d cards that "
+               "reached a module load failed it (%.0f%%), above the limit "
+               "of %g%%",
+               stop.failed, stop.loads,
+               stop.loads ? 100.0 * stop.failed / stop.loads : 0.0,
+               stop.limit);
+      return {"rate", text};
+    case STOP_WINDOW:
+      return {"window", "The window ended at " + window_end +
+                            ": no further card could end within it"};
+    case STOP_BETWEEN_WAVES:
+      return {"between_waves",
+              "Stopped after wave " + std::to_string(stop.wave)};
+  }
+  return {"", ""};
+}
+
 }  // namespace
 
 CampaignWatch::CampaignWatch(std::string html, std::string metrics,
@@ -42,6 +80,25 @@ CampaignWatch::CampaignWatch(std::string html, std::string metrics,
     : html_(std::move(html)), metrics_(std::move(metrics)) {
   view_.options = std::move(options);
   view_.dry_run = dry_run;
+}
+
+void CampaignWatch::Limits(const RolloutOptions& rollout, int max_failures) {
+  view_.rate_limit = rollout.max_failure_rate;
+  view_.max_failures = max_failures;
+  if (rollout.windowed)
+    view_.window_end = rollout.deadline.text;
+}
+
+void CampaignWatch::Resumed(
+    const std::string& report,
+    const std::map<std::string, EarlierRecord>& records) {
+  view_.resumed = report;
+  std::set<std::string> runs;
+  for (const auto& [address, record] : records) {
+    if (!record.run_id.empty())
+      runs.insert(record.run_id);
+  }
+  view_.resumed_runs.assign(runs.begin(), runs.end());
 }
 
 bool CampaignWatch::Begin(const upgrade_target* cards, std::string* error) {
@@ -75,16 +132,22 @@ void CampaignWatch::Started(const upgrade_target& card) {
     return;
   if (view->start < 0)
     view->start = now;
+  view->spans.push_back({now, -1, ""});
   view->running = true;
   view->wave = card.state.wave;
   view->tries = card.state.tries;
   changed_ = true;
 }
 
-void CampaignWatch::Retried(const upgrade_target& card) {
+void CampaignWatch::Retried(const upgrade_target& card, CardOutcome outcome) {
+  double now = platform().clock->Seconds() - start_;
   std::lock_guard<std::mutex> lock(mutex_);
   if (CardView* view = Find(card)) {
     view->running = false;
+    if (!view->spans.empty()) {
+      view->spans.back().end = now;
+      view->spans.back().outcome = outcome_words(outcome).word;
+    }
     changed_ = true;
   }
 }
@@ -106,6 +169,13 @@ void CampaignWatch::Ended(const upgrade_target& card, double seconds) {
   view->running = false;
   if (view->start >= 0)
     view->end = now;
+  if (!view->spans.empty() && view->spans.back().end < 0)
+    view->spans.back().end = now;
+  // As the rollout's rate counts them.
+  view->reached_load = (card.state.zel_attempts > 0 ||
+                        card.state.app_attempts > 0) &&
+                       !card.state.failed_before;
+  view->module_failure = words.module_failure;
   view->seconds = seconds;
   view->wave = card.state.wave;
   view->tries = card.state.tries;
@@ -164,6 +234,12 @@ void CampaignWatch::StopBeat() {
 
 CampaignWatch::~CampaignWatch() {
   StopBeat();
+}
+
+void CampaignWatch::Stopped(const Stop& stop) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::tie(view_.stop_kind, view_.stop_said) =
+      StopWords(stop, view_.window_end);
 }
 
 std::string CampaignWatch::Finish() {

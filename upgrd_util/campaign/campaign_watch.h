@@ -9,7 +9,11 @@
 #include <thread>
 
 #include "upgrd_util/base/upgrade_target.h"
+#include "upgrd_util/output/campaign_report.h"
 #include "upgrd_util/output/campaign_view.h"
+
+struct RolloutOptions;
+struct Stop;
 
 /// The campaign's HTML page (--html) and metrics file (--metrics), for
 /// people and monitoring to look at while the campaign runs: a view of
@@ -23,14 +27,20 @@ class CampaignWatch {
                 bool dry_run);
   ~CampaignWatch();
 
+  /// Before Begin: the limits the rollout keeps, for the page to show.
+  void Limits(const RolloutOptions& rollout, int max_failures);
+  /// Before Begin: the report this run resumes from, and its records.
+  void Resumed(const std::string& report,
+               const std::map<std::string, EarlierRecord>& records);
+
   /// Before any card: the view of `cards`, all waiting, written once.
   /// Returns false, with the option and the reason in *error, when a file
   /// cannot be written.
   bool Begin(const upgrade_target* cards, std::string* error);
 
   void Started(const upgrade_target& card);
-  /// A try ended, and the card waits for another.
-  void Retried(const upgrade_target& card);
+  /// A try ended so, and the card waits for another.
+  void Retried(const upgrade_target& card, CardOutcome outcome);
   /// The card's record is written: it ran, or was skipped or not started.
   void Ended(const upgrade_target& card, double seconds);
 
@@ -45,6 +55,9 @@ class CampaignWatch {
   /// console or a question does; a line to say goes to `say`, which must
   /// not wait.
   void Beat(std::function<void(const std::string&)> say);
+
+  /// Before Finish: why cards stopped starting (STOP_NONE: they did not).
+  void Stopped(const Stop& stop);
 
   /// Stops the beat, and writes both files as the campaign ends.
   std::string Finish();

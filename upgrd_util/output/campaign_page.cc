@@ -45,7 +45,7 @@ const char kStyle[] =
     "max-width:1200px;padding:0 1em;color:#212121}"
     "h1{font-size:1.5em}h2{font-size:1.2em;margin-top:1.6em}"
     "table{border-collapse:collapse}td,th{padding:2px 10px 2px 0;"
-    "text-align:left;vertical-align:top}"
+    "text-align:left;vertical-align:top}th{white-space:nowrap}"
     "table.cards td,table.cards th,table.versions td,table.versions th"
     "{border-bottom:1px solid #e0e0e0}"
     ".bar{display:flex;height:24px;border:1px solid #9e9e9e}"
@@ -60,6 +60,9 @@ const char kStyle[] =
     ".wave{stroke:#424242;stroke-width:1;stroke-dasharray:4 3}"
     "section.card{border-left:4px solid #c62828;padding:0 0 0 10px;"
     "margin:1em 0}section.card h3{font-size:1em;margin:0}"
+    "p.end{font-size:1.1em;padding:8px 12px;border-left:6px solid #1565c0;"
+    "background:#e3f2fd}p.completed{border-color:#2e7d32;background:#e8f5e9}"
+    "p.stopped{border-color:#c62828;background:#ffebee}"
     "pre{background:#f5f5f5;padding:6px;overflow-x:auto;margin:4px 0;"
     "font-size:12px}";
 
@@ -81,23 +84,6 @@ std::string Escape(const std::string& raw) {
 std::string Number(const char* format, double value) {
   char text[48];
   snprintf(text, sizeof(text), format, value);
-  return text;
-}
-
-// "45 s", "3 min 20 s", "12 min", "2 h", "2 h 05 min".
-std::string Duration(double seconds) {
-  long s = static_cast<long>(seconds + 0.5);
-  char text[48];
-  if (s < 120)
-    snprintf(text, sizeof(text), "%ld s", s);
-  else if (s < 600 && s % 60 != 0)
-    snprintf(text, sizeof(text), "%ld min %ld s", s / 60, s % 60);
-  else if (s < 3600)
-    snprintf(text, sizeof(text), "%ld min", s / 60);
-  else if (s / 60 % 60 == 0)
-    snprintf(text, sizeof(text), "%ld h", s / 3600);
-  else
-    snprintf(text, sizeof(text), "%ld h %02ld min", s / 3600, s / 60 % 60);
   return text;
 }
 
@@ -131,6 +117,61 @@ std::string Said(const CardView& card) {
   return card.outcome.empty() ? State(card) : card.said;
 }
 
+// Beyond this many, cards of one kind are folded or listed in short.
+const size_t kInFull = 20;
+
+bool NotStarted(const CardView& card) {
+  return card.outcome == outcome_words(OUTCOME_NOT_STARTED).word;
+}
+
+// "a, b, c", the addresses beyond kInFull folded.
+std::string Addresses(const std::vector<const CardView*>& cards) {
+  std::string text;
+  for (size_t i = 0; i < cards.size(); ++i) {
+    if (i == kInFull)
+      text += " <details><summary>and " + std::to_string(cards.size() - i) +
+              " more</summary>";
+    else if (i > 0)
+      text += ", ";
+    text += Escape(cards[i]->address);
+  }
+  if (cards.size() > kInFull)
+    text += "</details>";
+  return text;
+}
+
+// The last line of a card's block that says something.
+std::string LastLine(const std::string& tail) {
+  size_t end = tail.find_last_not_of(" \t\r\n");
+  if (end == std::string::npos)
+    return "";
+  size_t begin = tail.rfind('\n', end);
+  begin = begin == std::string::npos ? 0 : begin + 1;
+  return tail.substr(begin, end + 1 - begin);
+}
+
+// The line at the top: how the campaign ended, or that it runs.
+void EndLine(const CampaignView& view, std::string* out) {
+  if (!view.ended) {
+    *out += "<p class=\"end running\" data-end=\"running\">Running; this "
+            "page was written at " + Escape(view.updated) + ".</p>\n";
+    return;
+  }
+  if (view.stop_kind.empty()) {
+    *out += "<p class=\"end completed\" data-end=\"completed\"><b>"
+            "Completed: every card was tried.</b> Ended at " +
+            Escape(view.updated) + ".</p>\n";
+    return;
+  }
+  size_t not_started = std::count_if(view.cards.begin(), view.cards.end(),
+                                     NotStarted);
+  *out += "<p class=\"end stopped\" data-end=\"" + Escape(view.stop_kind) +
+          "\"><b>" + Escape(view.stop_said) + ".</b> Ended at " +
+          Escape(view.updated) + "; " + std::to_string(not_started) +
+          (not_started == 1 ? " card was" : " cards were") +
+          " not started.</p>\n";
+}
+
 void RunTable(const CampaignView& view, std::string* out) {
   auto row = [out](const char* name, const std::string& value) {
     *out += std::string("<tr><th>") + name + "</th><td>" + value +
@@ -140,10 +181,41 @@ void RunTable(const CampaignView& view, std::string* out) {
   row("Run", Escape(view.run_id));
   row("Started", Escape(view.started));
   row(view.ended ? "Ended" : "Updated", Escape(view.updated));
-  row("Took", Duration(view.elapsed));
+  row("Took", page_duration(view.elapsed));
   row("ZEL module", Escape(view.zel_module));
   row("APP module", Escape(view.app_module));
   row("Options", "<code>" + Escape(view.options) + "</code>");
+  if (!view.window_end.empty())
+    row("Window ends", Escape(view.window_end));
+  if (view.rate_limit >= 0) {
+    int loads = 0, failed = 0;
+    for (const CardView& card : view.cards) {
+      loads += card.reached_load;
+      failed += card.reached_load && card.module_failure;
+    }
+    row("Failure rate",
+        "limit " + Number("%g", view.rate_limit) + "%; " +
+            (loads ? "reached " + Number("%.0f", 100.0 * failed / loads) +
+                         "% (" + std::to_string(failed) + " of " +
+                         std::to_string(loads) +
+                         " cards that reached a module load)"
+                   : std::string("no card has reached a module load")));
+  }
+  if (view.max_failures > 0)
+    row("Failure limit", std::to_string(view.max_failures) + " cards");
+  if (!view.resumed.empty()) {
+    std::string runs;
+    for (size_t i = 0; i < view.resumed_runs.size() && i < 5; ++i)
+      runs += (i ? ", " : "") + Escape(view.resumed_runs[i]);
+    if (view.resumed_runs.size() > 5)
+      runs += " and " + std::to_string(view.resumed_runs.size() - 5) + " more";
+    row("Resumed from",
+        "<code>" + Escape(view.resumed) + "</code>" +
+            (runs.empty() ? ""
+                          : (view.resumed_runs.size() == 1 ? " (run "
+                                                           : " (runs ") +
+                                runs + ")"));
+  }
   row("Cards", std::to_string(view.cards.size()));
   if (Waves(view) > 1)
     row("Waves", std::to_string(Waves(view)));
@@ -171,11 +243,48 @@ void Counts(const CampaignView& view, std::string* out) {
   *out += "<h2>Outcomes</h2>\n" + bar + "</div>\n" + legend + "</ul>\n";
 }
 
+// Each wave's cards by state, when there are waves.
+void WaveTable(const CampaignView& view, std::string* out) {
+  int waves = Waves(view);
+  if (waves < 2)
+    return;
+  std::vector<std::map<std::string, int>> counts(waves + 1);
+  std::vector<int> sizes(waves + 1);
+  for (const CardView& card : view.cards) {
+    if (card.wave < 1)
+      continue;
+    ++counts[card.wave][State(card)];
+    ++sizes[card.wave];
+  }
+  *out += "<h2>Waves</h2>\n<table class=\"waves\"><tr><th>Wave</th>"
+          "<th>Cards</th><th>By outcome</th></tr>\n";
+  for (int wave = 1; wave <= waves; ++wave) {
+    std::string by;
+    for (const auto& [state, colour] : Colours()) {
+      auto found = counts[wave].find(state);
+      if (found == counts[wave].end())
+        continue;
+      by += std::string(by.empty() ? "" : ", ") + "<span class=\"sw o-" +
+            state + "\"></span>" + state + ": " +
+            std::to_string(found->second);
+    }
+    *out += "<tr data-wave=\"" + std::to_string(wave) + "\"><td>" +
+            std::to_string(wave) + "</td><td>" + std::to_string(sizes[wave]) +
+            "</td><td>" + by + "</td></tr>\n";
+  }
+  *out += "</table>\n";
+}
+
 void Versions(const CampaignView& view, std::string* out) {
   std::map<std::pair<std::string, std::string>, int> changes;
   for (const CardView& card : view.cards) {
+    // A card left as it was runs, after, what it ran before.
+    bool current =
+        card.outcome == outcome_words(OUTCOME_ALREADY_CURRENT).word;
     if (!card.zel_before.empty())
-      ++changes[{card.zel_before, card.zel_after}];
+      ++changes[{card.zel_before, current && card.zel_after.empty()
+                                      ? card.zel_before
+                                      : card.zel_after}];
   }
   *out += "<h2>ZEL versions</h2>\n";
   if (changes.empty()) {
@@ -198,8 +307,8 @@ void Versions(const CampaignView& view, std::string* out) {
   *out += "</table>\n";
 }
 
-// One bar per card that started, from its start to its end (or to now),
-// in the order they started; the waves' starts are marked.
+// A row per card that started, in the order they started, with a bar for
+// each try from its start to its end (or to now); the waves' starts are marked.
 void Timeline(const CampaignView& view, std::string* out) {
   std::vector<const CardView*> bars;
   double total = std::max(view.elapsed, 1.0);
@@ -234,7 +343,7 @@ void Timeline(const CampaignView& view, std::string* out) {
             Number("%.1f", height - bottom) + "\"/><text x=\"" +
             Number("%.1f", x(at)) + "\" y=\"11\" text-anchor=\"" +
             (at == 0 ? "start" : at + step > total ? "end" : "middle") +
-            "\">" + Duration(at) + "</text>\n";
+            "\">" + page_duration(at) + "</text>\n";
   }
   for (int wave = 2; wave <= Waves(view); ++wave) {
     double first = -1;
@@ -255,13 +364,29 @@ void Timeline(const CampaignView& view, std::string* out) {
     double end = card.end >= 0 ? card.end : view.elapsed;
     double y = top + row * i;
     std::string state = State(card);
-    *out += "<rect class=\"card-bar o-" + state + "\" data-address=\"" +
-            Escape(card.address) + "\" x=\"" + Number("%.2f", x(card.start)) +
-            "\" y=\"" + Number("%.2f", y) + "\" width=\"" +
-            Number("%.2f", std::max(x(end) - x(card.start), 1.0)) +
-            "\" height=\"" + Number("%.2f", row * 0.8) + "\"><title>" +
-            Escape(card.address) + ": " + Escape(Said(card)) + ", " +
-            Duration(end - card.start) + "</title></rect>";
+    // Each try its own bar; the waits between tries are not work.
+    std::vector<TryView> spans = card.spans;
+    if (spans.empty())
+      spans.push_back({card.start, card.end, ""});
+    *out += "<g class=\"card-bar\" data-address=\"" + Escape(card.address) +
+            "\"><title>" + Escape(card.address) + ": " + Escape(Said(card)) +
+            ", " + page_duration(end - card.start) +
+            (spans.size() > 1
+                 ? ", " + std::to_string(spans.size()) + " tries"
+                 : std::string()) +
+            "</title>";
+    for (size_t k = 0; k < spans.size(); ++k) {
+      const TryView& span = spans[k];
+      double span_end = span.end >= 0 ? span.end : end;
+      std::string colour =
+          k + 1 < spans.size() && !span.outcome.empty() ? span.outcome : state;
+      *out += "<rect class=\"try o-" + colour + "\" x=\"" +
+              Number("%.2f", x(span.start)) + "\" y=\"" + Number("%.2f", y) +
+              "\" width=\"" +
+              Number("%.2f", std::max(x(span_end) - x(span.start), 1.0)) +
+              "\" height=\"" + Number("%.2f", row * 0.8) + "\"/>";
+    }
+    *out += "</g>";
     if (row >= 10)
       *out += "<text x=\"" + Number("%.0f", left - 6) + "\" y=\"" +
               Number("%.1f", y + row * 0.7) + "\" text-anchor=\"end\">" +
@@ -277,18 +402,59 @@ void FailedCards(const std::vector<const CardView*>& failed,
           ")</h2>\n";
   if (failed.empty())
     *out += "<p>None.</p>\n";
-  for (const CardView* card : failed) {
+  for (size_t i = 0; i < failed.size() && i < kInFull; ++i) {
+    const CardView* card = failed[i];
     *out += "<section class=\"card\"><h3><span class=\"sw o-" + card->outcome +
             "\"></span>" + Escape(card->address) + ": " + Escape(card->said) +
             "</h3>\n";
-    if (!card->reason.empty())
-      *out += "<p>Not started: " + Escape(card->reason) + ".</p>\n";
     if (card->tries > 1)
       *out += "<p>Tried " + std::to_string(card->tries) + " times.</p>\n";
     if (!card->tail.empty())
       *out += "<pre>" + Escape(card->tail) + "</pre>\n";
     *out += "</section>\n";
   }
+  if (failed.size() <= kInFull)
+    return;
+  size_t rest = failed.size() - kInFull;
+  *out += std::string("<details") + (rest <= 100 ? " open" : "") +
+          "><summary>" + std::to_string(rest) +
+          " more</summary>\n<table class=\"cards failed-rest\"><tr>"
+          "<th>Card</th><th>Outcome</th><th>Last line</th></tr>\n";
+  for (size_t i = kInFull; i < failed.size(); ++i) {
+    const CardView* card = failed[i];
+    *out += "<tr><td>" + Escape(card->address) + "</td><td><span class=\"sw o-" +
+            card->outcome + "\"></span>" + Escape(card->said) +
+            "</td><td><code>" + Escape(LastLine(card->tail)) +
+            "</code></td></tr>\n";
+  }
+  *out += "</table>\n</details>\n";
+}
+
+// The cards not started, a row for each reason.
+void NotStartedCards(const std::vector<const CardView*>& cards,
+                     std::string* out) {
+  if (cards.empty())
+    return;
+  std::vector<std::pair<std::string, std::vector<const CardView*>>> reasons;
+  for (const CardView* card : cards) {
+    auto same = std::find_if(reasons.begin(), reasons.end(),
+                             [&](const auto& r) { return r.first == card->reason; });
+    if (same == reasons.end())
+      reasons.push_back({card->reason, {card}});
+    else
+      same->second.push_back(card);
+  }
+  *out += "<h2>Cards not started (" + std::to_string(cards.size()) +
+          ")</h2>\n<table class=\"cards not-started\"><tr><th>Why</th>"
+          "<th>Cards</th><th>Addresses</th></tr>\n";
+  for (const auto& [reason, group] : reasons) {
+    *out += "<tr data-count=\"" + std::to_string(group.size()) + "\"><td>" +
+            (reason.empty() ? std::string("(no reason given)")
+                            : Escape(reason)) +
+            "</td><td>" + std::to_string(group.size()) + "</td><td>" +
+            Addresses(group) + "</td></tr>\n";
+  }
+  *out += "</table>\n";
 }
 
 void OtherCards(const std::vector<const CardView*>& others,
@@ -307,13 +473,31 @@ void OtherCards(const std::vector<const CardView*>& others,
             State(*card) + "\"></span>" + Escape(Said(*card)) + "</td><td>" +
             (card->wave ? std::to_string(card->wave) : "") + "</td><td>" +
             Escape(card->zel_before) + "</td><td>" + Escape(card->zel_after) +
-            "</td><td>" + (card->end >= 0 ? Duration(card->seconds) : "") +
+            "</td><td>" + (card->end >= 0 ? page_duration(card->seconds) : "") +
             "</td><td>" + std::to_string(card->tries) + "</td></tr>\n";
   }
   *out += "</table>\n</details>\n";
 }
 
 }  // namespace
+
+// "45 s", "3 min 20 s", "12 min", "2 h 05 min": an hour or more is never
+// told in minutes alone.
+std::string page_duration(double seconds) {
+  long s = static_cast<long>(seconds + 0.5);
+  long minutes = (s + 30) / 60;  // from ten minutes on, to the nearest
+  char text[48];
+  if (s < 120)
+    snprintf(text, sizeof(text), "%ld s", s);
+  else if (s < 600 && s % 60 != 0)
+    snprintf(text, sizeof(text), "%ld min %ld s", s / 60, s % 60);
+  else if (minutes < 60)
+    snprintf(text, sizeof(text), "%ld min", minutes);
+  else
+    snprintf(text, sizeof(text), "%ld h %02ld min", minutes / 60,
+             minutes % 60);
+  return text;
+}
 
 std::string campaign_page(const CampaignView& view) {
   std::string kind = view.dry_run ? "Dry run" : "Campaign";
@@ -333,19 +517,24 @@ std::string campaign_page(const CampaignView& view) {
     out += std::string(".o-") + state + "{background:" + colour +
            ";fill:" + colour + "}";
   out += "</style>\n</head>\n<body>\n<h1>" + kind + " " + Escape(view.run_id) +
-         "</h1>\n<p>" +
-         (view.ended ? "Ended at " + Escape(view.updated) + "."
-                     : "Running; this page was written at " +
-                           Escape(view.updated) + ".") +
-         "</p>\n";
+         "</h1>\n";
+  EndLine(view, &out);
   RunTable(view, &out);
   Counts(view, &out);
+  WaveTable(view, &out);
   Versions(view, &out);
   Timeline(view, &out);
-  std::vector<const CardView*> failed, others;
-  for (const CardView& card : view.cards)
-    (card.failure && !card.outcome.empty() ? failed : others).push_back(&card);
+  std::vector<const CardView*> failed, not_started, others;
+  for (const CardView& card : view.cards) {
+    if (NotStarted(card))
+      not_started.push_back(&card);
+    else if (card.failure && !card.outcome.empty())
+      failed.push_back(&card);
+    else
+      others.push_back(&card);
+  }
   FailedCards(failed, &out);
+  NotStartedCards(not_started, &out);
   OtherCards(others, &out);
   out += "</body>\n</html>\n";
   return out;

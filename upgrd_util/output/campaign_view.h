@@ -5,6 +5,13 @@
 #include <string_view>
 #include <vector>
 
+/// One try of a card, in seconds from the campaign's start.
+struct TryView {
+  double start = 0;
+  double end = -1;      // -1: running
+  std::string outcome;  // of a try that was retried; the last one's is the card's
+};
+
 /// One card as the campaign's page and metrics show it.
 struct CardView {
   std::string address;
@@ -18,6 +25,11 @@ struct CardView {
   double end = -1;
   double seconds = 0;  // its last try, as the report gives it
   int tries = 0;
+  std::vector<TryView> spans;  // each try, in order; the wait between is none
+  // It reached a module load this night (one that failed it in an earlier
+  // night is not counted again), and whether that load failed.
+  bool reached_load = false;
+  bool module_failure = false;
   std::string zel_before;
   std::string zel_after;
   std::string reason;  // why it was not started
@@ -37,6 +49,17 @@ struct CampaignView {
   std::string zel_module;
   std::string app_module;
   std::string options;  // the command line's options
+  // Why cards stopped starting, once ended: a word for the kind
+  // ("rate", "window", "interrupted", "between_waves", "max_failures"),
+  // and the sentence that tells it with its figures. Empty: every card was
+  // tried.
+  std::string stop_kind;
+  std::string stop_said;
+  double rate_limit = -1;   // percent of the cards that reached a load; -1: none
+  int max_failures = 0;     // 0: none
+  std::string window_end;   // its local time with its offset; empty: none
+  std::string resumed;      // the report resumed from; empty: none
+  std::vector<std::string> resumed_runs;  // the runs its records name
   std::vector<CardView> cards;  // in the order of iplist.txt
 };
 

@@ -51,13 +51,84 @@ TEST_F(CampaignViewTest, AThousandCardsStayOnePage) {
     view.cards.push_back(card);
   }
   std::string page = campaign_page(view);
-  EXPECT_EQ(1000, Occurrences(page, "class=\"card-bar "));
+  EXPECT_EQ(1000, Occurrences(page, "class=\"card-bar\""));
   size_t box = page.find("viewBox=\"0 0 1000 ");
   ASSERT_NE(std::string::npos, box);
   EXPECT_LT(std::stod(page.substr(box + 18)), 700);
   EXPECT_NE(std::string::npos, page.find("<details><summary>990 cards"));
   EXPECT_EQ(10, Occurrences(page, "<section class=\"card\">"));
   EXPECT_LT(page.size(), 600000u);
+}
+
+TEST_F(CampaignViewTest, DurationsOfAnHourOrMoreInHoursAndMinutes) {
+  struct {
+    double seconds;
+    const char* shown;
+  } cases[] = {
+      {45, "45 s"},          {200, "3 min 20 s"},   {720, "12 min"},
+      {3569, "59 min"},      {3599, "1 h 00 min"},  {7500, "2 h 05 min"},
+      {86397, "24 h 00 min"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.shown, page_duration(c.seconds)) << c.seconds;
+}
+
+// A stopped night: the cards not started share a row per reason, the
+// failed ones beyond the first 20 a line each, a retried card a bar per
+// try, and a card left as it was its version.
+TEST_F(CampaignViewTest, CardsOfAKindAreGroupedAndFolded) {
+  CampaignView view;
+  view.ended = true;
+  view.stop_kind = "window";
+  view.stop_said = "The window ended at 2026-12-08T05:30:00+01:00";
+  auto add = [&](const char* outcome, int i) {
+    CardView card;
+    card.address = "10.0.0." + std::to_string(i);
+    card.outcome = card.said = outcome;
+    card.failure = std::string(outcome) != "already_current";
+    view.cards.push_back(card);
+    return &view.cards.back();
+  };
+  for (int i = 0; i < 25; ++i)
+    add("not_started", i)->reason = "window ended";
+  for (int i = 25; i < 27; ++i)
+    add("not_started", i)->reason = "stopped after wave 1";
+  for (int i = 30; i < 53; ++i) {
+    CardView* card = add("login_failed", i);
+    card->start = i;
+    card->end = i + 10;
+    card->tail = "Trying to log in\nERROR!!! Login unsuccessful " +
+                 std::to_string(i) + "\n\n";
+  }
+  view.cards.back().spans = {{53, 60, "unresponsive"}, {360, 363, ""}};
+  view.cards.back().tries = 2;
+  CardView* current = add("already_current", 60);
+  current->zel_before = "kvn_hw02_zel_211.bin";
+  std::string page = campaign_page(view);
+
+  EXPECT_NE(std::string::npos,
+            page.find("data-end=\"window\"><b>The window ended at "
+                      "2026-12-08T05:30:00+01:00.</b>"));
+  EXPECT_NE(std::string::npos, page.find("; 27 cards were not started."));
+  EXPECT_EQ(1, Occurrences(page, "<table class=\"cards not-started\">"));
+  EXPECT_NE(std::string::npos,
+            page.find("<tr data-count=\"25\"><td>window ended</td><td>25"));
+  EXPECT_NE(std::string::npos,
+            page.find("<tr data-count=\"2\"><td>stopped after wave 1</td>"));
+  EXPECT_NE(std::string::npos, page.find("10.0.0.19 <details><summary>and 5 "
+                                         "more</summary>10.0.0.20, "));
+  EXPECT_EQ(20, Occurrences(page, "<section class=\"card\">"));
+  EXPECT_NE(std::string::npos,
+            page.find("<td>10.0.0.52</td><td><span class=\"sw o-login_failed"
+                      "\"></span>login_failed</td><td><code>ERROR!!! Login "
+                      "unsuccessful 52</code></td>"));
+  EXPECT_EQ(3, Occurrences(page, "<td><code>ERROR!!! Login unsuccessful"));
+  EXPECT_EQ(23, Occurrences(page, "class=\"card-bar\""));
+  EXPECT_EQ(24, Occurrences(page, "<rect class=\"try "));
+  EXPECT_NE(std::string::npos, page.find("<rect class=\"try o-unresponsive\""));
+  EXPECT_NE(std::string::npos,
+            page.find("<td>kvn_hw02_zel_211.bin</td><td>\u2192</td>"
+                      "<td>kvn_hw02_zel_211.bin</td><td>1</td>"));
 }
 
 }  // namespace
