@@ -378,6 +378,9 @@ TEST_F(CampaignTest, CtrlCAtTheClosingQuestionEndsTheTool) {
   options.kill_signal = SIGINT;
   ToolRun run = Campaign({"-j", "2"}, "1\n1\n", options);
   EXPECT_EQ(SIGINT, run.signal) << run.output;
+  EXPECT_NE(std::string::npos,
+            run.output.find("\n\tInterrupted: the tool ends now.\n"))
+      << run.output;
 }
 
 TEST_F(CampaignTest, OnATerminalOneStatusLineStaysAtTheBottom) {

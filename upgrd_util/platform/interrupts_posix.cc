@@ -61,9 +61,11 @@ void Handle(void (*handler)(int)) {
 
 // Says so on standard error, in one write that needs no lock: the console
 // may belong to a thread that is stuck.
-void SayEnding() {
-  static const char kLine[] = "\n\tInterrupted again: the tool ends now.\n";
-  ssize_t ignored = write(2, kLine, sizeof(kLine) - 1);
+void SayEnding(bool again) {
+  static const char kAgain[] = "\n\tInterrupted again: the tool ends now.\n";
+  static const char kEnds[] = "\n\tInterrupted: the tool ends now.\n";
+  ssize_t ignored = again ? write(2, kAgain, sizeof(kAgain) - 1)
+                          : write(2, kEnds, sizeof(kEnds) - 1);
   (void)ignored;
 }
 
@@ -77,8 +79,7 @@ void TakeInterrupts() {
     if (signal_number < 0)
       continue;  // EINTR
     if (g_end_at_once || g_interrupts.fetch_add(1) + 1 >= 2) {
-      if (!g_end_at_once)
-        SayEnding();
+      SayEnding(!g_end_at_once);
       EndOnInterrupt(signal_number);
     }
     ssize_t ignored = write(g_wake[1], "!", 1);
