@@ -13,6 +13,12 @@ extern const char kCurrentDirectoryPrefix[];
 /// device (which are never opened far enough to block).
 FILE* open_regular_file(const char* path);
 
+/// Opens `path` for reading when it is a secret of the user's, as ssh
+/// wants of a private key: a regular file (never through a symbolic link),
+/// owned by the process's user, that neither group nor others can read.
+/// Returns nullptr, with the reason in *reason, else.
+FILE* open_private_file(const char* path, std::string* reason);
+
 /// Opens `path` for appending (and reading), creating it when missing, only
 /// when it is a regular file of its own: never through a symbolic link,
 /// never a FIFO or device, never a file with a second hard link (it could
