@@ -62,7 +62,7 @@ struct UnattendedTest : public EndToEndTest {
 
 const char kAt[] = "2026-12-07T09:30:00+00:00";
 
-TEST_F(UnattendedTest, AsksNothingAndTakesPasswordsFromTheEnvironment) {
+TEST_F(UnattendedTest, AsksNothingAndTakesPasswordsFromTheEnvironmentOrAFile) {
   Prepare(Numbered(2, 2));
   // No password lines: the environment gives them.
   ASSERT_TRUE(WriteFile("iplist.txt",
@@ -98,6 +98,16 @@ TEST_F(UnattendedTest, AsksNothingAndTakesPasswordsFromTheEnvironment) {
         << run.output;
     EXPECT_EQ("<missing>", ReadFile("result.txt"));
   }
+
+  // Or from a file only the user can read: the cards, now current, take
+  // the login that tells them so.
+  ASSERT_TRUE(WriteFile("password", "secret\n"));
+  ASSERT_EQ(0, chmod("password", 0600));
+  run = Campaign({"-y", "-j", "2", "--password-file", "password"});
+  EXPECT_EQ(0, run.exit_code) << run.output;
+  EXPECT_NE(std::string::npos, run.output.find("127.0.0.3        already "))
+      << run.output;
+  EXPECT_EQ(std::string::npos, ReadFile("result.txt").find("secret"));
 }
 
 TEST_F(UnattendedTest, ADryRunChangesNothingAndSaysWhatAnUpgradeWouldDo) {
@@ -287,6 +297,10 @@ TEST_F(UnattendedTest, BadCombinationsAndReportsDoNothing) {
       {{"-y", "--resume", "not_json.jsonl"}, "not_json.jsonl, line 2"},
       {{"-y", "--resume", "r.csv", "--report", "r.csv"}, "--resume"},
       {{"-y", "--password-from-env"}, "--password-from-env"},
+      {{"-y", "--password-file", "r.csv"},
+       "--password-file: r.csv: group or others can read it"},
+      {{"-y", "--password-file", "r.csv", "--password-from-env", "P"},
+       "excludes"},
       {{"-y", "--report", "dir.csv"}, "dir.csv: it is a directory"},
       {{"-y", "--resume", "fifo.jsonl"}, "fifo.jsonl"},
       {{"-y", "--resume", "zero.jsonl"}, "zero.jsonl"},

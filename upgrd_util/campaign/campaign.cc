@@ -24,6 +24,7 @@
 #include "upgrd_util/campaign/status_printer.h"
 #include "upgrd_util/card/card_sequence.h"
 #include "upgrd_util/card/module_loading.h"
+#include "upgrd_util/inputs/password_file.h"
 #include "upgrd_util/inputs/single_target.h"
 #include "upgrd_util/output/campaign_report.h"
 #include "upgrd_util/output/replace_file.h"
@@ -73,8 +74,8 @@ CardSequence EachCardsTurn(const ToolOptions& options) {
 }
 
 // What the options name is read, or made, before anything is done: the
-// password's variable, the report to resume from, the new report. Returns
-// false, having said why.
+// password's variable or file, the report to resume from, the new report.
+// Returns false, having said why.
 bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
                      const char** password, Earlier* earlier) {
   *password = nullptr;
@@ -92,6 +93,17 @@ bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
       return false;
     }
     *password = value;
+  }
+  if (!options.password_file.empty()) {
+    // Kept for the whole run, as the environment keeps a variable's value.
+    static char from_file[sizeof(upgrade_target::password)];
+    std::string why;
+    if (!read_password_file(options.password_file.c_str(), from_file,
+                            sizeof(from_file), &why)) {
+      console_error_printf("upgrd_util: --password-file: %s\n", why.c_str());
+      return false;
+    }
+    *password = from_file;
   }
   std::string error, warning;
   // A report of this run over the one it resumes from would lose that

@@ -13,6 +13,12 @@ extern const char kCurrentDirectoryPrefix[];
 /// device (which are never opened far enough to block).
 FILE* open_regular_file(const char* path);
 
+/// Opens `path` for reading when it is a secret of the user's, as ssh
+/// wants of a private key: a regular file (never through a symbolic link),
+/// owned by the process's user, that neither group nor others can read.
+/// Returns nullptr, with the reason in *reason, else.
+FILE* open_private_file(const char* path, std::string* reason);
+
 /// Creates `path` as a new file for writing, never through a symbolic link
 /// or over a file that is there. Returns nullptr, with the reason, else.
 FILE* create_new_file(const char* path, std::string* reason);

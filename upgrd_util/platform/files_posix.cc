@@ -36,6 +36,37 @@ FILE* open_regular_file(const char* path) {
   return file;
 }
 
+FILE* open_private_file(const char* path, std::string* reason) {
+  // Non-blocking, so that a FIFO cannot wait for a writer.
+  int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    *reason = errno == ELOOP ? "it is a symbolic link" : strerror(errno);
+    return nullptr;
+  }
+  struct stat info;
+  const char* wrong = nullptr;
+  if (fstat(fd, &info) != 0)
+    wrong = strerror(errno);
+  else if (!S_ISREG(info.st_mode))
+    wrong = "it is not a regular file";
+  else if (info.st_uid != geteuid())
+    wrong = "it belongs to another user";
+  else if ((info.st_mode & (S_IRGRP | S_IROTH)) != 0)
+    wrong = "group or others can read it (chmod 600 it)";
+  if (wrong) {
+    *reason = wrong;
+    close(fd);
+    return nullptr;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FILE* file = fdopen(fd, "rb");
+  if (!file) {
+    *reason = strerror(errno);
+    close(fd);
+  }
+  return file;
+}
+
 FILE* create_new_file(const char* path, std::string* reason) {
   int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                 0666);

@@ -35,6 +35,17 @@ FILE* open_regular_file(const char* path) {
   return file;
 }
 
+// Windows keeps who may read a file in its access list, not in mode bits
+// (_stat reports every file readable by all) nor in an owner the C runtime
+// can compare: a file in the user's profile is the user's alone unless it
+// was shared. What is checked here is that the name is a file on disk.
+FILE* open_private_file(const char* path, std::string* reason) {
+  FILE* file = open_regular_file(path);
+  if (!file)
+    *reason = "it is missing, unreadable or not a regular file";
+  return file;
+}
+
 FILE* create_new_file(const char* path, std::string* reason) {
   int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, 0666);
   FILE* file = fd < 0 ? nullptr : _fdopen(fd, "wb");

@@ -174,11 +174,19 @@ void AddOptions(CLI::App* app, ToolOptions* options, RolloutTexts* texts) {
                   "A,B,C, or @FILE with one address a line\n"
                   "(default: every card of iplist.txt)")
       ->type_name("LIST");
-  app->add_option("--password-from-env", options->password_variable,
-                  "The password of every card without a SystemPassword\n"
-                  "line in iplist.txt, from the environment variable NAME\n"
-                  "(default: every card needs its SystemPassword line)")
-      ->type_name("NAME");
+  CLI::Option* from_env =
+      app->add_option("--password-from-env", options->password_variable,
+                      "The password of every card without a SystemPassword\n"
+                      "line in iplist.txt, from the environment variable\n"
+                      "NAME (default: every card needs its SystemPassword\n"
+                      "line)")
+          ->type_name("NAME");
+  app->add_option("--password-file", options->password_file,
+                  "The same password from the first line of FILE, a file\n"
+                  "of the user's own that group and others cannot read\n"
+                  "(chmod 600)")
+      ->type_name("FILE")
+      ->excludes(from_env);
 }
 
 // Reads the rollout options' texts into *rollout, each once; the window's

@@ -19,6 +19,7 @@ struct ToolOptions {
   std::string html;      // a page that shows the campaign, kept up to date
   std::string metrics;   // the campaign's metrics, for Prometheus
   std::string password_variable;  // the password of cards that give none
+  std::string password_file;      // or the file whose first line it is
   std::string limit;  // "A,B" or "@FILE": only these cards of iplist.txt
   RolloutOptions rollout;  // waves, failure rate, window, retries
   std::string arguments;   // the options as given, for the page
