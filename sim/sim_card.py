@@ -88,6 +88,7 @@ class CardHandler(FTPHandler):
     connection came in on, so one listening socket can serve them all."""
     cards = {}  # address -> Card
     upload_log = None  # where each received file is noted, for tests
+    contact_log = None  # where each connection is noted, for tests
     auth_failed_timeout = 0.1
 
     def __init__(self, conn, server, ioloop=None):
@@ -96,6 +97,9 @@ class CardHandler(FTPHandler):
             self.card = self.cards.get(conn.getsockname()[0])
         except OSError:
             self.card = None
+        if self.contact_log:
+            with open(self.contact_log, "a") as f:
+                f.write("%s\n" % conn.getsockname()[0])
         if self.card is not None:
             self.authorizer = self.card.authorizer
             self.banner = "Card %s ready." % self.card.ip
@@ -179,8 +183,10 @@ def main():
     # port: one listening socket for every card, however many.
     parser.add_argument("--one-socket", action="store_true")
     parser.add_argument("--upload-log")
+    parser.add_argument("--contact-log")
     args = parser.parse_args()
     CardHandler.upload_log = args.upload_log
+    CardHandler.contact_log = args.contact_log
     logging.basicConfig(level=logging.WARNING)
 
     # A few sockets for each of possibly a thousand cards.

@@ -62,7 +62,9 @@ TEST_F(CampaignPageTest, PageAndMetricsAgreeWithTheReport) {
         "<tr data-count=\"5\"><td>the module failure rate went above "
         "10%</td><td>5</td><td>127.0.0.6, 127.0.0.7, 127.0.0.8, 127.0.0.9, "
         "127.0.0.10</td></tr>",
-        "kvn_&lt;script&gt;"})
+        "kvn_&lt;script&gt;",
+        // Three rounds of a card's 235 s by the plan: 4 + 4 + 1 cards.
+        "<tr><th>Planned end</th><td>2026-12-07T09:41:45+00:00 ("})
     EXPECT_NE(std::string::npos, page.find(shown)) << shown;
   // Both cards that refused a login show two tries, the wait between them
   // empty.

@@ -520,6 +520,7 @@ TEST_F(CampaignTest, BadOptionsChangeNothing) {
               "--parallel: many is not a whole number from 1 to 1024"},
              {{"-j"}, "--parallel"},
              {{"--max-failures", "0"}, "--max-failures"},
+             {{"--link-rate", "0.5"}, "is not a rate in bytes a second"},
              {{"--bogus"}, "--bogus"},             {{"stray"}, "stray"}};
   for (const Bad& b : bad) {
     ToolRun run = Campaign(b.arguments);
@@ -532,7 +533,7 @@ TEST_F(CampaignTest, BadOptionsChangeNothing) {
   ToolRun run = Campaign({"--help"});
   EXPECT_NE(std::string::npos, run.output.find("--resume FILE  "));
   // Every option but --help, --version and --list-outcomes.
-  EXPECT_EQ(15, Occurrences(run.output, "(default"));
+  EXPECT_EQ(16, Occurrences(run.output, "(default"));
 
   // Without a console, the menu has no answer.
   run = Campaign({"-j", "2"}, "");

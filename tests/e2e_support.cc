@@ -106,7 +106,8 @@ void EndToEndTest::Prepare(const std::vector<Card>& cards, const char* zel,
   ASSERT_TRUE(WriteFile(sim_path("cards.json"), json.dump()));
   StartServer({"python3", UPGRD_SOURCE_DIR "/sim/sim_card.py", "--cards",
                sim_path("cards.json"), "--ready-file", sim_path("ready"),
-               "--upload-log", sim_path("uploads"), "--lifetime", "300"},
+               "--upload-log", sim_path("uploads"), "--contact-log",
+               sim_path("contacts"), "--lifetime", "300"},
               sim_path("ready"));
 }
 

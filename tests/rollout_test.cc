@@ -107,8 +107,23 @@ TEST_F(RolloutTest, AWindowThatEndsStartsNoLaterCard) {
   // read, and a card takes at least three and a half of waits, and a
   // minute more. The first card starts well within the first two minutes;
   // the next could only after the first one's waits.
-  ToolRun run = Campaign(
-      {"-y", "-j", "1", "--not-after", "09:38", "--report", "r.jsonl"});
+  std::vector<std::string> options = {"-y",          "-j",    "1",
+                                      "--not-after", "09:38", "--report",
+                                      "r.jsonl"};
+  // The plan says so first, and touches nothing: no card, no file.
+  options.push_back("--plan");
+  ToolRun run = Campaign(options);
+  EXPECT_EQ(1, run.exit_code) << run.output;
+  EXPECT_NE(std::string::npos,
+            run.output.find("leaves 2 cards not started: 127.0.0.3 "
+                            "127.0.0.4.\n\tThe smallest -j that starts every "
+                            "card within the window: 3.\n"))
+      << run.output;
+  EXPECT_EQ("<missing>", ReadFile(sim_path("contacts")));
+  EXPECT_EQ("<missing>", ReadFile("result.txt"));
+  EXPECT_EQ("<missing>", ReadFile("r.jsonl.part"));
+  options.pop_back();
+  run = Campaign(options);
   EXPECT_EQ(1, run.exit_code) << run.output;
   EXPECT_NE(std::string::npos,
             run.output.find("\tThe window ends at 2026-12-07T09:38:00+00:00, "
@@ -118,6 +133,14 @@ TEST_F(RolloutTest, AWindowThatEndsStartsNoLaterCard) {
   EXPECT_EQ("upgraded 1 \nnot_started 1 window ended\n"
             "not_started 1 window ended\n",
             Outcomes());
+  // After a dry run, by what it found: the first card is current now.
+  run = Campaign({"-y", "-j", "1", "--check", "--plan"});
+  EXPECT_EQ(0, run.exit_code) << run.output;
+  EXPECT_NE(std::string::npos,
+            run.output.find("\tNeeds: 2 both modules, 0 the interim patch "
+                            "first, 0 the APP alone, 1 nothing, 0 do not "
+                            "answer.\n\tWave 1: 3 cards, 09:30 to 09:38.\n"))
+      << run.output;
 }
 
 TEST_F(RolloutTest, ACardDarkAtFirstIsUpgradedOnALaterTry) {

@@ -4,6 +4,8 @@
 #include <sys/types.h>
 
 #include <csignal>
+#include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -166,5 +168,32 @@ struct LoopbackFtpTest : public ProgramTest {
 
 /// The header of every result log written on FakeClock's default time.
 extern const char kFakeLogHeader[];
+
+#ifndef _WIN32
+/// The process's time zone for a scope (Windows' C library knows no zone
+/// names, so tests that use it run on POSIX systems only).
+class ZoneScope {
+ public:
+  explicit ZoneScope(const char* zone) {
+    const char* before = getenv("TZ");
+    had_ = before != nullptr;
+    if (had_)
+      before_ = before;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~ZoneScope() {
+    if (had_)
+      setenv("TZ", before_.c_str(), 1);
+    else
+      unsetenv("TZ");
+    tzset();
+  }
+
+ private:
+  bool had_ = false;
+  std::string before_;
+};
+#endif  // _WIN32
 
 #endif  // UPGRD_TESTS_TEST_SUPPORT_H_

@@ -19,13 +19,17 @@
 #include "upgrd_util/campaign/card_beside_others.h"
 #include "upgrd_util/campaign/card_pool.h"
 #include "upgrd_util/campaign/card_selection.h"
+#include "upgrd_util/campaign/night_plan.h"
 #include "upgrd_util/campaign/own_files.h"
+#include "upgrd_util/campaign/plan_printer.h"
 #include "upgrd_util/campaign/rollout_rules.h"
 #include "upgrd_util/campaign/status_printer.h"
 #include "upgrd_util/card/card_sequence.h"
 #include "upgrd_util/card/module_loading.h"
+#include "upgrd_util/inputs/firmware_selection.h"
 #include "upgrd_util/inputs/password_file.h"
 #include "upgrd_util/inputs/single_target.h"
+#include "upgrd_util/modules/module_banner.h"
 #include "upgrd_util/output/campaign_report.h"
 #include "upgrd_util/output/replace_file.h"
 #include "upgrd_util/output/result_log.h"
@@ -153,16 +157,12 @@ bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
   return true;
 }
 
-// The cards of the campaign: those of iplist.txt, checked, unless the
-// operator enters one instead at the menu. Returns kGoOn, with the run's
-// echo handle in *echo; otherwise the exit code of a campaign that ends
-// before any card, *closing saying whether its closing dialogue is said.
-int ChooseCards(const ToolOptions& options, const char* password,
-                upgrade_target** cards, std::unique_ptr<IcmpEcho>* echo,
-                bool* closing) {
-  int count = 0;
+// The cards of iplist.txt, those of --limit. Returns kGoOn, or the exit
+// code of a campaign that ends here.
+int ReadCards(const ToolOptions& options, const char* password,
+              upgrade_target** cards, int* count) {
   ListReading reading;
-  switch (read_card_list(password, cards, &count, &reading)) {
+  switch (read_card_list(password, cards, count, &reading)) {
     case LIST_MISSING:
       console_error_printf(
           "\tA campaign upgrades the cards of iplist.txt, and "
@@ -181,8 +181,21 @@ int ChooseCards(const ToolOptions& options, const char* password,
       break;
   }
   if (!options.limit.empty() &&
-      !keep_only_limited(options.limit, cards, &count))
+      !keep_only_limited(options.limit, cards, count))
     return kBadInput;
+  return kGoOn;
+}
+
+// The cards of the campaign: those of iplist.txt, checked, unless the
+// operator enters one instead at the menu. Returns kGoOn, with the run's
+// echo handle in *echo; otherwise the exit code of a campaign that ends
+// before any card, *closing saying whether its closing dialogue is said.
+int ChooseCards(const ToolOptions& options, const char* password,
+                upgrade_target** cards, std::unique_ptr<IcmpEcho>* echo,
+                bool* closing) {
+  int count = 0;
+  if (int code = ReadCards(options, password, cards, &count); code != kGoOn)
+    return code;
   if (!check_campaign_cards(*cards, echo))
     return kBadInput;
   if (options.yes)
@@ -330,16 +343,67 @@ std::vector<size_t> WavesOf(const ToolOptions& options,
   return sizes;
 }
 
-// Runs the cards in the pool, wave after wave, with the console and the
-// report told as they go; those that never start end not started, with the
-// reason. Returns true when every card that ran ended well; *report_failed
-// tells whether a record was lost.
-bool RunCards(const ToolOptions& options, upgrade_target* cards,
-              const Earlier& earlier, CampaignReport* report,
-              CampaignWatch* watch, bool* report_failed) {
+// What the plan takes of the campaign: its cards in their order, what each
+// needs (`found`: by the dry run's outcomes), its waves, `parallel` and the
+// rules, with the window's end counted from now.
+PlanInputs PlanOf(const ToolOptions& options,
+                  const std::vector<upgrade_target*>& to_run, int parallel,
+                  bool found) {
+  PlanInputs inputs = campaign_plan_inputs(to_run, found, options.force);
+  inputs.waves = WavesOf(options, to_run);
+  inputs.parallel = parallel;
+  inputs.rules = RolloutOf(options, inputs.waves.size());
+  inputs.rules.window_end -= platform().clock->Seconds();
+  inputs.link_rate = options.rollout.link_rate;
+  return inputs;
+}
+
+// Says how the night would go from now. Returns true when every card
+// would start.
+bool SayThePlan(const ToolOptions& options,
+                const std::vector<upgrade_target*>& to_run, int parallel,
+                bool found) {
+  PlanInputs inputs = PlanOf(options, to_run, parallel, found);
+  struct tm now = {};
+  platform().clock->LocalTime(&now);
+  return say_night_plan(
+      inputs, plan_night(inputs), to_run, now,
+      options.rollout.windowed ? options.rollout.deadline.text : "");
+}
+
+// --plan without a dry run: the night as it would go, from the inputs
+// alone. No card is contacted and no file written, not even result.txt.
+int PlanOnly(const ToolOptions& options) {
+  const char* password = nullptr;
+  Earlier earlier;
+  if (!ReadOptionFiles(options, nullptr, &password, &earlier))
+    return kBadInput;
+  if (!read_firmware_selection(zel_module_name, app_module_name) ||
+      !show_module_banner(zel_module_name, app_module_name))
+    return kBadInput;
+  SayTheWindow(options.rollout);
+  upgrade_target* cards = nullptr;
+  int count = 0;
+  int code = ReadCards(options, password, &cards, &count);
+  std::unique_ptr<upgrade_target, void (*)(upgrade_target*)> owned(
+      cards, free_upgrade_targets);
+  if (code != kGoOn || !check_card_addresses(cards))
+    return kBadInput;
   std::vector<upgrade_target*> to_run =
       cards_to_run(cards, earlier, options.resume, options.force);
   int parallel = CardsAtOnce(options.parallel, to_run.size());
+  return SayThePlan(options, to_run, parallel, false) ? kAllUpgraded
+                                                      : kCardsFailed;
+}
+
+// Runs `to_run`, `parallel` at a time, in the pool, wave after wave, with
+// the console and the report told as they go; those that never start end
+// not started, with the reason. Returns true when every card that ran
+// ended well; *report_failed tells whether a record was lost.
+bool RunCards(const ToolOptions& options,
+              const std::vector<upgrade_target*>& to_run, int parallel,
+              upgrade_target* cards, CampaignReport* report,
+              CampaignWatch* watch, bool* report_failed) {
   ShareTheDisk(parallel);
   // A dry run waits for nothing.
   StatusPrinter printer(to_run.size(), parallel, options.check,
@@ -355,6 +419,9 @@ bool RunCards(const ToolOptions& options, upgrade_target* cards,
     printer.Say("\t%s\n", said.c_str());
   });
   std::vector<size_t> waves = WavesOf(options, to_run);
+  // The page shows the end the plan gives beside the real one.
+  if (!options.check)
+    watch->Planned(plan_night(PlanOf(options, to_run, parallel, false)).end);
   RolloutRules rules(RolloutOf(options, waves.size()), platform().clock);
   CardPool pool(to_run, waves, parallel, EachCardsTurn(options), &rules,
                 &events);
@@ -380,6 +447,8 @@ bool RunCards(const ToolOptions& options, upgrade_target* cards,
 }  // namespace
 
 int run_campaign(const ToolOptions& options) {
+  if (options.plan && !options.check)
+    return PlanOnly(options);
   // Before any thread starts: from here on one thread takes the interrupts.
   catch_interrupts();
   const char* password = nullptr;
@@ -431,16 +500,25 @@ int run_campaign(const ToolOptions& options) {
     end_dialogue(nullptr, wait_for_enter);
     return kBadInput;
   }
+  std::vector<upgrade_target*> to_run =
+      cards_to_run(cards, earlier, options.resume, options.force);
+  int parallel = CardsAtOnce(options.parallel, to_run.size());
+  // A dry run starts every card at once: with --plan the rollout's options
+  // are the plan's alone.
+  ToolOptions run = options;
+  if (options.check)
+    run.rollout = RolloutOptions();
   bool report_failed = false;
-  bool all =
-      RunCards(options, cards, earlier, to_report, &watch, &report_failed);
+  bool all = RunCards(run, to_run, parallel, cards, to_report, &watch,
+                      &report_failed);
   echo.reset();
   if (options.check)
     PrintCheckSummary(cards);
   else
     print_summary(cards);
+  bool fits = !options.plan || SayThePlan(options, to_run, parallel, true);
   close_result_log();
   end_dialogue(nullptr, wait_for_enter);
   // A lost record is a failure too: the report is what scripts read.
-  return all && !report_failed ? kAllUpgraded : kCardsFailed;
+  return all && !report_failed && fits ? kAllUpgraded : kCardsFailed;
 }

@@ -1,6 +1,7 @@
 #include "upgrd_util/campaign/campaign_watch.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <set>
 #include <tuple>
@@ -117,6 +118,13 @@ bool CampaignWatch::Begin(const upgrade_target* cards, std::string* error) {
   if (!said.empty())
     *error = said;
   return said.empty();
+}
+
+void CampaignWatch::Planned(double seconds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  view_.planned_end = iso_local_time(std::lround(seconds));
+  view_.planned_seconds = platform().clock->Seconds() - start_ + seconds;
+  changed_ = true;
 }
 
 CardView* CampaignWatch::Find(const upgrade_target& card) {

@@ -56,6 +56,9 @@ class CampaignWatch {
   /// not wait.
   void Beat(std::function<void(const std::string&)> say);
 
+  /// The plan's end of the night, `seconds` from now.
+  void Planned(double seconds);
+
   /// Before Finish: why cards stopped starting (STOP_NONE: they did not).
   void Stopped(const Stop& stop);
 

@@ -25,8 +25,16 @@ bool ConfiguredZelRestartsFast() {
 
 }  // namespace
 
+int zel_wait_seconds() {
+  return ConfiguredZelRestartsFast() ? 60 : 180;
+}
+
+int app_wait_seconds() {
+  return ConfiguredZelRestartsFast() ? 210 : 30;
+}
+
 int mandated_wait_seconds() {
-  return ConfiguredZelRestartsFast() ? 60 + 210 : 180 + 30;
+  return zel_wait_seconds() + app_wait_seconds();
 }
 
 int load_os_module(upgrade_target* target, const char* module_file_name) {
@@ -66,13 +74,13 @@ int load_os_module(upgrade_target* target, const char* module_file_name) {
     console_printf("\tPlease wait (30 seconds) for system restart   ");
     log_printf("Please wait (30 seconds) for system restart  ");
     log_flush();
-    wait_with_spinner(30);
+    wait_with_spinner(kPatchWaitSeconds);
   } else if (ConfiguredZelRestartsFast()) {
     console_printf("\tPlease wait (1 minute) for system updates     ");
-    wait_with_spinner(60);
+    wait_with_spinner(zel_wait_seconds());
   } else {
     console_printf("\tPlease wait (3 minutes) for system updates    ");
-    wait_with_spinner(180);
+    wait_with_spinner(zel_wait_seconds());
   }
 
   console_printf("OK\n");
@@ -140,12 +148,12 @@ int load_app_module(upgrade_target* target, const char* module_file_name) {
     console_printf("\tPlease wait (3-4 minutes) for system updates ");
     log_printf("Please wait (3-4 minutes) for system updates\n");
     log_flush();
-    wait_with_spinner(210);
+    wait_with_spinner(app_wait_seconds());
   } else {
     console_printf("\tPlease wait (60 seconds) for system updates  ");
     log_printf("Please wait (60 seconds) for system updates \n");
     log_flush();
-    wait_with_spinner(30);
+    wait_with_spinner(app_wait_seconds());
   }
 
   console_printf(" OK\n");

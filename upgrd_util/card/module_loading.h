@@ -18,6 +18,13 @@ int load_os_module(upgrade_target* target, const char* module_file_name);
 /// Records the outcome in the target's status; returns 1 on success.
 int load_app_module(upgrade_target* target, const char* module_file_name);
 
+/// The mandated waits after a load of the configured ZEL, of the APP and
+/// of the interim patch, in seconds: a ZEL from version 252 on restarts
+/// faster and takes longer over its APP.
+int zel_wait_seconds();
+int app_wait_seconds();
+const int kPatchWaitSeconds = 30;
+
 /// The waits that an upgrade of a current card with the configured modules
 /// takes at least, in seconds: the restart after the ZEL load and the
 /// updates after the APP load.

@@ -76,6 +76,15 @@ std::string campaign_metrics(const CampaignView& view) {
   Family(&out, "upgrd_campaign_last_update_time_seconds", "gauge",
          "When this file was written, in seconds since 1970.");
   Sample(&out, "upgrd_campaign_last_update_time_seconds", view.updated_unix);
+  // Monitoring can tell a night that runs past its plan from one that is
+  // merely long.
+  if (view.planned_seconds >= 0) {
+    Family(&out, "upgrd_campaign_planned_end_time_seconds", "gauge",
+           "When the plan made at the start said the last card would end, "
+           "in seconds since 1970.");
+    Sample(&out, "upgrd_campaign_planned_end_time_seconds",
+           view.start_unix + view.planned_seconds);
+  }
   Family(&out, "upgrd_campaign_ended", "gauge",
          "1 once the campaign has ended, else 0.");
   Sample(&out, "upgrd_campaign_ended", view.ended ? 1 : 0);

@@ -182,6 +182,9 @@ void RunTable(const CampaignView& view, std::string* out) {
   row("Started", Escape(view.started));
   row(view.ended ? "Ended" : "Updated", Escape(view.updated));
   row("Took", page_duration(view.elapsed));
+  if (view.planned_seconds >= 0)
+    row("Planned end", Escape(view.planned_end) + " (" +
+                           page_duration(view.planned_seconds) + ")");
   row("ZEL module", Escape(view.zel_module));
   row("APP module", Escape(view.app_module));
   row("Options", "<code>" + Escape(view.options) + "</code>");

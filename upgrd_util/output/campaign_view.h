@@ -58,6 +58,10 @@ struct CampaignView {
   double rate_limit = -1;   // percent of the cards that reached a load; -1: none
   int max_failures = 0;     // 0: none
   std::string window_end;   // its local time with its offset; empty: none
+  // When the plan said the last card would end, and how long after the
+  // start (-1: no plan).
+  std::string planned_end;
+  double planned_seconds = -1;
   std::string resumed;      // the report resumed from; empty: none
   std::vector<std::string> resumed_runs;  // the runs its records name
   std::vector<CardView> cards;  // in the order of iplist.txt

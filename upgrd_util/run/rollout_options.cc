@@ -216,6 +216,39 @@ bool parse_failure_rate(const std::string& text, double* percent,
   return true;
 }
 
+bool parse_link_rate(const std::string& text, double* bytes_per_second,
+                     std::string* error) {
+  std::string_view number(text);
+  if (number.size() > 3 && number.substr(number.size() - 3) == "B/s")
+    number.remove_suffix(3);
+  double unit = 1;
+  if (!number.empty()) {
+    switch (number.back()) {
+      case 'k':
+      case 'K':
+        unit = 1e3;
+        break;
+      case 'M':
+        unit = 1e6;
+        break;
+      case 'G':
+        unit = 1e9;
+        break;
+    }
+  }
+  if (unit > 1)
+    number.remove_suffix(1);
+  double value = 0;
+  if (!read_decimal(number, true, &value) || !(value * unit >= 1)) {
+    *error = "\"" + text +
+             "\" is not a rate in bytes a second, at least 1 (1000000, "
+             "500k, 1M, 2.5MB/s)";
+    return false;
+  }
+  *bytes_per_second = value * unit;
+  return true;
+}
+
 bool parse_deadline(const std::string& text, const struct tm& now,
                     Deadline* deadline, std::string* error) {
   WallTime wall;

@@ -26,6 +26,7 @@ struct RolloutOptions {
   Deadline deadline;             // its end
   double deadline_clock = 0;     // the same instant on platform().clock->Seconds()
   int retry_unreachable = 0;     // more tries, 0 to 10
+  double link_rate = 1e6;        // bytes a second the uploads share, for the plan
   /// Whether any of them was given.
   bool any() const;
 };
@@ -40,6 +41,10 @@ std::vector<size_t> wave_sizes(const std::vector<WaveSize>& waves, size_t cards)
 
 /// Reads "10%" or "10" (a percentage 0 to 100, plain decimal, "2.5" allowed).
 bool parse_failure_rate(const std::string& text, double* percent, std::string* error);
+
+/// Reads a link's rate in bytes a second: a plain decimal with k, M or G
+/// (thousands, millions, billions), and B/s after, if one likes ("2.5MB/s").
+bool parse_link_rate(const std::string& text, double* bytes_per_second, std::string* error);
 
 /// The instant `text` names, seen from `now` (local time of the process's
 /// time zone, as the clock gives it): "HH:MM" is the next such local wall

@@ -11,6 +11,8 @@
 #include <unistd.h>
 #endif
 
+#include "tests/test_support.h"
+
 namespace {
 
 // A local time as the clock gives it: normalised, daylight-saving time
@@ -157,31 +159,6 @@ TEST(RolloutOptionsTest, RefusesWhatIsNoPlainNumberOrTime) {
 }
 
 #ifndef _WIN32
-// The process's time zone for a scope (Windows' C library knows no zone
-// names, so these run on POSIX systems only).
-class ZoneScope {
- public:
-  explicit ZoneScope(const char* zone) {
-    const char* before = getenv("TZ");
-    had_ = before != nullptr;
-    if (had_)
-      before_ = before;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ZoneScope() {
-    if (had_)
-      setenv("TZ", before_.c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
-  }
-
- private:
-  bool had_ = false;
-  std::string before_;
-};
-
 TEST(RolloutOptionsTest, DeadlinesFollowTheCalendarAcrossClockChanges) {
   struct Case {
     const char* zone;

@@ -91,6 +91,7 @@ struct RolloutTexts {
   std::string waves;
   std::string max_failure_rate;
   std::string not_after;
+  std::string link_rate;
 };
 
 // Declares every option, bound to its field of *options (the rollout's
@@ -169,6 +170,16 @@ void AddOptions(CLI::App* app, ToolOptions* options, RolloutTexts* texts) {
                   "10, 20 ... minutes (60 at most), 0 to 10 (default 0)")
       ->type_name("N")
       ->check(WholeNumber(0, 10));
+  app->add_flag("--plan", options->plan,
+                "Say how the night would go, and end: each wave's start\n"
+                "and end, the last card's end, the cards the window\n"
+                "would leave, the smallest -j that fits; contacts no\n"
+                "card (with --check: after the dry run, by what it found)\n"
+                "(exit 0 when every card fits, else 1)");
+  app->add_option("--link-rate", texts->link_rate,
+                  "The bytes a second the cards' uploads share, for the\n"
+                  "plan: 500k, 1M, 2.5MB/s (default 1M)")
+      ->type_name("RATE");
   app->add_option("--limit", options->limit,
                   "Only the cards of iplist.txt at these addresses:\n"
                   "A,B,C, or @FILE with one address a line\n"
@@ -201,6 +212,9 @@ void ReadRollout(const CLI::App& app, const RolloutTexts& texts,
       !parse_failure_rate(texts.max_failure_rate, &rollout->max_failure_rate,
                           &error))
     throw CLI::ValidationError("--max-failure-rate", error);
+  if (app.count("--link-rate") > 0 &&
+      !parse_link_rate(texts.link_rate, &rollout->link_rate, &error))
+    throw CLI::ValidationError("--link-rate", error);
   if (app.count("--not-after") == 0)
     return;
   struct tm now = {};
@@ -230,11 +244,12 @@ void CheckNamed(const CLI::App& app, const ToolOptions& options) {
 
 // What each option allows alone may still not go with another.
 void CheckCombinations(const ToolOptions& options) {
-  if (options.check && options.rollout.any())
+  // With --plan they are the plan's, not the dry run's.
+  if (options.check && options.rollout.any() && !options.plan)
     throw CLI::ValidationError("--check",
                                "a dry run starts every card at once; drop "
                                "--waves, --max-failure-rate, --not-after "
-                               "and --retry-unreachable");
+                               "and --retry-unreachable, or add --plan");
   if (!options.report.empty() && !report_format_known(options.report))
     throw CLI::ValidationError(
         "--report",

@@ -14,6 +14,7 @@ struct ToolOptions {
   bool yes = false;      // no questions: the list as it is, no Enter at the end
   bool check = false;    // a dry run: probe, login test, version query only
   bool force = false;    // load cards that already run both modules too
+  bool plan = false;     // say how the night would go, and end
   std::string report;    // where each card's record goes, .csv or .jsonl
   std::string resume;    // an earlier report whose upgraded cards are skipped
   std::string html;      // a page that shows the campaign, kept up to date

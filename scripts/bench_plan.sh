@@ -1,0 +1,54 @@
+#!/bin/bash
+# How close the night's plan comes to the night: a campaign of the
+# fast-clock build (each second of waiting takes a millisecond, and so the
+# tool's own time counts a thousand times) against N simulated cards with
+# waves and a window, in a network namespace of its own. The plan is the
+# one the campaign makes as it starts (upgrd_campaign_planned_end_time_seconds
+# in its metrics, counted from upgrd_campaign_start_time_seconds); the real
+# end is the run's wall time on the fast clock. Fails when they differ by
+# more than 10%.
+# Usage: scripts/bench_plan.sh [CARDS [J [WAVES [NOT_AFTER]]]]
+#   (default: 40 cards, -j 4, --waves 2,25%, --not-after 10:00, which on
+#   the fast clock's 09:30 is a window of 30 minutes)
+# UPGRD_BUILD_DIR names another configured build (default: build/plain);
+# UPGRD_MODULE_BYTES the size of each module file (default: 256 KiB).
+set -euo pipefail
+cards=${1:-40} parallel=${2:-4} waves=${3:-2,25%} not_after=${4:-10:00}
+module_bytes=${UPGRD_MODULE_BYTES:-$((256 << 10))}
+cd "$(dirname "$0")/.."
+source=$(pwd)
+build=$(realpath "${UPGRD_BUILD_DIR:-build/plain}")
+cmake --build "$build" -j "$(nproc)" --target upgrd_util_fast_clock > /dev/null
+source scripts/sim_cards.sh
+
+work=$(mktemp -d /tmp/upgrd_plan.XXXXXX)
+sim_setup "$work" "$cards" "$module_bytes" "$module_bytes" 0.005
+(cd "$work" && unshare -rn bash -c '
+  source "$0/scripts/sim_cards.sh"
+  ip link set lo up
+  sim_start 600 --one-socket
+  start=$(date +%s.%N)
+  "$1/testing/upgrd_util_fast_clock" -y -j "$2" --waves "$3" \
+      --not-after "$4" --report r.jsonl --metrics m.prom > console.txt || true
+  end=$(date +%s.%N)
+  echo "$start $end" > wall.txt
+  sim_stop
+' "$source" "$build" "$parallel" "$waves" "$not_after")
+
+read -r start end < "$work/wall.txt"
+real=$(echo "($end - $start) * 1000" | bc -l)
+metric() { awk -v name="$1" '$1 == name { print $2 }' "$work/m.prom"; }
+planned=$(echo "$(metric upgrd_campaign_planned_end_time_seconds) - \
+$(metric upgrd_campaign_start_time_seconds)" | bc -l)
+not_started=$(grep -c '"outcome":"not_started"' "$work/r.jsonl" || true)
+off=$(echo "($planned - $real) * 100 / $real" | bc -l)
+printf "%6s %4s %10s %10s %12s %12s %8s %12s\n" cards -j waves window \
+  "planned (s)" "real (s)" "off (%)" "not started"
+printf "%6d %4d %10s %10s %12.0f %12.0f %8.1f %12d\n" "$cards" "$parallel" \
+  "$waves" "$not_after" "$planned" "$real" "$off" "$not_started"
+if [ "$(echo "$off < 10 && $off > -10" | bc -l)" = 1 ]; then
+  rm -rf "$work"
+else
+  echo "the plan is more than 10% off, see $work" >&2
+  exit 1
+fi

@@ -1,0 +1,154 @@
+#include "upgrd_util/campaign/plan_printer.h"
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+
+#include "upgrd_util/base/card_outcome.h"
+#include "upgrd_util/base/process_state.h"
+#include "upgrd_util/card/module_loading.h"
+#include "upgrd_util/output/campaign_page.h"
+#include "upgrd_util/platform/console.h"
+
+namespace {
+
+// A module file's size; one that is not there uploads nothing.
+double SizeOf(const char* name) {
+  std::error_code error;
+  std::uintmax_t size = std::filesystem::file_size(name, error);
+  return error ? 0 : static_cast<double>(size);
+}
+
+// What a dry run's outcome says a card needs.
+PlannedPath PathFound(const upgrade_target& card, bool force) {
+  switch (card.state.outcome) {
+    case OUTCOME_WOULD_PATCH:
+      return PATH_PATCH;
+    case OUTCOME_WOULD_UPGRADE:
+      return !force && card.state.zel_before == zel_module_name ? PATH_APP
+                                                                : PATH_BOTH;
+    default:
+      return outcome_words(card.state.outcome).retryable ? PATH_UNREACHABLE
+                                                         : PATH_NOTHING;
+  }
+}
+
+// "1 card", "12 cards".
+std::string Cards(size_t count) {
+  return std::to_string(count) + (count == 1 ? " card" : " cards");
+}
+
+// "1 MB/s", "250 kB/s".
+std::string RateText(double bytes_per_second) {
+  char text[48];
+  if (bytes_per_second >= 1e6)
+    snprintf(text, sizeof(text), "%g MB/s", bytes_per_second / 1e6);
+  else if (bytes_per_second >= 1e3)
+    snprintf(text, sizeof(text), "%g kB/s", bytes_per_second / 1e3);
+  else
+    snprintf(text, sizeof(text), "%g B/s", bytes_per_second);
+  return text;
+}
+
+}  // namespace
+
+PlanInputs campaign_plan_inputs(const std::vector<upgrade_target*>& to_run,
+                                bool found, bool force) {
+  PlanInputs inputs;
+  for (const upgrade_target* card : to_run)
+    inputs.cards.push_back(found ? PathFound(*card, force) : PATH_BOTH);
+  PlannedModules& modules = inputs.modules;
+  modules.zel_bytes = SizeOf(zel_module_name);
+  modules.app_bytes = SizeOf(app_module_name);
+  modules.patch_bytes = SizeOf(kInterimPatchName);
+  modules.zel_wait = zel_wait_seconds();
+  modules.app_wait = app_wait_seconds();
+  modules.patch_wait = kPatchWaitSeconds;
+  return inputs;
+}
+
+std::string wall_time_after(const struct tm& now, double seconds) {
+  struct tm start = now;
+  start.tm_isdst = -1;
+  time_t at = mktime(&start) + static_cast<time_t>(std::llround(seconds));
+  // Counted on in wall time, then put right by the hour a change of
+  // summer time moves the clocks.
+  struct tm wall = start;
+  wall.tm_sec += static_cast<int>(std::llround(seconds));
+  wall.tm_isdst = -1;
+  time_t guess = mktime(&wall);
+  if (guess != at) {
+    wall.tm_sec += static_cast<int>(at - guess);
+    wall.tm_isdst = -1;
+    mktime(&wall);
+  }
+  char text[64];
+  if (wall.tm_year == now.tm_year && wall.tm_mon == now.tm_mon &&
+      wall.tm_mday == now.tm_mday)
+    snprintf(text, sizeof(text), "%02d:%02d", wall.tm_hour, wall.tm_min);
+  else
+    snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d",
+             wall.tm_year + 1900, wall.tm_mon + 1, wall.tm_mday, wall.tm_hour,
+             wall.tm_min);
+  return text;
+}
+
+bool say_night_plan(const PlanInputs& inputs, const NightPlan& plan,
+                    const std::vector<upgrade_target*>& to_run,
+                    const struct tm& now, const std::string& window_text) {
+  size_t needs[PATH_UNREACHABLE + 1] = {};
+  for (PlannedPath path : inputs.cards)
+    ++needs[path];
+  console_printf("\n\tThe plan: %s, %d at a time, their uploads sharing "
+                 "%s.\n",
+                 Cards(inputs.cards.size()).c_str(), inputs.parallel,
+                 RateText(inputs.link_rate).c_str());
+  console_printf(
+      "\tNeeds: %zu both modules, %zu the interim patch first, %zu the APP "
+      "alone, %zu nothing, %zu do not answer.\n",
+      needs[PATH_BOTH], needs[PATH_PATCH], needs[PATH_APP],
+      needs[PATH_NOTHING], needs[PATH_UNREACHABLE]);
+  for (size_t i = 0; i < plan.waves.size(); ++i) {
+    const PlannedWave& wave = plan.waves[i];
+    if (wave.start < 0) {
+      console_printf("\tWave %zu: %s, none started.\n", i + 1,
+                     Cards(wave.cards).c_str());
+      continue;
+    }
+    console_printf("\tWave %zu: %s, %s to %s", i + 1,
+                   Cards(wave.cards).c_str(),
+                   wall_time_after(now, wave.start).c_str(),
+                   wall_time_after(now, wave.end).c_str());
+    if (wave.not_started > 0)
+      console_printf(", %zu not started", wave.not_started);
+    console_printf(".\n");
+  }
+  console_printf("\tThe last card ends at %s, %s from now.\n",
+                 wall_time_after(now, plan.end).c_str(),
+                 page_duration(plan.end).c_str());
+  if (window_text.empty())
+    return true;
+  if (plan.not_started.empty()) {
+    console_printf("\tEvery card starts within the window, which ends at %s.\n",
+                   window_text.c_str());
+  } else {
+    console_printf("\tThe window, which ends at %s, leaves %s not started:",
+                   window_text.c_str(), Cards(plan.not_started.size()).c_str());
+    // Enough to find them; the rest are counted.
+    const size_t kNamed = 20;
+    for (size_t i = 0; i < plan.not_started.size() && i < kNamed; ++i)
+      console_printf(" %s", to_run[plan.not_started[i]]->ip);
+    if (plan.not_started.size() > kNamed)
+      console_printf(" and %zu more", plan.not_started.size() - kNamed);
+    console_printf(".\n");
+  }
+  // -j goes up to 1024 at most.
+  int fits = smallest_parallel(inputs, 1024);
+  if (fits == 0)
+    console_printf("\tNo -j up to 1024 starts every card within the window.\n");
+  else
+    console_printf("\tThe smallest -j that starts every card within the "
+                   "window: %d.\n",
+                   fits);
+  return plan.not_started.empty();
+}
