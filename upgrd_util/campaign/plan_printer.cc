@@ -103,24 +103,27 @@ bool say_night_plan(const PlanInputs& inputs, const NightPlan& plan,
                  "%s.\n",
                  Cards(inputs.cards.size()).c_str(), inputs.parallel,
                  RateText(inputs.link_rate).c_str());
+  auto count = [&](PlannedPath path) { return std::to_string(needs[path]); };
   console_printf(
-      "\tNeeds: %zu both modules, %zu the interim patch first, %zu the APP "
-      "alone, %zu nothing, %zu do not answer.\n",
-      needs[PATH_BOTH], needs[PATH_PATCH], needs[PATH_APP],
-      needs[PATH_NOTHING], needs[PATH_UNREACHABLE]);
+      "\tNeeds: %s both modules, %s the interim patch first, %s the APP "
+      "alone, %s nothing, %s do not answer.\n",
+      count(PATH_BOTH).c_str(), count(PATH_PATCH).c_str(),
+      count(PATH_APP).c_str(), count(PATH_NOTHING).c_str(),
+      count(PATH_UNREACHABLE).c_str());
   for (size_t i = 0; i < plan.waves.size(); ++i) {
     const PlannedWave& wave = plan.waves[i];
     if (wave.start < 0) {
-      console_printf("\tWave %zu: %s, none started.\n", i + 1,
-                     Cards(wave.cards).c_str());
+      console_printf("\tWave %d: %s, none started.\n",
+                     static_cast<int>(i) + 1, Cards(wave.cards).c_str());
       continue;
     }
-    console_printf("\tWave %zu: %s, %s to %s", i + 1,
+    console_printf("\tWave %d: %s, %s to %s", static_cast<int>(i) + 1,
                    Cards(wave.cards).c_str(),
                    wall_time_after(now, wave.start).c_str(),
                    wall_time_after(now, wave.end).c_str());
     if (wave.not_started > 0)
-      console_printf(", %zu not started", wave.not_started);
+      console_printf(", %s not started",
+                     std::to_string(wave.not_started).c_str());
     console_printf(".\n");
   }
   console_printf("\tThe last card ends at %s, %s from now.\n",
@@ -139,7 +142,8 @@ bool say_night_plan(const PlanInputs& inputs, const NightPlan& plan,
     for (size_t i = 0; i < plan.not_started.size() && i < kNamed; ++i)
       console_printf(" %s", to_run[plan.not_started[i]]->ip);
     if (plan.not_started.size() > kNamed)
-      console_printf(" and %zu more", plan.not_started.size() - kNamed);
+      console_printf(" and %s more",
+                     std::to_string(plan.not_started.size() - kNamed).c_str());
     console_printf(".\n");
   }
   // -j goes up to 1024 at most.

@@ -56,7 +56,8 @@ int interrupts_received() {
   return g_interrupts;
 }
 
-// A question waits on the console itself here.
+// A question waits on a condition that the interrupt's waker ends here
+// (console_win.cc).
 int interrupt_descriptor() {
   return -1;
 }
