@@ -21,6 +21,10 @@ struct CampaignRules {
   /// OUTCOME_LISTING_REFUSED. A listing that holds a NUL byte or a line
   /// over kMaxListingLine is never read: OUTCOME_LISTING_UNREADABLE.
   bool strict_card_words = false;
+  /// A card whose listed ZEL names other hardware ("kvn_hw03_...") than a
+  /// configured module, ZEL or APP ("kvn_hw02_..."), is not loaded:
+  /// OUTCOME_HARDWARE_MISMATCH, before the interim patch too.
+  bool hardware_checked = false;
 };
 
 /// Takes one card through its whole sequence: reachability, login test,
