@@ -182,10 +182,14 @@ int QueryVersion(upgrade_target* target) {
 
 // Beside others, a card that needs the interim patch fails at once when the
 // patch file is not here: three loads of nothing and their waits would
-// only delay the same end. Returns true when it is here.
+// only delay the same end. Only a patch that was here when the campaign
+// began was hashed, and checked against its manifest: one put here later
+// counts as missing. Returns true when it is here.
 bool PatchIsHere(upgrade_target* target) {
   std::string patch = std::string(kCurrentDirectoryPrefix) + kInterimPatchName;
-  if (FILE* file = open_regular_file(patch.c_str())) {
+  FILE* file =
+      patch_module_sha256[0] ? open_regular_file(patch.c_str()) : nullptr;
+  if (file) {
     fclose(file);
     return true;
   }

@@ -6,8 +6,9 @@
 
 /// How a campaign's sequence differs from the dialogue's.
 struct CampaignRules {
-  /// A card that needs the interim patch when its file is not here fails at
-  /// once: OUTCOME_PATCH_MISSING.
+  /// A card that needs the interim patch when its file is not here, or was
+  /// not hashed as the campaign began (patch_module_sha256), fails at once:
+  /// OUTCOME_PATCH_MISSING.
   bool patch_file_needed = false;
   /// A card whose listing shows the configured ZEL module as its first
   /// "kvn" entry and lists the configured APP module is not loaded:
