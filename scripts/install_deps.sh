@@ -7,7 +7,7 @@
 #   tests  everything scripts/run_tests.sh builds and runs: the tests, the
 #          fuzzers, the benchmarks and the Windows build under Wine
 set -euo pipefail
-tool="g++ cmake make libcurl4-openssl-dev libcli11-dev nlohmann-json3-dev"
+tool="g++ cmake make libcurl4-openssl-dev libssl-dev libcli11-dev nlohmann-json3-dev"
 case "${1:-tests}" in
   tool) packages=$tool ;;
   demo) packages="$tool python3-pyftpdlib iproute2 util-linux" ;;

@@ -510,6 +510,89 @@ TEST_F(CampaignTest, WhatWouldFailEveryCardIsSaidBeforeAnyIsTouched) {
   EXPECT_EQ(std::string::npos, Log().find("Applying interim patch"));
 }
 
+// No card is touched unless every module is listed in the manifest as it
+// is; then a card whose ZEL is for other hardware is loaded with nothing,
+// in the dry run and the campaign, and not tried again.
+TEST_F(CampaignTest, ModulesCheckedByHashAndCardsByHardware) {
+  Card other_hardware("127.0.0.3");
+  other_hardware.zel = "kvn_hw03_zel_203.bin";
+  Prepare({Card("127.0.0.2"), other_hardware});
+  // As an operator makes it; "./" names the files config.txt names.
+  ASSERT_EQ(0, system("sha256sum ./kvn_hw02_zel_211.bin kvn_hw02_app_211.bin "
+                      "kvn_hw02_zel_202.bin > good.sha256"));
+  std::string good = ReadFile("good.sha256");
+  ASSERT_EQ(3, Occurrences(good, "\n"));
+  std::string zel = good.substr(0, 64);
+  std::string app = good.substr(good.find('\n') + 1, 64);
+  std::string patch_line = good.substr(good.rfind('\n', good.size() - 2) + 1);
+  std::string wrong(64, '0');
+  ASSERT_TRUE(WriteFile("wrong.sha256",
+                        good.substr(0, good.find('\n') + 1) + wrong +
+                            "  kvn_hw02_app_211.bin\n" + patch_line));
+  ASSERT_TRUE(WriteFile("missing.sha256",
+                        good.substr(0, good.size() - patch_line.size())));
+  struct {
+    const char* manifest;
+    std::string said;
+  } refused[] = {
+      {"wrong.sha256", "upgrd_util: --manifest: kvn_hw02_app_211.bin does not "
+                       "match wrong.sha256: its SHA-256 is " + app +
+                           ", wrong.sha256 lists " + wrong + "\n"},
+      {"missing.sha256",
+       "upgrd_util: --manifest: kvn_hw02_zel_202.bin is not listed in "
+       "missing.sha256; its SHA-256 is " + patch_line.substr(0, 64) + "\n"},
+  };
+  for (const auto& r : refused) {
+    ToolRun run = Campaign({"-y", "--manifest", r.manifest, "--report",
+                            "r.jsonl"}, "");
+    EXPECT_EQ(2, run.exit_code) << run.output;
+    EXPECT_EQ(1, Occurrences(run.output, r.said)) << run.output;
+    EXPECT_EQ("<missing>", ReadFile("r.jsonl"));
+  }
+  EXPECT_EQ("<missing>", ReadFile(sim_path("uploads")));
+
+  auto outcomes = [](const char* report) {
+    std::map<std::string, std::string> outcomes;
+    std::istringstream lines(ReadFile(report));
+    for (std::string line; std::getline(lines, line);) {
+      nlohmann::json r = nlohmann::json::parse(line);
+      outcomes[r["address"]] = r["outcome"].get<std::string>() + " tries " +
+                               std::to_string(r["tries"].get<int>()) + " " +
+                               r["zel_sha256"].get<std::string>();
+    }
+    return outcomes;
+  };
+  ToolRun run = Campaign({"-y", "--check", "--manifest", "good.sha256",
+                          "--report", "check.jsonl"}, "");
+  EXPECT_EQ(1, run.exit_code) << run.output;
+  EXPECT_EQ((std::map<std::string, std::string>{
+                {"127.0.0.2", "would_upgrade tries 1 " + zel},
+                {"127.0.0.3", "hardware_mismatch tries 1 " + zel}}),
+            outcomes("check.jsonl"));
+  ASSERT_EQ(0, unlink("result.txt"));
+  run = Campaign({"-y", "-j", "2", "--retry-unreachable", "1", "--manifest",
+                  "good.sha256", "--report", "night.jsonl", "--html",
+                  "page.html"}, "");
+  EXPECT_EQ(1, run.exit_code) << run.output;
+  EXPECT_EQ((std::map<std::string, std::string>{
+                {"127.0.0.2", "upgraded tries 1 " + zel},
+                {"127.0.0.3", "hardware_mismatch tries 1 " + zel}}),
+            outcomes("night.jsonl"));
+  EXPECT_NE(std::string::npos,
+            run.output.find("127.0.0.3        failed: its hardware does not "
+                            "match the modules"))
+      << run.output;
+  EXPECT_EQ(1, Occurrences(Blocks(Log())["127.0.0.3"],
+                           "\nThe card runs kvn_hw03_zel_203.bin, for "
+                           "hardware hw03; kvn_hw02_zel_211.bin is for hw02. "
+                           "Nothing is loaded.\n"));
+  EXPECT_EQ(std::string::npos, ReadFile(sim_path("uploads")).find("127.0.0.3"));
+  EXPECT_NE(std::string::npos, ReadFile(sim_path("uploads")).find("127.0.0.2"));
+  std::string page = ReadFile("page.html");
+  for (const std::string& sha256 : {zel, app, patch_line.substr(0, 64)})
+    EXPECT_EQ(1, Occurrences(page, "SHA-256 " + sha256)) << sha256;
+}
+
 TEST_F(CampaignTest, BadOptionsChangeNothing) {
   Prepare({Card("127.0.0.2")});
   struct Bad {
@@ -533,7 +616,7 @@ TEST_F(CampaignTest, BadOptionsChangeNothing) {
   ToolRun run = Campaign({"--help"});
   EXPECT_NE(std::string::npos, run.output.find("--resume FILE  "));
   // Every option but --help, --version and --list-outcomes.
-  EXPECT_EQ(16, Occurrences(run.output, "(default"));
+  EXPECT_EQ(17, Occurrences(run.output, "(default"));
 
   // Without a console, the menu has no answer.
   run = Campaign({"-j", "2"}, "");

@@ -62,6 +62,14 @@ const OutcomeWords kWords[] = {
      "already current: it runs both modules",
      "already current: it runs both modules", nullptr,
      false, true, false, false, "#81c784"},
+    // A failure that says nothing of the module (it was never loaded), and
+    // that a retry, or the next night, cannot mend: the card or config.txt
+    // must change first.
+    {"hardware_mismatch", STATUS_HARDWARE_MISMATCH,
+     "failed: its hardware does not match the modules",
+     "its hardware does not match the modules: would not be upgraded",
+     "The Varnet's hardware does not match the modules; nothing was loaded.",
+     true, false, false, false, "#827717"},
     {"would_upgrade", 0, "would upgrade", "would upgrade", nullptr,
      false, false, false, false, "#1e88e5"},
     {"would_patch", 0, "would apply the interim patch, then upgrade",
@@ -132,6 +140,8 @@ CardOutcome outcome_of_status(int32_t status) {
       return OUTCOME_LISTING_REFUSED;
     case STATUS_LISTING_UNREADABLE:
       return OUTCOME_LISTING_UNREADABLE;
+    case STATUS_HARDWARE_MISMATCH:
+      return OUTCOME_HARDWARE_MISMATCH;
     default:
       return OUTCOME_NONE;
   }

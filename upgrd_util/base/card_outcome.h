@@ -30,6 +30,9 @@ enum CardOutcome {
   OUTCOME_BUSY,
   // It already runs both configured modules, and was left as it was.
   OUTCOME_ALREADY_CURRENT,
+  // Its listed ZEL module is for other hardware than the configured
+  // modules: nothing was loaded.
+  OUTCOME_HARDWARE_MISMATCH,
   // A dry run's findings.
   OUTCOME_WOULD_UPGRADE,
   OUTCOME_WOULD_PATCH,

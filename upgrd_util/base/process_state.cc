@@ -3,6 +3,9 @@
 FILE* result_log = nullptr;
 char zel_module_name[kModuleNameSize];
 char app_module_name[kModuleNameSize];
+char zel_module_sha256[kSha256HexSize];
+char app_module_sha256[kSha256HexSize];
+char patch_module_sha256[kSha256HexSize];
 bool iplist_found = false;
 char run_id[40];
 
@@ -12,6 +15,9 @@ void reset_process_state() {
   result_log = nullptr;
   zel_module_name[0] = '\0';
   app_module_name[0] = '\0';
+  zel_module_sha256[0] = '\0';
+  app_module_sha256[0] = '\0';
+  patch_module_sha256[0] = '\0';
   iplist_found = false;
   run_id[0] = '\0';
 }

@@ -18,6 +18,16 @@ const int kModuleNameSize = 28;
 extern char zel_module_name[kModuleNameSize];
 extern char app_module_name[kModuleNameSize];
 
+/// Room for a SHA-256 as hex digits and its NUL.
+const int kSha256HexSize = 65;
+
+/// A campaign's SHA-256 of each module it may load (the interim patch only
+/// when it is here), as lowercase hex; empty in the dialogue. Set before
+/// any question, then never changed.
+extern char zel_module_sha256[kSha256HexSize];
+extern char app_module_sha256[kSha256HexSize];
+extern char patch_module_sha256[kSha256HexSize];
+
 /// Set when iplist.txt was found at start-up: the file holds passwords in
 /// clear text, and the operator is reminded of it on the way out.
 extern bool iplist_found;

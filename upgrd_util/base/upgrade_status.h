@@ -22,6 +22,9 @@ enum upgrade_status : int32_t {
   // Campaigns only: what the card runs could not be read from its listing.
   STATUS_LISTING_REFUSED = 13,    // it refused to list its files
   STATUS_LISTING_UNREADABLE = 14,  // its listing could not be read
+  // Campaigns only: its ZEL names other hardware than the configured
+  // modules; nothing was loaded.
+  STATUS_HARDWARE_MISMATCH = 15,
 };
 
 #endif  // UPGRD_UTIL_BASE_UPGRADE_STATUS_H_

@@ -19,6 +19,7 @@
 #include "upgrd_util/campaign/card_beside_others.h"
 #include "upgrd_util/campaign/card_pool.h"
 #include "upgrd_util/campaign/card_selection.h"
+#include "upgrd_util/campaign/module_hashes.h"
 #include "upgrd_util/campaign/night_plan.h"
 #include "upgrd_util/campaign/own_files.h"
 #include "upgrd_util/campaign/plan_printer.h"
@@ -63,6 +64,7 @@ CardSequence EachCardsTurn(const ToolOptions& options) {
   rules.patch_file_needed = true;
   rules.leave_current = !options.force;
   rules.strict_card_words = true;
+  rules.hardware_checked = true;
   if (options.check) {
     return [rules](upgrade_target* card) {
       return run_card_beside_others(
@@ -466,7 +468,8 @@ int run_campaign(const ToolOptions& options) {
     return kBadInput;
   }
   // Before any question: the files config.txt names are known now.
-  if (!options_spare(options, module_own_files())) {
+  if (!options_spare(options, module_own_files()) ||
+      !check_module_hashes(options.manifest)) {
     end_dialogue(nullptr, wait_for_enter);
     return kBadInput;
   }

@@ -10,6 +10,7 @@
 #include "upgrd_util/base/card_outcome.h"
 #include "upgrd_util/base/process_state.h"
 #include "upgrd_util/campaign/rollout_rules.h"
+#include "upgrd_util/card/module_loading.h"
 #include "upgrd_util/output/campaign_metrics.h"
 #include "upgrd_util/output/campaign_page.h"
 #include "upgrd_util/output/campaign_report.h"
@@ -107,6 +108,11 @@ bool CampaignWatch::Begin(const upgrade_target* cards, std::string* error) {
   view_.run_id = run_id;
   view_.zel_module = zel_module_name;
   view_.app_module = app_module_name;
+  view_.zel_sha256 = zel_module_sha256;
+  view_.app_sha256 = app_module_sha256;
+  view_.patch_sha256 = patch_module_sha256;
+  if (patch_module_sha256[0])
+    view_.patch_module = kInterimPatchName;
   view_.started = iso_local_time();
   view_.start_unix = unix_time_now();
   for (const upgrade_target* card = cards; card; card = card->next) {

@@ -8,6 +8,7 @@
 #include "upgrd_util/card/firmware_version.h"
 #include "upgrd_util/card/module_loading.h"
 #include "upgrd_util/card/probe.h"
+#include "upgrd_util/modules/module_hardware.h"
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/files.h"
@@ -181,10 +182,14 @@ int QueryVersion(upgrade_target* target) {
 
 // Beside others, a card that needs the interim patch fails at once when the
 // patch file is not here: three loads of nothing and their waits would
-// only delay the same end. Returns true when it is here.
+// only delay the same end. Only a patch that was here when the campaign
+// began was hashed, and checked against its manifest: one put here later
+// counts as missing. Returns true when it is here.
 bool PatchIsHere(upgrade_target* target) {
   std::string patch = std::string(kCurrentDirectoryPrefix) + kInterimPatchName;
-  if (FILE* file = open_regular_file(patch.c_str())) {
+  FILE* file =
+      patch_module_sha256[0] ? open_regular_file(patch.c_str()) : nullptr;
+  if (file) {
     fclose(file);
     return true;
   }
@@ -224,6 +229,28 @@ bool RunsConfiguredZel(upgrade_target* target) {
   return true;
 }
 
+// A module for other hardware could leave the card unable to start: it is
+// never loaded. The APP is compared too, for a card runs both. A name
+// without the kvn_hwNN_ shape, the card's or a configured one, tells no
+// hardware, and nothing is compared (same_hardware). Returns true, having
+// said both ids, when they differ.
+bool OtherHardware(upgrade_target* target) {
+  const std::string& listed = target->state.zel_before;
+  for (const char* module : {zel_module_name, app_module_name}) {
+    if (same_hardware(listed, module))
+      continue;
+    log_printf("\nThe card runs %s, for hardware hw%s; %s is for hw%s. "
+               "Nothing is loaded.\n",
+               printable_text(listed).c_str(),
+               module_hardware_id(listed).c_str(), module,
+               module_hardware_id(module).c_str());
+    log_flush();
+    target->status = STATUS_HARDWARE_MISMATCH;
+    return true;
+  }
+  return false;
+}
+
 // Every try of a card starts with the rules' words and no answer kept.
 void TakeRules(upgrade_target* target, const CampaignRules& rules) {
   target->state.strict_card_words = rules.strict_card_words;
@@ -259,6 +286,8 @@ CardOutcome upgrade_card(upgrade_target* target, const CampaignRules& rules) {
   int version = QueryVersion(target);
   if (CardOutcome ended = QueryOutcome(version); ended != OUTCOME_NONE)
     return ended;
+  if (rules.hardware_checked && OtherHardware(target))
+    return OUTCOME_HARDWARE_MISMATCH;
   bool leave_current = version == VERSION_CURRENT && rules.leave_current;
   if (leave_current && RunsBothModules(target))
     return OUTCOME_ALREADY_CURRENT;
@@ -286,6 +315,8 @@ CardOutcome check_card(upgrade_target* target, const CampaignRules& rules) {
   else if (int version = QueryVersion(target);
            QueryOutcome(version) != OUTCOME_NONE)
     outcome = QueryOutcome(version);
+  else if (rules.hardware_checked && OtherHardware(target))
+    outcome = OUTCOME_HARDWARE_MISMATCH;
   else if (version == VERSION_CURRENT && rules.leave_current &&
            RunsBothModules(target))
     outcome = OUTCOME_ALREADY_CURRENT;

@@ -6,8 +6,9 @@
 
 /// How a campaign's sequence differs from the dialogue's.
 struct CampaignRules {
-  /// A card that needs the interim patch when its file is not here fails at
-  /// once: OUTCOME_PATCH_MISSING.
+  /// A card that needs the interim patch when its file is not here, or was
+  /// not hashed as the campaign began (patch_module_sha256), fails at once:
+  /// OUTCOME_PATCH_MISSING.
   bool patch_file_needed = false;
   /// A card whose listing shows the configured ZEL module as its first
   /// "kvn" entry and lists the configured APP module is not loaded:
@@ -21,6 +22,10 @@ struct CampaignRules {
   /// OUTCOME_LISTING_REFUSED. A listing that holds a NUL byte or a line
   /// over kMaxListingLine is never read: OUTCOME_LISTING_UNREADABLE.
   bool strict_card_words = false;
+  /// A card whose listed ZEL names other hardware ("kvn_hw03_...") than a
+  /// configured module, ZEL or APP ("kvn_hw02_..."), is not loaded:
+  /// OUTCOME_HARDWARE_MISMATCH, before the interim patch too.
+  bool hardware_checked = false;
 };
 
 /// Takes one card through its whole sequence: reachability, login test,

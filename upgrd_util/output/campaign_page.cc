@@ -185,8 +185,17 @@ void RunTable(const CampaignView& view, std::string* out) {
   if (view.planned_seconds >= 0)
     row("Planned end", Escape(view.planned_end) + " (" +
                            page_duration(view.planned_seconds) + ")");
-  row("ZEL module", Escape(view.zel_module));
-  row("APP module", Escape(view.app_module));
+  // Each module with its SHA-256, to compare with what was delivered.
+  auto module = [](const std::string& name, const std::string& sha256) {
+    return Escape(name) +
+           (sha256.empty() ? std::string()
+                           : "<br><code class=\"sha256\">SHA-256 " +
+                                 Escape(sha256) + "</code>");
+  };
+  row("ZEL module", module(view.zel_module, view.zel_sha256));
+  row("APP module", module(view.app_module, view.app_sha256));
+  if (!view.patch_module.empty())
+    row("Interim patch", module(view.patch_module, view.patch_sha256));
   row("Options", "<code>" + Escape(view.options) + "</code>");
   if (!view.window_end.empty())
     row("Window ends", Escape(view.window_end));

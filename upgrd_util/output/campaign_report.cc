@@ -129,6 +129,9 @@ const Field kFields[] = {
     Text("reason", &ReportRecord::reason),
     Number("tries", &ReportRecord::tries),
     Text("reply", &ReportRecord::reply),
+    Text("zel_sha256", &ReportRecord::zel_sha256),
+    Text("app_sha256", &ReportRecord::app_sha256),
+    Text("patch_sha256", &ReportRecord::patch_sha256),
 };
 
 // A field's text in a CSV line.
@@ -270,6 +273,9 @@ ReportRecord card_record(const upgrade_target& card, const char* outcome,
   record.reason = card.state.reason;
   record.tries = card.state.tries;
   record.reply = card.state.reply;
+  record.zel_sha256 = zel_module_sha256;
+  record.app_sha256 = app_module_sha256;
+  record.patch_sha256 = patch_module_sha256;
   return record;
 }
 

@@ -36,6 +36,11 @@ struct ReportRecord {
   std::string reason;           // why a card was not started
   int tries = 0;                // how often the card was started
   std::string reply;  // its answer to a failed login or refused listing
+  // The SHA-256 of this run's module files; the patch's empty when it is
+  // not here.
+  std::string zel_sha256;
+  std::string app_sha256;
+  std::string patch_sha256;
 };
 
 /// The record of `card`, whose outcome is `outcome`, between `start` and

@@ -76,6 +76,8 @@ TEST(CampaignReportTest, ARecordInEitherFormatAndReadBack) {
   record.reason = "r";
   record.tries = 4;
   record.reply = "421 Busy, try later.";
+  record.zel_sha256 = std::string(64, 'a');
+  record.app_sha256 = std::string(64, 'b');
   struct {
     const char* path;
     std::string text;
@@ -83,11 +85,13 @@ TEST(CampaignReportTest, ARecordInEitherFormatAndReadBack) {
       {"r.csv",
        "address,user_name,outcome,status,zel_before,zel_after,start,end,"
        "seconds,zel_attempts,app_attempts,logs_saved,zel_target,app_target,"
-       "run_id,upgraded_in_run,upgraded_at,done_as,wave,reason,tries,reply\r\n"
+       "run_id,upgraded_in_run,upgraded_at,done_as,wave,reason,tries,reply,"
+       "zel_sha256,app_sha256,patch_sha256\r\n"
        "127.0.0.2,\"ad,\"\"min\"\"\",skipped,9,kvn_200.bin,kvn_203.bin,"
        "2026-12-07T09:30:00+01:00,2026-12-07T09:35:00+01:00,300.0,2,1,true,"
        "z.bin,a.bin,run-2,run-1,2026-12-06T22:00:00+01:00,already_current,"
-       "3,r,4,\"421 Busy, try later.\"\r\n"},
+       "3,r,4,\"421 Busy, try later.\"," +
+           std::string(64, 'a') + "," + std::string(64, 'b') + ",\r\n"},
       {"r.jsonl",
        "{\"address\":\"127.0.0.2\",\"user_name\":\"ad,\\\"min\\\"\","
        "\"outcome\":\"skipped\",\"status\":9,\"zel_before\":\"kvn_200.bin\","
@@ -98,7 +102,9 @@ TEST(CampaignReportTest, ARecordInEitherFormatAndReadBack) {
        "\"upgraded_in_run\":\"run-1\","
        "\"upgraded_at\":\"2026-12-06T22:00:00+01:00\","
        "\"done_as\":\"already_current\",\"wave\":3,"
-       "\"reason\":\"r\",\"tries\":4,\"reply\":\"421 Busy, try later.\"}\n"},
+       "\"reason\":\"r\",\"tries\":4,\"reply\":\"421 Busy, try later.\","
+       "\"zel_sha256\":\"" + std::string(64, 'a') + "\",\"app_sha256\":\"" +
+           std::string(64, 'b') + "\",\"patch_sha256\":\"\"}\n"},
   };
   for (const auto& format : formats) {
     {

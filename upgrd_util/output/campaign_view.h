@@ -48,6 +48,11 @@ struct CampaignView {
   double elapsed = 0;  // seconds since the start
   std::string zel_module;
   std::string app_module;
+  std::string patch_module;  // the interim patch; empty: it is not here
+  // The SHA-256 of each module file, as hex; empty: not hashed.
+  std::string zel_sha256;
+  std::string app_sha256;
+  std::string patch_sha256;
   std::string options;  // the command line's options
   // Why cards stopped starting, once ended: a word for the kind
   // ("rate", "window", "interrupted", "between_waves", "max_failures"),

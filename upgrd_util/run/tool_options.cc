@@ -185,6 +185,12 @@ void AddOptions(CLI::App* app, ToolOptions* options, RolloutTexts* texts) {
                   "A,B,C, or @FILE with one address a line\n"
                   "(default: every card of iplist.txt)")
       ->type_name("LIST");
+  app->add_option("--manifest", options->manifest,
+                  "Load nothing unless FILE, as sha256sum writes it, lists\n"
+                  "every module the campaign may load (ZEL, APP, the\n"
+                  "interim patch when here) with its SHA-256\n"
+                  "(default: no check)")
+      ->type_name("FILE");
   CLI::Option* from_env =
       app->add_option("--password-from-env", options->password_variable,
                       "The password of every card without a SystemPassword\n"
@@ -236,7 +242,8 @@ void CheckNamed(const CLI::App& app, const ToolOptions& options) {
        {std::pair{"--resume", &options.resume},
         std::pair{"--report", &options.report},
         std::pair{"--html", &options.html},
-        std::pair{"--metrics", &options.metrics}}) {
+        std::pair{"--metrics", &options.metrics},
+        std::pair{"--manifest", &options.manifest}}) {
     if (app.count(option) > 0 && name->empty())
       throw CLI::ValidationError(option, "an empty file name");
   }
@@ -284,7 +291,8 @@ std::vector<std::pair<const char*, std::string>> option_files(
        {std::pair{"--resume", &options.resume},
         std::pair{"--report", &options.report},
         std::pair{"--html", &options.html},
-        std::pair{"--metrics", &options.metrics}}) {
+        std::pair{"--metrics", &options.metrics},
+        std::pair{"--manifest", &options.manifest}}) {
     if (!name->empty())
       files.emplace_back(option, *name);
   }

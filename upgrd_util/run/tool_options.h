@@ -22,6 +22,7 @@ struct ToolOptions {
   std::string password_variable;  // the password of cards that give none
   std::string password_file;      // or the file whose first line it is
   std::string limit;  // "A,B" or "@FILE": only these cards of iplist.txt
+  std::string manifest;  // sha256sum's lines that every module must match
   RolloutOptions rollout;  // waves, failure rate, window, retries
   std::string arguments;   // the options as given, for the page
 };

@@ -45,7 +45,8 @@ TEST_F(ToolOptionsTest, ListOutcomesPrintsTheWholeTable) {
 // A file option given an empty name is refused with one line, not taken
 // for an option not given.
 TEST_F(ToolOptionsTest, AnEmptyFileNameIsRefused) {
-  for (const char* option : {"--resume", "--report", "--html", "--metrics"}) {
+  for (const char* option :
+       {"--resume", "--report", "--html", "--metrics", "--manifest"}) {
     std::string name = "upgrd_util", given = option, empty;
     char* argv[] = {name.data(), given.data(), empty.data(), nullptr};
     ToolOptions options;

@@ -1,0 +1,51 @@
+#include "upgrd_util/campaign/module_hashes.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "upgrd_util/base/process_state.h"
+#include "upgrd_util/card/module_loading.h"
+#include "upgrd_util/inputs/module_manifest.h"
+#include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/files.h"
+#include "upgrd_util/platform/sha256.h"
+
+bool check_module_hashes(const std::string& manifest) {
+  Manifest listed;
+  std::string error;
+  // A manifest that cannot be read is said before the modules are read.
+  if (!manifest.empty() && !read_manifest(manifest, &listed, &error)) {
+    console_error_printf("upgrd_util: --manifest: %s\n", error.c_str());
+    return false;
+  }
+  std::string patch = std::string(kCurrentDirectoryPrefix) + kInterimPatchName;
+  bool patch_here = false;
+  if (FILE* file = open_regular_file(patch.c_str())) {
+    fclose(file);
+    patch_here = true;
+  }
+  struct {
+    const char* name;
+    char* sha256;
+  } modules[] = {{zel_module_name, zel_module_sha256},
+                 {app_module_name, app_module_sha256},
+                 {kInterimPatchName, patch_module_sha256}};
+  std::vector<ModuleDigest> digests;
+  for (const auto& module : modules) {
+    if (module.sha256 == patch_module_sha256 && !patch_here)
+      continue;
+    std::string hex;
+    if (!sha256_file(std::string(kCurrentDirectoryPrefix) + module.name, &hex,
+                     &error)) {
+      console_error_printf("upgrd_util: %s\n", error.c_str());
+      return false;
+    }
+    snprintf(module.sha256, kSha256HexSize, "%s", hex.c_str());
+    digests.push_back({module.name, hex});
+  }
+  if (!manifest.empty() && !manifest_lists(manifest, listed, digests, &error)) {
+    console_error_printf("upgrd_util: --manifest: %s\n", error.c_str());
+    return false;
+  }
+  return true;
+}

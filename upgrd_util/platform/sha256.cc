@@ -1,0 +1,46 @@
+#include "upgrd_util/platform/sha256.h"
+
+#include <cstdio>
+
+#include "upgrd_util/platform/files.h"
+
+bool Sha256::Final(std::string* hex, std::string* error) {
+  unsigned char digest[32];
+  if (!Digest(digest, error))
+    return false;
+  static const char kDigits[] = "0123456789abcdef";
+  hex->clear();
+  for (unsigned char byte : digest) {
+    *hex += kDigits[byte >> 4];
+    *hex += kDigits[byte & 15];
+  }
+  return true;
+}
+
+bool sha256_file(const std::string& path, std::string* hex,
+                 std::string* error) {
+  FILE* file = open_regular_file(path.c_str());
+  if (!file) {
+    *error = "cannot read " + path + " (a regular file is needed)";
+    return false;
+  }
+  Sha256 hash;
+  // A module may be large: it goes through one buffer, never whole.
+  static const size_t kPiece = 64 << 10;
+  std::unique_ptr<unsigned char[]> piece(new unsigned char[kPiece]);
+  size_t got;
+  bool taken = true;
+  while (taken && (got = fread(piece.get(), 1, kPiece, file)) > 0)
+    taken = hash.Update(piece.get(), got);
+  bool failed = ferror(file) != 0;
+  fclose(file);
+  if (failed) {
+    *error = "cannot read " + path;
+    return false;
+  }
+  if (!hash.Final(hex, error)) {
+    *error = path + ": " + *error;
+    return false;
+  }
+  return true;
+}
