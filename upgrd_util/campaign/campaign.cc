@@ -19,6 +19,7 @@
 #include "upgrd_util/campaign/card_beside_others.h"
 #include "upgrd_util/campaign/card_pool.h"
 #include "upgrd_util/campaign/card_selection.h"
+#include "upgrd_util/campaign/event_hook.h"
 #include "upgrd_util/campaign/own_files.h"
 #include "upgrd_util/campaign/rollout_rules.h"
 #include "upgrd_util/campaign/status_printer.h"
@@ -26,9 +27,11 @@
 #include "upgrd_util/card/module_loading.h"
 #include "upgrd_util/inputs/password_file.h"
 #include "upgrd_util/inputs/single_target.h"
+#include "upgrd_util/output/campaign_event.h"
 #include "upgrd_util/output/campaign_report.h"
 #include "upgrd_util/output/replace_file.h"
 #include "upgrd_util/output/result_log.h"
+#include "upgrd_util/platform/child_process.h"
 #include "upgrd_util/platform/clock.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/files.h"
@@ -122,6 +125,17 @@ bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
   }
   if (!options_spare(options, fixed_own_files(options)))
     return false;
+  // A hook that cannot start would miss every event of the night.
+  if (!options.on_event.empty()) {
+    std::vector<std::string> words = command_words(options.on_event);
+    std::string path;
+    if (words.empty() || !find_program(words[0], &path, &error)) {
+      console_error_printf("upgrd_util: --on-event: %s\n",
+                           words.empty() ? "names no program"
+                                         : error.c_str());
+      return false;
+    }
+  }
   if (!options.resume.empty() &&
       !read_earlier_records(options.resume, earlier, &error, &warning)) {
     console_error_printf("upgrd_util: --resume: %s\n", error.c_str());
@@ -330,13 +344,15 @@ std::vector<size_t> WavesOf(const ToolOptions& options,
   return sizes;
 }
 
-// Runs the cards in the pool, wave after wave, with the console and the
-// report told as they go; those that never start end not started, with the
-// reason. Returns true when every card that ran ended well; *report_failed
-// tells whether a record was lost.
+// Runs the cards in the pool, wave after wave, with the console, the
+// report and the event hook told as they go; those that never start end not
+// started, with the reason. Returns true when every card that ran ended
+// well; *report_failed tells whether a record was lost, *stop why cards
+// stopped starting.
 bool RunCards(const ToolOptions& options, upgrade_target* cards,
               const Earlier& earlier, CampaignReport* report,
-              CampaignWatch* watch, bool* report_failed) {
+              CampaignWatch* watch, EventHook* hook, bool* report_failed,
+              Stop* stop) {
   std::vector<upgrade_target*> to_run =
       cards_to_run(cards, earlier, options.resume, options.force);
   int parallel = CardsAtOnce(options.parallel, to_run.size());
@@ -355,6 +371,20 @@ bool RunCards(const ToolOptions& options, upgrade_target* cards,
     printer.Say("\t%s\n", said.c_str());
   });
   std::vector<size_t> waves = WavesOf(options, to_run);
+  if (hook) {
+    // Said on the console through the printer, by the one thread that
+    // writes it while cards run.
+    hook->SayWith([&printer](const std::string& line) {
+      printer.Say("%s", line.c_str());
+    });
+    events.SendEventsTo(hook);
+    size_t listed = 0;
+    for (upgrade_target* card = cards; card; card = card->next)
+      ++listed;
+    hook->Send("start", start_event_json(to_run.size(), listed,
+                                         options.argument_list, waves,
+                                         options.check));
+  }
   RolloutRules rules(RolloutOf(options, waves.size()), platform().clock);
   CardPool pool(to_run, waves, parallel, EachCardsTurn(options), &rules,
                 &events);
@@ -370,10 +400,14 @@ bool RunCards(const ToolOptions& options, upgrade_target* cards,
   std::string said = watch->Finish();
   if (!said.empty())
     printer.Say("\t%s\n", said.c_str());
+  // The printer writes its last lines now: a failure said later waits.
+  if (hook)
+    hook->SayWith(nullptr);
   printer.Show(true);
   // Ctrl-C at the closing question ends the tool, as in the dialogue.
   end_on_interrupts();
   *report_failed = events.report_failed();
+  *stop = rules.stop();
   return printer.succeeded() == static_cast<int>(to_run.size());
 }
 
@@ -431,9 +465,27 @@ int run_campaign(const ToolOptions& options) {
     end_dialogue(nullptr, wait_for_enter);
     return kBadInput;
   }
+  std::unique_ptr<EventHook> hook;
+  if (!options.on_event.empty())
+    hook = std::make_unique<EventHook>(command_words(options.on_event));
   bool report_failed = false;
-  bool all =
-      RunCards(options, cards, earlier, to_report, &watch, &report_failed);
+  Stop stop;
+  bool all = RunCards(options, cards, earlier, to_report, &watch, hook.get(),
+                      &report_failed, &stop);
+  // A lost record is a failure too: the report is what scripts read.
+  code = all && !report_failed ? kAllUpgraded : kCardsFailed;
+  if (hook) {
+    OutcomeCounts counts;
+    for (const upgrade_target* card = cards; card; card = card->next)
+      ++counts[card->state.outcome];
+    hook->Send("end", end_event_json(counts, stop_reason_code(stop.reason),
+                                     stop_reason_text(stop), code));
+    // Its last events, each within its time, before the tool ends.
+    hook->Finish();
+    std::string unsaid = hook->Unsaid();
+    if (!unsaid.empty())
+      console_printf("%s", unsaid.c_str());
+  }
   echo.reset();
   if (options.check)
     PrintCheckSummary(cards);
@@ -441,6 +493,5 @@ int run_campaign(const ToolOptions& options) {
     print_summary(cards);
   close_result_log();
   end_dialogue(nullptr, wait_for_enter);
-  // A lost record is a failure too: the report is what scripts read.
-  return all && !report_failed ? kAllUpgraded : kCardsFailed;
+  return code;
 }

@@ -188,13 +188,13 @@ bool run_child(const std::vector<std::string>& argv, const std::string& input,
   *result = ChildResult();
   Steady::time_point start = Steady::now();
   if (argv.empty()) {
-    *reason = "cannot start: no program named";
+    *reason = "could not be started: no program named";
     return false;
   }
   int in[2] = {-1, -1};
   int out[2] = {-1, -1};
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
-    *reason = std::string("cannot start: ") + strerror(errno);
+    *reason = std::string("could not be started: ") + strerror(errno);
     for (int* fd : {&in[0], &in[1], &out[0], &out[1]})
       CloseOnce(fd);
     return false;
@@ -206,7 +206,7 @@ bool run_child(const std::vector<std::string>& argv, const std::string& input,
   if (error != 0) {
     CloseOnce(&in[1]);
     CloseOnce(&out[0]);
-    *reason = "cannot start " + argv[0] + ": " + strerror(error);
+    *reason = std::string("could not be started: ") + strerror(error);
     return false;
   }
   result->started = true;

@@ -43,7 +43,7 @@ TEST(ChildProcessTest, RunsBoundsAndEndsRealChildren) {
       {"output beyond the bound", {"sh", "-c", "printf 0123456789abcdef"},
        "", 5, 10, true, "", "0123456789", 6},
       {"a program that is not there", {"no-such-program-here"}, "", 5, 1024,
-       false, "cannot start no-such-program-here: No such file or directory",
+       false, "could not be started: No such file or directory",
        "", 0},
       {"a child that never reads its input", {"sh", "-c", "sleep 0.1"}, big,
        5, 1024, false, "did not take its standard input", "", 0},

@@ -165,7 +165,7 @@ bool run_child(const std::vector<std::string>& argv, const std::string& input,
   *result = ChildResult();
   Steady::time_point start = Steady::now();
   if (argv.empty()) {
-    *reason = "cannot start: no program named";
+    *reason = "could not be started: no program named";
     return false;
   }
   std::string command;
@@ -176,7 +176,7 @@ bool run_child(const std::vector<std::string>& argv, const std::string& input,
   HANDLE out_read = nullptr, out_write = nullptr;
   if (!CreatePipe(&in_read, &in_write, &inheritable, 0) ||
       !CreatePipe(&out_read, &out_write, &inheritable, 0)) {
-    *reason = "cannot start: " + SystemMessage(GetLastError());
+    *reason = "could not be started: " + SystemMessage(GetLastError());
     for (HANDLE* handle : {&in_read, &in_write, &out_read, &out_write})
       CloseOnce(handle);
     return false;
@@ -191,7 +191,7 @@ bool run_child(const std::vector<std::string>& argv, const std::string& input,
   if (error != 0) {
     CloseOnce(&in_write);
     CloseOnce(&out_read);
-    *reason = "cannot start " + argv[0] + ": " + SystemMessage(error);
+    *reason = "could not be started: " + SystemMessage(error);
     return false;
   }
   result->started = true;

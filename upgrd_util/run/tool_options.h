@@ -23,6 +23,8 @@ struct ToolOptions {
   std::string limit;  // "A,B" or "@FILE": only these cards of iplist.txt
   RolloutOptions rollout;  // waves, failure rate, window, retries
   std::string arguments;   // the options as given, for the page
+  std::vector<std::string> argument_list;  // and one by one, for events
+  std::string on_event;  // run with each event of the campaign
 };
 
 /// The files that the campaign reads or writes, each with the option that
