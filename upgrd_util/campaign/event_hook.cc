@@ -91,9 +91,11 @@ void EventHook::Run(const Event& event) {
                       readable_text(result.output);
   if (!result.output.empty() && result.output.back() != '\n')
     block += "\n";
-  if (result.dropped > 0)
-    block += "(" + std::to_string(result.dropped) +
-             " more bytes of output dropped)\n";
+  if (result.dropped > 0) {
+    block += "(";
+    block += std::to_string(result.dropped);
+    block += " more bytes of output dropped)\n";
+  }
   char ended[64];
   snprintf(ended, sizeof(ended), "in %.1f s", result.seconds);
   block += well ? "The event hook ended well " + std::string(ended) + ".\n"

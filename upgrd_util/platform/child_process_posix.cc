@@ -240,8 +240,10 @@ bool run_child(const std::vector<std::string>& argv, const std::string& input,
       fds[count++] = {in[1], POLLOUT, 0};
     if (output_open)
       fds[count++] = {out[0], POLLIN, 0};
-    // Its end is seen by waitid, not by poll: look again every 50 ms.
-    int wait_ms = static_cast<int>(std::min(left * 1000 + 1, 50.0));
+    // Its end is seen by waitid, not by poll: look again every 50 ms, and
+    // soon once its output has ended.
+    int wait_ms = static_cast<int>(
+        std::min(left * 1000 + 1, output_open ? 50.0 : 5.0));
     if (poll(fds, count, wait_ms) <= 0)
       continue;
     for (nfds_t i = 0; i < count; ++i) {

@@ -169,8 +169,11 @@ bool run_child(const std::vector<std::string>& argv, const std::string& input,
     return false;
   }
   std::string command;
-  for (const std::string& arg : argv)
-    command += (command.empty() ? "" : " ") + Quoted(arg);
+  for (const std::string& arg : argv) {
+    if (!command.empty())
+      command += ' ';
+    command += Quoted(arg);
+  }
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
   HANDLE in_read = nullptr, in_write = nullptr;
   HANDLE out_read = nullptr, out_write = nullptr;
