@@ -604,7 +604,9 @@ TEST_F(CampaignTest, BadOptionsChangeNothing) {
              {{"-j"}, "--parallel"},
              {{"--max-failures", "0"}, "--max-failures"},
              {{"--link-rate", "0.5"}, "is not a rate in bytes a second"},
-             {{"--bogus"}, "--bogus"},             {{"stray"}, "stray"}};
+             {{"--bogus"}, "--bogus"},             {{"stray"}, "stray"},
+             {{"-y", "--on-event", "no-such-hook --now"},
+              "--on-event: no program no-such-hook in PATH"}};
   for (const Bad& b : bad) {
     ToolRun run = Campaign(b.arguments);
     EXPECT_EQ(2, run.exit_code) << b.named;
@@ -616,7 +618,7 @@ TEST_F(CampaignTest, BadOptionsChangeNothing) {
   ToolRun run = Campaign({"--help"});
   EXPECT_NE(std::string::npos, run.output.find("--resume FILE  "));
   // Every option but --help, --version and --list-outcomes.
-  EXPECT_EQ(17, Occurrences(run.output, "(default"));
+  EXPECT_EQ(18, Occurrences(run.output, "(default"));
 
   // Without a console, the menu has no answer.
   run = Campaign({"-j", "2"}, "");
@@ -638,6 +640,69 @@ TEST_F(CampaignTest, BadOptionsChangeNothing) {
                 "\tA campaign upgrades the cards of iplist.txt, and there is "
                 "no iplist.txt in this directory.\n"));
   EXPECT_EQ(std::string::npos, ReadFile("out").find("iplist.txt, and"));
+}
+
+TEST_F(CampaignTest, AnEventHookHearsTheNightAndChangesNothing) {
+  std::vector<Card> cards = Numbered(2, 4);
+  cards[1].list_password = "wrong";
+  Prepare(cards);
+  // Appends what it reads, its arguments and its environment, each run.
+  ASSERT_TRUE(WriteFile("hook.sh",
+                        "#!/bin/sh\ncat >> events.jsonl\necho >> events.jsonl\n"
+                        "echo \"$*\" >> given.txt; env >> given.txt\n"
+                        "echo heard it\n"));
+  ASSERT_TRUE(WriteFile("broken.sh", "#!/bin/sh\necho broken; exit 4\n"));
+  ASSERT_EQ(0, chmod("hook.sh", 0755));
+  ASSERT_EQ(0, chmod("broken.sh", 0755));
+  // Wave 1 upgrades its card; in wave 2 the first card fails, the limit.
+  ToolRun run = Campaign({"-y", "-j", "1", "--waves", "1", "--max-failures",
+                          "1", "--on-event", "./hook.sh --night 1"});
+  EXPECT_EQ(1, run.exit_code) << run.output;
+  std::vector<nlohmann::json> events;
+  std::istringstream lines(ReadFile("events.jsonl"));
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty())
+      events.push_back(nlohmann::json::parse(line));
+  }
+  ASSERT_EQ(4u, events.size()) << ReadFile("events.jsonl");
+  std::string kinds;
+  for (const nlohmann::json& event : events)
+    kinds += event["event"].get<std::string>() + " ";
+  EXPECT_EQ("start wave_end stop end ", kinds);
+  EXPECT_EQ(4, events[0]["cards"]);
+  EXPECT_EQ(nlohmann::json::parse("[1,3]"), events[0]["waves"]);
+  EXPECT_EQ(nlohmann::json::parse("{\"upgraded\":1}"),
+            events[1]["wave_counts"]);
+  EXPECT_EQ("max_failures", events[2]["code"]);
+  EXPECT_EQ(nlohmann::json::parse(
+                "{\"upgraded\":1,\"login_failed\":1,\"not_started\":2}"),
+            events[3]["counts"]);
+  EXPECT_EQ(1, events[3]["exit_code"]);
+  // Card data only inside the JSON.
+  std::string given = ReadFile("given.txt");
+  EXPECT_NE(std::string::npos, given.find("--night 1\n"));
+  EXPECT_EQ(std::string::npos, given.find("127.0.0.")) << given;
+  EXPECT_NE(std::string::npos,
+            Log().find("\n*** Event stop ***\nheard it\nThe event hook "
+                       "ended well in "))
+      << Log();
+
+  // A hook that fails each time is said once, and the exit code stays.
+  // Found in PATH, as a program given without its directory is.
+  ASSERT_EQ(0, unlink("result.txt"));
+  RunOptions in_path;
+  in_path.environment = {"PATH=.:/usr/bin:/bin"};
+  run = Campaign({"-y", "--limit", "127.0.0.2", "--on-event", "broken.sh"},
+                 "", in_path);
+  EXPECT_EQ(0, run.exit_code) << run.output;
+  EXPECT_EQ(1, Occurrences(run.output, "The event hook failed at the start "
+                                       "event: it exited with code 4 (see "
+                                       "result.txt; later failures are only "
+                                       "logged there).\n"))
+      << run.output;
+  EXPECT_EQ(2, Occurrences(Log(), "broken\nThe event hook failed: it exited "
+                                  "with code 4.\n"))
+      << Log();
 }
 
 }  // namespace

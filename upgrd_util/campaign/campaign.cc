@@ -21,6 +21,7 @@
 #include "upgrd_util/campaign/card_selection.h"
 #include "upgrd_util/campaign/module_hashes.h"
 #include "upgrd_util/campaign/night_plan.h"
+#include "upgrd_util/campaign/event_hook.h"
 #include "upgrd_util/campaign/own_files.h"
 #include "upgrd_util/campaign/plan_printer.h"
 #include "upgrd_util/campaign/rollout_rules.h"
@@ -31,9 +32,11 @@
 #include "upgrd_util/inputs/password_file.h"
 #include "upgrd_util/inputs/single_target.h"
 #include "upgrd_util/modules/module_banner.h"
+#include "upgrd_util/output/campaign_event.h"
 #include "upgrd_util/output/campaign_report.h"
 #include "upgrd_util/output/replace_file.h"
 #include "upgrd_util/output/result_log.h"
+#include "upgrd_util/platform/child_process.h"
 #include "upgrd_util/platform/clock.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/files.h"
@@ -128,6 +131,17 @@ bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
   }
   if (!options_spare(options, fixed_own_files(options)))
     return false;
+  // A hook that cannot start would miss every event of the night.
+  if (!options.on_event.empty()) {
+    std::vector<std::string> words = command_words(options.on_event);
+    std::string path;
+    if (words.empty() || !find_program(words[0], &path, &error)) {
+      console_error_printf("upgrd_util: --on-event: %s\n",
+                           words.empty() ? "names no program"
+                                         : error.c_str());
+      return false;
+    }
+  }
   if (!options.resume.empty() &&
       !read_earlier_records(options.resume, earlier, &error, &warning)) {
     console_error_printf("upgrd_util: --resume: %s\n", error.c_str());
@@ -399,13 +413,15 @@ int PlanOnly(const ToolOptions& options) {
 }
 
 // Runs `to_run`, `parallel` at a time, in the pool, wave after wave, with
-// the console and the report told as they go; those that never start end
-// not started, with the reason. Returns true when every card that ran
-// ended well; *report_failed tells whether a record was lost.
+// the console, the report and the event hook told as they go; those that
+// never start end not started, with the reason. Returns true when every
+// card that ran ended well; *report_failed tells whether a record was
+// lost, *stop why cards stopped starting.
 bool RunCards(const ToolOptions& options,
               const std::vector<upgrade_target*>& to_run, int parallel,
               upgrade_target* cards, CampaignReport* report,
-              CampaignWatch* watch, bool* report_failed) {
+              CampaignWatch* watch, EventHook* hook, bool* report_failed,
+              Stop* stop) {
   ShareTheDisk(parallel);
   // A dry run waits for nothing.
   StatusPrinter printer(to_run.size(), parallel, options.check,
@@ -424,6 +440,20 @@ bool RunCards(const ToolOptions& options,
   // The page shows the end the plan gives beside the real one.
   if (!options.check)
     watch->Planned(plan_night(PlanOf(options, to_run, parallel, false)).end);
+  if (hook) {
+    // Said on the console through the printer, by the one thread that
+    // writes it while cards run.
+    hook->SayWith([&printer](const std::string& line) {
+      printer.Say("%s", line.c_str());
+    });
+    events.SendEventsTo(hook);
+    size_t listed = 0;
+    for (upgrade_target* card = cards; card; card = card->next)
+      ++listed;
+    hook->Send("start", start_event_json(to_run.size(), listed,
+                                         options.argument_list, waves,
+                                         options.check));
+  }
   RolloutRules rules(RolloutOf(options, waves.size()), platform().clock);
   CardPool pool(to_run, waves, parallel, EachCardsTurn(options), &rules,
                 &events);
@@ -439,10 +469,14 @@ bool RunCards(const ToolOptions& options,
   std::string said = watch->Finish();
   if (!said.empty())
     printer.Say("\t%s\n", said.c_str());
+  // The printer writes its last lines now: a failure said later waits.
+  if (hook)
+    hook->SayWith(nullptr);
   printer.Show(true);
   // Ctrl-C at the closing question ends the tool, as in the dialogue.
   end_on_interrupts();
   *report_failed = events.report_failed();
+  *stop = rules.stop();
   return printer.succeeded() == static_cast<int>(to_run.size());
 }
 
@@ -511,17 +545,34 @@ int run_campaign(const ToolOptions& options) {
   ToolOptions run = options;
   if (options.check)
     run.rollout = RolloutOptions();
+  std::unique_ptr<EventHook> hook;
+  if (!options.on_event.empty())
+    hook = std::make_unique<EventHook>(command_words(options.on_event));
   bool report_failed = false;
+  Stop stop;
   bool all = RunCards(run, to_run, parallel, cards, to_report, &watch,
-                      &report_failed);
+                      hook.get(), &report_failed, &stop);
   echo.reset();
   if (options.check)
     PrintCheckSummary(cards);
   else
     print_summary(cards);
   bool fits = !options.plan || SayThePlan(options, to_run, parallel, true);
+  // A lost record is a failure too: the report is what scripts read.
+  code = all && !report_failed && fits ? kAllUpgraded : kCardsFailed;
+  if (hook) {
+    OutcomeCounts counts;
+    for (const upgrade_target* card = cards; card; card = card->next)
+      ++counts[card->state.outcome];
+    hook->Send("end", end_event_json(counts, stop_reason_code(stop.reason),
+                                     stop_reason_text(stop), code));
+    // Its last events, each within its time, before the tool ends.
+    hook->Finish();
+    std::string unsaid = hook->Unsaid();
+    if (!unsaid.empty())
+      console_printf("%s", unsaid.c_str());
+  }
   close_result_log();
   end_dialogue(nullptr, wait_for_enter);
-  // A lost record is a failure too: the report is what scripts read.
-  return all && !report_failed && fits ? kAllUpgraded : kCardsFailed;
+  return code;
 }

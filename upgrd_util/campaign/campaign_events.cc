@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "upgrd_util/campaign/card_beside_others.h"
+#include "upgrd_util/output/campaign_event.h"
 #include "upgrd_util/platform/clock.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/platform.h"
@@ -47,6 +48,9 @@ void CampaignEvents::RetryDropped(upgrade_target* card,
 
 void CampaignEvents::StartingStopped(const Stop& stop, int running) {
   printer_->Stopped(stop, running);
+  if (hook_)
+    hook_->Send("stop", stop_event_json(stop_reason_code(stop.reason),
+                                        stop_reason_text(stop), running));
 }
 
 void CampaignEvents::WorkersShort(int started, int wanted) {
@@ -55,10 +59,18 @@ void CampaignEvents::WorkersShort(int started, int wanted) {
 
 void CampaignEvents::WaveEnded(int number, int waves) {
   WaveCounts wave;
+  OutcomeCounts so_far;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     wave = waves_[number];
+    for (const auto& [each, counts] : waves_) {
+      for (const auto& [outcome, count] : counts.ended)
+        so_far[outcome] += count;
+    }
   }
+  if (hook_)
+    hook_->Send("wave_end", wave_end_event_json(number, waves, wave.ended,
+                                                so_far, wave.waiting));
   // By the report's words: "upgraded" counts only cards that were loaded.
   std::string counts;
   for (const auto& [outcome, count] : wave.ended)

@@ -9,6 +9,7 @@
 #include "upgrd_util/base/upgrade_target.h"
 #include "upgrd_util/campaign/campaign_watch.h"
 #include "upgrd_util/campaign/card_pool.h"
+#include "upgrd_util/campaign/event_hook.h"
 #include "upgrd_util/campaign/status_printer.h"
 #include "upgrd_util/output/campaign_report.h"
 
@@ -46,12 +47,16 @@ class CampaignEvents : public PoolEvents {
 
   bool report_failed();
 
+  /// From now on a wave's end and a stop go to `hook` too.
+  void SendEventsTo(EventHook* hook) { hook_ = hook; }
+
  private:
   StatusPrinter* printer_;
   CampaignReport* report_;
   const std::string report_path_;
   CampaignWatch* watch_;
   const bool ask_;
+  EventHook* hook_ = nullptr;
   std::mutex mutex_;  // guards the report and the counts below
   bool report_failed_ = false;
   // What became of each wave's cards so far.

@@ -26,6 +26,24 @@ std::string stop_reason_text(const Stop& stop) {
   return "";
 }
 
+const char* stop_reason_code(StopReason reason) {
+  switch (reason) {
+    case STOP_NONE:
+      return "";
+    case STOP_INTERRUPTED:
+      return "interrupted";
+    case STOP_MAX_FAILURES:
+      return "max_failures";
+    case STOP_RATE:
+      return "failure_rate";
+    case STOP_WINDOW:
+      return "window";
+    case STOP_BETWEEN_WAVES:
+      return "between_waves";
+  }
+  return "";
+}
+
 RolloutRules::RolloutRules(const RolloutSettings& settings, Clock* clock)
     : settings_(settings),
       clock_(clock),

@@ -32,6 +32,9 @@ struct Stop {
 /// summary ("window ended").
 std::string stop_reason_text(const Stop& stop);
 
+/// The stop's reason as a word that stays ("max_failures"), for scripts.
+const char* stop_reason_code(StopReason reason);
+
 /// What the options set for a rollout.
 struct RolloutSettings {
   int max_failures = 0;     // 0: no limit

@@ -204,6 +204,13 @@ void AddOptions(CLI::App* app, ToolOptions* options, RolloutTexts* texts) {
                   "(chmod 600)")
       ->type_name("FILE")
       ->excludes(from_env);
+  app->add_option("--on-event", options->on_event,
+                  "Run CMD at the campaign's start, at each wave's end,\n"
+                  "when cards stop starting, and at its end, with the\n"
+                  "event as JSON on its standard input: CMD's words\n"
+                  "between blanks are a program (found in PATH) and its\n"
+                  "arguments, without a shell (default: none)")
+      ->type_name("CMD");
 }
 
 // Reads the rollout options' texts into *rollout, each once; the window's
@@ -310,6 +317,7 @@ int parse_tool_options(int argc, char** argv, ToolOptions* options) {
     CheckCombinations(*options);
     for (int i = 1; i < argc; ++i)
       options->arguments += std::string(i > 1 ? " " : "") + argv[i];
+    options->argument_list.assign(argv + 1, argv + argc);
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForVersion& e) {

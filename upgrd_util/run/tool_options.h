@@ -25,6 +25,8 @@ struct ToolOptions {
   std::string manifest;  // sha256sum's lines that every module must match
   RolloutOptions rollout;  // waves, failure rate, window, retries
   std::string arguments;   // the options as given, for the page
+  std::vector<std::string> argument_list;  // and one by one, for events
+  std::string on_event;  // run with each event of the campaign
 };
 
 /// The files that the campaign reads or writes, each with the option that
