@@ -49,6 +49,11 @@ void CampaignEvents::StartingStopped(const Stop& stop, int running) {
   printer_->Stopped(stop, running);
 }
 
+void CampaignEvents::StartingPaused(bool paused, int running) {
+  printer_->Paused(paused, running);
+  watch_->Paused(paused);
+}
+
 void CampaignEvents::WorkersShort(int started, int wanted) {
   printer_->WorkersShort(started, wanted);
 }

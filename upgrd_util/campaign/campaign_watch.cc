@@ -69,6 +69,9 @@ std::pair<std::string, std::string> StopWords(const Stop& stop,
     case STOP_BETWEEN_WAVES:
       return {"between_waves",
               "Stopped after wave " + std::to_string(stop.wave)};
+    case STOP_STOP_FILE:
+      return {"stop_file", "Stopped by the stop file " + stop.file +
+                               ": no further card was started"};
   }
   return {"", ""};
 }
@@ -234,6 +237,12 @@ void CampaignWatch::StopBeat() {
 
 CampaignWatch::~CampaignWatch() {
   StopBeat();
+}
+
+void CampaignWatch::Paused(bool paused) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  view_.paused = paused;
+  changed_ = true;
 }
 
 void CampaignWatch::Stopped(const Stop& stop) {

@@ -56,6 +56,9 @@ class CampaignWatch {
   /// not wait.
   void Beat(std::function<void(const std::string&)> say);
 
+  /// Starting cards was paused, or resumed.
+  void Paused(bool paused);
+
   /// Before Finish: why cards stopped starting (STOP_NONE: they did not).
   void Stopped(const Stop& stop);
 
