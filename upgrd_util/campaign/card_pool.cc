@@ -81,14 +81,14 @@ std::vector<upgrade_target*> CardPool::NeverStarted() const {
 }
 
 void CardPool::Pause(bool paused) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(mutex_);
   if (paused == paused_ || stop_starting_)
     return;
   paused_ = paused;
+  // Told before the lock is let go, as a start is: a resume is said
+  // before the cards it lets start.
+  events_->StartingPaused(paused, running_);
   Notify();
-  int running = running_;
-  lock.unlock();
-  events_->StartingPaused(paused, running);
 }
 
 void CardPool::StopFileFound() {

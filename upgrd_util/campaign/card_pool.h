@@ -19,8 +19,8 @@ using CardSequence = std::function<CardOutcome(upgrade_target* card)>;
 
 /// What the pool tells as it goes. Card calls come from the cards' threads,
 /// several at a time; the wave calls and Tick from the thread that called
-/// Run. The pool holds its lock only during CardStarted, which must not
-/// wait.
+/// Run. The pool holds its lock only during CardStarted and
+/// StartingPaused, which must not wait.
 struct PoolEvents {
   virtual ~PoolEvents() {}
   virtual void CardStarted(upgrade_target* card) = 0;
