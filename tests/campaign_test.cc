@@ -438,6 +438,93 @@ TEST_F(CampaignTest, AnInterruptStartsNoFurtherCardAndTheRunningOnesFinish) {
   }
 }
 
+// From another terminal: SIGUSR1 while the first card runs pauses the
+// starting of cards, SIGUSR2 once it ended resumes it; the stop file made
+// while the second runs lets it finish and starts no other. Each card holds
+// its upload until the test lets it go, so that each step comes while it
+// runs. The stop file left there refuses the next campaign.
+TEST_F(CampaignTest, APauseAndTheStopFileFromOutside) {
+  std::vector<Card> cards = Numbered(2, 4);
+  std::string first = sim_path("first"), second = sim_path("second");
+  cards[0].hold_uploads = first;
+  cards[1].hold_uploads = second;
+  Prepare(cards);
+  pid_t pid = -1;
+  std::string paused_metrics, paused_page;
+  RunOptions outside;
+  outside.pid = &pid;
+  outside.on_output = {
+      {"127.0.0.2        started\n", [&] { kill(pid, SIGUSR1); }},
+      {"\tPaused (SIGUSR1)",
+       [&] {
+         // Written within a second of the run's clock.
+         for (int i = 0; i < 500 && paused_metrics.find(
+                                        "\nupgrd_campaign_paused 1\n") ==
+                                        std::string::npos;
+              ++i) {
+           usleep(10000);
+           paused_metrics = ReadFile("m.prom");
+         }
+         paused_page = ReadFile("p.html");
+         WriteFile(first, "");
+       }},
+      {"127.0.0.2        upgraded", [&] { kill(pid, SIGUSR2); }},
+      {"127.0.0.3        started\n",
+       [&] { WriteFile("upgrd_util.stop", ""); }},
+      {"\tThe stop file upgrd_util.stop was found",
+       [&] { WriteFile(second, ""); }},
+  };
+  ToolRun run = Campaign({"-y", "-j", "1", "--report", "r.jsonl", "--metrics",
+                          "m.prom", "--html", "p.html"},
+                         "", outside);
+  EXPECT_EQ(1, run.exit_code) << run.output;
+  const std::string& out = run.output;
+  std::vector<std::string> in_order = {
+      "\tPaused (SIGUSR1): no card will be started until SIGUSR2; 1 still "
+      "running will finish.\n",
+      "\t127.0.0.2        upgraded in ",
+      "\tResumed (SIGUSR2): cards are started again.\n",
+      "\t127.0.0.3        started\n",
+      "\tThe stop file upgrd_util.stop was found: no further card will be "
+      "started; 1 still running will finish.\n",
+      "\t127.0.0.3        upgraded in "};
+  for (size_t i = 0; i < in_order.size(); ++i) {
+    EXPECT_EQ(1, Occurrences(out, in_order[i])) << in_order[i] << out;
+    if (i > 0) {
+      EXPECT_LT(out.find(in_order[i - 1]), out.find(in_order[i])) << out;
+    }
+  }
+  EXPECT_EQ(std::string::npos, out.find("127.0.0.4        started")) << out;
+  std::istringstream lines(ReadFile("r.jsonl"));
+  std::string outcomes;
+  for (std::string line; std::getline(lines, line);) {
+    nlohmann::json r = nlohmann::json::parse(line);
+    outcomes += r["address"].get<std::string>() + " " +
+                r["outcome"].get<std::string>() + " " +
+                r["reason"].get<std::string>() + "\n";
+  }
+  EXPECT_EQ("127.0.0.2 upgraded \n127.0.0.3 upgraded \n"
+            "127.0.0.4 not_started stop file\n"
+            "127.0.0.5 not_started stop file\n",
+            outcomes);
+  EXPECT_NE(std::string::npos,
+            Log().find("\t127.0.0.5: Not started: stop file.\n"));
+  EXPECT_NE(std::string::npos, paused_page.find("data-end=\"paused\""));
+  EXPECT_NE(std::string::npos,
+            ReadFile("m.prom").find("\nupgrd_campaign_paused 0\n"));
+  EXPECT_NE(std::string::npos,
+            ReadFile("p.html").find("data-end=\"stop_file\""));
+
+  // Still there: refused before anything, a question included.
+  ASSERT_EQ(0, unlink("result.txt"));
+  ToolRun refused = Campaign({"-j", "1"}, "1\n1\n\n");
+  EXPECT_EQ(2, refused.exit_code);
+  EXPECT_EQ("upgrd_util: the stop file upgrd_util.stop is there: remove it "
+            "to start a campaign\n",
+            refused.output);
+  EXPECT_EQ("<missing>", ReadFile("result.txt"));
+}
+
 TEST_F(CampaignTest, AKilledCampaignKeepsEveryFinishedEntry) {
   std::vector<Card> cards = Numbered(2, 4);
   Prepare(cards);
@@ -618,7 +705,7 @@ TEST_F(CampaignTest, BadOptionsChangeNothing) {
   ToolRun run = Campaign({"--help"});
   EXPECT_NE(std::string::npos, run.output.find("--resume FILE  "));
   // Every option but --help, --version and --list-outcomes.
-  EXPECT_EQ(18, Occurrences(run.output, "(default"));
+  EXPECT_EQ(19, Occurrences(run.output, "(default"));
 
   // Without a console, the menu has no answer.
   run = Campaign({"-j", "2"}, "");

@@ -175,29 +175,55 @@ TEST_F(RolloutTest, ACardDarkAtFirstIsUpgradedOnALaterTry) {
             log.find("\n*** Card 127.0.0.3 ***\n", block + 1));
 }
 
+// Ctrl-C, or the stop file made from another terminal, while the wave
+// question waits.
 TEST_F(RolloutTest, CtrlCAtTheWaveQuestionStopsAsAnAnswerWould) {
   Prepare(Numbered(2, 3));
-  RunOptions options;
-  options.arguments = {"-j",      "2",       "--waves", "1",
-                       "--report", "r.jsonl", "--html",  "r.html",
-                       "--metrics", "r.prom"};
-  // The menu and the warning are answered, the wave question never.
-  options.keep_input_open = true;
-  options.kill_after = "\tStart wave 2 of 2 (2 cards)?\n";
-  options.kill_signal = SIGINT;
-  ToolRun run = RunTool(dir.path, "1\n1\n", 60, options);
-  EXPECT_EQ(1, run.exit_code) << run.output;
-  EXPECT_EQ(1, Occurrences(run.output, "\tInterrupted: no further card will "
-                                       "be started; 0 still running will "
-                                       "finish"))
-      << run.output;
-  EXPECT_EQ("upgraded 1 \nnot_started 2 interrupted\n"
-            "not_started 2 interrupted\n",
-            Outcomes());
-  EXPECT_NE(std::string::npos,
-            Log().find("\t127.0.0.4: Not started: interrupted.\n"));
-  EXPECT_NE(std::string::npos, ReadFile("r.prom").find("\nupgrd_campaign_ended 1\n"));
-  EXPECT_NE(std::string::npos, ReadFile("r.html").find("Ended at "));
+  struct {
+    bool stop_file;
+    const char* said;
+    const char* reason;
+  } cases[] = {
+      {false,
+       "\tInterrupted: no further card will be started; 0 still running "
+       "will finish",
+       "interrupted"},
+      {true,
+       "\tThe stop file upgrd_util.stop was found: no further card will be "
+       "started; 0 still running will finish",
+       "stop file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    RunOptions options;
+    // The second round loads the cards the first upgraded again.
+    options.arguments = {"-j",      "2",       "--waves", "1",
+                         "--report", "r.jsonl", "--html",  "r.html",
+                         "--metrics", "r.prom",  "--force"};
+    // The menu and the warning are answered, the wave question never.
+    options.keep_input_open = true;
+    const std::string question = "\tStart wave 2 of 2 (2 cards)?\n";
+    if (c.stop_file) {
+      options.on_output = {
+          {question, [] { WriteFile("upgrd_util.stop", ""); }}};
+    } else {
+      options.kill_after = question;
+      options.kill_signal = SIGINT;
+    }
+    ToolRun run = RunTool(dir.path, "1\n1\n", 60, options);
+    EXPECT_EQ(1, run.exit_code) << run.output;
+    EXPECT_EQ(1, Occurrences(run.output, c.said)) << run.output;
+    const std::string not_started = "not_started 2 " + std::string(c.reason);
+    EXPECT_EQ("upgraded 1 \n" + not_started + "\n" + not_started + "\n",
+              Outcomes());
+    EXPECT_NE(std::string::npos,
+              Log().find("\t127.0.0.4: Not started: " + std::string(c.reason) +
+                         ".\n"));
+    EXPECT_NE(std::string::npos,
+              ReadFile("r.prom").find("\nupgrd_campaign_ended 1\n"));
+    EXPECT_NE(std::string::npos, ReadFile("r.html").find("Ended at "));
+    ASSERT_EQ(0, unlink("result.txt"));
+  }
 }
 
 }  // namespace

@@ -106,6 +106,8 @@ struct RunOptions {
   /// Once its output holds the first text, calls the action beside it,
   /// then waits for the next text, and so on; reading goes on meanwhile.
   std::vector<std::pair<std::string, std::function<void()>>> on_output;
+  /// Set to its process id once it is started, for those actions.
+  pid_t* pid = nullptr;
   /// Its limit of open files, when not 0.
   long open_files = 0;
   /// Keep its standard input open after `input`, as a console does.

@@ -187,6 +187,8 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
     _exit(127);
   }
   close(in_pipe[0]);
+  if (options.pid)
+    *options.pid = pid;
   // Kept only to stall the output: the test fills the pipe itself.
   int filler = options.stall_output_after.empty() ? -1 : out_pipe[1];
   if (filler < 0)

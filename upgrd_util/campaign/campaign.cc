@@ -26,6 +26,7 @@
 #include "upgrd_util/campaign/plan_printer.h"
 #include "upgrd_util/campaign/rollout_rules.h"
 #include "upgrd_util/campaign/status_printer.h"
+#include "upgrd_util/campaign/stop_file.h"
 #include "upgrd_util/card/card_sequence.h"
 #include "upgrd_util/card/module_loading.h"
 #include "upgrd_util/inputs/firmware_selection.h"
@@ -131,6 +132,22 @@ bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
   }
   if (!options_spare(options, fixed_own_files(options)))
     return false;
+  // Left from the night it stopped, or made to keep campaigns from
+  // starting: before any question, the log or the report. A plan alone
+  // starts nothing.
+  bool plan_only = options.plan && !options.check;
+  if (!plan_only && stop_file_present(options.stop_file, &error)) {
+    console_error_printf(
+        "upgrd_util: the stop file %s is there: remove it to start a "
+        "campaign\n",
+        options.stop_file.c_str());
+    return false;
+  }
+  if (!error.empty()) {
+    console_error_printf("upgrd_util: --stop-file: cannot look for %s: %s\n",
+                         options.stop_file.c_str(), error.c_str());
+    return false;
+  }
   // A hook that cannot start would miss every event of the night.
   if (!options.on_event.empty()) {
     std::vector<std::string> words = command_words(options.on_event);
@@ -326,6 +343,7 @@ RolloutSettings RolloutOf(const ToolOptions& options, size_t waves) {
   settings.window_end = rollout.deadline_clock;
   // A card's mandated waits, and a minute for the rest of its path.
   settings.card_seconds = mandated_wait_seconds() + 60;
+  settings.stop_file = options.stop_file;
   return settings;
 }
 
@@ -457,7 +475,17 @@ bool RunCards(const ToolOptions& options,
   RolloutRules rules(RolloutOf(options, waves.size()), platform().clock);
   CardPool pool(to_run, waves, parallel, EachCardsTurn(options), &rules,
                 &events);
-  pool.Run(printer.tick_ms());
+  {
+    // SIGUSR1 and SIGUSR2, also one that came at the menu.
+    InterruptWaker pauses([&pool] { pool.Pause(starting_paused()); });
+    pool.Pause(starting_paused());
+    // A question between waves ends at the stop file as at an interrupt.
+    StopFileWatch stop_file(options.stop_file, [&pool] {
+      pool.StopFileFound();
+      end_questions();
+    });
+    pool.Run(printer.tick_ms());
+  }
   watch->Stopped(rules.stop());
   std::string reason = stop_reason_text(rules.stop());
   for (upgrade_target* card : pool.NeverStarted()) {

@@ -53,6 +53,11 @@ void CampaignEvents::StartingStopped(const Stop& stop, int running) {
                                         stop_reason_text(stop), running));
 }
 
+void CampaignEvents::StartingPaused(bool paused, int running) {
+  printer_->Paused(paused, running);
+  watch_->Paused(paused);
+}
+
 void CampaignEvents::WorkersShort(int started, int wanted) {
   printer_->WorkersShort(started, wanted);
 }

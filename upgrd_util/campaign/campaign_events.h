@@ -36,6 +36,7 @@ class CampaignEvents : public PoolEvents {
                    double delay) override;
   void RetryDropped(upgrade_target* card, const std::string& why) override;
   void StartingStopped(const Stop& stop, int running) override;
+  void StartingPaused(bool paused, int running) override;
   void WorkersShort(int started, int wanted) override;
   void WaveEnded(int number, int waves) override;
   bool NextWave(int number, int waves, size_t size) override;

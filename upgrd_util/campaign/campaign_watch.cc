@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <set>
-#include <tuple>
 #include <utility>
 
 #include "upgrd_util/base/card_outcome.h"
@@ -42,20 +41,19 @@ std::string Tail(const std::string& text) {
   return tail;
 }
 
-// The word for a stop's kind, and the sentence that tells it.
-std::pair<std::string, std::string> StopWords(const Stop& stop,
-                                              const std::string& window_end) {
+// The sentence that tells a stop.
+std::string StopSaid(const Stop& stop, const std::string& window_end) {
   char text[192];
   switch (stop.reason) {
     case STOP_NONE:
-      return {"", ""};
+      return "";
     case STOP_INTERRUPTED:
-      return {"interrupted", "Interrupted: no further card was started"};
+      return "Interrupted: no further card was started";
     case STOP_MAX_FAILURES:
       snprintf(text, sizeof(text),
                "Stopped after %d cards failed, the limit of --max-failures",
                stop.failed);
-      return {"max_failures", text};
+      return text;
     case STOP_RATE:
       snprintf(text, sizeof(text),
                "Stopped by the module failure rate: %d of %d cards that "
@@ -64,15 +62,17 @@ std::pair<std::string, std::string> StopWords(const Stop& stop,
                stop.failed, stop.loads,
                stop.loads ? 100.0 * stop.failed / stop.loads : 0.0,
                stop.limit);
-      return {"rate", text};
+      return text;
     case STOP_WINDOW:
-      return {"window", "The window ended at " + window_end +
-                            ": no further card could end within it"};
+      return "The window ended at " + window_end +
+             ": no further card could end within it";
     case STOP_BETWEEN_WAVES:
-      return {"between_waves",
-              "Stopped after wave " + std::to_string(stop.wave)};
+      return "Stopped after wave " + std::to_string(stop.wave);
+    case STOP_STOP_FILE:
+      return "Stopped by the stop file " + stop.file +
+             ": no further card was started";
   }
-  return {"", ""};
+  return "";
 }
 
 }  // namespace
@@ -250,10 +250,16 @@ CampaignWatch::~CampaignWatch() {
   StopBeat();
 }
 
+void CampaignWatch::Paused(bool paused) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  view_.paused = paused;
+  changed_ = true;
+}
+
 void CampaignWatch::Stopped(const Stop& stop) {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::tie(view_.stop_kind, view_.stop_said) =
-      StopWords(stop, view_.window_end);
+  view_.stop_kind = stop_reason_code(stop.reason);
+  view_.stop_said = StopSaid(stop, view_.window_end);
 }
 
 std::string CampaignWatch::Finish() {

@@ -59,6 +59,9 @@ class CampaignWatch {
   /// The plan's end of the night, `seconds` from now.
   void Planned(double seconds);
 
+  /// Starting cards was paused, or resumed.
+  void Paused(bool paused);
+
   /// Before Finish: why cards stopped starting (STOP_NONE: they did not).
   void Stopped(const Stop& stop);
 

@@ -51,6 +51,7 @@ void CardPool::Run(int tick_ms) {
   }
   for (;;) {
     NoteInterrupt(&lock);
+    NoteStopFile(&lock);
     CloseWave(&lock);
     if (workers_ == 0)
       break;
@@ -77,6 +78,23 @@ void CardPool::Run(int tick_ms) {
 
 std::vector<upgrade_target*> CardPool::NeverStarted() const {
   return std::vector<upgrade_target*>(cards_.begin() + next_, cards_.end());
+}
+
+void CardPool::Pause(bool paused) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (paused == paused_ || stop_starting_)
+    return;
+  paused_ = paused;
+  // Told before the lock is let go, as a start is: a resume is said
+  // before the cards it lets start.
+  events_->StartingPaused(paused, running_);
+  Notify();
+}
+
+void CardPool::StopFileFound() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stop_file_ = true;
+  Notify();
 }
 
 // Takes cards until none can start any more.
@@ -122,11 +140,23 @@ upgrade_target* CardPool::NextCard(std::unique_lock<std::mutex>* lock,
                                    const Platform& shared) {
   for (;;) {
     NoteInterrupt(lock);
+    NoteStopFile(lock);
     if (stop_starting_)
       return nullptr;
     if (WaveToWeigh() && !asking_) {
       // Its outcome decides whether anything starts at all.
       wake_.wait(*lock);
+      continue;
+    }
+    if (paused_ && CardsLeft()) {
+      // The window counts on while paused: once no card could end within
+      // it, none would start at the resume either, and the night ends
+      // instead of waiting for one. Looked at each minute of the clock.
+      if (!rules_->WindowOpen()) {
+        StopStarting(lock);
+        return nullptr;
+      }
+      shared.clock->WaitFor(&wake_, lock, 60000);
       continue;
     }
     double now = shared.clock->Seconds();
@@ -190,6 +220,8 @@ void CardPool::CloseWave(std::unique_lock<std::mutex>* lock) {
     lock->lock();
     asking_ = false;
     NoteInterrupt(lock);
+    // The stop file ends the question as an interrupt does.
+    NoteStopFile(lock);
     if (!go_on) {
       rules_->StopBetweenWaves(number);
       StopStarting(lock);
@@ -209,13 +241,23 @@ void CardPool::NoteInterrupt(std::unique_lock<std::mutex>* lock) {
   StopStarting(lock);
 }
 
+void CardPool::NoteStopFile(std::unique_lock<std::mutex>* lock) {
+  if (!stop_file_ || stop_file_noted_)
+    return;
+  stop_file_noted_ = true;
+  rules_->StopFileFound();
+  StopStarting(lock);
+}
+
 void CardPool::StopStarting(std::unique_lock<std::mutex>* lock) {
   bool first = !stop_starting_;
   stop_starting_ = true;
   Notify();
-  // An interrupt is always answered, even with no card left to start.
-  if (!first ||
-      (!CardsLeft() && rules_->stop().reason != STOP_INTERRUPTED))
+  // An interrupt or the stop file is always answered, even with no card
+  // left to start.
+  StopReason reason = rules_->stop().reason;
+  if (!first || (!CardsLeft() && reason != STOP_INTERRUPTED &&
+                 reason != STOP_STOP_FILE))
     return;
   int running = running_;
   Stop stop = rules_->stop();

@@ -19,8 +19,8 @@ using CardSequence = std::function<CardOutcome(upgrade_target* card)>;
 
 /// What the pool tells as it goes. Card calls come from the cards' threads,
 /// several at a time; the wave calls and Tick from the thread that called
-/// Run. The pool holds its lock only during CardStarted, which must not
-/// wait.
+/// Run. The pool holds its lock only during CardStarted and
+/// StartingPaused, which must not wait.
 struct PoolEvents {
   virtual ~PoolEvents() {}
   virtual void CardStarted(upgrade_target* card) = 0;
@@ -35,6 +35,9 @@ struct PoolEvents {
                             const std::string& /*why*/) {}
   /// No further card starts, for `stop`'s reason; `running` go on.
   virtual void StartingStopped(const Stop& stop, int running) = 0;
+  /// Starting cards was paused (or resumed); `running` go on. From the
+  /// thread that called CardPool::Pause.
+  virtual void StartingPaused(bool /*paused*/, int /*running*/) {}
   /// The system gave only `started` of the `wanted` threads (none: no card
   /// starts).
   virtual void WorkersShort(int started, int wanted) = 0;
@@ -70,6 +73,15 @@ class CardPool {
   /// The cards that never started, in their order.
   std::vector<upgrade_target*> NeverStarted() const;
 
+  /// From one thread at a time, before or during Run: no card starts
+  /// while paused, the running ones go on, and the window goes on
+  /// counting. A change is told (StartingPaused) unless starting stopped.
+  void Pause(bool paused);
+
+  /// From any thread, before or during Run: the stop file appeared, so no
+  /// further card starts.
+  void StopFileFound();
+
  private:
   void Work();
   // A card to try again once the clock reads `at`, and how it last ended.
@@ -89,6 +101,7 @@ class CardPool {
   // Both are called, and return, with *lock held; they drop it while they
   // tell the events.
   void NoteInterrupt(std::unique_lock<std::mutex>* lock);
+  void NoteStopFile(std::unique_lock<std::mutex>* lock);
   void StopStarting(std::unique_lock<std::mutex>* lock);
   // Wakes every wait, the pool's own loop included even when it is not
   // waiting yet. mutex_ held.
@@ -126,6 +139,9 @@ class CardPool {
   bool asking_ = false;  // whether the next wave may start
   bool stop_starting_ = false;
   bool interrupted_ = false;
+  bool paused_ = false;
+  bool stop_file_ = false;        // found
+  bool stop_file_noted_ = false;  // and told to the rules
 };
 
 #endif  // UPGRD_UTIL_CAMPAIGN_CARD_POOL_H_

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -52,6 +53,9 @@ struct Told : public PoolEvents {
   }
   void StartingStopped(const Stop& stop, int) override {
     Add("stop: " + stop_reason_text(stop));
+  }
+  void StartingPaused(bool paused, int) override {
+    Add(paused ? "paused" : "resumed");
   }
   void WorkersShort(int started, int) override { threads = started; }
   void WaveEnded(int number, int) override {
@@ -180,6 +184,66 @@ TEST_F(CardPoolTest, NoAnswerBetweenWavesLeavesTheRestNotStarted) {
             told.lines);
   ASSERT_EQ(2u, pool.NeverStarted().size());
   EXPECT_EQ(&cards.cards[1], pool.NeverStarted()[0]);
+}
+
+// Card 1 pauses the pool as it runs, a minute long; once it has ended
+// the pool is held paused for a while of the clock, then resumed or
+// stopped by the stop file. Starting waits, the running card does not, and
+// the window counts on: a pause beyond it ends the night before the resume.
+TEST_F(CardPoolTest, APauseHoldsStartingButNotTheRunningCardsNorTheWindow) {
+  struct {
+    int hold_ms;
+    bool stop_file;     // else resumed
+    double window_end;  // 0: no window
+    const char* told;
+  } cases[] = {
+      {300000, false, 0,
+       "start 1\npaused\nend 1 upgraded\nresumed\nstart 2\nend 2 upgraded\n"
+       "start 3\nend 3 upgraded\n"},
+      {300000, true, 0, "start 1\npaused\nend 1 upgraded\nstop: stop file\n"},
+      // Closed for further cards at 200 s, while paused.
+      {500000, false, 300,
+       "start 1\npaused\nend 1 upgraded\nstop: window ended\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.told);
+    Cards cards(3);
+    Told told;
+    RolloutSettings settings;
+    settings.windowed = c.window_end > 0;
+    settings.window_end = shared_clock.Seconds() + c.window_end;
+    settings.card_seconds = 100;
+    RolloutRules rules(settings, &shared_clock);
+    CardPool* running = nullptr;
+    CardPool pool(cards.order, {3}, 1,
+                  [this, &running](upgrade_target* card) {
+                    if (card->ip[0] == '1')
+                      running->Pause(true);
+                    shared_clock.SleepMs(60000);
+                    return OUTCOME_UPGRADED;
+                  },
+                  &rules, &told);
+    running = &pool;
+    std::thread outside([&] {
+      // Bounded: card 1 ends within a second of the clock's minute.
+      for (int i = 0; i < 2000; ++i) {
+        {
+          std::lock_guard<std::mutex> lock(told.mutex);
+          if (told.lines.find("end 1") != std::string::npos)
+            break;
+        }
+        usleep(1000);
+      }
+      shared_clock.SleepMs(c.hold_ms);
+      if (c.stop_file)
+        pool.StopFileFound();
+      else
+        pool.Pause(false);
+    });
+    pool.Run(1);
+    outside.join();
+    EXPECT_EQ(c.told, told.lines);
+  }
 }
 
 CardOutcome Upgraded(upgrade_target*) {

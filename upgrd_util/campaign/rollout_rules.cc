@@ -22,6 +22,8 @@ std::string stop_reason_text(const Stop& stop) {
       return "window ended";
     case STOP_BETWEEN_WAVES:
       return "stopped after wave " + std::to_string(stop.wave);
+    case STOP_STOP_FILE:
+      return "stop file";
   }
   return "";
 }
@@ -35,11 +37,13 @@ const char* stop_reason_code(StopReason reason) {
     case STOP_MAX_FAILURES:
       return "max_failures";
     case STOP_RATE:
-      return "failure_rate";
+      return "rate";
     case STOP_WINDOW:
       return "window";
     case STOP_BETWEEN_WAVES:
       return "between_waves";
+    case STOP_STOP_FILE:
+      return "stop_file";
   }
   return "";
 }
@@ -56,6 +60,10 @@ RolloutRules::RolloutRules(const RolloutSettings& settings, Clock* clock)
 bool RolloutRules::MayStart(const upgrade_target&) {
   if (stop_.reason != STOP_NONE)
     return false;
+  return WindowOpen();
+}
+
+bool RolloutRules::WindowOpen() {
   if (!settings_.windowed ||
       clock_->Seconds() + settings_.card_seconds <= settings_.window_end)
     return true;
@@ -118,6 +126,13 @@ void RolloutRules::StopBetweenWaves(int wave) {
 
 void RolloutRules::Interrupted() {
   StopFor({STOP_INTERRUPTED});
+}
+
+void RolloutRules::StopFileFound() {
+  Stop stop;
+  stop.reason = STOP_STOP_FILE;
+  stop.file = settings_.stop_file;
+  StopFor(stop);
 }
 
 bool RolloutRules::RateHolds(int failed, int loads) {

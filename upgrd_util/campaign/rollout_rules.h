@@ -17,6 +17,7 @@ enum StopReason {
   STOP_RATE,           // too many cards failed their module load
   STOP_WINDOW,         // no card's upgrade can end within the window
   STOP_BETWEEN_WAVES,  // the operator stopped, or gave no answer
+  STOP_STOP_FILE,      // the stop file appeared
 };
 
 /// A stop with what the operator is told of it.
@@ -26,6 +27,7 @@ struct Stop {
   int loads = 0;    // STOP_RATE: cards that reached a module load
   double limit = 0; // STOP_RATE: the limit in percent
   int wave = 0;     // STOP_BETWEEN_WAVES: the wave after which it stopped
+  std::string file{};  // STOP_STOP_FILE: its name
 };
 
 /// The reason a card that was not started gives in the report and the
@@ -44,6 +46,7 @@ struct RolloutSettings {
   double card_seconds = 0;  // how long a card's normal path takes
   int retries = 0;          // --retry-unreachable
   size_t waves = 1;
+  std::string stop_file;    // --stop-file, for what the stop says
 };
 
 /// The rules of a rollout: whether a card may start, when a card is tried
@@ -56,6 +59,11 @@ class RolloutRules {
   /// Whether `card` may start now: only when its upgrade can end within
   /// the window. False stops every further start (stop() says why).
   bool MayStart(const upgrade_target& card);
+
+  /// Whether a card's upgrade could still end within the window, asked
+  /// while starting is paused: false stops every further start, as
+  /// MayStart would at the resume.
+  bool WindowOpen();
 
   /// Seconds after which a card whose try ended so is tried again; 0 when
   /// it ends here. A try the window would not let end is not made: *why_not
@@ -73,6 +81,8 @@ class RolloutRules {
   /// The operator stopped after wave `wave`, or an interrupt came.
   void StopBetweenWaves(int wave);
   void Interrupted();
+  /// The stop file appeared.
+  void StopFileFound();
 
   /// The first reason cards stopped starting (STOP_NONE: none yet).
   const Stop& stop() const { return stop_; }

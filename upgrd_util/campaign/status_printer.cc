@@ -115,7 +115,25 @@ void StatusPrinter::Stopped(const Stop& stop, int running) {
       Say("\tStopped after wave %d: no further card will be started.\n",
           stop.wave);
       break;
+    case STOP_STOP_FILE:
+      Say("\tThe stop file %s was found: no further card will be started; "
+          "%d still running will finish.\n",
+          stop.file.c_str(), running);
+      break;
   }
+}
+
+void StatusPrinter::Paused(bool paused, int running) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    paused_ = paused;
+  }
+  if (paused)
+    Say("\tPaused (SIGUSR1): no card will be started until SIGUSR2; %d "
+        "still running will finish.\n",
+        running);
+  else
+    Say("\tResumed (SIGUSR2): cards are started again.\n");
 }
 
 void StatusPrinter::WorkersShort(int started, int wanted) {
@@ -175,9 +193,9 @@ std::string StatusPrinter::StatusLineLocked() const {
   size_t waiting = stopped_ ? 0 : cards_ - started_;
   char text[160];
   int length = snprintf(text, sizeof(text),
-                        "\t%d running, %d upgraded, %d failed, %d waiting",
-                        running_, succeeded_, failed_,
-                        static_cast<int>(waiting));
+                        "\t%s%d running, %d upgraded, %d failed, %d waiting",
+                        paused_ && !stopped_ ? "paused: " : "", running_,
+                        succeeded_, failed_, static_cast<int>(waiting));
   std::string line(text, static_cast<size_t>(std::max(length, 0)));
   // Cards take about as long as those that ended well (quick failures say
   // nothing of it), before the first of them the mandated waits; the

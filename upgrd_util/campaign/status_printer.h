@@ -30,6 +30,9 @@ class StatusPrinter {
                double delay);
   /// The one line that says why no further card starts.
   void Stopped(const Stop& stop, int running);
+  /// The one line of a pause (SIGUSR1) or a resume (SIGUSR2); the status
+  /// line says paused meanwhile.
+  void Paused(bool paused, int running);
   void WorkersShort(int started, int wanted);
   /// Queues one whole line of printf-style text.
   void Say(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -68,6 +71,7 @@ class StatusPrinter {
   int failed_ = 0;
   double seconds_succeeded_ = 0;  // taken by the cards that ended well
   bool stopped_ = false;
+  bool paused_ = false;
 };
 
 #endif  // UPGRD_UTIL_CAMPAIGN_STATUS_PRINTER_H_

@@ -66,6 +66,9 @@ TEST_F(StatusPrinterTest, EachStopIsSaidOnceInItsOwnWords) {
        "started.\n"},
       {{STOP_BETWEEN_WAVES, 0, 0, 0, 2}, true,
        "\tStopped after wave 2: no further card will be started.\n"},
+      {{STOP_STOP_FILE, 0, 0, 0, 0, "night.stop"}, true,
+       "\tThe stop file night.stop was found: no further card will be "
+       "started; 2 still running will finish.\n"},
   };
   for (const Case& c : cases) {
     console.output.clear();

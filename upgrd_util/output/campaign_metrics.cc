@@ -88,6 +88,9 @@ std::string campaign_metrics(const CampaignView& view) {
   Family(&out, "upgrd_campaign_ended", "gauge",
          "1 once the campaign has ended, else 0.");
   Sample(&out, "upgrd_campaign_ended", view.ended ? 1 : 0);
+  Family(&out, "upgrd_campaign_paused", "gauge",
+         "1 while starting cards is paused (SIGUSR1), else 0.");
+  Sample(&out, "upgrd_campaign_paused", view.paused && !view.ended ? 1 : 0);
 
   Family(&out, "upgrd_card_duration_seconds", "histogram",
          "How long each finished card took, its last try.");

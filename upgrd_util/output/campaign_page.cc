@@ -63,6 +63,7 @@ const char kStyle[] =
     "p.end{font-size:1.1em;padding:8px 12px;border-left:6px solid #1565c0;"
     "background:#e3f2fd}p.completed{border-color:#2e7d32;background:#e8f5e9}"
     "p.stopped{border-color:#c62828;background:#ffebee}"
+    "p.paused{border-color:#ef6c00;background:#fff3e0}"
     "pre{background:#f5f5f5;padding:6px;overflow-x:auto;margin:4px 0;"
     "font-size:12px}";
 
@@ -152,6 +153,13 @@ std::string LastLine(const std::string& tail) {
 
 // The line at the top: how the campaign ended, or that it runs.
 void EndLine(const CampaignView& view, std::string* out) {
+  if (!view.ended && view.paused) {
+    *out += "<p class=\"end paused\" data-end=\"paused\"><b>Paused: no "
+            "card is started until the campaign is resumed (SIGUSR2); the "
+            "running ones finish.</b> This page was written at " +
+            Escape(view.updated) + ".</p>\n";
+    return;
+  }
   if (!view.ended) {
     *out += "<p class=\"end running\" data-end=\"running\">Running; this "
             "page was written at " + Escape(view.updated) + ".</p>\n";

@@ -55,11 +55,13 @@ struct CampaignView {
   std::string patch_sha256;
   std::string options;  // the command line's options
   // Why cards stopped starting, once ended: a word for the kind
-  // ("rate", "window", "interrupted", "between_waves", "max_failures"),
+  // ("rate", "window", "interrupted", "between_waves", "max_failures",
+  // "stop_file"),
   // and the sentence that tells it with its figures. Empty: every card was
   // tried.
   std::string stop_kind;
   std::string stop_said;
+  bool paused = false;  // starting cards is paused (SIGUSR1)
   double rate_limit = -1;   // percent of the cards that reached a load; -1: none
   int max_failures = 0;     // 0: none
   std::string window_end;   // its local time with its offset; empty: none

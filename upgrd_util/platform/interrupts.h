@@ -21,6 +21,19 @@ void catch_interrupts();
 /// How many interrupts have come since catch_interrupts().
 int interrupts_received();
 
+/// Whether starting cards is paused: after catch_interrupts, SIGUSR1
+/// pauses and SIGUSR2 resumes, taken by the interrupts' thread, which
+/// calls the wakers at each. Always false on Windows, which has no such
+/// signals; before catch_interrupts (the dialogue) they do what they
+/// always did.
+bool starting_paused();
+
+/// Makes interrupt_descriptor() readable, as the first interrupt does
+/// but without counting one, so that a question waiting on it ends (a
+/// campaign's stop file). Nothing on Windows, where a question waits on
+/// the console itself.
+void end_questions();
+
 /// A descriptor that becomes readable at the first interrupt and stays so,
 /// to poll beside one's own (-1 where there is none).
 int interrupt_descriptor();

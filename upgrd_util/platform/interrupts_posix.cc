@@ -39,12 +39,24 @@ void EndOnInterrupt(int signal_number) {
   _exit(128 + signal_number);  // should the signal be ignored after all
 }
 
+// Whether SIGUSR1 paused starting cards and no SIGUSR2 resumed it since.
+std::atomic<bool> g_paused{false};
+
 // Ctrl-C, a polite kill, and a terminal that closes.
 const int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+// Pause and resume: taken by the same thread, never ending the process.
+const int kPauses[] = {SIGUSR1, SIGUSR2};
 
 void InterruptSet(sigset_t* set) {
   sigemptyset(set);
   for (int signal_number : kInterrupts)
+    sigaddset(set, signal_number);
+}
+
+// The interrupts and the pauses: what the thread takes.
+void TakenSet(sigset_t* set) {
+  InterruptSet(set);
+  for (int signal_number : kPauses)
     sigaddset(set, signal_number);
 }
 
@@ -73,11 +85,16 @@ void SayEnding(bool again) {
 // the second (or any once the campaign is over) ends the process.
 void TakeInterrupts() {
   sigset_t set;
-  InterruptSet(&set);
+  TakenSet(&set);
   for (;;) {
     int signal_number = sigwaitinfo(&set, nullptr);
     if (signal_number < 0)
       continue;  // EINTR
+    if (signal_number == SIGUSR1 || signal_number == SIGUSR2) {
+      g_paused = signal_number == SIGUSR1;
+      wake_interrupt_waiters();
+      continue;
+    }
     if (g_end_at_once || g_interrupts.fetch_add(1) + 1 >= 2) {
       SayEnding(!g_end_at_once);
       EndOnInterrupt(signal_number);
@@ -106,7 +123,7 @@ void catch_interrupts() {
   // Blocked before any other thread starts, so that every thread started
   // later has them blocked too and only sigwaitinfo takes them.
   sigset_t set;
-  InterruptSet(&set);
+  TakenSet(&set);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   if (pipe(g_wake) != 0) {
     g_wake[0] = g_wake[1] = -1;
@@ -117,7 +134,10 @@ void catch_interrupts() {
   try {
     std::thread(TakeInterrupts).detach();
   } catch (const std::system_error&) {
-    // Without a thread of their own, signals end the tool as before.
+    // Without a thread of their own, signals end the tool as before; a
+    // pause, which nothing could take, is ignored rather than ending it.
+    for (int signal_number : kPauses)
+      signal(signal_number, SIG_IGN);
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
     Handle(EndOnInterrupt);
     return;
@@ -131,4 +151,15 @@ int interrupts_received() {
 
 int interrupt_descriptor() {
   return g_wake[0];
+}
+
+bool starting_paused() {
+  return g_paused;
+}
+
+void end_questions() {
+  if (g_wake[1] < 0)
+    return;
+  ssize_t ignored = write(g_wake[1], "!", 1);
+  (void)ignored;
 }

@@ -61,3 +61,10 @@ int interrupts_received() {
 int interrupt_descriptor() {
   return -1;
 }
+
+// There is no SIGUSR1 or SIGUSR2: the stop file is the way from outside.
+bool starting_paused() {
+  return false;
+}
+
+void end_questions() {}

@@ -211,6 +211,11 @@ void AddOptions(CLI::App* app, ToolOptions* options, RolloutTexts* texts) {
                   "between blanks are a program (found in PATH) and its\n"
                   "arguments, without a shell (default: none)")
       ->type_name("CMD");
+  app->add_option("--stop-file", options->stop_file,
+                  "Once FILE is there (touch FILE), start no further card;\n"
+                  "the running ones finish. A campaign does not start\n"
+                  "while it is there (default upgrd_util.stop)")
+      ->type_name("FILE");
 }
 
 // Reads the rollout options' texts into *rollout, each once; the window's
@@ -250,7 +255,8 @@ void CheckNamed(const CLI::App& app, const ToolOptions& options) {
         std::pair{"--report", &options.report},
         std::pair{"--html", &options.html},
         std::pair{"--metrics", &options.metrics},
-        std::pair{"--manifest", &options.manifest}}) {
+        std::pair{"--manifest", &options.manifest},
+        std::pair{"--stop-file", &options.stop_file}}) {
     if (app.count(option) > 0 && name->empty())
       throw CLI::ValidationError(option, "an empty file name");
   }
@@ -299,7 +305,8 @@ std::vector<std::pair<const char*, std::string>> option_files(
         std::pair{"--report", &options.report},
         std::pair{"--html", &options.html},
         std::pair{"--metrics", &options.metrics},
-        std::pair{"--manifest", &options.manifest}}) {
+        std::pair{"--manifest", &options.manifest},
+        std::pair{"--stop-file", &options.stop_file}}) {
     if (!name->empty())
       files.emplace_back(option, *name);
   }

@@ -23,14 +23,17 @@ struct ToolOptions {
   std::string password_file;      // or the file whose first line it is
   std::string limit;  // "A,B" or "@FILE": only these cards of iplist.txt
   std::string manifest;  // sha256sum's lines that every module must match
+  // Once it is there, no further card starts; there at the start, none.
+  std::string stop_file = "upgrd_util.stop";
   RolloutOptions rollout;  // waves, failure rate, window, retries
   std::string arguments;   // the options as given, for the page
   std::vector<std::string> argument_list;  // and one by one, for events
   std::string on_event;  // run with each event of the campaign
 };
 
-/// The files that the campaign reads or writes, each with the option that
-/// names it (those not given left out): no two may be one file.
+/// The files that the campaign reads, writes or looks for, each with the
+/// option that names it (those not given left out): no two may be one
+/// file.
 std::vector<std::pair<const char*, std::string>> option_files(
     const ToolOptions& options);
 
