@@ -96,8 +96,9 @@ bool RealConsole::ReadLine(std::string* line) {
       g_reader.wanted = true;
       g_reader.wake.notify_all();
     }
-    g_reader.wake.wait(
-        lock, [] { return g_reader.ready || interrupts_received() > 0; });
+    g_reader.wake.wait(lock, [] {
+      return g_reader.ready || interrupts_received() > 0 || questions_ended();
+    });
     if (!g_reader.ready) {
       interrupted = true;
       return -1;

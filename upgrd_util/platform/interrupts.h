@@ -30,9 +30,10 @@ bool starting_paused();
 
 /// Makes interrupt_descriptor() readable, as the first interrupt does
 /// but without counting one, so that a question waiting on it ends (a
-/// campaign's stop file). Nothing on Windows, where a question waits on
-/// the console itself.
+/// campaign's stop file); on Windows, where a question waits on a
+/// condition the wakers end, questions_ended() tells it so.
 void end_questions();
+bool questions_ended();
 
 /// A descriptor that becomes readable at the first interrupt and stays so,
 /// to poll beside one's own (-1 where there is none).

@@ -67,4 +67,15 @@ bool starting_paused() {
   return false;
 }
 
-void end_questions() {}
+namespace {
+std::atomic<bool> g_questions_ended{false};
+}  // namespace
+
+void end_questions() {
+  g_questions_ended = true;
+  wake_interrupt_waiters();
+}
+
+bool questions_ended() {
+  return g_questions_ended;
+}
