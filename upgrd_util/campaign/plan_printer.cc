@@ -68,20 +68,12 @@ PlanInputs campaign_plan_inputs(const std::vector<upgrade_target*>& to_run,
 }
 
 std::string wall_time_after(const struct tm& now, double seconds) {
-  struct tm start = now;
-  start.tm_isdst = -1;
-  time_t at = mktime(&start) + static_cast<time_t>(std::llround(seconds));
-  // Counted on in wall time, then put right by the hour a change of
-  // summer time moves the clocks.
-  struct tm wall = start;
+  // mktime carries the seconds over into the date and hour, across a
+  // change of summer time too.
+  struct tm wall = now;
   wall.tm_sec += static_cast<int>(std::llround(seconds));
   wall.tm_isdst = -1;
-  time_t guess = mktime(&wall);
-  if (guess != at) {
-    wall.tm_sec += static_cast<int>(at - guess);
-    wall.tm_isdst = -1;
-    mktime(&wall);
-  }
+  mktime(&wall);
   char text[64];
   if (wall.tm_year == now.tm_year && wall.tm_mon == now.tm_mon &&
       wall.tm_mday == now.tm_mday)

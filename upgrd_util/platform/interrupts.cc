@@ -10,6 +10,10 @@
 /// handler (interrupts_posix.cc, _win.cc).
 void remove_file_now(const char* path);
 
+/// Ends every question that waits, as an interrupt would
+/// (interrupts_*.cc).
+void wake_questions();
+
 namespace {
 
 // Room for a path and its NUL: the library's temporary files lie in the
@@ -44,6 +48,19 @@ InterruptWaker::InterruptWaker(std::function<void()> wake)
 InterruptWaker::~InterruptWaker() {
   std::lock_guard<std::mutex> lock(g_wakers_mutex);
   g_wakers.erase(std::find(g_wakers.begin(), g_wakers.end(), &wake_));
+}
+
+namespace {
+std::atomic<bool> g_questions_ended{false};
+}  // namespace
+
+void end_questions() {
+  g_questions_ended = true;
+  wake_questions();
+}
+
+bool questions_ended() {
+  return g_questions_ended;
 }
 
 void wake_interrupt_waiters() {

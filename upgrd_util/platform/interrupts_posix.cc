@@ -157,18 +157,9 @@ bool starting_paused() {
   return g_paused;
 }
 
-namespace {
-std::atomic<bool> g_questions_ended{false};
-}  // namespace
-
-void end_questions() {
-  g_questions_ended = true;
+void wake_questions() {
   if (g_wake[1] < 0)
     return;
   ssize_t ignored = write(g_wake[1], "!", 1);
   (void)ignored;
-}
-
-bool questions_ended() {
-  return g_questions_ended;
 }

@@ -67,15 +67,7 @@ bool starting_paused() {
   return false;
 }
 
-namespace {
-std::atomic<bool> g_questions_ended{false};
-}  // namespace
-
-void end_questions() {
-  g_questions_ended = true;
+// A question waits on a condition that the wakers end (console_win.cc).
+void wake_questions() {
   wake_interrupt_waiters();
-}
-
-bool questions_ended() {
-  return g_questions_ended;
 }
