@@ -64,6 +64,12 @@ struct HangingHook {
   bool released = false;
 };
 
+std::string Wave(int number) {
+  std::string json = "w";
+  json += std::to_string(number);
+  return json;
+}
+
 ChildLimits Seconds(double seconds) {
   ChildLimits limits;
   limits.seconds = seconds;
@@ -77,14 +83,14 @@ TEST(EventHookTest, AFullQueueDropsTheOldestWaveEndAndNeverTheOthers) {
   hook.Send("start", "start");
   hanging.WaitForRuns(1);
   for (int wave = 1; wave <= 20; ++wave)
-    hook.Send("wave_end", "w" + std::to_string(wave));
+    hook.Send("wave_end", Wave(wave));
   hook.Send("stop", "stop");
   hook.Send("end", "end");
   hanging.Release();
   hook.Finish();
   std::vector<std::string> sent = {"start"};
   for (int wave = 7; wave <= 20; ++wave)
-    sent.push_back("w" + std::to_string(wave));
+    sent.push_back(Wave(wave));
   sent.push_back("stop");
   sent.push_back("end");
   EXPECT_EQ(sent, hanging.given);
@@ -101,7 +107,7 @@ TEST(EventHookTest, AHookThatHangsStillGetsTheEndWithinAboutOneTimeLimit) {
   hook.Send("start", "start");
   hanging.WaitForRuns(1);
   for (int wave = 1; wave <= 20; ++wave)
-    hook.Send("wave_end", "w" + std::to_string(wave));
+    hook.Send("wave_end", Wave(wave));
   // The last card ends while the hook hangs on a wave's end.
   hanging.WaitForRuns(2);
   hook.Send("end", "end");
