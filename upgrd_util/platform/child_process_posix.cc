@@ -292,7 +292,7 @@ bool run_child(const std::vector<std::string>& argv, const std::string& input,
   }
   if (WIFEXITED(status))
     result->exit_code = WEXITSTATUS(status);
-  else if (WIFSIGNALED(status) && !result->timed_out)
+  else if (WIFSIGNALED(status) && !result->timed_out && !result->cut_short)
     result->signal = WTERMSIG(status);
   result->seconds = SecondsSince(start);
   return child_ended_well(*result, limits.seconds, reason);

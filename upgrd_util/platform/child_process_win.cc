@@ -277,14 +277,14 @@ bool run_child(const std::vector<std::string>& argv, const std::string& input,
       break;
     if (output_open)
       output_open = ReadAvailable(out_read, limits.output_bytes, result);
-    bool cut = limits.cut && *limits.cut;
-    if (SecondsSince(start) >= limits.seconds || cut) {
+    bool timed_out = SecondsSince(start) >= limits.seconds;
+    if (timed_out || (limits.cut && *limits.cut)) {
       // No polite ending here: the whole job goes at once.
       if (!job || !TerminateJobObject(job, 1))
         TerminateProcess(process.hProcess, 1);
       WaitForSingleObject(process.hProcess, INFINITE);
-      result->cut_short = SecondsSince(start) < limits.seconds;
-      result->timed_out = !result->cut_short;
+      result->timed_out = timed_out;
+      result->cut_short = !timed_out;
       break;
     }
   }
