@@ -733,18 +733,37 @@ TEST_F(CampaignTest, AnEventHookHearsTheNightAndChangesNothing) {
   std::vector<Card> cards = Numbered(2, 4);
   cards[1].list_password = "wrong";
   Prepare(cards);
-  // Appends what it reads, its arguments and its environment, each run.
-  ASSERT_TRUE(WriteFile("hook.sh",
-                        "#!/bin/sh\ncat >> events.jsonl\necho >> events.jsonl\n"
-                        "echo \"$*\" >> given.txt; env >> given.txt\n"
-                        "echo heard it\n"));
+  // Appends what it reads, its arguments and its environment, each run;
+  // the end event waits for the file `go`.
+  ASSERT_TRUE(WriteFile(
+      "hook.sh",
+      "#!/bin/sh\nevent=$(cat)\nprintf '%s\\n' \"$event\" >> events.jsonl\n"
+      "echo \"$*\" >> given.txt; env >> given.txt\n"
+      "case $event in *'\"event\":\"end\"'*) i=0\n"
+      "  while [ ! -e go ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i+1)); done\n"
+      "esac\necho heard it\n"));
   ASSERT_TRUE(WriteFile("broken.sh", "#!/bin/sh\necho broken; exit 4\n"));
   ASSERT_EQ(0, chmod("hook.sh", 0755));
   ASSERT_EQ(0, chmod("broken.sh", 0755));
   // Wave 1 upgrades its card; in wave 2 the first card fails, the limit.
+  // The cards' password variable stays the tool's. One SIGTERM once the
+  // cards have ended (a time limit of Ansible's) lets their end be said.
+  RunOptions options;
+  options.environment = {"CARD_PASSWORD=secret"};
+  options.kill_after = "Upgrade Summary";
+  options.kill_signal = SIGTERM;
+  options.after_kill = [] { WriteFile("go", ""); };
   ToolRun run = Campaign({"-y", "-j", "1", "--waves", "1", "--max-failures",
-                          "1", "--on-event", "./hook.sh --night 1"});
+                          "1", "--on-event", "./hook.sh --night 1",
+                          "--password-from-env", "CARD_PASSWORD"},
+                         "", options);
   EXPECT_EQ(1, run.exit_code) << run.output;
+  EXPECT_NE(std::string::npos,
+            run.output.find("\n\tInterrupted: the run's end is said first; "
+                            "interrupt again to end the tool now.\n"))
+      << run.output;
+  EXPECT_NE(std::string::npos,
+            run.output.find("\tThank you for using KVN products\n"));
   std::vector<nlohmann::json> events;
   std::istringstream lines(ReadFile("events.jsonl"));
   for (std::string line; std::getline(lines, line);) {
@@ -769,6 +788,11 @@ TEST_F(CampaignTest, AnEventHookHearsTheNightAndChangesNothing) {
   std::string given = ReadFile("given.txt");
   EXPECT_NE(std::string::npos, given.find("--night 1\n"));
   EXPECT_EQ(std::string::npos, given.find("127.0.0.")) << given;
+  EXPECT_EQ(std::string::npos, given.find("CARD_PASSWORD")) << given;
+  EXPECT_NE(std::string::npos,
+            Log().find("\n*** Event end ***\nheard it\nThe event hook "
+                       "ended well in "))
+      << Log();
   EXPECT_NE(std::string::npos,
             Log().find("\n*** Event stop ***\nheard it\nThe event hook "
                        "ended well in "))

@@ -19,8 +19,11 @@ void end_dialogue(const upgrade_target* card, bool wait_for_enter) {
     console_printf("\tto this directory.\n");
   }
   console_printf("\n\n\tThank you for using KVN products\n");
-  if (!wait_for_enter)
-    return;
+  if (wait_for_enter)
+    wait_for_enter_to_exit();
+}
+
+void wait_for_enter_to_exit() {
   console_printf("\n\tPress <Enter> to exit.\n");
   std::string ignored;
   platform().console->ReadLine(&ignored);

@@ -11,4 +11,7 @@
 void end_dialogue(const upgrade_target* card = nullptr,
                   bool wait_for_enter = true);
 
+/// The closing question alone: "Press <Enter> to exit.", and its answer.
+void wait_for_enter_to_exit();
+
 #endif  // UPGRD_UTIL_BASE_UPGRADE_END_H_

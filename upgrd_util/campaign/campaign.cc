@@ -486,6 +486,9 @@ bool RunCards(const ToolOptions& options,
     });
     pool.Run(printer.tick_ms());
   }
+  // The cards have ended: an interrupt from now on lets the summary, the
+  // page and the end event go out first; a second ends the tool.
+  spare_the_next_interrupt();
   watch->Stopped(rules.stop());
   std::string reason = stop_reason_text(rules.stop());
   for (upgrade_target* card : pool.NeverStarted()) {
@@ -501,8 +504,6 @@ bool RunCards(const ToolOptions& options,
   if (hook)
     hook->SayWith(nullptr);
   printer.Show(true);
-  // Ctrl-C at the closing question ends the tool, as in the dialogue.
-  end_on_interrupts();
   *report_failed = events.report_failed();
   *stop = rules.stop();
   return printer.succeeded() == static_cast<int>(to_run.size());
@@ -515,6 +516,10 @@ int run_campaign(const ToolOptions& options) {
     return PlanOnly(options);
   // Before any thread starts: from here on one thread takes the interrupts.
   catch_interrupts();
+  // The cards' password is ours alone: no child (the event hook) is given
+  // the variable that holds it.
+  if (!options.password_variable.empty())
+    keep_from_children(options.password_variable);
   const char* password = nullptr;
   Earlier earlier;
   CampaignReport report(options.report);
@@ -601,6 +606,11 @@ int run_campaign(const ToolOptions& options) {
       console_printf("%s", unsaid.c_str());
   }
   close_result_log();
-  end_dialogue(nullptr, wait_for_enter);
+  end_dialogue(nullptr, false);
+  // Ctrl-C at the closing question ends the tool, as in the dialogue; one
+  // before it has ended the question already.
+  end_on_interrupts();
+  if (wait_for_enter)
+    wait_for_enter_to_exit();
   return code;
 }

@@ -1,5 +1,7 @@
 #include "upgrd_util/campaign/event_hook.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <system_error>
 
@@ -17,8 +19,9 @@ std::vector<std::string> command_words(const std::string& command) {
   return words;
 }
 
-EventHook::EventHook(std::vector<std::string> command, ChildLimits limits)
-    : command_(std::move(command)), limits_(limits) {
+EventHook::EventHook(std::vector<std::string> command, ChildLimits limits,
+                     Runner run)
+    : command_(std::move(command)), limits_(limits), run_(std::move(run)) {
   try {
     thread_ = std::thread(&EventHook::Work, this);
   } catch (const std::system_error&) {
@@ -30,19 +33,46 @@ EventHook::~EventHook() {
   Finish();
 }
 
+bool EventHook::Droppable(const std::string& kind) {
+  return kind == "wave_end";
+}
+
+bool EventHook::DroppableLeft() const {
+  return running_droppable_ ||
+         std::any_of(waiting_.begin(), waiting_.end(),
+                     [](const Event& e) { return Droppable(e.kind); });
+}
+
 void EventHook::Send(const char* kind, const std::string& json) {
+  std::string dropped;
+  bool queued = false;
+  bool working = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (thread_.joinable() && !finishing_ && waiting_.size() < kMaxWaiting) {
+    working = thread_.joinable() && !finishing_;
+    if (working && waiting_.size() >= kMaxWaiting) {
+      // The oldest progress makes room: start, stop and end are what an
+      // alert is for.
+      auto oldest = std::find_if(
+          waiting_.begin(), waiting_.end(),
+          [](const Event& e) { return Droppable(e.kind); });
+      if (oldest != waiting_.end()) {
+        dropped = oldest->kind;
+        waiting_.erase(oldest);
+      }
+    }
+    if (working && (waiting_.size() < kMaxWaiting || !Droppable(kind))) {
       waiting_.push_back({kind, json});
-      wake_.notify_one();
-      return;
+      wake_.notify_all();
+      queued = true;
     }
   }
-  log_append_block("\n*** Event " + std::string(kind) + " ***\n" +
-                   "Not sent: " + std::to_string(kMaxWaiting) +
-                   " events were waiting for the event hook already.\n");
-  Failed(kind, "was behind, and this event was dropped");
+  std::string full = std::to_string(kMaxWaiting) +
+                     " events were waiting for the event hook already.";
+  if (!dropped.empty())
+    NotSent(dropped, full);
+  if (!queued)
+    NotSent(kind, working ? full : "the event hook could not be run.");
 }
 
 void EventHook::SayWith(std::function<void(const std::string&)> say) {
@@ -59,9 +89,12 @@ std::string EventHook::Unsaid() {
 
 void EventHook::Finish() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     finishing_ = true;
-    wake_.notify_one();
+    wake_.notify_all();
+    auto share = std::chrono::duration<double>(limits_.seconds / 10);
+    wake_.wait_for(lock, share, [this] { return !DroppableLeft(); });
+    late_ = true;
   }
   if (thread_.joinable())
     thread_.join();
@@ -70,6 +103,7 @@ void EventHook::Finish() {
 void EventHook::Work() {
   for (;;) {
     Event event;
+    bool too_late = false;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       wake_.wait(lock, [this] { return !waiting_.empty() || finishing_; });
@@ -77,15 +111,28 @@ void EventHook::Work() {
         return;
       event = std::move(waiting_.front());
       waiting_.pop_front();
+      too_late = Droppable(event.kind) && late_;
+      running_droppable_ = Droppable(event.kind) && !too_late;
     }
-    Run(event);
+    if (too_late)
+      NotSent(event.kind, "the cards had ended, and the event hook was "
+                          "behind.");
+    else
+      Run(event);
+    std::lock_guard<std::mutex> lock(mutex_);
+    running_droppable_ = false;
+    wake_.notify_all();
   }
 }
 
 void EventHook::Run(const Event& event) {
+  ChildLimits limits = limits_;
+  // Once the cards have ended, progress waits no longer than its share.
+  if (Droppable(event.kind))
+    limits.cut = &late_;
   ChildResult result;
   std::string why;
-  bool well = run_child(command_, event.json, limits_, &result, &why);
+  bool well = run_(command_, event.json, limits, &result, &why);
   // What it printed is text from outside the tool, as a card's is.
   std::string block = "\n*** Event " + event.kind + " ***\n" +
                       readable_text(result.output);
@@ -103,6 +150,11 @@ void EventHook::Run(const Event& event) {
   log_append_block(block);
   if (!well)
     Failed(event.kind, why);
+}
+
+void EventHook::NotSent(const std::string& kind, const std::string& why) {
+  log_append_block("\n*** Event " + kind + " ***\nNot sent: " + why + "\n");
+  Failed(kind, "was behind, and this event was dropped");
 }
 
 void EventHook::Failed(const std::string& kind, const std::string& why) {

@@ -113,6 +113,25 @@ class NoPipeSignal {
   sigset_t before_;
 };
 
+// Our environment less what keep_from_children named, for the child.
+std::vector<char*> ChildEnvironment() {
+  std::vector<std::string> kept = names_kept_from_children();
+  std::vector<char*> environment;
+  for (char** entry = environ; *entry; ++entry) {
+    size_t length = strcspn(*entry, "=");
+    bool hidden = std::any_of(kept.begin(), kept.end(),
+                              [&](const std::string& name) {
+                                return name.size() == length &&
+                                       name.compare(0, length, *entry,
+                                                    length) == 0;
+                              });
+    if (!hidden)
+      environment.push_back(*entry);
+  }
+  environment.push_back(nullptr);
+  return environment;
+}
+
 // Starts `argv` in a process group of its own with `in` as its standard
 // input and `out` as its output and error. Returns 0 or the error.
 int Spawn(const std::vector<std::string>& argv, int in, int out, pid_t* pid) {
@@ -144,8 +163,9 @@ int Spawn(const std::vector<std::string>& argv, int in, int out, pid_t* pid) {
   for (const std::string& arg : argv)
     args.push_back(const_cast<char*>(arg.c_str()));
   args.push_back(nullptr);
+  std::vector<char*> environment = ChildEnvironment();
   int error = posix_spawnp(pid, args[0], &actions, &attributes, args.data(),
-                           environ);
+                           environment.data());
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   return error;
@@ -227,9 +247,11 @@ bool run_child(const std::vector<std::string>& argv, const std::string& input,
       break;
     }
     double left = limits.seconds - SecondsSince(start);
-    if (left <= 0) {
+    bool cut = limits.cut && *limits.cut;
+    if (left <= 0 || cut) {
       EndGroup(pid, limits.grace_seconds);
-      result->timed_out = true;
+      result->timed_out = left <= 0;
+      result->cut_short = left > 0;
       if (output_open)
         ReadAvailable(out[0], limits.output_bytes, result);
       break;
@@ -270,7 +292,7 @@ bool run_child(const std::vector<std::string>& argv, const std::string& input,
   }
   if (WIFEXITED(status))
     result->exit_code = WEXITSTATUS(status);
-  else if (WIFSIGNALED(status) && !result->timed_out)
+  else if (WIFSIGNALED(status) && !result->timed_out && !result->cut_short)
     result->signal = WTERMSIG(status);
   result->seconds = SecondsSince(start);
   return child_ended_well(*result, limits.seconds, reason);

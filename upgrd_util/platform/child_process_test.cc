@@ -1,8 +1,10 @@
 #include "upgrd_util/platform/child_process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,11 @@ TEST(ChildProcessTest, RunsBoundsAndEndsRealChildren) {
     size_t dropped;
   };
   const std::string big(1 << 20, 'x');
+  // A descriptor of ours open without O_CLOEXEC, as a library might leave.
+  int ours = open("/dev/null", O_RDONLY);
+  ASSERT_GE(ours, 3);
+  std::string ours_seen =
+      "test -e /proc/$$/fd/" + std::to_string(ours) + " && echo ours; exit 0";
   const Case cases[] = {
       {"its output and error, in order", {"sh", "-c", "cat; echo e >&2"},
        "{}\n", 5, 1024, true, "", "{}\ne\n", 0},
@@ -49,6 +56,8 @@ TEST(ChildProcessTest, RunsBoundsAndEndsRealChildren) {
        5, 1024, false, "did not take its standard input", "", 0},
       {"default signals, none blocked", {"sh", "-c", "kill -INT $$; echo on"},
        "", 5, 1024, false, "was ended by signal 2", "", 0},
+      {"none of our descriptors", {"sh", "-c", ours_seen}, "", 5, 1024,
+       true, "", "", 0},
       // Its group, TERM ignored: the grandchild would touch `late` after the
       // limit if KILL did not reach the whole group.
       {"the whole group ended at the limit",
@@ -69,6 +78,18 @@ TEST(ChildProcessTest, RunsBoundsAndEndsRealChildren) {
     EXPECT_EQ(c.dropped, result.dropped);
     EXPECT_LT(result.seconds, c.seconds + 0.5);
   }
+  close(ours);
+  // Cut short from outside before its time, as the event hook does once
+  // the cards have ended.
+  std::atomic<bool> cut{true};
+  ChildLimits limits;
+  limits.grace_seconds = 0.1;
+  limits.cut = &cut;
+  ChildResult result;
+  std::string reason;
+  EXPECT_FALSE(run_child({"sleep", "5"}, "", limits, &result, &reason));
+  EXPECT_EQ(0u, reason.find("was cut short after ")) << reason;
+  EXPECT_LT(result.seconds, 2);
   usleep(600 * 1000);
   EXPECT_NE(0, access("late", F_OK));
   signal(SIGINT, SIG_DFL);

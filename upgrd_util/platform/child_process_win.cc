@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cwchar>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -77,10 +80,56 @@ bool ReadAvailable(HANDLE pipe, size_t bound, ChildResult* result) {
   }
 }
 
+// Whether the variable named `name` (as the block has it) is one
+// keep_from_children named: names are the same whatever their case.
+bool Kept(const std::wstring& name, const std::vector<std::string>& kept) {
+  for (const std::string& each : kept) {
+    int length = MultiByteToWideChar(CP_ACP, 0, each.data(),
+                                     static_cast<int>(each.size()), nullptr,
+                                     0);
+    std::wstring wide(static_cast<size_t>(std::max(length, 0)), L'\0');
+    if (length > 0)
+      MultiByteToWideChar(CP_ACP, 0, each.data(),
+                          static_cast<int>(each.size()), &wide[0], length);
+    if (!wide.empty() &&
+        CompareStringOrdinal(name.data(), static_cast<int>(name.size()),
+                             wide.data(), static_cast<int>(wide.size()),
+                             TRUE) == CSTR_EQUAL)
+      return true;
+  }
+  return false;
+}
+
+// Our environment block less what keep_from_children named, in UTF-16 as
+// the system keeps it (CREATE_UNICODE_ENVIRONMENT). False when the system
+// gives none.
+bool ChildEnvironment(std::wstring* block) {
+  std::vector<std::string> kept = names_kept_from_children();
+  LPWCH ours = GetEnvironmentStringsW();
+  if (!ours)
+    return false;
+  block->clear();
+  for (const wchar_t* entry = ours; *entry; entry += wcslen(entry) + 1) {
+    std::wstring text(entry);
+    // "=C:=C:\dir" keeps a drive's directory: a name never starts at "=".
+    std::wstring name = text.substr(0, text.find(L'=', 1));
+    if (!Kept(name, kept)) {
+      *block += text;
+      *block += L'\0';
+    }
+  }
+  FreeEnvironmentStringsW(ours);
+  // An empty entry ends the block; an empty block is two of them.
+  if (block->empty())
+    *block += L'\0';
+  *block += L'\0';
+  return true;
+}
+
 // Starts `command` suspended, with the two pipe ends as its only handles
-// of ours. Returns 0 or the system's error.
+// of ours and `environment` as its block. Returns 0 or the system's error.
 DWORD Start(std::string command, HANDLE in, HANDLE out,
-            PROCESS_INFORMATION* process) {
+            std::wstring* environment, PROCESS_INFORMATION* process) {
   SIZE_T size = 0;
   InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
   std::string storage(size, '\0');
@@ -102,8 +151,10 @@ DWORD Start(std::string command, HANDLE in, HANDLE out,
                                  nullptr) ||
       !CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE,
                       CREATE_NEW_PROCESS_GROUP | CREATE_SUSPENDED |
-                          EXTENDED_STARTUPINFO_PRESENT,
-                      nullptr, nullptr, &info.StartupInfo, process))
+                          EXTENDED_STARTUPINFO_PRESENT |
+                          CREATE_UNICODE_ENVIRONMENT,
+                      &(*environment)[0], nullptr, &info.StartupInfo,
+                      process))
     error = GetLastError();
   DeleteProcThreadAttributeList(list);
   return error;
@@ -174,6 +225,11 @@ bool run_child(const std::vector<std::string>& argv, const std::string& input,
       command += ' ';
     command += Quoted(arg);
   }
+  std::wstring environment;
+  if (!ChildEnvironment(&environment)) {
+    *reason = "could not be started: " + SystemMessage(GetLastError());
+    return false;
+  }
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
   HANDLE in_read = nullptr, in_write = nullptr;
   HANDLE out_read = nullptr, out_write = nullptr;
@@ -188,7 +244,7 @@ bool run_child(const std::vector<std::string>& argv, const std::string& input,
   SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
   PROCESS_INFORMATION process = {};
-  DWORD error = Start(command, in_read, out_write, &process);
+  DWORD error = Start(command, in_read, out_write, &environment, &process);
   CloseOnce(&in_read);
   CloseOnce(&out_write);
   if (error != 0) {
@@ -221,12 +277,14 @@ bool run_child(const std::vector<std::string>& argv, const std::string& input,
       break;
     if (output_open)
       output_open = ReadAvailable(out_read, limits.output_bytes, result);
-    if (SecondsSince(start) >= limits.seconds) {
+    bool timed_out = SecondsSince(start) >= limits.seconds;
+    if (timed_out || (limits.cut && *limits.cut)) {
       // No polite ending here: the whole job goes at once.
       if (!job || !TerminateJobObject(job, 1))
         TerminateProcess(process.hProcess, 1);
       WaitForSingleObject(process.hProcess, INFINITE);
-      result->timed_out = true;
+      result->timed_out = timed_out;
+      result->cut_short = !timed_out;
       break;
     }
   }
@@ -240,7 +298,7 @@ bool run_child(const std::vector<std::string>& argv, const std::string& input,
   }
   DWORD code = 1;
   GetExitCodeProcess(process.hProcess, &code);
-  if (!result->timed_out)
+  if (!result->timed_out && !result->cut_short)
     result->exit_code = static_cast<int>(code);
   result->input_refused = writer.refused;
   CloseOnce(&process.hProcess);

@@ -23,6 +23,10 @@ static_assert(std::atomic<int>::is_always_lock_free);
 // Whether the next interrupt ends the process, once signals are taken by
 // their own thread.
 std::atomic<bool> g_end_at_once{false};
+// How many interrupts are taken before one ends the process: the first,
+// and one more after the cards have ended (g_spared).
+std::atomic<int> g_taken{1};
+std::atomic<bool> g_spared{false};
 bool g_taken_apart = false;  // catch_interrupts was called
 // Readable from the first interrupt on: [0] to poll, [1] written once.
 int g_wake[2] = {-1, -1};
@@ -81,8 +85,17 @@ void SayEnding(bool again) {
   (void)ignored;
 }
 
+void SaySpared() {
+  static const char kSpared[] =
+      "\n\tInterrupted: the run's end is said first; interrupt again to end "
+      "the tool now.\n";
+  ssize_t ignored = write(2, kSpared, sizeof(kSpared) - 1);
+  (void)ignored;
+}
+
 // The one thread that takes the interrupts: the first wakes whatever waits,
-// the second (or any once the campaign is over) ends the process.
+// the second (or any at the closing question) ends the process; after the
+// cards one more is taken as the first.
 void TakeInterrupts() {
   sigset_t set;
   TakenSet(&set);
@@ -95,10 +108,12 @@ void TakeInterrupts() {
       wake_interrupt_waiters();
       continue;
     }
-    if (g_end_at_once || g_interrupts.fetch_add(1) + 1 >= 2) {
+    if (g_end_at_once || g_interrupts.fetch_add(1) + 1 > g_taken) {
       SayEnding(!g_end_at_once);
       EndOnInterrupt(signal_number);
     }
+    if (g_spared)
+      SaySpared();
     ssize_t ignored = write(g_wake[1], "!", 1);
     (void)ignored;
     wake_interrupt_waiters();
@@ -143,6 +158,11 @@ void catch_interrupts() {
     return;
   }
   g_taken_apart = true;
+}
+
+void spare_the_next_interrupt() {
+  g_taken = g_interrupts + 1;
+  g_spared = true;
 }
 
 int interrupts_received() {

@@ -13,6 +13,10 @@ void remove_file_now(const char* path) {
 namespace {
 
 std::atomic<int> g_interrupts{0};
+// How many are taken before one ends the process: the first, and one more
+// after the cards have ended (g_spared).
+std::atomic<int> g_taken{1};
+std::atomic<bool> g_spared{false};
 
 bool IsInterrupt(DWORD event) {
   return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ||
@@ -31,8 +35,16 @@ BOOL WINAPI CountInterrupt(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
     return FALSE;
   // The second one goes on to EndOnInterrupt and the default handler.
-  if (++g_interrupts >= 2)
+  if (++g_interrupts > g_taken)
     return FALSE;
+  if (g_spared) {
+    static const char kSpared[] =
+        "\n\tInterrupted: the run's end is said first; interrupt again to "
+        "end the tool now.\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), kSpared, sizeof(kSpared) - 1,
+              &written, nullptr);
+  }
   wake_interrupt_waiters();
   return TRUE;
 }
@@ -50,6 +62,11 @@ void catch_interrupts() {
   // Handlers run last added first: this one, then EndOnInterrupt.
   SetConsoleCtrlHandler(EndOnInterrupt, TRUE);
   SetConsoleCtrlHandler(CountInterrupt, TRUE);
+}
+
+void spare_the_next_interrupt() {
+  g_taken = g_interrupts + 1;
+  g_spared = true;
 }
 
 int interrupts_received() {
