@@ -29,7 +29,7 @@ void hash_addresses(const upgrade_target* cards, char hex[kSha256HexSize]);
 /// Whether the earlier records read from `resume` are this site's history:
 /// returns false, with one line in *error, when one names another site than
 /// `site`, and when one names none (a report of an earlier version) unless
-/// --site named this site (`site_given`).
+/// --site was given (`site_given`).
 bool report_of_this_site(const std::map<std::string, EarlierRecord>& earlier,
                          const std::string& resume, const std::string& site,
                          bool site_given, std::string* error);
@@ -38,8 +38,9 @@ bool report_of_this_site(const std::map<std::string, EarlierRecord>& earlier,
 /// left running the modules of this one are skipped, and said so; the
 /// others run, and so does a card whose record was for other modules (said
 /// once). Records made for other addresses of iplist.txt (cards added or
-/// removed since) are taken all the same, said once. Cards whose record is a failed load of these modules run after
-/// every other card, marked failed_before (said how many). With `force`,
+/// removed since) are taken all the same, said once. Cards whose record is
+/// a failed load of these modules run after every other card, marked
+/// failed_before (said how many). With `force`,
 /// the cards it lists as already current run too (said how many). Returns
 /// the cards that run, in that order.
 std::vector<upgrade_target*> cards_to_run(
