@@ -23,10 +23,14 @@ The cards are described in a JSON file, a list of objects:
                that a test can act while cards are in the middle of one;
                every card of the server waits meanwhile
 
+With --upload-log, each file a card received is a line there: the card's
+address, the file's name and the SHA-256 of its bytes.
+
 The server writes the word "ready" to --ready-file once every card listens,
 and ends by itself after --lifetime seconds.
 """
 import argparse
+import hashlib
 import json
 import logging
 import os
@@ -158,8 +162,11 @@ class CardHandler(FTPHandler):
         card = self.card
         name = os.path.basename(file)
         if self.upload_log:
+            # What the card got, to the byte, beside its name.
+            with open(file, "rb") as received:
+                digest = hashlib.sha256(received.read()).hexdigest()
             with open(self.upload_log, "a") as f:
-                f.write("%s %s\n" % (card.ip, name))
+                f.write("%s %s %s\n" % (card.ip, name, digest))
         kind = module_kind(name)
         if kind is None:
             return

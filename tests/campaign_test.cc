@@ -20,6 +20,7 @@
 
 #include "tests/e2e_support.h"
 #include "upgrd_util/platform/files.h"
+#include "upgrd_util/platform/sha256.h"
 
 namespace {
 
@@ -680,6 +681,42 @@ TEST_F(CampaignTest, ModulesCheckedByHashAndCardsByHardware) {
     EXPECT_EQ(1, Occurrences(page, "SHA-256 " + sha256)) << sha256;
 }
 
+// A module cut short while the cards' uploads are held changes nothing:
+// every card gets the bytes hashed as the campaign began, and the records
+// give their hash.
+TEST_F(CampaignTest, AModuleReplacedDuringTheNightIsNotWhatCardsGet) {
+  std::vector<Card> cards = Numbered(2, 3);
+  std::string release = sim_path("release");
+  for (Card& card : cards)
+    card.hold_uploads = release;
+  Prepare(cards);
+  std::string original = ReadFile(kZel211);
+  Sha256 hash;
+  std::string sha256, error;
+  ASSERT_TRUE(hash.Update(original.data(), original.size()) &&
+              hash.Final(&sha256, &error));
+  RunOptions options;
+  options.on_output = {{"127.0.0.4        started\n", [&] {
+                          // In place, as a copy that ran out of disk.
+                          WriteFile(kZel211, original.substr(0, 100));
+                          WriteFile(release, "");
+                        }}};
+  ToolRun run = Campaign({"-y", "-j", "3", "--report", "night.jsonl"}, "",
+                         options);
+  EXPECT_EQ(0, run.exit_code) << run.output;
+  std::string uploads = ReadFile(sim_path("uploads"));
+  EXPECT_EQ(3, Occurrences(uploads, " " + std::string(kZel211) + " "))
+      << uploads;
+  EXPECT_EQ(3, Occurrences(uploads, " " + std::string(kZel211) + " " +
+                                        sha256 + "\n"))
+      << uploads;
+  std::istringstream lines(ReadFile("night.jsonl"));
+  int records = 0;
+  for (std::string line; std::getline(lines, line); ++records)
+    EXPECT_EQ(sha256, nlohmann::json::parse(line)["zel_sha256"]) << line;
+  EXPECT_EQ(3, records);
+}
+
 TEST_F(CampaignTest, BadOptionsChangeNothing) {
   Prepare({Card("127.0.0.2")});
   struct Bad {
@@ -705,7 +742,7 @@ TEST_F(CampaignTest, BadOptionsChangeNothing) {
   ToolRun run = Campaign({"--help"});
   EXPECT_NE(std::string::npos, run.output.find("--resume FILE  "));
   // Every option but --help, --version and --list-outcomes.
-  EXPECT_EQ(19, Occurrences(run.output, "(default"));
+  EXPECT_EQ(20, Occurrences(run.output, "(default"));
 
   // Without a console, the menu has no answer.
   run = Campaign({"-j", "2"}, "");

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <map>
 #include <sstream>
 #include <string>
@@ -313,11 +314,22 @@ TEST_F(UnattendedTest, BadCombinationsAndReportsDoNothing) {
       {{"-y", "--max-failure-rate", "110%"}, "--max-failure-rate"},
       {{"-y", "--resume", "r.csv", "--report", "link.csv"}, "name one file"},
       {{"-y", "--html", "dir.csv"}, "--html: cannot write dir.csv: it is a"},
+      {{"-y", "--resume", "far.jsonl"},
+       "--resume: far.jsonl is the report of site far:/srv, not of this "
+       "site "},
+      {{"--plan", "--resume", "far.jsonl"}, "far.jsonl is the report of"},
+      {{"-y", "--resume", "far.jsonl", "--site", "near"}, "site far:/srv"},
       {{"-y", "--metrics", "none/m.prom"}, "--metrics: cannot write none/"},
       {{"-y", "--report", "r.csv", "--metrics", "r.csv"}, "the same file"},
       {{"-y", "--report", "r.csv", "--html", "link.csv"}, "name one file"},
   };
   ASSERT_TRUE(WriteFile("r.csv", "address,outcome\n"));
+  // Another site's cards at the same addresses.
+  ASSERT_TRUE(WriteFile("far.jsonl",
+                        "{\"address\":\"127.0.0.2\",\"outcome\":\"upgraded\","
+                        "\"zel_target\":\"" + std::string(kZel211) +
+                            "\",\"app_target\":\"" + kApp211 +
+                            "\",\"site\":\"far:/srv\"}\n"));
   // Nothing that could block, never end or fill the memory is read.
   ASSERT_TRUE(MakeDirectory("dir.csv"));
   ASSERT_EQ(0, symlink("r.csv", "link.csv"));
@@ -339,11 +351,17 @@ TEST_F(UnattendedTest, BadCombinationsAndReportsDoNothing) {
   ASSERT_TRUE(WriteFile("torn.jsonl", "{\"address\":\"127.0.0.9\","
                                       "\"outcome\":\"upgraded\"}\n"
                                       "{\"address\":\"127.0.0.2\",\"outc"));
-  ToolRun run = Campaign({"-y", "--resume", "torn.jsonl"});
+  // (Written before reports named their site: taken as this one's.)
+  ToolRun run = Campaign({"-y", "--resume", "torn.jsonl", "--site", "here"});
   EXPECT_EQ(0, run.exit_code) << run.output;
   EXPECT_NE(std::string::npos,
             run.output.find("torn.jsonl, line 2: an unfinished last record, "
                             "left out\n"));
+  // Named as that site, its history is this one's.
+  run = Campaign({"--plan", "--resume", "far.jsonl", "--site", "far:/srv"});
+  EXPECT_EQ(0, run.exit_code) << run.output;
+  EXPECT_NE(std::string::npos, run.output.find("127.0.0.2        skipped: "))
+      << run.output;
 }
 
 // The records of a JSON lines report, by address.
@@ -369,6 +387,11 @@ TEST_F(UnattendedTest, NightAfterNightNoCardIsLoadedTwice) {
   EXPECT_EQ(run1, n1["127.0.0.4"]["run_id"]);
   EXPECT_EQ(kZel211, n1["127.0.0.2"]["zel_target"]);
   EXPECT_EQ(kApp211, n1["127.0.0.2"]["app_target"]);
+  // Whose cards: this host and directory, and the addresses of iplist.txt.
+  std::string site = n1["127.0.0.2"]["site"];
+  EXPECT_EQ(":" + std::filesystem::canonical(dir.path).string(),
+            site.substr(site.find(':')));
+  EXPECT_EQ(64u, n1["127.0.0.4"]["addresses_sha256"].get<std::string>().size());
 
   // Night 2, the password put right: only that card runs.
   std::string list = ReadFile("iplist.txt");
@@ -433,7 +456,7 @@ TEST_F(UnattendedTest, ARecordForOtherModulesLetsTheCardRun) {
       "\"zel_target\":\"kvn_hw02_zel_212.bin\","
       "\"app_target\":\"kvn_hw02_app_211.bin\"}\n"
       "{\"address\":\"127.0.0.3\",\"outcome\":\"upgraded\"}\n"));
-  ToolRun run = Campaign({"-y", "--resume", "other.jsonl"});
+  ToolRun run = Campaign({"-y", "--resume", "other.jsonl", "--site", "s"});
   EXPECT_EQ(0, run.exit_code) << run.output;
   EXPECT_EQ(2, Occurrences(run.output, "upgraded in "));
   EXPECT_NE(std::string::npos,

@@ -8,6 +8,9 @@ char app_module_sha256[kSha256HexSize];
 char patch_module_sha256[kSha256HexSize];
 bool iplist_found = false;
 char run_id[40];
+std::string module_copies;
+std::string site_name;
+char addresses_sha256[kSha256HexSize];
 
 void reset_process_state() {
   if (result_log)
@@ -20,4 +23,7 @@ void reset_process_state() {
   patch_module_sha256[0] = '\0';
   iplist_found = false;
   run_id[0] = '\0';
+  module_copies.clear();
+  site_name.clear();
+  addresses_sha256[0] = '\0';
 }

@@ -5,6 +5,7 @@
 // that belongs to one card travels with it instead (CardState).
 
 #include <cstdio>
+#include <string>
 
 /// The result log, open from start-up to nearly the end (output/result_log.h
 /// writes it); nullptr while closed.
@@ -36,6 +37,20 @@ extern bool iplist_found;
 /// summary ("20261207T093000-3fa2"); empty in the dialogue. Set before the
 /// first card starts, then never changed.
 extern char run_id[40];
+
+/// The directory of a campaign's private copies of its modules, made as it
+/// begins: each card is sent the copy, whose bytes are the ones hashed, so
+/// that a module file replaced during the night changes nothing. Empty in
+/// the dialogue, which sends the working directory's files as they are.
+/// Set before the first card, then only read until the copies go.
+extern std::string module_copies;
+
+/// Whose history a campaign's records are: its site (--site, else the host
+/// and the working directory) and the SHA-256 of iplist.txt's addresses;
+/// empty in the dialogue. Set before the report is read, then never
+/// changed.
+extern std::string site_name;
+extern char addresses_sha256[kSha256HexSize];
 
 /// Back to the state at process start, the result log closed (for tests).
 void reset_process_state();

@@ -164,6 +164,13 @@ bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
     console_error_printf("upgrd_util: --resume: %s\n", error.c_str());
     return false;
   }
+  // Another site's history is no history of these cards.
+  if (!options.resume.empty() &&
+      !report_of_this_site(*earlier, options.resume, site_name,
+                           !options.site.empty(), &error)) {
+    console_error_printf("upgrd_util: --resume: %s\n", error.c_str());
+    return false;
+  }
   if (!warning.empty())
     console_printf("upgrd_util: --resume: %s\n", warning.c_str());
   if (!options.metrics.empty() && (options.metrics.size() < 5 ||
@@ -213,6 +220,8 @@ int ReadCards(const ToolOptions& options, const char* password,
     case LIST_READ:
       break;
   }
+  // Before --limit: the records name the fleet iplist.txt lists.
+  hash_addresses(*cards, addresses_sha256);
   if (!options.limit.empty() &&
       !keep_only_limited(options.limit, cards, count))
     return kBadInput;
@@ -410,6 +419,7 @@ bool SayThePlan(const ToolOptions& options,
 int PlanOnly(const ToolOptions& options) {
   const char* password = nullptr;
   Earlier earlier;
+  site_name = site_of_this_run(options.site);
   if (!ReadOptionFiles(options, nullptr, &password, &earlier))
     return kBadInput;
   if (!read_firmware_selection(zel_module_name, app_module_name) ||
@@ -524,6 +534,7 @@ int run_campaign(const ToolOptions& options) {
   Earlier earlier;
   CampaignReport report(options.report);
   CampaignReport* to_report = options.report.empty() ? nullptr : &report;
+  site_name = site_of_this_run(options.site);
   if (!ReadOptionFiles(options, to_report, &password, &earlier))
     return kBadInput;
   bool wait_for_enter = !options.yes;
@@ -535,8 +546,10 @@ int run_campaign(const ToolOptions& options) {
     return kBadInput;
   }
   // Before any question: the files config.txt names are known now.
+  // Each card is sent the copies made here, whatever the files become.
+  ModuleCopies copies;
   if (!options_spare(options, module_own_files()) ||
-      !check_module_hashes(options.manifest)) {
+      !check_module_hashes(options.manifest, &copies)) {
     end_dialogue(nullptr, wait_for_enter);
     return kBadInput;
   }

@@ -1,11 +1,14 @@
 #include "upgrd_util/campaign/card_selection.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <set>
 
 #include "upgrd_util/base/process_state.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/files.h"
+#include "upgrd_util/platform/sha256.h"
 
 namespace {
 
@@ -86,6 +89,54 @@ bool keep_only_limited(const std::string& limit, upgrade_target** cards,
   return true;
 }
 
+std::string site_of_this_run(const std::string& given) {
+  std::string site = given;
+  if (site.empty()) {
+    std::error_code error;
+    std::filesystem::path here = std::filesystem::current_path(error);
+    std::filesystem::path real = std::filesystem::canonical(here, error);
+    site = host_name() + ":" + (error ? here : real).string();
+  }
+  return readable_text(printable_text(site));
+}
+
+void hash_addresses(const upgrade_target* cards, char hex[kSha256HexSize]) {
+  std::vector<std::string> addresses;
+  for (const upgrade_target* card = cards; card; card = card->next)
+    addresses.push_back(std::string(card->ip) + "\n");
+  std::sort(addresses.begin(), addresses.end());
+  Sha256 hash;
+  for (const std::string& address : addresses)
+    hash.Update(address.data(), address.size());
+  std::string digest, error;
+  if (!hash.Final(&digest, &error))
+    digest.clear();
+  snprintf(hex, kSha256HexSize, "%s", digest.c_str());
+}
+
+bool report_of_this_site(const std::map<std::string, EarlierRecord>& earlier,
+                         const std::string& resume, const std::string& site,
+                         bool site_given, std::string* error) {
+  bool unnamed = false;
+  for (const auto& [address, record] : earlier) {
+    unnamed = unnamed || record.site.empty();
+    if (record.site.empty() || record.site == site)
+      continue;
+    // Cards at the same private addresses elsewhere are other cards: their
+    // history would leave these never upgraded.
+    *error = resume + " is the report of site " + record.site +
+             ", not of this site " + site + ": give --site " + record.site +
+             " if this is that site, moved";
+    return false;
+  }
+  if (unnamed && !site_given) {
+    *error = resume + " names no site (written before reports did): give "
+             "--site NAME to take it as the history of this site, NAME";
+    return false;
+  }
+  return true;
+}
+
 std::vector<upgrade_target*> cards_to_run(
     upgrade_target* cards, const std::map<std::string, EarlierRecord>& earlier,
     const std::string& resume, bool force) {
@@ -149,6 +200,19 @@ std::vector<upgrade_target*> cards_to_run(
         "\t%d cards run again: their records in %s were for "
         "other modules.\n",
         other_modules, resume.c_str());
+  // Cards added to iplist.txt or taken from it: the others' records still
+  // count, by address.
+  bool other_addresses = false;
+  for (const auto& [address, record] : earlier)
+    other_addresses = other_addresses ||
+                      (!record.addresses_sha256.empty() &&
+                       record.addresses_sha256 != addresses_sha256);
+  if (other_addresses)
+    console_printf(
+        "\t%s was written for other addresses in iplist.txt (cards added "
+        "or removed since): its records count for the cards at the same "
+        "addresses.\n",
+        resume.c_str());
   // Cards that broke on these modules before would stop a canary wave at
   // once, every night: they go last, and their night counted them.
   if (!failed_before.empty())

@@ -112,4 +112,65 @@ TEST_F(CardSelectionTest, ForceOnAResumedRunLoadsTheCardsFoundCurrent) {
   }
 }
 
+// Whose history a report is: another site's is refused, also for
+// --plan; a report without a site only when --site names this one; a
+// change of iplist.txt's addresses is said, and the records still count.
+TEST_F(CardSelectionTest, OnlyThisSitesReportIsItsHistory) {
+  auto report = [](std::vector<const char*> sites) {
+    std::map<std::string, EarlierRecord> earlier;
+    for (const char* site : sites) {
+      EarlierRecord& r = earlier["10.0.0." + std::to_string(earlier.size())];
+      r.outcome = "upgraded";
+      r.site = site;
+    }
+    return earlier;
+  };
+  struct {
+    std::vector<const char*> sites;  // of the report's records
+    const char* site;                // this run's
+    bool given;                      // by --site
+    const char* error;               // empty: taken
+  } cases[] = {
+      {{"a:/x", "a:/x"}, "a:/x", false, ""},
+      {{"b:/y"}, "a:/x", false,
+       "n.jsonl is the report of site b:/y, not of this site a:/x: give "
+       "--site b:/y if this is that site, moved"},
+      {{"b:/y"}, "c", true, "n.jsonl is the report of site b:/y, not of "},
+      {{"b:/y"}, "b:/y", true, ""},
+      {{""}, "a:/x", false,
+       "n.jsonl names no site (written before reports did): give --site "
+       "NAME to take it as the history of this site, NAME"},
+      {{"", "a:/x"}, "a:/x", false, "n.jsonl names no site"},
+      {{""}, "c", true, ""},
+      {{}, "a:/x", false, ""},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_EQ(!*c.error, report_of_this_site(report(c.sites), "n.jsonl",
+                                             c.site, c.given, &error))
+        << c.site;
+    EXPECT_EQ(0u, error.find(c.error)) << error;
+  }
+
+  strcpy(zel_module_name, "z.bin");
+  strcpy(app_module_name, "a.bin");
+  upgrade_target* cards = nullptr;
+  ASSERT_TRUE(set_target_ip(append_upgrade_target(&cards), "10.0.0.9"));
+  std::unique_ptr<upgrade_target, void (*)(upgrade_target*)> owned(
+      cards, free_upgrade_targets);
+  hash_addresses(cards, addresses_sha256);
+  std::map<std::string, EarlierRecord> earlier = report({"a:/x"});
+  for (bool same : {true, false}) {
+    earlier.begin()->second.addresses_sha256 =
+        same ? addresses_sha256 : std::string(64, '0');
+    console.output.clear();
+    cards_to_run(cards, earlier, "n.jsonl", false);
+    EXPECT_EQ(same ? "" : "\tn.jsonl was written for other addresses in "
+                          "iplist.txt (cards added or removed since): its "
+                          "records count for the cards at the same "
+                          "addresses.\n",
+              console.output);
+  }
+}
+
 }  // namespace

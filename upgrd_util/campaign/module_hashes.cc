@@ -1,6 +1,7 @@
 #include "upgrd_util/campaign/module_hashes.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 
 #include "upgrd_util/base/process_state.h"
@@ -8,9 +9,41 @@
 #include "upgrd_util/inputs/module_manifest.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/files.h"
+#include "upgrd_util/platform/interrupts.h"
 #include "upgrd_util/platform/sha256.h"
 
-bool check_module_hashes(const std::string& manifest) {
+ModuleCopies::~ModuleCopies() {
+  if (directory_.empty())
+    return;
+  if (module_copies == directory_)
+    module_copies.clear();
+  for (const auto& [path, held] : files_) {
+    remove(path.c_str());
+    release_temporary_file(held);
+  }
+  std::error_code ignored;
+  std::filesystem::remove(directory_, ignored);
+}
+
+bool ModuleCopies::Add(const char* name, std::string* hex,
+                       std::string* error) {
+  if (directory_.empty() &&
+      !make_private_directory("upgrd_util_modules.", &directory_, error)) {
+    *error = "cannot copy the modules: " + *error;
+    return false;
+  }
+  std::string copy = (std::filesystem::path(directory_) / name).string();
+  // config.txt may name the interim patch as its ZEL: one copy serves both.
+  for (const auto& file : files_) {
+    if (file.first == copy)
+      return sha256_file(copy, hex, error);
+  }
+  files_.emplace_back(copy, hold_temporary_file(copy.c_str()));
+  return sha256_copy(std::string(kCurrentDirectoryPrefix) + name, copy, hex,
+                     error);
+}
+
+bool check_module_hashes(const std::string& manifest, ModuleCopies* copies) {
   Manifest listed;
   std::string error;
   // A manifest that cannot be read is said before the modules are read.
@@ -35,8 +68,7 @@ bool check_module_hashes(const std::string& manifest) {
     if (module.sha256 == patch_module_sha256 && !patch_here)
       continue;
     std::string hex;
-    if (!sha256_file(std::string(kCurrentDirectoryPrefix) + module.name, &hex,
-                     &error)) {
+    if (!copies->Add(module.name, &hex, &error)) {
       console_error_printf("upgrd_util: %s\n", error.c_str());
       return false;
     }
@@ -47,5 +79,6 @@ bool check_module_hashes(const std::string& manifest) {
     console_error_printf("upgrd_util: --manifest: %s\n", error.c_str());
     return false;
   }
+  module_copies = copies->directory();
   return true;
 }

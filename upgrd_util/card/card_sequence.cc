@@ -187,8 +187,10 @@ int QueryVersion(upgrade_target* target) {
 // counts as missing. Returns true when it is here.
 bool PatchIsHere(upgrade_target* target) {
   std::string patch = std::string(kCurrentDirectoryPrefix) + kInterimPatchName;
-  FILE* file =
-      patch_module_sha256[0] ? open_regular_file(patch.c_str()) : nullptr;
+  // What would be sent: the campaign's copy, made when the patch was hashed.
+  FILE* file = patch_module_sha256[0]
+                   ? open_regular_file(module_file(kInterimPatchName).c_str())
+                   : nullptr;
   if (file) {
     fclose(file);
     return true;

@@ -1,6 +1,7 @@
 #include "upgrd_util/card/module_loading.h"
 
 #include <cstring>
+#include <filesystem>
 
 #include "upgrd_util/base/process_state.h"
 #include "upgrd_util/card/card_answer.h"
@@ -24,6 +25,12 @@ bool ConfiguredZelRestartsFast() {
 }
 
 }  // namespace
+
+std::string module_file(const char* name) {
+  if (module_copies.empty())
+    return name;
+  return (std::filesystem::path(module_copies) / name).string();
+}
 
 int zel_wait_seconds() {
   return ConfiguredZelRestartsFast() ? 60 : 180;
@@ -59,7 +66,7 @@ int load_os_module(upgrade_target* target, const char* module_file_name) {
   log_printf("Loading OS, please wait ... ");
   log_flush();
 
-  if (ftp_put(session, module_file_name, "") == -1) {
+  if (ftp_put(session, module_file(module_file_name).c_str(), "") == -1) {
     console_printf("                     Error.\n");
     log_printf("                     Error.\n");
     log_flush();
@@ -134,7 +141,7 @@ int load_app_module(upgrade_target* target, const char* module_file_name) {
   log_printf("Loading application, please wait ... ");
   log_flush();
 
-  if (ftp_put(session, module_file_name, "") == -1) {
+  if (ftp_put(session, module_file(module_file_name).c_str(), "") == -1) {
     target->status = STATUS_APP_LOAD_FAILED;
     ftp_quit(session);
     return 0;

@@ -1,11 +1,18 @@
 #ifndef UPGRD_UTIL_CARD_MODULE_LOADING_H_
 #define UPGRD_UTIL_CARD_MODULE_LOADING_H_
 
+#include <string>
+
 #include "upgrd_util/base/upgrade_target.h"
 
 /// The ZEL module that brings early cards up to a level the current modules
 /// can be loaded on.
 extern const char kInterimPatchName[];
+
+/// The file a card is sent for the module `name`: a campaign's private copy
+/// of it (module_copies), else the working directory's file of that name.
+/// Either is uploaded under the module's own name.
+std::string module_file(const char* name);
 
 /// Uploads a ZEL module (the configured one or the interim patch), waits for
 /// the card's restart, probes it and checks that it lists the configured ZEL

@@ -132,6 +132,9 @@ const Field kFields[] = {
     Text("zel_sha256", &ReportRecord::zel_sha256),
     Text("app_sha256", &ReportRecord::app_sha256),
     Text("patch_sha256", &ReportRecord::patch_sha256),
+    Text("site", &ReportRecord::site, &EarlierRecord::site),
+    Text("addresses_sha256", &ReportRecord::addresses_sha256,
+         &EarlierRecord::addresses_sha256),
 };
 
 // A field's text in a CSV line.
@@ -276,6 +279,8 @@ ReportRecord card_record(const upgrade_target& card, const char* outcome,
   record.zel_sha256 = zel_module_sha256;
   record.app_sha256 = app_module_sha256;
   record.patch_sha256 = patch_module_sha256;
+  record.site = site_name;
+  record.addresses_sha256 = addresses_sha256;
   return record;
 }
 

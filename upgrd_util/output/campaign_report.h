@@ -41,6 +41,10 @@ struct ReportRecord {
   std::string zel_sha256;
   std::string app_sha256;
   std::string patch_sha256;
+  // Whose history the record is: the run's site and the SHA-256 of
+  // iplist.txt's addresses (process_state.h).
+  std::string site;
+  std::string addresses_sha256;
 };
 
 /// The record of `card`, whose outcome is `outcome`, between `start` and
@@ -103,6 +107,8 @@ struct EarlierRecord {
   std::string upgraded_in_run;  // of a skipped record: where it was done
   std::string upgraded_at;
   std::string done_as;
+  std::string site;  // empty in a report of an earlier version
+  std::string addresses_sha256;
 };
 
 /// Reads a report of an earlier campaign (either format: a regular file of

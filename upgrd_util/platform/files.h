@@ -73,4 +73,14 @@ long long free_disk_bytes();
 /// debugger of the same user: its memory holds the cards' passwords.
 void forbid_core_dumps();
 
+/// The host's name as the system gives it; "" when it does not.
+std::string host_name();
+
+/// Makes a new directory, named `stem` and a part of its own, in the
+/// system's temporary directory, that only the process's user may write
+/// (POSIX: mode 0700; Windows: in the user's own temporary directory, whose
+/// access list it takes). Returns false, with the reason in *reason, else.
+bool make_private_directory(const std::string& stem, std::string* path,
+                            std::string* reason);
+
 #endif  // UPGRD_UTIL_PLATFORM_FILES_H_

@@ -14,6 +14,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <vector>
 
 #include "upgrd_util/platform/interrupts.h"
 
@@ -240,4 +242,33 @@ void forbid_core_dumps() {
   struct rlimit none = {0, 0};
   setrlimit(RLIMIT_CORE, &none);
   prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
+
+std::string host_name() {
+  char name[256];
+  if (gethostname(name, sizeof(name)) != 0)
+    return "";
+  name[sizeof(name) - 1] = '\0';
+  return name;
+}
+
+bool make_private_directory(const std::string& stem, std::string* path,
+                            std::string* reason) {
+  std::error_code error;
+  std::filesystem::path temp = std::filesystem::temp_directory_path(error);
+  if (error) {
+    *reason = "no temporary directory: " + error.message();
+    return false;
+  }
+  std::string pattern = (temp / (stem + "XXXXXX")).string();
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  // mkdtemp makes it mode 0700, under a name no one else made.
+  if (!mkdtemp(name.data())) {
+    *reason = "cannot make a directory in " + temp.string() + ": " +
+              strerror(errno);
+    return false;
+  }
+  *path = name.data();
+  return true;
 }

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <string>
 
 #include "upgrd_util/platform/interrupts.h"
 
@@ -177,4 +178,36 @@ long long free_disk_bytes() {
   if (!GetDiskFreeSpaceExA(".", &available, nullptr, nullptr))
     return -1;
   return static_cast<long long>(available.QuadPart);
+}
+
+std::string host_name() {
+  char name[256];
+  DWORD size = sizeof(name);
+  if (!GetComputerNameExA(ComputerNameDnsHostname, name, &size))
+    return "";
+  return std::string(name, size);
+}
+
+bool make_private_directory(const std::string& stem, std::string* path,
+                            std::string* reason) {
+  char temp[MAX_PATH + 1];
+  DWORD length = GetTempPathA(sizeof(temp), temp);
+  if (length == 0 || length > MAX_PATH) {
+    *reason = "no temporary directory";
+    return false;
+  }
+  static std::atomic<unsigned> counter{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *path = std::string(temp, length) + stem +
+            std::to_string(GetCurrentProcessId()) + "_" +
+            std::to_string(++counter);
+    // The user's temporary directory is the user's alone (its access list
+    // is inherited); one of this name made by another run is never used.
+    if (CreateDirectoryA(path->c_str(), nullptr))
+      return true;
+    if (GetLastError() != ERROR_ALREADY_EXISTS)
+      break;
+  }
+  *reason = "cannot make a directory in " + std::string(temp, length);
+  return false;
 }

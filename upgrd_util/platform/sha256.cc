@@ -1,6 +1,8 @@
 #include "upgrd_util/platform/sha256.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "upgrd_util/platform/files.h"
 
@@ -40,6 +42,48 @@ bool sha256_file(const std::string& path, std::string* hex,
   }
   if (!hash.Final(hex, error)) {
     *error = path + ": " + *error;
+    return false;
+  }
+  return true;
+}
+
+bool sha256_copy(const std::string& from, const std::string& to,
+                 std::string* hex, std::string* error) {
+  FILE* in = open_regular_file(from.c_str());
+  if (!in) {
+    *error = "cannot read " + from + " (a regular file is needed)";
+    return false;
+  }
+  std::string reason;
+  FILE* out = create_new_file(to.c_str(), &reason);
+  if (!out) {
+    fclose(in);
+    *error = "cannot copy " + from + " to " + to + ": " + reason;
+    return false;
+  }
+  Sha256 hash;
+  static const size_t kPiece = 64 << 10;
+  std::unique_ptr<unsigned char[]> piece(new unsigned char[kPiece]);
+  size_t got;
+  bool taken = true;
+  bool written = true;
+  while (taken && written && (got = fread(piece.get(), 1, kPiece, in)) > 0) {
+    taken = hash.Update(piece.get(), got);
+    written = fwrite(piece.get(), 1, got, out) == got;
+  }
+  bool read = ferror(in) == 0;
+  fclose(in);
+  written = fclose(out) == 0 && written;
+  if (!read || !written) {
+    remove(to.c_str());
+    *error = !read ? "cannot read " + from
+                   : "cannot copy " + from + " to " + to + ": " +
+                         strerror(errno);
+    return false;
+  }
+  if (!hash.Final(hex, error)) {
+    remove(to.c_str());
+    *error = from + ": " + *error;
     return false;
   }
   return true;

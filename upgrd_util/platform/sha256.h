@@ -38,4 +38,12 @@ class Sha256 {
 bool sha256_file(const std::string& path, std::string* hex,
                  std::string* error);
 
+/// Copies the regular file `from` to `to`, a new file (never one that is
+/// there, nor through a link), and gives the SHA-256 of the bytes copied in
+/// *hex, as sha256_file does: what is hashed is what the copy holds.
+/// Returns false, with the reason in *error, when either fails; a copy
+/// begun is then removed.
+bool sha256_copy(const std::string& from, const std::string& to,
+                 std::string* hex, std::string* error);
+
 #endif  // UPGRD_UTIL_PLATFORM_SHA256_H_

@@ -216,6 +216,20 @@ void AddOptions(CLI::App* app, ToolOptions* options, RolloutTexts* texts) {
                   "the running ones finish. A campaign does not start\n"
                   "while it is there (default upgrd_util.stop)")
       ->type_name("FILE");
+  app->add_option("--site", options->site,
+                  "The site whose cards iplist.txt lists, named in every\n"
+                  "record: --resume takes only a report of this site\n"
+                  "(default: this host's name and the working\n"
+                  "directory's real path, host:/srv/upgrade)")
+      ->type_name("NAME")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            // A record is one line of a bounded length.
+            if (text.empty() || text.size() > 256)
+              return "a site's name has 1 to 256 characters";
+            return "";
+          },
+          ""));
 }
 
 // Reads the rollout options' texts into *rollout, each once; the window's

@@ -29,6 +29,9 @@ struct ToolOptions {
   std::string arguments;   // the options as given, for the page
   std::vector<std::string> argument_list;  // and one by one, for events
   std::string on_event;  // run with each event of the campaign
+  // Whose cards these are, in every record; empty: the host's name and the
+  // working directory's real path.
+  std::string site;
 };
 
 /// The files that the campaign reads, writes or looks for, each with the
