@@ -122,7 +122,8 @@ void CampaignEvents::RecordAll(const std::vector<const upgrade_target*>& cards,
       std::lock_guard<std::mutex> lock(mutex_);
       for (const upgrade_target* card : cards) {
         const char* word = outcome_words(card->state.outcome).word;
-        std::string end = card->state.started_at.empty() ? "" : iso_local_time();
+        std::string end =
+            card->state.started_at.empty() ? "" : iso_local_time();
         ReportRecord record =
             card_record(*card, word, card->state.started_at, end, seconds);
         // On a full disk a later record may still fit.

@@ -58,13 +58,13 @@ class CampaignEvents : public PoolEvents {
   void SendEventsTo(EventHook* hook) { hook_ = hook; }
 
  private:
-  StatusPrinter* printer_;
-  CampaignReport* report_;
-  const std::string report_path_;
-  // Records of `cards`, written together and synced once.
+  // The records of `cards`, written together and synced once.
   void RecordAll(const std::vector<const upgrade_target*>& cards,
                  double seconds);
 
+  StatusPrinter* printer_;
+  CampaignReport* report_;
+  const std::string report_path_;
   CampaignWatch* watch_;
   const bool ask_;
   EventHook* hook_ = nullptr;
