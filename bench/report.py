@@ -97,3 +97,10 @@ print("|---|---|---|---|---|---|")
 for n, med in medians("campaigns"):
     print("| %d | %.2f | %.2f | %.1f ms | %.1f ms | %s |"
           % (n, med(1), med(2), med(3), med(6) * 1000 / n, mib(med(4))))
+
+print("\nA resumed night whose report lists every card but one as done, until "
+      "it reaches that card (scripts/bench_resume.sh, median)\n")
+print("| cards done | wall (s) | tool CPU (s) | goal |")
+print("|---|---|---|---|")
+for n, med in medians("resumes"):
+    print("| %d | %.2f | %.2f | under 1 s |" % (n, med(1), med(2)))

@@ -11,7 +11,9 @@
 #    Benchmark) over 10k to 1M entries;
 #  - whole runs of the fast-clock tool against 1, 10 and 100 simulated cards,
 #    and campaigns of 1, 100 and 1,000 cards all at once
-#    (scripts/bench_cards.sh).
+#    (scripts/bench_cards.sh);
+#  - a resumed night whose report lists 1,000 and 10,000 cards as done,
+#    until its first card (scripts/bench_resume.sh).
 # Each figure is the median of a few repetitions, ours and theirs taking
 # turns, so that a noisy machine affects both alike.
 # Usage (as root: vsftpd and ping -i 0 need it):
@@ -37,12 +39,14 @@ if [ $smoke -eq 1 ]; then
   parse_filter='/10000$'; parse_min_time=0.01
   card_counts=(1)
   campaign_counts=(1 10)
+  resume_counts=(1000)
 else
   reps=11; probe_reps=15; parse_reps=5; card_reps=3
   upload_mib=64; upload_small_mib=16; get_mib=16; names=100000
   parse_filter='.'; parse_min_time=0.5
   card_counts=(1 10 100)
   campaign_counts=(1 100 1000)
+  resume_counts=(1000 10000)
 fi
 
 bash scripts/install_deps.sh tests
@@ -214,6 +218,12 @@ for rep in $(seq "$card_reps"); do
     tail -n +2 >> "$scratch/cards"
   UPGRD_BUILD_DIR=$build bash scripts/bench_cards.sh --campaign \
     "${campaign_counts[@]}" | tail -n +2 >> "$scratch/campaigns"
+done
+
+echo "resumed nights ..." >&2
+for rep in $(seq "$card_reps"); do
+  UPGRD_BUILD_DIR=$build bash scripts/bench_resume.sh "${resume_counts[@]}" |
+    tail -n +2 >> "$scratch/resumes"
 done
 
 /usr/bin/python3 bench/report.py "$scratch" "$upload_mib" "$upload_small_mib" \

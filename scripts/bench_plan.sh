@@ -6,9 +6,9 @@
 # one the campaign makes as it starts (upgrd_campaign_planned_end_time_seconds
 # in its metrics, counted from upgrd_campaign_start_time_seconds); the real
 # end is the run's wall time on the fast clock. Records are left unsynced
-# (UPGRD_NO_SYNC): the 100 ms within which they share a sync would count
-# as 100 s a card here, where on the real clock it is a tenth of a second
-# of a card's four minutes. Fails when they differ by more than 10%.
+# (UPGRD_NO_SYNC): the few milliseconds a card waits for its syncs would
+# count as seconds here, where on the real clock they are nothing beside a
+# card's four minutes. Fails when they differ by more than 10%.
 # Usage: scripts/bench_plan.sh [CARDS [J [WAVES [NOT_AFTER]]]]
 #   (default: 40 cards, -j 4, --waves 2,25%, --not-after 10:00, which on
 #   the fast clock's 09:30 is a window of 30 minutes)

@@ -456,10 +456,12 @@ bool RunCards(const ToolOptions& options,
                         options.check ? 0 : mandated_wait_seconds());
   CampaignEvents events(&printer, report, options.report, watch,
                         !options.yes);
+  std::vector<upgrade_target*> skipped;
   for (upgrade_target* card = cards; card; card = card->next) {
     if (card->state.outcome == OUTCOME_SKIPPED)
-      events.Record(*card, 0);
+      skipped.push_back(card);
   }
+  events.RecordNeverRun(skipped);
   // The page and metrics keep their beat whatever the console does.
   watch->Beat([&printer](const std::string& said) {
     printer.Say("\t%s\n", said.c_str());
@@ -501,12 +503,13 @@ bool RunCards(const ToolOptions& options,
   spare_the_next_interrupt();
   watch->Stopped(rules.stop());
   std::string reason = stop_reason_text(rules.stop());
-  for (upgrade_target* card : pool.NeverStarted()) {
+  std::vector<upgrade_target*> never_started = pool.NeverStarted();
+  for (upgrade_target* card : never_started) {
     card->status = STATUS_NOT_STARTED;
     card->state.outcome = OUTCOME_NOT_STARTED;
     card->state.reason = reason;
-    events.Record(*card, 0);
   }
+  events.RecordNeverRun(never_started);
   std::string said = watch->Finish();
   if (!said.empty())
     printer.Say("\t%s\n", said.c_str());

@@ -106,20 +106,38 @@ void CampaignEvents::Tick(bool last) {
 }
 
 void CampaignEvents::Record(const upgrade_target& card, double seconds) {
-  const char* word = outcome_words(card.state.outcome).word;
-  std::string end = card.state.started_at.empty() ? "" : iso_local_time();
-  ReportRecord record =
-      card_record(card, word, card.state.started_at, end, seconds);
+  RecordAll({&card}, seconds);
+}
+
+void CampaignEvents::RecordNeverRun(const std::vector<upgrade_target*>& cards) {
+  RecordAll({cards.begin(), cards.end()}, 0);
+}
+
+void CampaignEvents::RecordAll(const std::vector<const upgrade_target*>& cards,
+                               double seconds) {
   std::string reason;
   bool written = true;
-  if (report_) {
+  if (report_ && !cards.empty()) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      written = report_->Write(record, &reason);
+      for (const upgrade_target* card : cards) {
+        const char* word = outcome_words(card->state.outcome).word;
+        std::string end =
+            card->state.started_at.empty() ? "" : iso_local_time();
+        ReportRecord record =
+            card_record(*card, word, card->state.started_at, end, seconds);
+        // On a full disk a later record may still fit.
+        if (!report_->Write(record, &reason))
+          written = false;
+      }
     }
     // Outside the lock, so that records of cards ending together can be
     // written while one is synced.
-    written = written && report_->Sync(&reason);
+    std::string why;
+    if (!report_->Sync(&why) && written) {
+      written = false;
+      reason = why;
+    }
   }
   if (!written) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -128,7 +146,8 @@ void CampaignEvents::Record(const upgrade_target& card, double seconds) {
                     report_path_.c_str(), reason.c_str());
     report_failed_ = true;
   }
-  watch_->Ended(card, seconds);
+  for (const upgrade_target* card : cards)
+    watch_->Ended(*card, seconds);
 }
 
 bool CampaignEvents::report_failed() {

@@ -4,6 +4,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "upgrd_util/base/card_outcome.h"
 #include "upgrd_util/base/upgrade_target.h"
@@ -46,12 +47,21 @@ class CampaignEvents : public PoolEvents {
   /// is on disk tells the page; the first failure is said once.
   void Record(const upgrade_target& card, double seconds);
 
+  /// The same for cards that never ran (skipped by --resume, not started),
+  /// all written before one sync: a resumed night of ten thousand done
+  /// cards waits for one sync, not ten thousand.
+  void RecordNeverRun(const std::vector<upgrade_target*>& cards);
+
   bool report_failed();
 
   /// From now on a wave's end and a stop go to `hook` too.
   void SendEventsTo(EventHook* hook) { hook_ = hook; }
 
  private:
+  // The records of `cards`, written together and synced once.
+  void RecordAll(const std::vector<const upgrade_target*>& cards,
+                 double seconds);
+
   StatusPrinter* printer_;
   CampaignReport* report_;
   const std::string report_path_;

@@ -79,8 +79,8 @@ class CampaignReport {
   bool Write(const ReportRecord& record, std::string* reason);
 
   /// Returns once every record written so far is on the disk itself, or
-  /// false with the reason; records written within kRecordSyncSpacing share
-  /// one sync. On any thread, also beside Write.
+  /// false with the reason; records written while a sync is under way share
+  /// the next (GroupedSync). On any thread, also beside Write.
   bool Sync(std::string* reason);
 
  private:
@@ -91,8 +91,7 @@ class CampaignReport {
 
   std::string path_;
   AppendFile file_;
-  GroupedSync sync_{[this](std::string* reason) { return file_.Sync(reason); },
-                    kRecordSyncSpacing};
+  GroupedSync sync_{[this](std::string* reason) { return file_.Sync(reason); }};
   bool replaced_ = false;  // the part file has become the report
 };
 

@@ -1,7 +1,5 @@
 #include "upgrd_util/output/grouped_sync.h"
 
-#include <thread>
-
 #include "upgrd_util/platform/append_file.h"
 
 bool GroupedSync::Sync(std::string* reason) {
@@ -15,25 +13,28 @@ bool GroupedSync::Sync(std::string* reason) {
       synced_.wait(lock);
       continue;
     }
-    // This call syncs for every call until it starts.
+    // This call syncs for every call made until now.
     syncing_ = true;
-    std::chrono::steady_clock::time_point at = last_start_ + spacing_;
-    lock.unlock();
-    std::this_thread::sleep_until(at);
-    lock.lock();
     uint64_t covering = calls_;
-    last_start_ = std::chrono::steady_clock::now();
     lock.unlock();
     std::string why;
     bool ok = sync_(&why);
     lock.lock();
     syncing_ = false;
     covered_ = covering;
-    last_ok_ = ok;
-    last_reason_ = why;
+    if (!ok) {
+      failed_through_ = covering;
+      failed_reason_ = why;
+    }
     synced_.notify_all();
   }
-  if (!last_ok_)
-    *reason = last_reason_;
-  return last_ok_;
+  if (mine > failed_through_)
+    return true;
+  *reason = failed_reason_;
+  return false;
+}
+
+uint64_t GroupedSync::calls() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return calls_;
 }

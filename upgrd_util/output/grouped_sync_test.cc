@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -10,48 +12,76 @@
 
 namespace {
 
-using std::chrono::milliseconds;
-using std::chrono::steady_clock;
+// Calls one after another each sync at once: none waits for a time to pass.
+// Thirty of them take microseconds; a wait of even 100 ms each would take
+// three seconds, far beyond the bound a machine at load 20 still keeps.
+TEST(GroupedSyncTest, ALoneCallSyncsAtOnce) {
+  int syncs = 0;
+  GroupedSync group([&](std::string*) {
+    ++syncs;
+    return true;
+  });
+  std::chrono::steady_clock::time_point start =
+      std::chrono::steady_clock::now();
+  for (int i = 1; i <= 30; ++i) {
+    std::string reason;
+    ASSERT_TRUE(group.Sync(&reason));
+    EXPECT_EQ(i, syncs);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
 
-// A call alone is synced at once; later calls share a sync that follows
-// the last one by 100 ms, and none returns before a sync that started after
-// it was made, also when it came while one was under way.
-TEST(GroupedSyncTest, CallsCloseTogetherShareOneSyncAndNoneReturnsBefore) {
-  std::atomic<int> syncs{0};
-  std::atomic<long long> last_start{0};
-  GroupedSync group(
-      [&](std::string*) {
-        ++syncs;
-        last_start = steady_clock::now().time_since_epoch().count();
-        std::this_thread::sleep_for(milliseconds(20));
-        return true;
-      },
-      milliseconds(100));
+// While a sync is under way, every call waits for the next, and all of them
+// share it, which starts once they are all waiting (the test holds the first
+// sync until then, so no timing decides it). A failed sync fails every call
+// it covered.
+TEST(GroupedSyncTest, CallsDuringASyncShareTheNextAndItsResult) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool release = false;
+  int started = 0;  // syncs that began
+  GroupedSync group([&](std::string* reason) {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (++started == 1) {
+      changed.notify_all();
+      changed.wait(lock, [&] { return release; });
+      return true;
+    }
+    *reason = "No space left on device";
+    return false;
+  });
   std::string reason;
-  steady_clock::time_point start = steady_clock::now();
-  ASSERT_TRUE(group.Sync(&reason));
-  EXPECT_EQ(1, syncs);
-  EXPECT_LT(steady_clock::now() - start, milliseconds(60));
-
-  // Calls over 160 ms, some while the second sync is under way.
-  const int kCalls = 40;
-  std::atomic<int> covered{0};
+  bool first_ok = false;
+  std::thread first([&] { first_ok = group.Sync(&reason); });
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return started == 1; });
+  }
+  const int kCalls = 20;
+  std::atomic<int> failed{0};
   std::vector<std::thread> threads;
   for (int i = 0; i < kCalls; ++i) {
-    threads.emplace_back([&, i] {
-      std::this_thread::sleep_for(milliseconds(4 * i));
-      long long called = steady_clock::now().time_since_epoch().count();
+    threads.emplace_back([&] {
       std::string why;
-      if (group.Sync(&why) && last_start >= called)
-        ++covered;
+      if (!group.Sync(&why) && why == "No space left on device")
+        ++failed;
     });
   }
+  // Bounded: a minute for twenty threads to call.
+  for (int i = 0; i < 60000 && group.calls() < kCalls + 1; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(kCalls + 1u, group.calls());
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    release = true;
+  }
+  changed.notify_all();
+  first.join();
   for (std::thread& thread : threads)
     thread.join();
-  EXPECT_EQ(kCalls, covered);
-  // At 100 and 200 ms, and one to spare for a machine that stalls; a sync
-  // for each turn would be eight.
-  EXPECT_LE(syncs, 4);
+  EXPECT_TRUE(first_ok);
+  EXPECT_EQ(2, started);
+  EXPECT_EQ(kCalls, failed);
 }
 
 }  // namespace

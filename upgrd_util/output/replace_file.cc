@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "upgrd_util/platform/append_file.h"
 #include "upgrd_util/platform/files.h"
 #include "upgrd_util/platform/interrupts.h"
 
@@ -64,20 +65,18 @@ bool replace_file(const std::string& path, const std::string& text,
   FILE* file = create_temporary_beside(path, &temp, &held, reason);
   if (!file)
     return false;
-  bool written = fwrite(text.data(), 1, text.size(), file) == text.size() &&
-                 fflush(file) == 0;
+  // On the disk before it takes the name, and the name after: a power cut
+  // leaves the old file or the new one, never an empty one.
+  bool written = fwrite(text.data(), 1, text.size(), file) == text.size();
   if (!written)
     *reason = strerror(errno);
+  written = written && sync_stream(file, reason);
   if (fclose(file) != 0 && written) {
     written = false;
     *reason = strerror(errno);
   }
-  std::error_code error;
-  if (written)
-    std::filesystem::rename(temp, path, error);
-  if (error)
-    *reason = error.message();
-  bool replaced = written && !error;
+  bool replaced = written && rename_durably(temp, path, reason);
+  // Gone already when only the directory's sync failed.
   if (!replaced)
     remove(temp.c_str());
   release_temporary_file(held);

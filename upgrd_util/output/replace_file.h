@@ -22,7 +22,9 @@ FILE* create_temporary_beside(const std::string& path, std::string* temp,
                               int* held, std::string* reason);
 
 /// Writes `text` to a file of create_temporary_beside and renames it over
-/// `path`, so that a reader sees the old file or the new one, whole.
+/// `path`, so that a reader sees the old file or the new one, whole; the
+/// file is synced before the rename and its directory after, so that after
+/// a power cut too.
 /// Returns false, with the reason in *reason, when `path` is not a regular
 /// file or any step fails: then `path` is left as it was and the temporary
 /// file is gone.

@@ -16,6 +16,7 @@
 
 #include "tests/test_support.h"
 #include "upgrd_util/platform/interrupts.h"
+#include "upgrd_util/platform/test_doubles.h"
 
 namespace {
 
@@ -59,6 +60,21 @@ TEST(ReplaceFileTest, TwoWritersNeverShareATemporaryFile) {
   ASSERT_TRUE(replace_file(path, "new", &reason)) << reason;
   EXPECT_EQ("new", ReadFile(path));
   EXPECT_EQ(std::set<std::string>{"upgrd.prom"}, Names("exporter"));
+}
+
+// The new file is on the disk before it takes the name, and the name after
+// (on Windows the rename itself writes through).
+TEST(ReplaceFileTest, TheNewFileIsSyncedBeforeItsNameAndTheNameAfter) {
+  ScopedTempDir dir;
+  CountingDiskSyncs syncs;
+  std::string reason;
+  ASSERT_TRUE(replace_file("page.html", "new", &reason)) << reason;
+  EXPECT_EQ("new", ReadFile("page.html"));
+#ifdef _WIN32
+  EXPECT_EQ("f", syncs.Calls());
+#else
+  EXPECT_EQ("fd", syncs.Calls());
+#endif
 }
 
 #ifndef _WIN32

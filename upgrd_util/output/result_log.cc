@@ -10,6 +10,7 @@
 #include "upgrd_util/base/process_state.h"
 #include "upgrd_util/output/grouped_sync.h"
 #include "upgrd_util/platform/clock.h"
+#include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/files.h"
 #include "upgrd_util/platform/platform.h"
 
@@ -72,7 +73,7 @@ std::mutex g_block_mutex;
 AppendFile g_blocks;
 GroupedSync g_block_sync([](std::string* reason) {
   return g_blocks.Sync(reason);
-}, kRecordSyncSpacing);
+});
 }  // namespace
 
 void log_printf(const char* format, ...) {
@@ -100,8 +101,10 @@ void log_printf(const char* format, ...) {
 void log_flush() {
   if (t_card_log) {
     std::string reason;
+    // A card's names and replies read in its journal as in its block.
     if (t_card_log->journal && !t_card_log->unflushed.empty() &&
-        t_card_log->journal->Append(t_card_log->unflushed, &reason))
+        t_card_log->journal->Append(readable_text(t_card_log->unflushed),
+                                    &reason))
       t_card_log->unflushed.clear();
   } else if (result_log) {
     fflush(result_log);

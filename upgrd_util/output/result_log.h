@@ -60,8 +60,8 @@ struct ScopedLogRoute {
 
 /// Appends `text` to the result log in one piece, even when several
 /// threads append at once, or not at all (a full disk), and returns once it
-/// is on the disk itself (blocks appended within kRecordSyncSpacing share
-/// one sync).
+/// is on the disk itself (blocks appended while a sync is under way share
+/// the next).
 void log_append_block(const std::string& text);
 
 /// Bytes that format_timestamp writes, with the terminating NUL.

@@ -108,6 +108,25 @@ TEST_F(ResultLogTest, TheHeaderStartsOnALineOfItsOwn) {
   }
 }
 
+// A card's journal takes its entries as its block in result.txt shows
+// them: no control, no reordering, no line separator, no byte that is not
+// UTF-8.
+TEST_F(ResultLogTest, AJournalIsCleanedAsTheBlockIs) {
+  ScopedTempDir dir;
+  AppendFile journal;
+  std::string reason;
+  ASSERT_TRUE(journal.Open("127.0.0.2_upgrade.txt", &reason)) << reason;
+  CardLog log;
+  log.journal = &journal;
+  {
+    ScopedLogRoute route(&log);
+    log_printf("%s\n", "\x1b]0;x\x07 \xE2\x80\xAE" "a \xE2\x80\xA8 \xFF\tb");
+    log_flush();
+  }
+  journal.Close();
+  EXPECT_EQ("?]0;x? ?a ? \xEF\xBF\xBD\tb\n", ReadFile("127.0.0.2_upgrade.txt"));
+}
+
 TEST_F(ResultLogTest, ALogAnotherHolderHasLockedIsLeftAlone) {
   ScopedTempDir dir;
   std::string reason;

@@ -4,7 +4,17 @@
 
 namespace {
 std::atomic<bool> g_syncs_skipped{false};
+DiskSyncs g_system_syncs;
+std::atomic<DiskSyncs*> g_disk_syncs{&g_system_syncs};
 }  // namespace
+
+void install_disk_syncs(DiskSyncs* syncs) {
+  g_disk_syncs = syncs ? syncs : &g_system_syncs;
+}
+
+DiskSyncs* disk_syncs() {
+  return g_disk_syncs;
+}
 
 void skip_syncs_for_benchmarks() {
   g_syncs_skipped = true;

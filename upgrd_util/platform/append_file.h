@@ -54,12 +54,41 @@ class AppendFile {
   int fd_ = -1;
 };
 
+/// Hands what `stream` holds to the system and returns once it is on the
+/// disk itself, as AppendFile::Sync does: for a file about to take another's
+/// name, so that a power cut leaves the old file or the new one whole, never
+/// an empty one. Returns false, with the reason, else.
+bool sync_stream(FILE* stream, std::string* reason);
+
 /// Renames `from` to `to` (replacing it) and returns once the rename is on
 /// the disk itself (the directory synced; MOVEFILE_WRITE_THROUGH on
 /// Windows). Returns false, with the reason, when the rename failed or,
 /// with `from` renamed all the same, the sync did.
 bool rename_durably(const std::string& from, const std::string& to,
                     std::string* reason);
+
+/// What waits for the disk: every sync of the tool's files goes through
+/// the installed one (AppendFile::Sync, sync_stream, rename_durably), the
+/// system's calls unless a test installs a double that counts them.
+struct DiskSyncs {
+  virtual ~DiskSyncs() {}
+
+  /// Returns once what was written to `fd` is on the disk itself
+  /// (fdatasync; _commit on Windows); else false, with errno set.
+  virtual bool SyncData(int fd);
+
+  /// Returns once the names in `directory` are on the disk itself (its
+  /// fsync; on Windows a rename writes through instead, and this is not
+  /// called); else false, with errno set.
+  virtual bool SyncDirectory(const std::string& directory);
+};
+
+/// Installs `syncs` for the whole process (nullptr: the system's again);
+/// they must outlive their use.
+void install_disk_syncs(DiskSyncs* syncs);
+
+/// The installed DiskSyncs.
+DiskSyncs* disk_syncs();
 
 /// For benchmarks only, which measure what syncing costs: from then on
 /// Sync and rename_durably no longer wait for the disk. Only the fast-clock

@@ -80,10 +80,25 @@ bool AppendFile::Append(const std::string& text, std::string* reason) {
   return true;
 }
 
+bool DiskSyncs::SyncData(int fd) {
+  return fdatasync(fd) == 0;
+}
+
+bool DiskSyncs::SyncDirectory(const std::string& directory) {
+  int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0)
+    return false;
+  bool synced = fsync(fd) == 0;
+  int error = errno;
+  close(fd);
+  errno = error;
+  return synced;
+}
+
 bool AppendFile::Sync(std::string* reason) {
   if (syncs_skipped())
     return true;
-  if (fdatasync(fd_) == 0)
+  if (disk_syncs()->SyncData(fd_))
     return true;
   *reason = strerror(errno);
   return false;
@@ -117,13 +132,20 @@ bool rename_durably(const std::string& from, const std::string& to,
   std::string directory = slash == std::string::npos ? "."
                           : slash == 0               ? "/"
                                                      : to.substr(0, slash);
-  int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0 || fsync(fd) != 0) {
+  if (!disk_syncs()->SyncDirectory(directory)) {
     *reason = strerror(errno);
-    if (fd >= 0)
-      close(fd);
     return false;
   }
-  close(fd);
   return true;
+}
+
+bool sync_stream(FILE* stream, std::string* reason) {
+  if (fflush(stream) != 0) {
+    *reason = strerror(errno);
+    return false;
+  }
+  if (syncs_skipped() || disk_syncs()->SyncData(fileno(stream)))
+    return true;
+  *reason = strerror(errno);
+  return false;
 }

@@ -107,11 +107,20 @@ bool AppendFile::Append(const std::string& text, std::string* reason) {
   return true;
 }
 
+// FlushFileBuffers on the descriptor's handle.
+bool DiskSyncs::SyncData(int fd) {
+  return _commit(fd) == 0;
+}
+
+// Not called: MoveFileEx writes a rename through.
+bool DiskSyncs::SyncDirectory(const std::string&) {
+  return true;
+}
+
 bool AppendFile::Sync(std::string* reason) {
   if (syncs_skipped())
     return true;
-  // FlushFileBuffers on the descriptor's handle.
-  if (_commit(fd_) == 0)
+  if (disk_syncs()->SyncData(fd_))
     return true;
   *reason = strerror(errno);
   return false;
@@ -140,5 +149,16 @@ bool rename_durably(const std::string& from, const std::string& to,
   if (MoveFileExA(from.c_str(), to.c_str(), flags))
     return true;
   *reason = SystemMessage(GetLastError());
+  return false;
+}
+
+bool sync_stream(FILE* stream, std::string* reason) {
+  if (fflush(stream) != 0) {
+    *reason = strerror(errno);
+    return false;
+  }
+  if (syncs_skipped() || disk_syncs()->SyncData(_fileno(stream)))
+    return true;
+  *reason = strerror(errno);
   return false;
 }

@@ -97,7 +97,9 @@ size_t SequenceLength(std::string_view text, size_t i) {
 }
 
 // Whether the well-formed sequence of `length` bytes at text[i] is a
-// control: C1, or one that sets the direction of text.
+// control: C1, one that sets the direction of text, or the line and
+// paragraph separators U+2028 and U+2029, which end a line for a reader of
+// JSON lines or JavaScript.
 bool IsControl(std::string_view text, size_t i, size_t length) {
   unsigned char a = static_cast<unsigned char>(text[i]);
   unsigned char b = static_cast<unsigned char>(text[i + 1]);
@@ -106,7 +108,7 @@ bool IsControl(std::string_view text, size_t i, size_t length) {
   if (length != 3 || a != 0xE2)
     return false;
   unsigned char c = static_cast<unsigned char>(text[i + 2]);
-  return (b == 0x80 && (c == 0x8E || c == 0x8F || (c >= 0xAA && c <= 0xAE))) ||
+  return (b == 0x80 && (c == 0x8E || c == 0x8F || (c >= 0xA8 && c <= 0xAE))) ||
          (b == 0x81 && c >= 0xA6 && c <= 0xA9);
 }
 

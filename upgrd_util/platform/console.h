@@ -82,10 +82,12 @@ std::string printable_text(std::string_view text);
 
 /// Text from outside the tool as a campaign writes it (its console,
 /// result.txt, its page and reports), which, unlike the dialogue's, are read
-/// as UTF-8: control characters but tab and line end (C1 ones too) and the
+/// as UTF-8: control characters but tab and line end (C1 ones too), the
 /// Unicode controls that reorder text (U+061C, U+200E, U+200F, U+202A to
 /// U+202E, U+2066 to U+2069), which could make one card's line read as
-/// another's, become '?'; bytes that are not UTF-8 become U+FFFD.
+/// another's, and the line and paragraph separators (U+2028, U+2029), which
+/// would split a line of JSON for some readers, become '?'; bytes that are
+/// not UTF-8 become U+FFFD.
 std::string readable_text(std::string_view text);
 
 /// printf-style text to the installed console, formatted into a bounded

@@ -66,8 +66,8 @@ TEST(PrintableText, ReplacesEveryControlByteAndKeepsTheRest) {
   EXPECT_EQ("a?b", printable_text(std::string("a\0b", 3)));
 }
 
-// Each control that reorders text, at either end of its range, and what
-// lies just beside them, which stays.
+// Each control that reorders text, at either end of its range, the line
+// and paragraph separators, and what lies just beside them, which stays.
 TEST(ReadableText, ReordersNothingAndIsUtf8) {
   const std::string bad = "\xEF\xBF\xBD";
   struct {
@@ -78,8 +78,11 @@ TEST(ReadableText, ReordersNothingAndIsUtf8) {
       {"\xE2\x81\xA6\xE2\x81\xA9", "??"},     // U+2066, U+2069 isolates
       {"\xE2\x80\x8E\xE2\x80\x8F", "??"},     // U+200E, U+200F marks
       {"\xD8\x9C", "?"},                        // U+061C, the Arabic mark
-      {"\xE2\x80\x8D\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA\xD8\x9B",
-       "\xE2\x80\x8D\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA\xD8\x9B"},
+      {"a\xE2\x80\xA8" "b\xE2\x80\xA9", "a?b?"},  // U+2028, U+2029
+      {"\xE2\x80\x8D\xE2\x80\xA7\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA"
+       "\xD8\x9B",
+       "\xE2\x80\x8D\xE2\x80\xA7\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA"
+       "\xD8\x9B"},
       {"\xC2\x85", "?"},                        // a C1 control
       {"kvn\tzel\n\x1b[2J", "kvn\tzel\n?[2J"},
       {"caf\xC3\xA9", "caf\xC3\xA9"},

@@ -168,3 +168,25 @@ int FakeFtpLibrary::CopyReplyStr(int handle, char* buffer, int size) {
   snprintf(buffer, static_cast<size_t>(size), "%s", last_reply.c_str());
   return 0;
 }
+
+bool CountingDiskSyncs::SyncData(int) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  calls_ += 'f';
+  return true;
+}
+
+bool CountingDiskSyncs::SyncDirectory(const std::string&) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  calls_ += 'd';
+  return true;
+}
+
+std::string CountingDiskSyncs::Calls() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return calls_;
+}
+
+int CountingDiskSyncs::Count(char kind) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<int>(std::count(calls_.begin(), calls_.end(), kind));
+}

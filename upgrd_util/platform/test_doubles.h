@@ -7,9 +7,11 @@
 #include <ctime>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "upgrd_util/platform/append_file.h"
 #include "upgrd_util/platform/clock.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/ftp_library.h"
@@ -95,6 +97,23 @@ struct FakeFtpLibrary : public FtpLibrary {
   std::vector<std::string> uploads; // base names stored by Put
   std::vector<int> open_handles;
   int next_handle = 1;
+};
+
+/// Installed for its life: counts the syncs instead of waiting for the
+/// disk, in order, 'f' for a file's data and 'd' for a directory.
+struct CountingDiskSyncs : public DiskSyncs {
+  CountingDiskSyncs() { install_disk_syncs(this); }
+  ~CountingDiskSyncs() override { install_disk_syncs(nullptr); }
+  bool SyncData(int fd) override;
+  bool SyncDirectory(const std::string& directory) override;
+  /// The syncs so far, "ffd".
+  std::string Calls();
+  /// How many of `kind` there were.
+  int Count(char kind);
+
+ private:
+  std::mutex mutex_;  // guards calls_
+  std::string calls_;
 };
 
 #endif  // UPGRD_UTIL_PLATFORM_TEST_DOUBLES_H_
