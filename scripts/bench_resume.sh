@@ -44,14 +44,15 @@ with open(os.path.join(work, "earlier.jsonl"), "w") as f:
             "zel_attempts": 1, "app_attempts": 1, "logs_saved": True,
             "zel_target": "kvn_hw02_zel_211.bin",
             "app_target": "kvn_hw02_app_211.bin",
-            "run_id": "20261206T220000-1a2b"}) + "\n")
+            "run_id": "20261206T220000-1a2b",
+            "site": "bench"}) + "\n")
 PYTHON
   (cd "$work" && unshare -rn bash -c '
     ip link set lo up
     start=$(date +%s.%N)
     /usr/bin/time -f "%U %S" -o time.txt \
         "$0/testing/upgrd_util_fast_clock" -y --resume earlier.jsonl \
-        --report night.jsonl > console.txt 2>&1 || true
+        --site bench --report night.jsonl > console.txt 2>&1 || true
     end=$(date +%s.%N)
     echo "$start $end" > wall.txt
   ' "$build")
