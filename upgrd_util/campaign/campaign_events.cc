@@ -22,8 +22,17 @@ void CampaignEvents::CardEnded(upgrade_target* card, CardOutcome outcome,
   // Its block and its record on disk before the page (Record) and the
   // console say that the card ended: after a power cut, no card said to be
   // done is missing from the report, to be loaded again the next night.
-  finish_card_block(*card);
-  Record(*card, seconds);
+  std::string reason;
+  bool full = false;
+  if (!finish_card_block(*card, &reason, &full)) {
+    card->state.block_lost = true;
+    printer_->Say("\tCannot write the block of %s to result.txt: %s\n",
+                  card->ip, reason.c_str());
+  }
+  bool record_full = false;
+  Record(*card, seconds, &record_full);
+  // Told to the rules as the card ends: no further card starts.
+  card->state.disk_full = card->state.disk_full || full || record_full;
   printer_->Ended(*card, outcome, seconds);
   std::lock_guard<std::mutex> lock(mutex_);
   WaveCounts& wave = waves_[card->state.wave];
@@ -105,7 +114,8 @@ void CampaignEvents::Tick(bool last) {
   printer_->Show(last);
 }
 
-void CampaignEvents::Record(const upgrade_target& card, double seconds) {
+void CampaignEvents::Record(const upgrade_target& card, double seconds,
+                            bool* disk_full) {
   const char* word = outcome_words(card.state.outcome).word;
   std::string end = card.state.started_at.empty() ? "" : iso_local_time();
   ReportRecord record =
@@ -116,6 +126,8 @@ void CampaignEvents::Record(const upgrade_target& card, double seconds) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       written = report_->Write(record, &reason);
+      if (!written && disk_full)
+        *disk_full = report_->full();
     }
     // Outside the lock, so that records of cards ending together can be
     // written while one is synced.
@@ -127,6 +139,7 @@ void CampaignEvents::Record(const upgrade_target& card, double seconds) {
       printer_->Say("\tCannot write the report %s: %s\n",
                     report_path_.c_str(), reason.c_str());
     report_failed_ = true;
+    ++records_lost_;
   }
   watch_->Ended(card, seconds);
 }
@@ -134,4 +147,9 @@ void CampaignEvents::Record(const upgrade_target& card, double seconds) {
 bool CampaignEvents::report_failed() {
   std::lock_guard<std::mutex> lock(mutex_);
   return report_failed_;
+}
+
+int CampaignEvents::records_lost() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return records_lost_;
 }
