@@ -513,11 +513,13 @@ TEST_F(UnattendedTest, NoFileIsWrittenThroughALink) {
             Parsed("night.jsonl").find("127.0.0.3|admin|upgraded|1|"));
 }
 
-// A tmpfs of its own at `path` (made here), in a mount namespace of the
-// test's own: it runs as root in a user namespace (tests/in_netns.sh).
-// Unmounted when the object goes.
+// A tmpfs of its own at `path` (made here; kept as an absolute path), in a
+// mount namespace of the test's own: it runs as root in a user namespace
+// (tests/in_netns.sh). Unmounted when the object goes.
 struct SmallDisk {
-  SmallDisk(const std::string& path, const std::string& size) : path(path) {
+  SmallDisk(const std::string& name, const std::string& size) {
+    char cwd[4096];
+    path = std::string(getcwd(cwd, sizeof(cwd)) ? cwd : ".") + "/" + name;
     mounted = MakeDirectory(path) && unshare(CLONE_NEWNS) == 0 &&
               mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ==
                   0 &&
@@ -545,45 +547,87 @@ struct SmallDisk {
   bool mounted = false;
 };
 
-TEST_F(UnattendedTest, AReportOnADiskThatFillsUpHoldsOnlyWholeRecords) {
-  Prepare(Numbered(2, 16));
-  SmallDisk disk("small", "256k");
+// The campaign's directory is on a disk that fills up mid-night:
+// result.txt, the journals, the listings and saved logs, the report. The
+// cards it fails end on the workstation's fault (or lose their block or
+// record), never on their own, and nothing is loaded again for them; no
+// further card starts; each record and block is whole or missing, the
+// summary too, and the console and the summary count what is missing. The
+// disk has room again, and the next night resumes from the report and
+// finishes the cards.
+TEST_F(UnattendedTest, ADiskThatFillsUpStopsTheNightAndTheResumeFinishesIt) {
+  SmallDisk disk("small", "2m");
   ASSERT_TRUE(disk.mounted) << strerror(errno);
+  ASSERT_EQ(0, chdir(disk.path.c_str()));
+  Prepare(Numbered(2, 16));
   RunOptions options;
-  // Full once a card has ended (its record is on disk before the console
-  // says so), with room again once a record did not fit: one that crossed
-  // into a page the disk no longer had, written only in part.
-  options.on_output = {
-      {" upgraded in ", [&] { disk.Fill(); }},
-      {"\tCannot write the report small/night.jsonl: No space left on "
-       "device\n",
-       [&] { disk.Free(); }}};
-  ToolRun run = Campaign({"-y", "-j", "4", "--report", "small/night.jsonl"},
-                         options);
+  options.arguments = {"-y", "-j", "4", "--report", "night.jsonl"};
+  options.on_output = {{" upgraded in ", [&] { disk.Fill(); }}};
+  ToolRun run = RunTool(disk.path, "", 240, options);
+  disk.Free();
   EXPECT_EQ(1, run.exit_code) << run.output;
-  EXPECT_EQ(std::string::npos, ReadFile("small/night.jsonl").find('\0'));
-  std::string parsed = Parsed("small/night.jsonl");
-  EXPECT_EQ(std::string::npos, parsed.find("Traceback")) << parsed;
-  int records = Occurrences(parsed, "|admin|upgraded|1|");
-  EXPECT_EQ(records, Occurrences(parsed, "\n")) << parsed;
-  EXPECT_LT(records, 16) << parsed;
-  // The last card to end did so with room on the disk again: its record
-  // follows the last whole one.
-  size_t last = run.output.rfind(" upgraded in ");
-  ASSERT_NE(std::string::npos, last);
-  size_t tab = run.output.rfind('\t', last) + 1;
-  std::string address = run.output.substr(tab, last - tab);
-  address.erase(address.find(' '));
-  EXPECT_NE(std::string::npos, parsed.find(address + "|admin|upgraded|1|"))
-      << address << "\n" << parsed;
+  size_t stop = run.output.find(
+      "\tThe disk is full: no further card will be started; ");
+  ASSERT_NE(std::string::npos, stop) << run.output;
+  EXPECT_EQ(std::string::npos, run.output.find("started\n", stop))
+      << run.output;
+  for (const char* blamed : {"login failed", "not loaded", "unresponsive"})
+    EXPECT_EQ(std::string::npos, run.output.find(blamed)) << run.output;
+  std::string uploads = ReadFile(sim_path("uploads"));
+  for (int i = 2; i < 18; ++i) {
+    EXPECT_GE(1, CountLines(uploads, "127.0.0." + std::to_string(i) +
+                                         " kvn_hw02_zel_211.bin"))
+        << uploads;
+  }
 
-  // The next night resumes from it: the cards it holds are skipped.
-  ToolRun resumed =
-      Campaign({"-y", "-j", "4", "--resume", "small/night.jsonl"});
+  // Whole records only; those of the cards not started do not all fit in
+  // what is left of the report's last page.
+  EXPECT_EQ(std::string::npos, ReadFile("night.jsonl").find('\0'));
+  std::string parsed = Parsed("night.jsonl");
+  EXPECT_EQ(std::string::npos, parsed.find("Traceback")) << parsed;
+  int upgraded = Occurrences(parsed, "|admin|upgraded|1|");
+  int records_lost = 16 - Occurrences(parsed, "\n");
+  EXPECT_LT(0, records_lost) << parsed;
+  // What did not fit is counted, on the console and in the summary, which
+  // goes in whole or is said to be missing.
+  std::string log = ReadFile("result.txt");
+  int blocks_lost = Occurrences(run.output, "\tCannot write the block of ");
+  EXPECT_EQ(Occurrences(run.output, "started\n") - blocks_lost,
+            Occurrences(log, "\n*** Card "))
+      << log;
+  std::string rule = std::string(60, '*') + "\n";
+  bool summary_lost =
+      run.output.find("\tThe summary could not be written to result.txt: "
+                      "No space left on device.\n") != std::string::npos;
+  // No part of it, or all of it to its last line.
+  EXPECT_EQ(summary_lost ? std::string::npos : log.size() - rule.size() - 2,
+            summary_lost ? log.find(rule) : log.rfind(rule))
+      << log;
+  for (const auto& [lost, said] :
+       {std::pair{records_lost, std::to_string(records_lost) +
+                                    " records could not be written to the "
+                                    "report.\n"},
+        std::pair{blocks_lost, "The blocks of " +
+                                   std::to_string(blocks_lost) +
+                                   " cards could not be written to "
+                                   "result.txt"}}) {
+    EXPECT_EQ(lost > 0, run.output.find(said) != std::string::npos)
+        << said << run.output;
+    EXPECT_EQ(lost > 0 && !summary_lost,
+              log.find(said) != std::string::npos)
+        << said << log;
+  }
+
+  // The next night resumes from it: the cards it holds are skipped, the
+  // others upgraded or found current.
+  options.arguments = {"-y", "-j", "4", "--resume", "night.jsonl"};
+  options.on_output.clear();
+  ToolRun resumed = RunTool(disk.path, "", 240, options);
   EXPECT_EQ(0, resumed.exit_code) << resumed.output;
-  EXPECT_EQ(records, Occurrences(resumed.output,
-                                 "skipped: upgraded in run "))
+  EXPECT_EQ(upgraded, Occurrences(resumed.output, "skipped: upgraded in run "))
       << resumed.output;
+  EXPECT_EQ(std::string::npos, resumed.output.find("failed")) << resumed.output;
+  ASSERT_EQ(0, chdir(dir.path.c_str()));
 }
 
 }  // namespace

@@ -70,6 +70,12 @@ const OutcomeWords kWords[] = {
      "its hardware does not match the modules: would not be upgraded",
      "The Varnet's hardware does not match the modules; nothing was loaded.",
      true, false, false, false, "#827717"},
+    // The workstation's fault, not the card's: it says nothing of the
+    // modules, and trying the card again before the workstation is mended
+    // would fail it the same way.
+    {"local_error", STATUS_LOCAL_ERROR, "failed on this workstation",
+     "failed on this workstation", "Failed on this workstation.",
+     true, false, false, false, "#4e342e"},
     {"would_upgrade", 0, "would upgrade", "would upgrade", nullptr,
      false, false, false, false, "#1e88e5"},
     {"would_patch", 0, "would apply the interim patch, then upgrade",
@@ -142,6 +148,8 @@ CardOutcome outcome_of_status(int32_t status) {
       return OUTCOME_LISTING_UNREADABLE;
     case STATUS_HARDWARE_MISMATCH:
       return OUTCOME_HARDWARE_MISMATCH;
+    case STATUS_LOCAL_ERROR:
+      return OUTCOME_LOCAL_ERROR;
     default:
       return OUTCOME_NONE;
   }

@@ -33,6 +33,9 @@ enum CardOutcome {
   // Its listed ZEL module is for other hardware than the configured
   // modules: nothing was loaded.
   OUTCOME_HARDWARE_MISMATCH,
+  // A file of the workstation failed (a full disk, a listing file that is
+  // a directory): nothing the card did, and nothing loaded again for it.
+  OUTCOME_LOCAL_ERROR,
   // A dry run's findings.
   OUTCOME_WOULD_UPGRADE,
   OUTCOME_WOULD_PATCH,

@@ -25,6 +25,10 @@ enum upgrade_status : int32_t {
   // Campaigns only: its ZEL names other hardware than the configured
   // modules; nothing was loaded.
   STATUS_HARDWARE_MISMATCH = 15,
+  // Campaigns and the dialogue: a file of the workstation failed (its
+  // listing, a saved log, its journal, a module read for upload), not
+  // the card.
+  STATUS_LOCAL_ERROR = 16,
 };
 
 #endif  // UPGRD_UTIL_BASE_UPGRADE_STATUS_H_

@@ -42,9 +42,15 @@ struct CardState {
   std::string started_at;
   CardOutcome outcome = OUTCOME_NONE;
   /// The wave it was in (1-based; 0 before a campaign gives it one), and
-  /// for a card not started, why.
+  /// for a card not started, why; for a local error, which file and the
+  /// system's reason ("cannot write 10.0.0.5_foundfir.txt: Is a directory").
   int wave = 0;
   std::string reason;
+  /// Set when a file of its turn (a local file, its block, its record)
+  /// could not be written for want of room: no further card should start.
+  bool disk_full = false;
+  /// Set when its block could not be written to the result log.
+  bool block_lost = false;
   /// How often a campaign started it, and its log entries of every try so
   /// far, for its block in the result log.
   int tries = 0;

@@ -443,12 +443,12 @@ int PlanOnly(const ToolOptions& options) {
 // Runs `to_run`, `parallel` at a time, in the pool, wave after wave, with
 // the console, the report and the event hook told as they go; those that
 // never start end not started, with the reason. Returns true when every
-// card that ran ended well; *report_failed tells whether a record was
-// lost, *stop why cards stopped starting.
+// card that ran ended well; *records_lost tells how many records could not
+// be written, *stop why cards stopped starting.
 bool RunCards(const ToolOptions& options,
               const std::vector<upgrade_target*>& to_run, int parallel,
               upgrade_target* cards, CampaignReport* report,
-              CampaignWatch* watch, EventHook* hook, bool* report_failed,
+              CampaignWatch* watch, EventHook* hook, int* records_lost,
               Stop* stop) {
   ShareTheDisk(parallel);
   // A dry run waits for nothing.
@@ -517,7 +517,7 @@ bool RunCards(const ToolOptions& options,
   if (hook)
     hook->SayWith(nullptr);
   printer.Show(true);
-  *report_failed = events.report_failed();
+  *records_lost = events.records_lost();
   *stop = rules.stop();
   return printer.succeeded() == static_cast<int>(to_run.size());
 }
@@ -597,18 +597,23 @@ int run_campaign(const ToolOptions& options) {
   std::unique_ptr<EventHook> hook;
   if (!options.on_event.empty())
     hook = std::make_unique<EventHook>(command_words(options.on_event));
-  bool report_failed = false;
+  int records_lost = 0;
   Stop stop;
   bool all = RunCards(run, to_run, parallel, cards, to_report, &watch,
-                      hook.get(), &report_failed, &stop);
+                      hook.get(), &records_lost, &stop);
   echo.reset();
   if (options.check)
     PrintCheckSummary(cards);
   else
-    print_summary(cards);
+    all = print_summary(cards, records_lost) && all;
   bool fits = !options.plan || SayThePlan(options, to_run, parallel, true);
   // A lost record is a failure too: the report is what scripts read.
-  code = all && !report_failed && fits ? kAllUpgraded : kCardsFailed;
+  // So is a lost block, or summary.
+  bool blocks_lost = false;
+  for (const upgrade_target* card = cards; card; card = card->next)
+    blocks_lost = blocks_lost || card->state.block_lost;
+  code = all && records_lost == 0 && !blocks_lost && fits ? kAllUpgraded
+                                                          : kCardsFailed;
   if (hook) {
     OutcomeCounts counts;
     for (const upgrade_target* card = cards; card; card = card->next)

@@ -22,8 +22,17 @@ void CampaignEvents::CardEnded(upgrade_target* card, CardOutcome outcome,
   // Its block and its record on disk before the page (Record) and the
   // console say that the card ended: after a power cut, no card said to be
   // done is missing from the report, to be loaded again the next night.
-  finish_card_block(*card);
-  Record(*card, seconds);
+  std::string reason;
+  bool full = false;
+  if (!finish_card_block(*card, &reason, &full)) {
+    card->state.block_lost = true;
+    printer_->Say("\tCannot write the block of %s to result.txt: %s\n",
+                  card->ip, reason.c_str());
+  }
+  bool record_full = false;
+  Record(*card, seconds, &record_full);
+  // Told to the rules as the card ends: no further card starts.
+  card->state.disk_full = card->state.disk_full || full || record_full;
   printer_->Ended(*card, outcome, seconds);
   std::lock_guard<std::mutex> lock(mutex_);
   WaveCounts& wave = waves_[card->state.wave];
@@ -105,18 +114,19 @@ void CampaignEvents::Tick(bool last) {
   printer_->Show(last);
 }
 
-void CampaignEvents::Record(const upgrade_target& card, double seconds) {
-  RecordAll({&card}, seconds);
+void CampaignEvents::Record(const upgrade_target& card, double seconds,
+                            bool* disk_full) {
+  RecordAll({&card}, seconds, disk_full);
 }
 
 void CampaignEvents::RecordNeverRun(const std::vector<upgrade_target*>& cards) {
-  RecordAll({cards.begin(), cards.end()}, 0);
+  RecordAll({cards.begin(), cards.end()}, 0, nullptr);
 }
 
 void CampaignEvents::RecordAll(const std::vector<const upgrade_target*>& cards,
-                               double seconds) {
+                               double seconds, bool* disk_full) {
   std::string reason;
-  bool written = true;
+  size_t lost = 0;
   if (report_ && !cards.empty()) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
@@ -127,24 +137,29 @@ void CampaignEvents::RecordAll(const std::vector<const upgrade_target*>& cards,
         ReportRecord record =
             card_record(*card, word, card->state.started_at, end, seconds);
         // On a full disk a later record may still fit.
-        if (!report_->Write(record, &reason))
-          written = false;
+        if (!report_->Write(record, &reason)) {
+          ++lost;
+          if (disk_full)
+            *disk_full = report_->full();
+        }
       }
     }
     // Outside the lock, so that records of cards ending together can be
-    // written while one is synced.
+    // written while one is synced. Without the sync none of them is sure.
     std::string why;
-    if (!report_->Sync(&why) && written) {
-      written = false;
-      reason = why;
+    if (!report_->Sync(&why)) {
+      if (lost == 0)
+        reason = why;
+      lost = cards.size();
     }
   }
-  if (!written) {
+  if (lost > 0) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!report_failed_)
       printer_->Say("\tCannot write the report %s: %s\n",
                     report_path_.c_str(), reason.c_str());
     report_failed_ = true;
+    records_lost_ += static_cast<int>(lost);
   }
   for (const upgrade_target* card : cards)
     watch_->Ended(*card, seconds);
@@ -153,4 +168,9 @@ void CampaignEvents::RecordAll(const std::vector<const upgrade_target*>& cards,
 bool CampaignEvents::report_failed() {
   std::lock_guard<std::mutex> lock(mutex_);
   return report_failed_;
+}
+
+int CampaignEvents::records_lost() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return records_lost_;
 }

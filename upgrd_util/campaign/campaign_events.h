@@ -44,8 +44,10 @@ class CampaignEvents : public PoolEvents {
   void Tick(bool last) override;
 
   /// Writes the card's record to the report, if there is one, and once it
-  /// is on disk tells the page; the first failure is said once.
-  void Record(const upgrade_target& card, double seconds);
+  /// is on disk tells the page; the first failure is said once. Sets
+  /// *disk_full, when given, if the record did not fit on the disk.
+  void Record(const upgrade_target& card, double seconds,
+              bool* disk_full = nullptr);
 
   /// The same for cards that never ran (skipped by --resume, not started),
   /// all written before one sync: a resumed night of ten thousand done
@@ -53,6 +55,8 @@ class CampaignEvents : public PoolEvents {
   void RecordNeverRun(const std::vector<upgrade_target*>& cards);
 
   bool report_failed();
+  /// The records that could not be written.
+  int records_lost();
 
   /// From now on a wave's end and a stop go to `hook` too.
   void SendEventsTo(EventHook* hook) { hook_ = hook; }
@@ -60,7 +64,7 @@ class CampaignEvents : public PoolEvents {
  private:
   // The records of `cards`, written together and synced once.
   void RecordAll(const std::vector<const upgrade_target*>& cards,
-                 double seconds);
+                 double seconds, bool* disk_full);
 
   StatusPrinter* printer_;
   CampaignReport* report_;
@@ -70,6 +74,7 @@ class CampaignEvents : public PoolEvents {
   EventHook* hook_ = nullptr;
   std::mutex mutex_;  // guards the report and the counts below
   bool report_failed_ = false;
+  int records_lost_ = 0;
   // What became of each wave's cards so far.
   struct WaveCounts {
     std::map<CardOutcome, int> ended;  // in the outcomes' order

@@ -2,6 +2,11 @@
 
 #include <cstdlib>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include "tests/expected_output.h"
@@ -90,5 +95,42 @@ TEST_F(CampaignOnDoublesTest, NoOptionNamesAFileConfigOrListGives) {
                               ".prom, not night.txt\n"))
       << exit.console;
 }
+
+#ifndef _WIN32
+// A card's block that result.txt cannot take (here a file size limit, as a
+// full disk would) is named on the console and counted in the summary and
+// the exit code, though the card was upgraded.
+TEST_F(CampaignOnDoublesTest, ABlockThatCannotBeWrittenIsNamedAndCounted) {
+  icmp.default_reply = 1;
+  ftp.listing = {"kvn_hw02_zel_211.bin"};  // it needs only the APP
+  close_result_log();
+  ProgramTest::Exit exit = RunToExit([] {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    // The headers and config.txt's lines, and the summary, not the block.
+    limit.rlim_cur = 700;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    ToolOptions options;
+    options.yes = true;
+    std::exit(run_campaign(options));
+  });
+  EXPECT_EQ(1, exit.code) << exit.console;
+  for (const char* said :
+       {"\tCannot write the block of 127.0.0.2 to result.txt: File too "
+        "large\n",
+        "\t127.0.0.2        upgraded (APP only, its ZEL was already "
+        "current) in ",
+        "\tAll upgrades completed successfully.\n\n\n"
+        "\tThe blocks of 1 cards could not be written to result.txt.\n"})
+    EXPECT_NE(std::string::npos, exit.console.find(said)) << exit.console;
+  std::string log = ReadFile("result.txt");
+  EXPECT_EQ(std::string::npos, log.find("*** Card")) << log;
+  EXPECT_NE(std::string::npos,
+            log.find("The blocks of 1 cards could not be written to "
+                     "result.txt:\n\t127.0.0.2\n"))
+      << log;
+}
+#endif
 
 }  // namespace

@@ -71,6 +71,8 @@ std::string StopSaid(const Stop& stop, const std::string& window_end) {
     case STOP_STOP_FILE:
       return "Stopped by the stop file " + stop.file +
              ": no further card was started";
+    case STOP_DISK_FULL:
+      return "The disk is full: no further card was started";
   }
   return "";
 }

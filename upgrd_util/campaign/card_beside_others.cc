@@ -17,12 +17,12 @@
 namespace {
 
 // Marks where this run's entries begin, on a line of its own even after a
-// killed run's unfinished last line.
-void WriteHeader(AppendFile* journal, const char* kind) {
+// killed run's unfinished last line. Returns false, with the system's
+// reason, when the journal cannot take it.
+bool WriteHeader(AppendFile* journal, const char* kind, std::string* reason) {
   std::string header = journal->EndsWithLineEnd() ? "" : "\n";
   header += iso_local_time() + " " + kind + " " + run_id + "\n";
-  std::string ignored;
-  journal->Append(header, &ignored);
+  return journal->Append(header, reason);
 }
 
 }  // namespace
@@ -52,8 +52,16 @@ CardOutcome run_card_beside_others(upgrade_target* card,
   if (!busy && journal.Open(journal_name, &reason))
     log.journal = &journal;
   CardOutcome outcome = OUTCOME_BUSY;
-  if (log.journal) {
-    WriteHeader(log.journal, kind);
+  if (log.journal && !WriteHeader(log.journal, kind, &reason)) {
+    // A card whose journal cannot be written (a full disk) is not touched.
+    card->status = STATUS_LOCAL_ERROR;
+    card->state.reason = "cannot write " + std::string(journal_name) + ": " +
+                         reason;
+    card->state.disk_full = journal.full();
+    log.text = "Failed on this workstation, not on the card: " +
+               card->state.reason + ". The card was not started.\n";
+    outcome = OUTCOME_LOCAL_ERROR;
+  } else if (log.journal) {
     ScopedLogRoute route(&log);
     outcome = sequence(card);
     if (!card->state.logs_unsaved_reason.empty())
@@ -61,6 +69,11 @@ CardOutcome run_card_beside_others(upgrade_target* card,
                  card->state.logs_unsaved_reason.c_str());
     // Entries the sequence left unflushed too.
     log_flush();
+    if (!log.unflushed.empty()) {
+      log.text += "The journal " + std::string(journal_name) +
+                  " lacks entries: " + log.journal_fault + ".\n";
+      card->state.disk_full = card->state.disk_full || journal.full();
+    }
   } else if (busy) {
     log.text = "Another run of the tool on this workstation is upgrading the "
                "card. It was not started.\n";
@@ -82,8 +95,10 @@ CardOutcome run_card_beside_others(upgrade_target* card,
   return outcome;
 }
 
-void finish_card_block(const upgrade_target& card) {
+bool finish_card_block(const upgrade_target& card, std::string* reason,
+                       bool* full) {
   // A card's names and replies in its entries read as the page shows them.
-  log_append_block("\n*** Card " + std::string(card.ip) + " ***\n" +
-                   readable_text(card.state.log_text));
+  return log_append_block("\n*** Card " + std::string(card.ip) + " ***\n" +
+                              readable_text(card.state.log_text),
+                          reason, full);
 }

@@ -24,6 +24,8 @@ std::string stop_reason_text(const Stop& stop) {
       return "stopped after wave " + std::to_string(stop.wave);
     case STOP_STOP_FILE:
       return "stop file";
+    case STOP_DISK_FULL:
+      return "disk full";
   }
   return "";
 }
@@ -44,6 +46,8 @@ const char* stop_reason_code(StopReason reason) {
       return "between_waves";
     case STOP_STOP_FILE:
       return "stop_file";
+    case STOP_DISK_FULL:
+      return "disk_full";
   }
   return "";
 }
@@ -92,14 +96,19 @@ double RolloutRules::RetryAfter(const upgrade_target& card,
 }
 
 bool RolloutRules::CardEnded(const upgrade_target& card, CardOutcome outcome) {
+  // Every card started now would fail on the workstation, and its record
+  // with it.
+  if (card.state.disk_full)
+    StopFor({STOP_DISK_FULL});
   const OutcomeWords& words = outcome_words(outcome);
   failed_ += words.failure;
   if (settings_.max_failures > 0 && failed_ >= settings_.max_failures)
     StopFor({STOP_MAX_FAILURES, failed_});
   // Only a card that reached a load says something of the modules; one that
-  // failed its load in an earlier night was counted then.
+  // failed its load in an earlier night was counted then, and one that the
+  // workstation failed says nothing of them.
   bool reached = card.state.zel_attempts > 0 || card.state.app_attempts > 0;
-  if (!reached || card.state.failed_before)
+  if (!reached || card.state.failed_before || outcome == OUTCOME_LOCAL_ERROR)
     return stop_.reason == STOP_NONE;
   ++loads_;
   load_failures_ += words.module_failure;

@@ -18,6 +18,7 @@ enum StopReason {
   STOP_WINDOW,         // no card's upgrade can end within the window
   STOP_BETWEEN_WAVES,  // the operator stopped, or gave no answer
   STOP_STOP_FILE,      // the stop file appeared
+  STOP_DISK_FULL,      // a card's file, block or record found no room
 };
 
 /// A stop with what the operator is told of it.
@@ -71,7 +72,9 @@ class RolloutRules {
   double RetryAfter(const upgrade_target& card, CardOutcome outcome,
                     std::string* why_not);
 
-  /// A card ended for good. Returns false when no further card may start.
+  /// A card ended for good. Returns false when no further card may start:
+  /// also once a file of its turn found the disk full (disk_full). A local
+  /// error says nothing of the modules: the rate does not count it.
   bool CardEnded(const upgrade_target& card, CardOutcome outcome);
 
   /// Wave `wave` (1-based) has ended: its own cards are weighed, however

@@ -74,7 +74,8 @@ TEST(RolloutRulesTest, TheWindowAdmitsOnlyCardsAndTriesThatEndWithinIt) {
 }
 
 // Cards that reached a load, in order: "g" loaded well, "b" failed its
-// load, "B" failed it in an earlier night too, "u" reached no load.
+// load, "B" failed it in an earlier night too, "l" failed on the
+// workstation, "u" reached no load.
 struct RateCase {
   const char* cards;
   size_t stops_after;  // how many cards went in before it stopped; 0: never
@@ -89,6 +90,7 @@ TEST(RolloutRulesTest, TheRateIsWeighedAfterEachCardOnceFiveReachedALoad) {
       {"uuuubgggb", 9, 2, 5},
       {"BBBBBgggggggggb", 0, 0, 0},  // their night counted them
       {"BBBBBggggbb", 10, 1, 5},
+      {"lllllb", 0, 0, 0},  // the workstation's fault says nothing
   };
   for (const RateCase& c : cases) {
     FakeClock clock;
@@ -102,10 +104,10 @@ TEST(RolloutRulesTest, TheRateIsWeighedAfterEachCardOnceFiveReachedALoad) {
       upgrade_target card = Card(1, cards[i] == 'u' ? 0 : 1);
       card.state.wave = 3;
       card.state.failed_before = cards[i] == 'B';
-      CardOutcome outcome = cards[i] == 'g' ? OUTCOME_UPGRADED
-                            : cards[i] == 'u'
-                                ? OUTCOME_UNRESPONSIVE
-                                : OUTCOME_OS_LOAD_FAILED;
+      CardOutcome outcome = cards[i] == 'g'   ? OUTCOME_UPGRADED
+                            : cards[i] == 'u' ? OUTCOME_UNRESPONSIVE
+                            : cards[i] == 'l' ? OUTCOME_LOCAL_ERROR
+                                              : OUTCOME_OS_LOAD_FAILED;
       if (!rules.CardEnded(card, outcome))
         stopped = i + 1;
     }
@@ -158,6 +160,15 @@ TEST(RolloutRulesTest, EachStopHasItsReasonAndTheFirstIsKept) {
   RolloutRules asked(RolloutSettings(), &clock);
   asked.StopBetweenWaves(2);
   EXPECT_EQ("stopped after wave 2", stop_reason_text(asked.stop()));
+
+  // A card whose file, block or record found the disk full, whatever its
+  // outcome.
+  RolloutRules full(RolloutSettings(), &clock);
+  upgrade_target filled = Card(1, 1);
+  filled.state.disk_full = true;
+  EXPECT_FALSE(full.CardEnded(filled, OUTCOME_UPGRADED));
+  EXPECT_EQ("disk full", stop_reason_text(full.stop()));
+  EXPECT_FALSE(full.MayStart(card));
 }
 
 }  // namespace

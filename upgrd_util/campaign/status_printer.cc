@@ -72,6 +72,9 @@ void StatusPrinter::Ended(const upgrade_target& card, CardOutcome outcome,
       card.state.zel_already_current)
     Say("\t%-17supgraded (APP only, its ZEL was already current) in %s\n",
         card.ip, duration_text(seconds).c_str());
+  else if (outcome == OUTCOME_LOCAL_ERROR)
+    Say("\t%-17s%s (%s) in %s\n", card.ip, words.said,
+        card.state.reason.c_str(), duration_text(seconds).c_str());
   else
     Say("\t%-17s%s in %s\n", card.ip,
         dry_run_ ? words.said_dry : words.said,
@@ -119,6 +122,11 @@ void StatusPrinter::Stopped(const Stop& stop, int running) {
       Say("\tThe stop file %s was found: no further card will be started; "
           "%d still running will finish.\n",
           stop.file.c_str(), running);
+      break;
+    case STOP_DISK_FULL:
+      Say("\tThe disk is full: no further card will be started; %d still "
+          "running will end as they can.\n",
+          running);
       break;
   }
 }

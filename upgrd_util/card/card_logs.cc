@@ -59,6 +59,11 @@ int save_card_logs(upgrade_target* target) {
       log_printf("Could not save data.txt \n");
       log_flush();
       state.logs_unsaved_reason = WhyNotSaved(session, "data.txt");
+      if (kept_local_fault(target, session)) {
+        state.logs_unsaved_reason = state.reason;
+        ftp_quit(session);
+        return 0;
+      }
     }
     if (ftp_get(session, "event.txt", event_name) != -1) {
       log_printf("event.txt is saved as: %s\n", event_name);
@@ -68,6 +73,11 @@ int save_card_logs(upgrade_target* target) {
       log_flush();
       if (state.logs_unsaved_reason.empty())
         state.logs_unsaved_reason = WhyNotSaved(session, "event.txt");
+      if (kept_local_fault(target, session)) {
+        state.logs_unsaved_reason = state.reason;
+        ftp_quit(session);
+        return 0;
+      }
     }
     state.logs_saved = state.logs_unsaved_reason.empty();
   }

@@ -9,7 +9,9 @@ int test_login(upgrade_target* target);
 
 /// Saves the card's data.txt and event.txt as "<ip>_data.txt" and
 /// "<ip>_event.txt". A failed fetch is logged and leaves an earlier copy as
-/// it was; a failed login records STATUS_LOGIN_FAILED. Returns 1.
+/// it was; a failed login records STATUS_LOGIN_FAILED. Returns 1; 0 when a
+/// copy could not be written on the workstation (STATUS_LOCAL_ERROR, see
+/// keep_local_fault), which nothing should go on from.
 int save_card_logs(upgrade_target* target);
 
 #endif  // UPGRD_UTIL_CARD_CARD_LOGS_H_

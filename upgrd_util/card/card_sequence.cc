@@ -45,7 +45,8 @@ int ApplyInterimPatch(upgrade_target* target) {
     int version = query_firmware_version(target, 0);
     if (version == VERSION_AT_PATCH)
       return 1;
-    if (version == VERSION_LISTING_UNREADABLE)
+    if (version == VERSION_LISTING_UNREADABLE ||
+        version == VERSION_LOCAL_ERROR)
       return -1;
   }
   console_printf("\n\tVarnet could not be upgraded.\n");
@@ -90,13 +91,17 @@ int LoadZel(upgrade_target* target) {
   return 0;
 }
 
-// Loads the APP module, up to three times.
+// Loads the APP module, up to three times, and never again after a file of
+// the workstation failed it.
 void LoadApp(upgrade_target* target) {
   for (int attempt = 1; attempt <= 3; ++attempt) {
-    if (load_app_module(target, app_module_name)) {
+    int loaded = load_app_module(target, app_module_name);
+    if (loaded == 1) {
       target->status = STATUS_UPGRADED;
       return;
     }
+    if (loaded == -1)
+      return;
     if (attempt == 3)
       break;
     ftp_quit(target->state.ftp_session);
@@ -145,7 +150,8 @@ bool AnswersAndLogsIn(upgrade_target* target) {
 
 // Reads and reports the card's version. Returns its version_class; a query
 // that failed records STATUS_LOGIN_FAILED, an unknown version
-// STATUS_UNKNOWN_VERSION, a listing refused or unreadable its own.
+// STATUS_UNKNOWN_VERSION, a listing refused or unreadable its own (a
+// listing file that the workstation could not write has said so already).
 int QueryVersion(upgrade_target* target) {
   console_printf("\tChecking version information ... ");
   log_printf("Checking version information ... ");
@@ -174,7 +180,7 @@ int QueryVersion(upgrade_target* target) {
     log_flush();
     // Without this the summary would count a card never upgraded as done.
     target->status = STATUS_LOGIN_FAILED;
-  } else {
+  } else if (version != VERSION_LOCAL_ERROR) {
     console_printf("                OK\n");
   }
   return version;
@@ -271,6 +277,8 @@ CardOutcome QueryOutcome(int version) {
       return OUTCOME_LISTING_REFUSED;
     case VERSION_LISTING_UNREADABLE:
       return OUTCOME_LISTING_UNREADABLE;
+    case VERSION_LOCAL_ERROR:
+      return OUTCOME_LOCAL_ERROR;
     default:
       return OUTCOME_NONE;
   }
@@ -283,7 +291,8 @@ CardOutcome upgrade_card(upgrade_target* target, const CampaignRules& rules) {
   if (!AnswersAndLogsIn(target))
     return outcome_of_status(target->status);
   console_printf("\tSaving log files                 ");
-  save_card_logs(target);
+  if (!save_card_logs(target))
+    return OUTCOME_LOCAL_ERROR;
   console_printf("                OK\n");
   int version = QueryVersion(target);
   if (CardOutcome ended = QueryOutcome(version); ended != OUTCOME_NONE)
@@ -303,7 +312,8 @@ CardOutcome upgrade_card(upgrade_target* target, const CampaignRules& rules) {
   if (loaded == 1 && !zel_current)
     loaded = LoadZel(target);
   if (loaded == -1)
-    return OUTCOME_LISTING_UNREADABLE;
+    return target->status == STATUS_LOCAL_ERROR ? OUTCOME_LOCAL_ERROR
+                                                : OUTCOME_LISTING_UNREADABLE;
   if (loaded == 1)
     LoadApp(target);
   return outcome_of_status(target->status);

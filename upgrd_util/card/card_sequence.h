@@ -34,7 +34,10 @@ struct CampaignRules {
 /// stops at the first step that fails, and returns how the card ended. Two
 /// outcomes say that nothing is known of what the card runs, so that the
 /// dialogue ends there: OUTCOME_UNKNOWN_VERSION, and
-/// OUTCOME_LISTING_UNREADABLE (the card's session is then left open).
+/// OUTCOME_LISTING_UNREADABLE (the card's session is then left open). A
+/// file of the workstation that fails (a saved log, the listing, a module
+/// read for upload) ends the card at once, OUTCOME_LOCAL_ERROR: nothing is
+/// loaded again for it.
 CardOutcome upgrade_card(upgrade_target* target,
                          const CampaignRules& rules = CampaignRules());
 

@@ -23,7 +23,8 @@ const char kZelCurrent[] =
 using Names = std::vector<std::string>;
 
 // A card that lists each module it takes first, so that a ZEL load
-// verifies, and then `listed_after_upload` last.
+// verifies, and then `listed_after_upload` last. Once it took a module,
+// `taken_after_upload`, a local file, becomes a directory (not empty).
 struct CardListingItsUploads : public FakeFtpLibrary {
   int Put(int handle, const char* local, const char* remote) override {
     int put = FakeFtpLibrary::Put(handle, local, remote);
@@ -31,9 +32,17 @@ struct CardListingItsUploads : public FakeFtpLibrary {
       listing.insert(listing.begin(), uploads.back());
     if (put == 0 && !listed_after_upload.empty())
       listing.push_back(listed_after_upload);
+    if (put == 0 && !taken_after_upload.empty())
+      MakeADirectoryOf(taken_after_upload);
     return put;
   }
+  static void MakeADirectoryOf(const std::string& path) {
+    remove(path.c_str());
+    MakeDirectory(path);
+    WriteFile(path + "/x", "");
+  }
   std::string listed_after_upload;
+  std::string taken_after_upload;
 };
 
 struct CardSequenceTest : public ProgramTest {
@@ -252,6 +261,74 @@ INSTANTIATE_TEST_SUITE_P(
                       "The listing cannot be read: it holds a NUL byte.\n",
                       {kZel211}}),
     [](const testing::TestParamInfo<CardWordsCase>& info) {
+      return std::string(info.param.name);
+    });
+
+// ---- A file of the workstation that fails is never the card's ----
+
+struct LocalFaultCase {
+  const char* name;
+  const char* directory;        // a local file that is a directory at first
+  const char* after_upload;     // one that becomes a directory after a load
+  bool disk_full;               // every local file written fails so
+  std::string fault;            // the card's reason
+  Names uploads;
+};
+
+void PrintTo(const LocalFaultCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+struct LocalFaultTest : public CardSequenceTest,
+                        public testing::WithParamInterface<LocalFaultCase> {
+};
+
+// The card ends local_error there, nothing is loaded again for it, and its
+// log says which file and why; in the dialogue too.
+TEST_P(LocalFaultTest, EndsTheCardWithoutBlamingIt) {
+  const LocalFaultCase& c = GetParam();
+  if (*c.directory)
+    CardListingItsUploads::MakeADirectoryOf(c.directory);
+  card.taken_after_upload = c.after_upload;
+  card.disk_full = c.disk_full;
+  for (bool strict : {true, false}) {
+    SCOPED_TRACE(strict ? "campaign" : "dialogue");
+    card.listing = {"data.txt", kZel210};
+    card.uploads.clear();
+    if (*c.after_upload) {
+      remove((std::string(c.after_upload) + "/x").c_str());
+      remove(c.after_upload);
+    }
+    target.status = 0;
+    target.state = CardState();
+    CampaignRules rules;
+    rules.strict_card_words = strict;
+    EXPECT_EQ(OUTCOME_LOCAL_ERROR, upgrade_card(&target, rules));
+    EXPECT_EQ(STATUS_LOCAL_ERROR, target.status);
+    EXPECT_EQ(c.fault, target.state.reason);
+    EXPECT_EQ(c.disk_full, target.state.disk_full);
+    EXPECT_EQ(c.uploads, card.uploads);
+    EXPECT_EQ(1, Occurrences(NewLog(),
+                             "Failed on this workstation, not on the card: " +
+                                 c.fault + ".\n"));
+    EXPECT_EQ(std::string::npos, console.output.find("ZEL load error"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LocalFaultTest,
+    testing::Values(
+        LocalFaultCase{"SavedLogOnAFullDisk", "", "", true,
+                       "cannot write 127.0.0.2_data.txt: No space left on "
+                       "device",
+                       {}},
+        LocalFaultCase{"ListingFileADirectory", "foundfir.txt", "", false,
+                       "cannot write foundfir.txt: Is a directory", {}},
+        // Checked after the ZEL load: not taken for a load that failed.
+        LocalFaultCase{"ListingFileADirectoryAfterTheZel", "", "foundfir.txt",
+                       false, "cannot write foundfir.txt: Is a directory",
+                       {kZel211}}),
+    [](const testing::TestParamInfo<LocalFaultCase>& info) {
       return std::string(info.param.name);
     });
 

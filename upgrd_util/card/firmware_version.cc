@@ -128,6 +128,10 @@ int query_firmware_version(upgrade_target* target, int mode) {
     return VERSION_QUERY_FAILED;
   }
   int listed = ftp_ls(session, "", listing_file);
+  if (listed == -1 && kept_local_fault(target, session)) {
+    ftp_quit(session);
+    return VERSION_LOCAL_ERROR;
+  }
   ftp_copyreplystr(session, reply, 200);
   // A card that took the login and refuses for good (5xx) to list its
   // files will not show what it runs, however often it is asked; one that
@@ -201,6 +205,11 @@ int verify_os_module(upgrade_target* target, const char* expected_name) {
     return 0;
   }
   int listed = ftp_ls(session, "", listing_file);
+  // A listing this workstation could not write says nothing of the load.
+  if (listed == -1 && kept_local_fault(target, session)) {
+    ftp_quit(session);
+    return -1;
+  }
   ftp_copyreplystr(session, reply, 200);
   // A card that refuses or drops one listing after its restart has failed
   // this load, not the run: the load is tried again like any failed one.

@@ -17,6 +17,9 @@ enum version_class {
   // With the card's strict words (a campaign's) only:
   VERSION_LISTING_REFUSED = 5,     // the listing was refused (5xx)
   VERSION_LISTING_UNREADABLE = 6,  // listing_is_readable said no
+  // The listing file could not be written on the workstation
+  // (STATUS_LOCAL_ERROR recorded): nothing is known of the card.
+  VERSION_LOCAL_ERROR = 7,
 };
 
 /// The longest line a listing read strictly may hold: far more than any
@@ -28,14 +31,18 @@ const size_t kMaxListingLine = 1024;
 /// mode 1 for the question "below 211?". Returns a version_class. With the
 /// card's strict words, a failed login or listing keeps the card's answer,
 /// a listing refused after the login gives VERSION_LISTING_REFUSED and one
-/// that is not readable VERSION_LISTING_UNREADABLE.
+/// that is not readable VERSION_LISTING_UNREADABLE. A listing file that
+/// the workstation could not write gives VERSION_LOCAL_ERROR.
 int query_firmware_version(upgrade_target* target, int mode);
 
 /// Returns 1 when the card's listing names exactly `expected_name` as its
 /// ZEL module, else 0 (also when the login or the listing request failed).
 /// Returns -1 when a listing was fetched and yet cannot be read back (with
 /// the card's strict words, also when it is not readable); its session is
-/// then left open in the card's state.
+/// then left open in the card's state. Returns -1 too, with
+/// STATUS_LOCAL_ERROR recorded and the session quit, when the listing file
+/// could not be written on the workstation: the card is not to blame, nor
+/// loaded again.
 int verify_os_module(upgrade_target* target, const char* expected_name);
 
 /// True when the listing file can be read line by line: it holds no NUL

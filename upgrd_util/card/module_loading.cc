@@ -70,6 +70,11 @@ int load_os_module(upgrade_target* target, const char* module_file_name) {
     console_printf("                     Error.\n");
     log_printf("                     Error.\n");
     log_flush();
+    // A module this workstation could not read is loaded again for nothing.
+    if (kept_local_fault(target, session)) {
+      ftp_quit(session);
+      return -1;
+    }
     target->status = STATUS_OS_LOAD_FAILED;
     ftp_quit(session);
     return 0;
@@ -104,6 +109,8 @@ int load_os_module(upgrade_target* target, const char* module_file_name) {
   ftp_quit(session);
 
   int verified = verify_os_module(target, zel_module_name);
+  if (verified == -1 && target->status == STATUS_LOCAL_ERROR)
+    return -1;
   if (verified != 1) {
     target->status = STATUS_OS_LOAD_FAILED;
     if (verified == 0) {
@@ -142,6 +149,11 @@ int load_app_module(upgrade_target* target, const char* module_file_name) {
   log_flush();
 
   if (ftp_put(session, module_file(module_file_name).c_str(), "") == -1) {
+    // A module this workstation could not read is loaded again for nothing.
+    if (kept_local_fault(target, session)) {
+      ftp_quit(session);
+      return -1;
+    }
     target->status = STATUS_APP_LOAD_FAILED;
     ftp_quit(session);
     return 0;

@@ -18,11 +18,14 @@ std::string module_file(const char* name);
 /// the card's restart, probes it and checks that it lists the configured ZEL
 /// module. Records the outcome in the target's status; returns 1 on success,
 /// 0 on failure and -1 when the check's listing could not be read back (see
-/// verify_os_module), which nothing should go on from.
+/// verify_os_module) or a file of the workstation failed
+/// (STATUS_LOCAL_ERROR), which nothing should go on from.
 int load_os_module(upgrade_target* target, const char* module_file_name);
 
 /// Uploads the APP module, waits for the card's restart and probes it.
-/// Records the outcome in the target's status; returns 1 on success.
+/// Records the outcome in the target's status; returns 1 on success, 0 on
+/// failure and -1 when the module could not be read on the workstation
+/// (STATUS_LOCAL_ERROR), which nothing should go on from.
 int load_app_module(upgrade_target* target, const char* module_file_name);
 
 /// The mandated waits after a load of the configured ZEL, of the APP and

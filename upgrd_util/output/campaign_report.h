@@ -78,6 +78,9 @@ class CampaignReport {
   /// written. Not on two threads at once.
   bool Write(const ReportRecord& record, std::string* reason);
 
+  /// Whether the last Write failed for want of room on the disk.
+  bool full() const { return file_.full(); }
+
   /// Returns once every record written so far is on the disk itself, or
   /// false with the reason; records written while a sync is under way share
   /// the next (GroupedSync). On any thread, also beside Write.

@@ -56,7 +56,7 @@ struct CampaignView {
   std::string options;  // the command line's options
   // Why cards stopped starting, once ended: a word for the kind
   // ("rate", "window", "interrupted", "between_waves", "max_failures",
-  // "stop_file"),
+  // "stop_file", "disk_full"),
   // and the sentence that tells it with its figures. Empty: every card was
   // tried.
   std::string stop_kind;

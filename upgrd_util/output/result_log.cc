@@ -100,11 +100,10 @@ void log_printf(const char* format, ...) {
 
 void log_flush() {
   if (t_card_log) {
-    std::string reason;
     // A card's names and replies read in its journal as in its block.
     if (t_card_log->journal && !t_card_log->unflushed.empty() &&
         t_card_log->journal->Append(readable_text(t_card_log->unflushed),
-                                    &reason))
+                                    &t_card_log->journal_fault))
       t_card_log->unflushed.clear();
   } else if (result_log) {
     fflush(result_log);
@@ -119,20 +118,29 @@ ScopedLogRoute::~ScopedLogRoute() {
   t_card_log = previous_;
 }
 
-void log_append_block(const std::string& text) {
-  std::string reason;
+bool log_append_block(const std::string& text, std::string* reason,
+                      bool* full) {
+  std::string ignored;
+  if (!reason)
+    reason = &ignored;
+  if (full)
+    *full = false;
   {
     std::lock_guard<std::mutex> lock(g_block_mutex);
     if (!result_log)
-      return;
+      return true;
     // The stream's own entries first, so that a block that does not fit is
     // cut back to the end of them.
     fflush(result_log);
-    if ((!g_blocks.is_open() && !g_blocks.Share(result_log, &reason)) ||
-        !g_blocks.Append(text, &reason))
-      return;
+    if (!g_blocks.is_open() && !g_blocks.Share(result_log, reason))
+      return false;
+    if (!g_blocks.Append(text, reason)) {
+      if (full)
+        *full = g_blocks.full();
+      return false;
+    }
   }
-  g_block_sync.Sync(&reason);
+  return g_block_sync.Sync(reason);
 }
 
 void close_result_log() {

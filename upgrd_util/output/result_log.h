@@ -37,13 +37,15 @@ void close_result_log();
 
 /// A card's own log while it is upgraded beside others: its entries, kept
 /// for its block in the result log, and its journal, a file that receives
-/// the entries as they are flushed, so that a killed run loses none.
+/// the entries as they are flushed, so that a killed run loses none. Without
+/// a journal, entries kept to be written in one piece (the summary).
 struct CardLog {
   AppendFile* journal = nullptr;
   std::string text;
   // Entries since the last flush; kept when the journal could not take
-  // them (a full disk), for the next flush.
+  // them (a full disk), for the next flush, with the system's reason.
   std::string unflushed;
+  std::string journal_fault;
 };
 
 /// For its life, sends the calling thread's log_printf and log_flush to
@@ -61,8 +63,11 @@ struct ScopedLogRoute {
 /// Appends `text` to the result log in one piece, even when several
 /// threads append at once, or not at all (a full disk), and returns once it
 /// is on the disk itself (blocks appended while a sync is under way share
-/// the next).
-void log_append_block(const std::string& text);
+/// the next). Returns false, with the system's reason in *reason and in
+/// *full whether the disk was full, when it is not there (nothing is
+/// written once the log is closed, and that is no failure).
+bool log_append_block(const std::string& text, std::string* reason = nullptr,
+                      bool* full = nullptr);
 
 /// Bytes that format_timestamp writes, with the terminating NUL.
 const int kTimestampSize = 24;

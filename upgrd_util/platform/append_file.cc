@@ -1,6 +1,7 @@
 #include "upgrd_util/platform/append_file.h"
 
 #include <atomic>
+#include <cerrno>
 
 namespace {
 std::atomic<bool> g_syncs_skipped{false};
@@ -22,4 +23,12 @@ void skip_syncs_for_benchmarks() {
 
 bool syncs_skipped() {
   return g_syncs_skipped;
+}
+
+bool disk_full_error(int error) {
+#ifdef EDQUOT
+  if (error == EDQUOT)
+    return true;
+#endif
+  return error == ENOSPC;
 }

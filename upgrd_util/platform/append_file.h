@@ -37,6 +37,10 @@ class AppendFile {
   /// false returned with the reason.
   bool Append(const std::string& text, std::string* reason);
 
+  /// Whether the last Append failed for want of room on the disk (or in
+  /// the user's quota): no later record is likely to fit either.
+  bool full() const { return full_; }
+
   /// Returns once what was appended is on the disk itself (fdatasync;
   /// _commit on Windows), or false with the reason.
   bool Sync(std::string* reason);
@@ -52,6 +56,7 @@ class AppendFile {
   AppendFile& operator=(const AppendFile&) = delete;
 
   int fd_ = -1;
+  bool full_ = false;
 };
 
 /// Hands what `stream` holds to the system and returns once it is on the
@@ -59,6 +64,10 @@ class AppendFile {
 /// name, so that a power cut leaves the old file or the new one whole, never
 /// an empty one. Returns false, with the reason, else.
 bool sync_stream(FILE* stream, std::string* reason);
+
+/// Whether the system's error `error` (an errno) says that the disk, or the
+/// user's quota on it, is full.
+bool disk_full_error(int error);
 
 /// Renames `from` to `to` (replacing it) and returns once the rename is on
 /// the disk itself (the directory synced; MOVEFILE_WRITE_THROUGH on

@@ -56,6 +56,7 @@ bool AppendFile::Share(FILE* stream, std::string* reason) {
 }
 
 bool AppendFile::Append(const std::string& text, std::string* reason) {
+  full_ = false;
   struct stat info;
   if (fstat(fd_, &info) != 0) {
     *reason = strerror(errno);
@@ -68,6 +69,7 @@ bool AppendFile::Append(const std::string& text, std::string* reason) {
       continue;
     if (n <= 0) {
       *reason = n < 0 ? strerror(errno) : "the system took nothing";
+      full_ = n < 0 && disk_full_error(errno);
       // Half a record would spoil the file: it goes, and the next record
       // follows the last whole one.
       if (ftruncate(fd_, info.st_size) != 0) {

@@ -86,6 +86,7 @@ bool AppendFile::Share(FILE* stream, std::string* reason) {
 }
 
 bool AppendFile::Append(const std::string& text, std::string* reason) {
+  full_ = false;
   long long end = _filelengthi64(fd_);
   if (end < 0) {
     *reason = strerror(errno);
@@ -97,6 +98,7 @@ bool AppendFile::Append(const std::string& text, std::string* reason) {
     int n = _write(fd_, text.data() + done, static_cast<unsigned>(piece));
     if (n <= 0) {
       *reason = n < 0 ? strerror(errno) : "the system took nothing";
+      full_ = n < 0 && disk_full_error(errno);
       // Half a record would spoil the file: it goes, and the next record
       // follows the last whole one.
       _chsize_s(fd_, end);

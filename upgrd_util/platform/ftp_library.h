@@ -7,6 +7,14 @@
 #include <mutex>
 #include <string>
 
+/// A transfer that failed on the workstation's own side, not the card's: a
+/// local file that could not be made, written, read, removed or put in
+/// place.
+struct LocalFault {
+  std::string what;        // "cannot write 10.0.0.5_foundfir.txt: Is a directory"
+  bool disk_full = false;  // for want of room on the disk or in the quota
+};
+
 /// An FTP client that keeps logged-in sessions behind integer handles.
 /// Texts are NUL-terminated; -1 is the failure value throughout. Sessions may
 /// be used from many threads at once, each session by one thread.
@@ -49,6 +57,14 @@ struct FtpLibrary {
   /// True when the session's last download failed because its share of
   /// the disk was used up.
   virtual bool ShareUsedUp(int /*handle*/) { return false; }
+
+  /// True when the session's last Get, Put or Ls failed on the
+  /// workstation's own files rather than on the card, with which file and
+  /// the system's reason in *fault. The -1 that such a call returned says
+  /// nothing of the card.
+  virtual bool LocalFailure(int /*handle*/, LocalFault* /*fault*/) {
+    return false;
+  }
 
   /// Copies the session's last server reply into `buffer`, cut to `size`
   /// bytes with its terminating NUL, as printable_text shows it. For -1 or
@@ -134,6 +150,7 @@ struct CurlFtpLibrary : public FtpLibrary {
     budget_.Share(bytes, sharers);
   }
   bool ShareUsedUp(int handle) override;
+  bool LocalFailure(int handle, LocalFault* fault) override;
 
   struct Session;
 
@@ -166,6 +183,7 @@ struct WinInetFtpLibrary : public FtpLibrary {
     budget_.Share(bytes, sharers);
   }
   bool ShareUsedUp(int handle) override;
+  bool LocalFailure(int handle, LocalFault* fault) override;
 
   struct Session;
 

@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 
+#include "upgrd_util/platform/append_file.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/interrupts.h"
 
@@ -38,6 +39,7 @@ struct CurlFtpLibrary::Session {
   FtpTimeouts limits;
   TransferPace pace;       // of the request under way
   bool share_used_up = false;  // the last download passed its disk share
+  LocalFault fault;  // of the last Get, Put or Ls; none when `what` is empty
 };
 
 namespace {
@@ -92,11 +94,18 @@ std::string EncodePath(const char* path) {
   return out;
 }
 
+// What the workstation failed to do with `path`, and the system's reason.
+LocalFault FaultOf(const char* doing, const char* path, int error) {
+  return {std::string(doing) + " " + path + ": " + strerror(error),
+          disk_full_error(error)};
+}
+
 // A downloaded file, stopped once it would grow beyond its bound.
 struct BoundedFile {
   FILE* file;
   long long received;
   long long bound;
+  int error;  // of a write that failed here
 };
 
 // Returning less than was handed over stops the transfer with an error.
@@ -106,7 +115,10 @@ size_t WriteBounded(char* data, size_t size, size_t count, void* user) {
   out->received += static_cast<long long>(length);
   if (out->received > out->bound)
     return 0;
-  return fwrite(data, 1, length, out->file);
+  size_t written = fwrite(data, 1, length, out->file);
+  if (written < length && !out->error)
+    out->error = errno;
+  return written;
 }
 
 // A listing's lines arrive with CR LF; the local file gets plain line ends.
@@ -115,6 +127,7 @@ struct ListingFile {
   bool pending_cr;
   long long received;
   long long bound;
+  int error;  // of a write that failed here
 };
 
 // A CR is dropped before an LF and kept anywhere else; one that ends a piece
@@ -147,7 +160,11 @@ size_t WriteListing(char* data, size_t size, size_t count, void* user) {
       fputc('\r', out->file);
     start = end + 1;
   }
-  return ferror(out->file) ? 0 : length;
+  if (!ferror(out->file))
+    return length;
+  if (!out->error)
+    out->error = errno;
+  return 0;
 }
 
 // A new file beside `local`, so that the final rename stays on one file
@@ -158,8 +175,9 @@ struct TemporaryFile {
   int held = -1;
 };
 
-// Returns false when no such file could be made.
-bool OpenTemporaryBeside(const char* local, TemporaryFile* temp) {
+// Returns false, with the system's reason in *error, when no such file
+// could be made.
+bool OpenTemporaryBeside(const char* local, TemporaryFile* temp, int* error) {
   static std::atomic<unsigned> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
     temp->name = std::string(local) + ".part" + std::to_string(getpid()) +
@@ -172,14 +190,16 @@ bool OpenTemporaryBeside(const char* local, TemporaryFile* temp) {
                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                   0666);
     if (fd < 0) {
+      *error = errno;
       release_temporary_file(temp->held);
-      if (errno == EEXIST)
+      if (*error == EEXIST)
         continue;
       return false;
     }
     temp->file = fdopen(fd, "wb");
     if (temp->file)
       return true;
+    *error = errno;
     close(fd);
     unlink(temp->name.c_str());
     release_temporary_file(temp->held);
@@ -189,11 +209,18 @@ bool OpenTemporaryBeside(const char* local, TemporaryFile* temp) {
 }
 
 // Closes the temporary file and, when `keep`, puts it in place of `local`
-// in one step. Returns true when `local` now holds it.
-bool FinishTemporary(TemporaryFile* temp, const char* local, bool keep) {
-  if (fclose(temp->file) != 0)
+// in one step. Returns true when `local` now holds it; when closing it or
+// putting it in place failed, *error (unless set already) says why.
+bool FinishTemporary(TemporaryFile* temp, const char* local, bool keep,
+                     int* error) {
+  if (fclose(temp->file) != 0) {
+    if (!*error)
+      *error = errno;
     keep = false;
+  }
   bool kept = keep && rename(temp->name.c_str(), local) == 0;
+  if (keep && !kept)
+    *error = errno;
   if (!kept)
     unlink(temp->name.c_str());
   release_temporary_file(temp->held);
@@ -359,13 +386,17 @@ int CurlFtpLibrary::Get(int handle, const char* remote, const char* local) {
   Session* session = Find(handle);
   if (!session)
     return -1;
+  session->fault = LocalFault();
   TemporaryFile temp;
-  if (!OpenTemporaryBeside(local, &temp))
+  int error = 0;
+  if (!OpenTemporaryBeside(local, &temp, &error)) {
+    session->fault = FaultOf("cannot write", local, error);
     return -1;
+  }
   std::unique_ptr<char[]> buffer(new char[kFileBufferSize]);
   setvbuf(temp.file, buffer.get(), _IOFBF, kFileBufferSize);
   long long allowed = budget_.Allowance(kMaxGetBytes);
-  BoundedFile out = {temp.file, 0, allowed};
+  BoundedFile out = {temp.file, 0, allowed, 0};
   CURL* easy = session->easy;
   std::string url = session->base_url + EncodePath(remote);
   curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
@@ -375,8 +406,12 @@ int CurlFtpLibrary::Get(int handle, const char* remote, const char* local) {
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, nullptr);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, nullptr);
   session->share_used_up = allowed < kMaxGetBytes && out.received > allowed;
-  if (!FinishTemporary(&temp, local, result == CURLE_OK))
+  error = out.error;
+  if (!FinishTemporary(&temp, local, result == CURLE_OK && !error, &error)) {
+    if (error)
+      session->fault = FaultOf("cannot write", local, error);
     return -1;
+  }
   budget_.Kept(out.received);
   return 0;
 }
@@ -385,11 +420,16 @@ int CurlFtpLibrary::Put(int handle, const char* local, const char* remote) {
   Session* session = Find(handle);
   if (!session)
     return -1;
+  session->fault = LocalFault();
   FILE* file = fopen(local, "rb");
-  if (!file)
+  if (!file) {
+    session->fault = FaultOf("cannot read", local, errno);
     return -1;
+  }
   struct stat info;
   if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
+    session->fault = {std::string("cannot read ") + local +
+                      ": it is not a regular file"};
     fclose(file);
     return -1;
   }
@@ -409,6 +449,8 @@ int CurlFtpLibrary::Put(int handle, const char* local, const char* remote) {
   curl_easy_setopt(easy, CURLOPT_UPLOAD, 0L);
   curl_easy_setopt(easy, CURLOPT_READDATA, nullptr);
   curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
+  if (ferror(file))
+    session->fault = {std::string("cannot read ") + local + ": a read failed"};
   fclose(file);
   return result == CURLE_OK ? 0 : -1;
 }
@@ -417,21 +459,35 @@ int CurlFtpLibrary::Ls(int handle, const char* path, const char* local) {
   // Whatever happens, no earlier listing may stay behind to be read as this
   // card's.
   struct stat earlier;
-  if (lstat(local, &earlier) == 0 && unlink(local) == 0)
-    budget_.Kept(-static_cast<long long>(earlier.st_size));
+  int stays = 0;  // why one could not be removed
+  if (lstat(local, &earlier) == 0) {
+    if (unlink(local) == 0)
+      budget_.Kept(-static_cast<long long>(earlier.st_size));
+    else
+      stays = errno;
+  }
   Session* session = Find(handle);
   if (!session)
     return -1;
-  TemporaryFile temp;
-  if (!OpenTemporaryBeside(local, &temp))
+  session->fault = LocalFault();
+  // Nothing the card lists could take its place.
+  if (stays) {
+    session->fault = FaultOf("cannot remove", local, stays);
     return -1;
+  }
+  TemporaryFile temp;
+  int error = 0;
+  if (!OpenTemporaryBeside(local, &temp, &error)) {
+    session->fault = FaultOf("cannot write", local, error);
+    return -1;
+  }
   std::unique_ptr<char[]> buffer(new char[kFileBufferSize]);
   setvbuf(temp.file, buffer.get(), _IOFBF, kFileBufferSize);
   std::string url = session->base_url + EncodePath(path);
   if (path[0] && url.back() != '/')
     url.push_back('/');
   long long allowed = budget_.Allowance(kMaxListingBytes);
-  ListingFile listing = {temp.file, false, 0, allowed};
+  ListingFile listing = {temp.file, false, 0, allowed, 0};
   CURL* easy = session->easy;
   curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
   curl_easy_setopt(easy, CURLOPT_DIRLISTONLY, 1L);
@@ -445,8 +501,12 @@ int CurlFtpLibrary::Ls(int handle, const char* path, const char* local) {
     fputc('\r', temp.file);
   session->share_used_up =
       allowed < kMaxListingBytes && listing.received > allowed;
-  if (!FinishTemporary(&temp, local, result == CURLE_OK))
+  error = listing.error;
+  if (!FinishTemporary(&temp, local, result == CURLE_OK && !error, &error)) {
+    if (error)
+      session->fault = FaultOf("cannot write", local, error);
     return -1;
+  }
   budget_.Kept(listing.received);
   return 0;
 }
@@ -454,6 +514,14 @@ int CurlFtpLibrary::Ls(int handle, const char* path, const char* local) {
 bool CurlFtpLibrary::ShareUsedUp(int handle) {
   Session* session = Find(handle);
   return session && session->share_used_up;
+}
+
+bool CurlFtpLibrary::LocalFailure(int handle, LocalFault* fault) {
+  Session* session = Find(handle);
+  if (!session || session->fault.what.empty())
+    return false;
+  *fault = session->fault;
+  return true;
 }
 
 int CurlFtpLibrary::CopyReplyStr(int handle, char* buffer, int size) {

@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -184,6 +185,44 @@ TEST_F(FtpLibraryTest, PutUploadsBinaryUnderItsOwnName) {
 
   EXPECT_EQ(-1, real_ftp->Put(handle, "no_such_module.bin", ""));
   EXPECT_EQ(-1, real_ftp->Put(handle, ".", ""));  // a directory is no module
+  real_ftp->Quit(handle);
+}
+
+// A call that failed on this workstation's own files says so, with the
+// file and the system's reason; one the card failed, or a later good one,
+// does not.
+TEST_F(FtpLibraryTest, ALocalFailureIsToldFromTheCards) {
+  ASSERT_TRUE(WriteFile(card_dir + "/data.txt", "data"));
+  for (const char* taken : {"foundfir.txt", "127.0.0.1_data.txt"}) {
+    ASSERT_TRUE(MakeDirectory(taken));
+    ASSERT_TRUE(WriteFile(std::string(taken) + "/x", ""));
+  }
+  int handle = LogIn();
+  ASSERT_GT(handle, 0);
+  struct {
+    std::function<int()> call;
+    int result;
+    const char* fault;  // empty: none of the workstation's
+  } cases[] = {
+      {[&] { return real_ftp->Ls(handle, "", "foundfir.txt"); }, -1,
+       "cannot remove foundfir.txt: Is a directory"},
+      {[&] { return real_ftp->Get(handle, "data.txt", "127.0.0.1_data.txt"); },
+       -1, "cannot write 127.0.0.1_data.txt: Is a directory"},
+      {[&] { return real_ftp->Put(handle, "no_such_module.bin", ""); }, -1,
+       "cannot read no_such_module.bin: No such file or directory"},
+      // The card has no such file.
+      {[&] { return real_ftp->Get(handle, "event.txt", "event_copy.txt"); },
+       -1, ""},
+      {[&] { return real_ftp->Ls(handle, "", "listing.txt"); }, 0, ""},
+  };
+  for (const auto& c : cases) {
+    LocalFault fault;
+    EXPECT_EQ(c.result, c.call()) << c.fault;
+    EXPECT_EQ(*c.fault != 0, real_ftp->LocalFailure(handle, &fault))
+        << c.fault;
+    EXPECT_EQ(c.fault, fault.what);
+    EXPECT_FALSE(fault.disk_full);
+  }
   real_ftp->Quit(handle);
 }
 

@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "upgrd_util/platform/append_file.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/interrupts.h"
 
@@ -25,6 +26,7 @@ struct WinInetFtpLibrary::Session {
   HINTERNET connection = nullptr;  // null once a watchdog closed it
   std::string last_reply;
   bool share_used_up = false;  // the last download passed its disk share
+  LocalFault fault;  // of the last Get, Put or Ls; none when `what` is empty
 };
 
 namespace {
@@ -132,6 +134,31 @@ class Watchdog {
   std::thread thread_;   // last: it starts once the rest is ready
 };
 
+// The system's text for `error`, without its line end.
+std::string SystemMessage(DWORD error) {
+  char text[256];
+  if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                      nullptr, error, 0, text, sizeof(text), nullptr))
+    snprintf(text, sizeof(text), "system error %lu",
+             static_cast<unsigned long>(error));
+  std::string message = text;
+  while (!message.empty() &&
+         (message.back() == '\n' || message.back() == '\r'))
+    message.pop_back();
+  return message;
+}
+
+// What the workstation failed to do with `path`: for a Windows error
+// (GetLastError), and for one of the C library (errno).
+LocalFault SystemFault(const char* doing, const char* path, DWORD error) {
+  return {std::string(doing) + " " + path + ": " + SystemMessage(error),
+          error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL};
+}
+LocalFault LibraryFault(const char* doing, const char* path, int error) {
+  return {std::string(doing) + " " + path + ": " + strerror(error),
+          disk_full_error(error)};
+}
+
 // A new file beside `local`, so that the final move stays on one volume,
 // held for removal should an interrupt end the run.
 struct TemporaryFile {
@@ -140,8 +167,9 @@ struct TemporaryFile {
   int held = -1;
 };
 
-// Returns false when no such file could be made.
-bool OpenTemporaryBeside(const char* local, bool text, TemporaryFile* temp) {
+// Returns false, with why in *fault, when no such file could be made.
+bool OpenTemporaryBeside(const char* local, bool text, TemporaryFile* temp,
+                         LocalFault* fault) {
   static std::atomic<unsigned> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
     temp->name = std::string(local) + ".part" +
@@ -159,6 +187,7 @@ bool OpenTemporaryBeside(const char* local, bool text, TemporaryFile* temp) {
       release_temporary_file(temp->held);
       if (error == ERROR_FILE_EXISTS)
         continue;
+      *fault = SystemFault("cannot write", local, error);
       return false;
     }
     int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
@@ -169,22 +198,31 @@ bool OpenTemporaryBeside(const char* local, bool text, TemporaryFile* temp) {
       temp->file = _fdopen(fd, text ? "w" : "wb");
     if (temp->file)
       return true;
+    *fault = LibraryFault("cannot write", local, errno);
     if (fd >= 0)
       _close(fd);
     DeleteFileA(temp->name.c_str());
     release_temporary_file(temp->held);
     return false;
   }
+  *fault = SystemFault("cannot write", local, ERROR_FILE_EXISTS);
   return false;
 }
 
 // Closes the temporary file and, when `keep`, puts it in place of `local`
-// in one step. Returns true when `local` now holds it.
-bool FinishTemporary(TemporaryFile* temp, const char* local, bool keep) {
-  if (fclose(temp->file) != 0)
+// in one step. Returns true when `local` now holds it; when closing it or
+// putting it in place failed, *fault (unless set already) says why.
+bool FinishTemporary(TemporaryFile* temp, const char* local, bool keep,
+                     LocalFault* fault) {
+  if (fclose(temp->file) != 0) {
+    if (fault->what.empty())
+      *fault = LibraryFault("cannot write", local, errno);
     keep = false;
+  }
   bool kept = keep && MoveFileExA(temp->name.c_str(), local,
                                   MOVEFILE_REPLACE_EXISTING);
+  if (keep && !kept)
+    *fault = SystemFault("cannot write", local, GetLastError());
   if (!kept)
     DeleteFileA(temp->name.c_str());
   release_temporary_file(temp->held);
@@ -269,8 +307,9 @@ int WinInetFtpLibrary::Get(int handle, const char* remote, const char* local) {
   Session* session = Find(handle);
   if (!session || !session->connection)
     return -1;
+  session->fault = LocalFault();
   TemporaryFile temp;
-  if (!OpenTemporaryBeside(local, false, &temp))
+  if (!OpenTemporaryBeside(local, false, &temp, &session->fault))
     return -1;
   bool fetched = false;
   long long received = 0;
@@ -288,8 +327,12 @@ int WinInetFtpLibrary::Get(int handle, const char* remote, const char* local) {
       watchdog.Moved(got);
       received += got;
       session->share_used_up = allowed < kMaxGetBytes && received > allowed;
-      if (received > allowed ||
-          fwrite(buffer.get(), 1, got, temp.file) != got) {
+      if (received > allowed) {
+        read = false;
+        break;
+      }
+      if (fwrite(buffer.get(), 1, got, temp.file) != got) {
+        session->fault = LibraryFault("cannot write", local, errno);
         read = false;
         break;
       }
@@ -301,7 +344,8 @@ int WinInetFtpLibrary::Get(int handle, const char* remote, const char* local) {
     fetched = read && !cut_off && !ReportsFailure(LastResponse());
   }
   session->last_reply = LastResponse();
-  if (!FinishTemporary(&temp, local, fetched))
+  if (!FinishTemporary(&temp, local, fetched && session->fault.what.empty(),
+                       &session->fault))
     return -1;
   budget_.Kept(received);
   return 0;
@@ -311,10 +355,17 @@ int WinInetFtpLibrary::Put(int handle, const char* local, const char* remote) {
   Session* session = Find(handle);
   if (!session || !session->connection)
     return -1;
+  session->fault = LocalFault();
   DWORD attributes = GetFileAttributesA(local);
-  if (attributes == INVALID_FILE_ATTRIBUTES ||
-      (attributes & FILE_ATTRIBUTE_DIRECTORY))
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    session->fault = SystemFault("cannot read", local, GetLastError());
     return -1;
+  }
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    session->fault = {std::string("cannot read ") + local +
+                      ": it is not a regular file"};
+    return -1;
+  }
   if (!remote || !*remote) {
     const char* base = local;
     for (const char* p = local; *p; ++p) {
@@ -324,8 +375,10 @@ int WinInetFtpLibrary::Put(int handle, const char* local, const char* remote) {
     remote = base;
   }
   FILE* in = fopen(local, "rb");
-  if (!in)
+  if (!in) {
+    session->fault = LibraryFault("cannot read", local, errno);
     return -1;
+  }
   bool stored = false;
   HINTERNET file = FtpOpenFileA(session->connection, remote, GENERIC_WRITE,
                                 FTP_TRANSFER_TYPE_BINARY, 0);
@@ -341,6 +394,9 @@ int WinInetFtpLibrary::Put(int handle, const char* local, const char* remote) {
                 sent == length;
       watchdog.Moved(sent);
     }
+    if (ferror(in))
+      session->fault = {std::string("cannot read ") + local +
+                        ": a read failed"};
     written = written && !ferror(in);
     bool cut_off = watchdog.Stop();
     if (!cut_off)
@@ -356,15 +412,25 @@ int WinInetFtpLibrary::Ls(int handle, const char* path, const char* local) {
   // Whatever happens, no earlier listing may stay behind to be read as this
   // card's.
   WIN32_FILE_ATTRIBUTE_DATA earlier;
-  if (GetFileAttributesExA(local, GetFileExInfoStandard, &earlier) &&
-      DeleteFileA(local))
-    budget_.Kept(-((static_cast<long long>(earlier.nFileSizeHigh) << 32) |
-                   earlier.nFileSizeLow));
+  DWORD stays = 0;  // why one could not be removed
+  if (GetFileAttributesExA(local, GetFileExInfoStandard, &earlier)) {
+    if (DeleteFileA(local))
+      budget_.Kept(-((static_cast<long long>(earlier.nFileSizeHigh) << 32) |
+                     earlier.nFileSizeLow));
+    else
+      stays = GetLastError();
+  }
   Session* session = Find(handle);
   if (!session || !session->connection)
     return -1;
+  session->fault = LocalFault();
+  // Nothing the card lists could take its place.
+  if (stays) {
+    session->fault = SystemFault("cannot remove", local, stays);
+    return -1;
+  }
   TemporaryFile temp;
-  if (!OpenTemporaryBeside(local, true, &temp))
+  if (!OpenTemporaryBeside(local, true, &temp, &session->fault))
     return -1;
   std::string pattern = path && *path ? std::string(path) + "/*" : "*";
   bool listed = false;
@@ -385,9 +451,13 @@ int WinInetFtpLibrary::Ls(int handle, const char* path, const char* local) {
         watchdog.Moved(static_cast<DWORD>(length));
         if (written > allowed)
           break;
-        fprintf(temp.file, "%s\n", found.cFileName);
+        if (fprintf(temp.file, "%s\n", found.cFileName) < 0) {
+          session->fault = LibraryFault("cannot write", local, errno);
+          break;
+        }
       } while (InternetFindNextFileA(find, &found));
-      listed = written <= allowed && GetLastError() == ERROR_NO_MORE_FILES;
+      listed = written <= allowed && session->fault.what.empty() &&
+               GetLastError() == ERROR_NO_MORE_FILES;
     }
     if (watchdog.Stop()) {
       // Gone, and the listing's handle with it.
@@ -399,7 +469,8 @@ int WinInetFtpLibrary::Ls(int handle, const char* path, const char* local) {
   }
   session->last_reply = LastResponse();
   session->share_used_up = allowed < kMaxListingBytes && written > allowed;
-  if (!FinishTemporary(&temp, local, listed))
+  if (!FinishTemporary(&temp, local, listed && session->fault.what.empty(),
+                       &session->fault))
     return -1;
   budget_.Kept(written);
   return 0;
@@ -408,6 +479,14 @@ int WinInetFtpLibrary::Ls(int handle, const char* path, const char* local) {
 bool WinInetFtpLibrary::ShareUsedUp(int handle) {
   Session* session = Find(handle);
   return session && session->share_used_up;
+}
+
+bool WinInetFtpLibrary::LocalFailure(int handle, LocalFault* fault) {
+  Session* session = Find(handle);
+  if (!session || session->fault.what.empty())
+    return false;
+  *fault = session->fault;
+  return true;
 }
 
 int WinInetFtpLibrary::CopyReplyStr(int handle, char* buffer, int size) {

@@ -1,9 +1,12 @@
 #include "upgrd_util/platform/test_doubles.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+
+#include "upgrd_util/platform/append_file.h"
 
 bool FakeConsole::ReadLine(std::string* line) {
   if (input.empty())
@@ -97,14 +100,30 @@ int FakeFtpLibrary::Quit(int handle) {
   return 0;
 }
 
+namespace {
+
+// A local file of the fake's, opened as the real library would make it.
+FILE* OpenLocal(const char* local, const char* mode, bool disk_full,
+                LocalFault* fault) {
+  FILE* file = disk_full ? nullptr : fopen(local, mode);
+  int error = disk_full ? ENOSPC : errno;
+  if (!file)
+    *fault = {std::string("cannot write ") + local + ": " + strerror(error),
+              disk_full_error(error)};
+  return file;
+}
+
+}  // namespace
+
 int FakeFtpLibrary::Get(int handle, const char* remote, const char* local) {
   calls.push_back(std::string("get ") + remote + " " + local);
+  fault = LocalFault();
   auto file = files.find(remote);
   if (handle <= 0 || file == files.end()) {
     last_reply = "550 No such file or directory.";
     return -1;
   }
-  FILE* out = fopen(local, "wb");
+  FILE* out = OpenLocal(local, "wb", disk_full, &fault);
   if (!out)
     return -1;
   fwrite(file->second.data(), 1, file->second.size(), out);
@@ -115,7 +134,10 @@ int FakeFtpLibrary::Get(int handle, const char* remote, const char* local) {
 
 int FakeFtpLibrary::Put(int handle, const char* local, const char* remote) {
   calls.push_back(std::string("put ") + local);
+  fault = LocalFault();
   FILE* in = fopen(local, "rb");
+  if (!in)
+    fault = {std::string("cannot read ") + local + ": " + strerror(errno)};
   if (handle <= 0 || put_fails || !in) {
     if (in)
       fclose(in);
@@ -140,6 +162,7 @@ int FakeFtpLibrary::Put(int handle, const char* local, const char* remote) {
 
 int FakeFtpLibrary::Ls(int handle, const char* path, const char* local) {
   calls.push_back(std::string("ls ") + path + " " + local);
+  fault = LocalFault();
   remove(local);
   if (handle <= 0 || listing_fails) {
     last_reply = listing_failure;
@@ -148,7 +171,7 @@ int FakeFtpLibrary::Ls(int handle, const char* path, const char* local) {
   last_reply = "226 Transfer complete.";
   if (listing_vanishes)
     return 0;
-  FILE* out = fopen(local, "w");
+  FILE* out = OpenLocal(local, "w", disk_full, &fault);
   if (!out)
     return -1;
   // Byte for byte, a NUL inside a name included.
@@ -159,6 +182,13 @@ int FakeFtpLibrary::Ls(int handle, const char* path, const char* local) {
   fclose(out);
   last_reply = "226 Transfer complete.";
   return 0;
+}
+
+bool FakeFtpLibrary::LocalFailure(int handle, LocalFault* local) {
+  if (handle <= 0 || fault.what.empty())
+    return false;
+  *local = fault;
+  return true;
 }
 
 int FakeFtpLibrary::CopyReplyStr(int handle, char* buffer, int size) {

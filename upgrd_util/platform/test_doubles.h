@@ -80,6 +80,7 @@ struct FakeFtpLibrary : public FtpLibrary {
   int Put(int handle, const char* local, const char* remote) override;
   int Ls(int handle, const char* path, const char* local) override;
   int CopyReplyStr(int handle, char* buffer, int size) override;
+  bool LocalFailure(int handle, LocalFault* fault) override;
 
   std::string user = "user";
   std::string password = "pass";
@@ -91,7 +92,10 @@ struct FakeFtpLibrary : public FtpLibrary {
   std::string listing_failure = "550 Listing failed.";
   bool listing_vanishes = false;  // Ls succeeds and leaves no file
   bool put_fails = false;
+  // Every local file that Get and Ls write fails as on a full disk.
+  bool disk_full = false;
   std::string last_reply = "230 Logged in.";
+  LocalFault fault;  // of the last Get, Put or Ls
 
   std::vector<std::string> calls;   // "login 10.0.0.1", "quit 3", ...
   std::vector<std::string> uploads; // base names stored by Put

@@ -71,7 +71,10 @@ int run_dialogue() {
       close_result_log();
       return Finish(card);
     }
-    if (outcome == OUTCOME_LISTING_UNREADABLE) {
+    // So too when a file of this workstation failed: the next card would
+    // fare no better.
+    if (outcome == OUTCOME_LISTING_UNREADABLE ||
+        outcome == OUTCOME_LOCAL_ERROR) {
       console_printf("Unable to run this program. Please see result.txt file "
                      "for information.");
       return Finish(card);

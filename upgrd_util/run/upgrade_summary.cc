@@ -19,9 +19,38 @@ void ListCards(const upgrade_target* head, int32_t status, const char* title) {
   }
 }
 
+// What the summary says of a campaign's cards whose block, and records,
+// could not be written.
+void SayLostWrites(const upgrade_target* head, int records_lost) {
+  int blocks_lost = 0;
+  for (const upgrade_target* target = head; target; target = target->next)
+    blocks_lost += target->state.block_lost;
+  if (blocks_lost > 0) {
+    log_printf("The blocks of %d cards could not be written to result.txt:\n",
+               blocks_lost);
+    for (const upgrade_target* target = head; target; target = target->next) {
+      if (target->state.block_lost)
+        log_printf("\t%s\n", target->ip);
+    }
+    console_printf("\tThe blocks of %d cards could not be written to "
+                   "result.txt.\n",
+                   blocks_lost);
+  }
+  if (records_lost > 0) {
+    log_printf("%d records could not be written to the report.\n",
+               records_lost);
+    console_printf("\t%d records could not be written to the report.\n",
+                   records_lost);
+  }
+}
+
 }  // namespace
 
-void print_summary(const upgrade_target* head) {
+bool print_summary(const upgrade_target* head, int records_lost) {
+  // Gathered, and written to the log in one piece: on a full disk, a
+  // summary cut short would run into the next run's header.
+  CardLog summary;
+  ScopedLogRoute route(&summary);
   console_printf("\n\t*********** Upgrade Summary *********** \n");
   int failures = 0;
   // Only a campaign leaves cards unstarted: they are counted apart.
@@ -44,6 +73,10 @@ void print_summary(const upgrade_target* head) {
     log_flush();
     if (target->status == STATUS_NOT_STARTED && !target->state.reason.empty())
       log_printf("Not started: %s.\n", target->state.reason.c_str());
+    else if (target->status == STATUS_LOCAL_ERROR &&
+             !target->state.reason.empty())
+      log_printf("Failed on this workstation: %s.\n",
+                 target->state.reason.c_str());
     else if (words.summary)
       log_printf("%s\n", words.summary);
     else
@@ -70,9 +103,15 @@ void print_summary(const upgrade_target* head) {
   ListCards(head, STATUS_SKIPPED, "Skipped, done by an earlier campaign:");
   ListCards(head, STATUS_ALREADY_CURRENT,
             "Already running both modules, not loaded:");
+  SayLostWrites(head, records_lost);
   char stamp[kTimestampSize];
   format_timestamp(stamp);
   log_printf("Complete at %s \n", stamp);
   log_printf("************************************************************\n\n\n");
-  log_flush();
+  std::string reason;
+  if (log_append_block(summary.text, &reason))
+    return true;
+  console_printf("\tThe summary could not be written to result.txt: %s.\n",
+                 reason.c_str());
+  return false;
 }

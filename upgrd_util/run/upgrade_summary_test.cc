@@ -2,6 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
+#include <cstring>
+#include <string>
+
 #include "tests/test_support.h"
 
 namespace {
@@ -59,5 +67,46 @@ TEST_F(SummaryTest, EachFailedCardWithItsOwnReason) {
                 kSummaryEnd,
             Log());
 }
+
+#ifndef _WIN32
+// On a full disk (here a file size limit) the summary is written whole or
+// not at all, like a card's block, and the console says so; a campaign's
+// lost blocks and records are named and counted in it.
+TEST_F(SummaryTest, ASummaryIsWrittenWholeOrNotAtAll) {
+  for (int i = 2; i < 40; ++i)
+    Add(("127.0.0." + std::to_string(i)).c_str(), STATUS_LOCAL_ERROR);
+  list->state.block_lost = true;
+  list->state.reason = "cannot write 127.0.0.2_data.txt: No space left";
+  std::string before = ReadFile("result.txt");
+  ProgramTest::Exit exit = RunToExit([this, &before] {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = before.size() + 100;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    bool written = print_summary(list, 3);
+    std::exit(!written && ReadFile("result.txt") == before ? 0 : 1);
+  });
+  EXPECT_EQ(0, exit.code) << exit.console;
+  EXPECT_NE(std::string::npos,
+            exit.console.find("\tThe summary could not be written to "
+                              "result.txt: File too large.\n"))
+      << exit.console;
+
+  EXPECT_TRUE(print_summary(list, 3));
+  std::string log = Log();
+  EXPECT_EQ(0u, log.find("\n\n*****")) << log;
+  EXPECT_NE(std::string::npos,
+            log.find("\t127.0.0.2: Failed on this workstation: cannot write "
+                     "127.0.0.2_data.txt: No space left.\n"))
+      << log;
+  EXPECT_NE(std::string::npos,
+            log.find("The blocks of 1 cards could not be written to "
+                     "result.txt:\n\t127.0.0.2\n3 records could not be "
+                     "written to the report.\n"))
+      << log;
+  EXPECT_EQ(log.size() - strlen(kSummaryEnd), log.rfind(kSummaryEnd));
+}
+#endif
 
 }  // namespace
