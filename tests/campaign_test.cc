@@ -586,7 +586,7 @@ TEST_F(CampaignTest, WhatWouldFailEveryCardIsSaidBeforeAnyIsTouched) {
   EXPECT_NE(std::string::npos,
             run.output.find("\tWarning: the interim patch "
                             "./kvn_hw02_zel_202.bin is not here; cards at "
-                            "version 202 or below will fail.\n"));
+                            "version 200 or below, or at 202, will fail.\n"));
   EXPECT_NE(std::string::npos, run.output.find("127.0.0.2        upgraded in "));
   EXPECT_NE(std::string::npos,
             run.output.find("127.0.0.3        failed: it needs the interim "
