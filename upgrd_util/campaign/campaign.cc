@@ -197,8 +197,8 @@ bool CanWritePages(const ToolOptions& options) {
 // A run refused there leaves every file as it was. Then the pages are
 // tried, the report's part file made and the pid file written. Returns
 // false, having said why, with the locks let go.
-bool TakeTheRunsFiles(const ToolOptions& options, LockFile* report_lock,
-                      CampaignReport* report, LockFile* pid_file) {
+bool TakeTheRunsFiles(const ToolOptions& options, FileLock* report_lock,
+                      CampaignReport* report, FileLock* pid_file) {
   if (!lock_working_directory())
     return false;
   std::string error;
@@ -560,7 +560,7 @@ int run_campaign(const ToolOptions& options) {
   if (!ReadOptionFiles(options, &password, &earlier))
     return kBadInput;
   // Let go after the report, whose part file may go as it closes.
-  LockFile report_lock, pid_file;
+  FileLock report_lock, pid_file;
   CampaignReport report(options.report);
   CampaignReport* to_report = options.report.empty() ? nullptr : &report;
   if (!TakeTheRunsFiles(options, &report_lock, to_report, &pid_file))

@@ -48,7 +48,7 @@ CardOutcome run_card_beside_others(upgrade_target* card,
   // Two sequences at once on one card, from two runs, would upload over
   // each other.
   bool busy = false;
-  LockFile lock;
+  FileLock lock;
   lock_card(card->ip, &lock, &busy);
   if (!busy && journal.Open(journal_name, &reason))
     log.journal = &journal;

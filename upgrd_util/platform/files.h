@@ -55,14 +55,14 @@ void remove_locked_file(FILE* file, const char* path);
 /// held; on Windows the system deletes it as the last handle closes, also
 /// when the process is killed). The system drops the lock when the process
 /// ends, however it ends.
-class LockFile {
+class FileLock {
  public:
-  LockFile() = default;
-  ~LockFile() { Release(); }
+  FileLock() = default;
+  ~FileLock() { Release(); }
 
   /// Takes the lock of `path`, making the file when it is missing (never
   /// through a link, never a FIFO or device). Returns false: with *busy
-  /// set when another holder has it (another process, or another LockFile
+  /// set when another holder has it (another process, or another FileLock
   /// of this one), else with the reason in *reason.
   bool Take(const std::string& path, bool* busy, std::string* reason);
 
@@ -75,8 +75,8 @@ class LockFile {
   bool held() const { return handle_ != -1; }
 
  private:
-  LockFile(const LockFile&) = delete;
-  LockFile& operator=(const LockFile&) = delete;
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
 
   intptr_t handle_ = -1;  // a descriptor; on Windows a HANDLE
   std::string path_;
@@ -92,13 +92,13 @@ std::string card_lock_path(const char* address);
 /// Takes the lock of the card at `address` into *lock without waiting.
 /// Returns false: with *busy set when another run (or another thread)
 /// holds it, else when no lock could be made at all.
-bool lock_card(const char* address, LockFile* lock, bool* busy);
+bool lock_card(const char* address, FileLock* lock, bool* busy);
 
 /// The run's process id in the held lock `pid_file` of `path`, for
 /// `pkill -L -F`, which trusts the file only while it is locked. Windows
 /// has no signals for it to send: nothing is made there. Returns false,
 /// with the reason, when it cannot be written.
-bool hold_pid_file(const std::string& path, LockFile* pid_file,
+bool hold_pid_file(const std::string& path, FileLock* pid_file,
                    std::string* reason);
 
 /// Raises the limit of open files to the most the system allows: a card

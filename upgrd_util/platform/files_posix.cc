@@ -137,7 +137,7 @@ void remove_locked_file(FILE* file, const char* path) {
   fclose(file);
 }
 
-bool LockFile::Take(const std::string& path, bool* busy,
+bool FileLock::Take(const std::string& path, bool* busy,
                     std::string* reason) {
   Release();
   *busy = false;
@@ -178,7 +178,7 @@ bool LockFile::Take(const std::string& path, bool* busy,
   return false;
 }
 
-bool LockFile::Write(const std::string& text, std::string* reason) {
+bool FileLock::Write(const std::string& text, std::string* reason) {
   int fd = static_cast<int>(handle_);
   if (ftruncate(fd, 0) != 0 ||
       pwrite(fd, text.data(), text.size(), 0) !=
@@ -189,7 +189,7 @@ bool LockFile::Write(const std::string& text, std::string* reason) {
   return true;
 }
 
-void LockFile::Release() {
+void FileLock::Release() {
   if (handle_ == -1)
     return;
   int fd = static_cast<int>(handle_);
@@ -228,12 +228,12 @@ std::string card_lock_path(const char* address) {
   return dir + "/" + std::to_string(namespace_id) + "-" + address + ".lock";
 }
 
-bool lock_card(const char* address, LockFile* lock, bool* busy) {
+bool lock_card(const char* address, FileLock* lock, bool* busy) {
   std::string reason;
   return lock->Take(card_lock_path(address), busy, &reason);
 }
 
-bool hold_pid_file(const std::string& path, LockFile* pid_file,
+bool hold_pid_file(const std::string& path, FileLock* pid_file,
                    std::string* reason) {
   bool busy = false;
   return pid_file->Take(path, &busy, reason) &&

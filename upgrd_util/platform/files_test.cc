@@ -32,7 +32,7 @@ TEST(FilesTest, NoCoreFileAndNoDumpableMemory) {
 // let go; a second holder is refused meanwhile.
 TEST(FilesTest, ACardsLockFileIsGoneOnceTheCardIsLetGo) {
   std::string path = card_lock_path("192.0.2.201");
-  LockFile lock, again;
+  FileLock lock, again;
   bool busy = false;
   ASSERT_TRUE(lock_card("192.0.2.201", &lock, &busy));
   EXPECT_EQ(0, access(path.c_str(), F_OK));
@@ -51,7 +51,7 @@ TEST(FilesTest, ALockFileIsNeverHeldTwiceAsItIsLetGo) {
   std::atomic<int> holders{0}, twice{0}, taken{0};
   auto take_turns = [&] {
     for (int i = 0; i < 10000; ++i) {
-      LockFile lock;
+      FileLock lock;
       bool busy = false;
       std::string reason;
       if (!lock.Take(path, &busy, &reason))

@@ -131,7 +131,7 @@ void remove_locked_file(FILE* file, const char* path) {
   DeleteFileA(path);
 }
 
-bool LockFile::Take(const std::string& path, bool* busy,
+bool FileLock::Take(const std::string& path, bool* busy,
                     std::string* reason) {
   Release();
   *busy = false;
@@ -161,7 +161,7 @@ bool LockFile::Take(const std::string& path, bool* busy,
   return true;
 }
 
-bool LockFile::Write(const std::string& text, std::string* reason) {
+bool FileLock::Write(const std::string& text, std::string* reason) {
   HANDLE handle = reinterpret_cast<HANDLE>(handle_);
   DWORD written = 0;
   LARGE_INTEGER start = {};
@@ -176,7 +176,7 @@ bool LockFile::Write(const std::string& text, std::string* reason) {
   return true;
 }
 
-void LockFile::Release() {
+void FileLock::Release() {
   if (handle_ == -1)
     return;
   CloseHandle(reinterpret_cast<HANDLE>(handle_));
@@ -193,13 +193,13 @@ std::string card_lock_path(const char* address) {
   return dir + "\\" + address + ".lock";
 }
 
-bool lock_card(const char* address, LockFile* lock, bool* busy) {
+bool lock_card(const char* address, FileLock* lock, bool* busy) {
   std::string reason;
   return lock->Take(card_lock_path(address), busy, &reason);
 }
 
 // Windows sends a run no signal: the stop file is the way to stop it.
-bool hold_pid_file(const std::string&, LockFile*, std::string*) {
+bool hold_pid_file(const std::string&, FileLock*, std::string*) {
   return true;
 }
 

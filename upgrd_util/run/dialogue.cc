@@ -80,7 +80,7 @@ int run_dialogue() {
   for (upgrade_target* card = cards; card; card = card->next) {
     // A campaign, or another dialogue, working on this card from another
     // directory would upload over this one's loads.
-    LockFile lock;
+    FileLock lock;
     bool busy = false;
     lock_card(card->ip, &lock, &busy);
     if (busy) {

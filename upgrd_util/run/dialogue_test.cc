@@ -342,7 +342,7 @@ TEST_F(DialogueOnDoublesTest, AnUnreadableListingEndsTheRunThere) {
 struct LockCheckingCard : public FakeFtpLibrary {
   int Login(const char* host, const char* user, const char* password,
             const char* account) override {
-    LockFile other;
+    FileLock other;
     bool busy = false;
     if (!lock_card(host, &other, &busy) && busy)
       WriteFile(std::string("held_") + host, "");
@@ -363,7 +363,7 @@ TEST_F(DialogueOnDoublesTest, ACardAnotherRunHoldsIsLeftAlone) {
   LockCheckingCard card;
   card.listing = {"kvn_hw02_zel_211.bin"};
   platform().ftp = &card;
-  LockFile other_run;
+  FileLock other_run;
   bool busy = false;
   ASSERT_TRUE(lock_card("192.0.2.211", &other_run, &busy));
   ProgramTest::Exit exit = RunToExit([] { std::exit(run_dialogue()); });
