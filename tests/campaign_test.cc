@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <sstream>
@@ -371,6 +372,106 @@ TEST_F(CampaignTest, ACardAnotherRunHoldsIsNotStarted) {
   EXPECT_EQ(0, run.exit_code) << run.output;
 }
 
+// Every file of `directory` by name, with its inode and a hash of its
+// content: what a run that touches nothing leaves as it was.
+std::map<std::string, std::string> Files(const std::string& directory) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    struct stat info = {};
+    lstat(entry.path().c_str(), &info);
+    std::string content =
+        entry.is_regular_file() ? ReadFile(entry.path().string()) : "";
+    files[entry.path().filename().string()] =
+        std::to_string(info.st_ino) + " " +
+        std::to_string(std::hash<std::string>()(content));
+  }
+  return files;
+}
+
+TEST_F(CampaignTest, ASecondRunIsRefusedBeforeItTouchesAnyFile) {
+  Prepare(Numbered(2, 2));
+  ASSERT_TRUE(WriteFile("night.jsonl", "{\"address\":\"127.0.0.9\"}\n"));
+  std::string other = dir.path + "/other";
+  ASSERT_TRUE(MakeDirectory(other));
+  ASSERT_TRUE(WriteFile(other + "/config.txt", "ZEL = x.bin\n"));
+  int input = -1;
+  pid_t first = 0;
+  ToolRun here, elsewhere;
+  RunOptions waits;
+  waits.keep_input_open = true;
+  waits.input = &input;
+  waits.pid = &first;
+  // While the first waits at its menu, its part file made: a second run
+  // in its directory, and one in another naming the same report.
+  waits.on_output = {{"\tAction: ", [&] {
+    EXPECT_EQ(std::to_string(first) + "\n", ReadFile("upgrd_util.pid"));
+    std::map<std::string, std::string> before = Files(dir.path);
+    std::map<std::string, std::string> other_before = Files(other);
+    ASSERT_EQ(1u, before.count("night.jsonl.part"));
+    RunOptions second;
+    second.arguments = {"--yes", "--report", "night.jsonl"};
+    here = RunTool(dir.path, "", 30, second);
+    second.arguments = {"--yes", "--report", dir.path + "/night.jsonl"};
+    elsewhere = RunTool(other, "", 30, second);
+    EXPECT_EQ(before, Files(dir.path));
+    EXPECT_EQ(other_before, Files(other));
+    ASSERT_EQ(5, write(input, "1\n1\n\n", 5));
+  }}};
+  ToolRun run = Campaign({"-j", "6", "--report", "night.jsonl"}, "", waits);
+  EXPECT_EQ(2, here.exit_code);
+  EXPECT_EQ("\tAnother run of the tool is using this directory (result.txt "
+            "is locked). No upgrade was started.\n",
+            here.output);
+  EXPECT_EQ(2, elsewhere.exit_code);
+  EXPECT_EQ("upgrd_util: --report: another run of the tool writes " +
+                dir.path + "/night.jsonl (" + dir.path +
+                "/night.jsonl.lock is locked)\n",
+            elsewhere.output);
+  EXPECT_EQ(0, run.exit_code) << run.output;
+  EXPECT_LT(run.seconds, 120) << run.output;
+  std::string report = ReadFile("night.jsonl");
+  EXPECT_EQ(2, Occurrences(report, "\n")) << report;
+  EXPECT_EQ(2, Occurrences(report, "\"outcome\":\"upgraded\""));
+  // Nothing of the run is left beside it.
+  for (const char* gone : {"night.jsonl.part", "night.jsonl.lock",
+                           "upgrd_util.pid"})
+    EXPECT_EQ("<missing>", ReadFile(gone)) << gone;
+}
+
+// The dialogue holds the card it works on as a campaign does: a campaign
+// started meanwhile in another directory leaves it alone. Once released,
+// the card's lock file is gone.
+TEST_F(CampaignTest, TheDialoguesCardIsBusyForACampaign) {
+  Card held("127.0.0.2");
+  held.hold_uploads = sim_path("release");
+  Prepare({held});
+  std::string other = dir.path + "/other";
+  ASSERT_TRUE(MakeDirectory(other));
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path)) {
+    if (entry.is_regular_file())
+      std::filesystem::copy(entry.path(), other);
+  }
+  ToolRun campaign;
+  RunOptions dialogue;
+  dialogue.on_output = {{"\tLoading OS, please wait ... ", [&] {
+    RunOptions yes;
+    yes.arguments = {"-y"};
+    campaign = RunTool(other, "", 60, yes);
+    ASSERT_TRUE(WriteFile(sim_path("release"), ""));
+  }}};
+  ToolRun run = RunTool(dir.path, "1\n1\n\n", 240, dialogue);
+  EXPECT_EQ(1, campaign.exit_code) << campaign.output;
+  EXPECT_NE(std::string::npos,
+            campaign.output.find("127.0.0.2        busy: another run of the "
+                                 "tool has it in "))
+      << campaign.output;
+  EXPECT_EQ(1, run.exit_code);
+  EXPECT_NE(std::string::npos,
+            run.output.find("\tAll upgrades completed successfully.\n"))
+      << run.output;
+  EXPECT_EQ("<missing>", ReadFile(card_lock_path("127.0.0.2")));
+}
+
 TEST_F(CampaignTest, CtrlCAtTheClosingQuestionEndsTheTool) {
   Prepare({Card("127.0.0.2")});
   RunOptions options;
@@ -587,7 +688,7 @@ TEST_F(CampaignTest, WhatWouldFailEveryCardIsSaidBeforeAnyIsTouched) {
   EXPECT_NE(std::string::npos,
             run.output.find("\tWarning: the interim patch "
                             "./kvn_hw02_zel_202.bin is not here; cards at "
-                            "version 202 or below will fail.\n"));
+                            "version 200 or below, or at 202, will fail.\n"));
   EXPECT_NE(std::string::npos, run.output.find("127.0.0.2        upgraded in "));
   EXPECT_NE(std::string::npos,
             run.output.find("127.0.0.3        failed: it needs the interim "

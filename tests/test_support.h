@@ -112,6 +112,9 @@ struct RunOptions {
   long open_files = 0;
   /// Keep its standard input open after `input`, as a console does.
   bool keep_input_open = false;
+  /// With keep_input_open: set to the writing end of its input, for those
+  /// actions to answer later.
+  int* input = nullptr;
   /// Run it as the unprivileged user nobody.
   bool as_nobody = false;
   /// Give it a terminal (which echoes the input) instead of pipes.

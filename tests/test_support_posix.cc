@@ -205,6 +205,8 @@ ToolRun RunTool(const std::string& directory, const std::string& input,
   }
   if (!options.keep_input_open)
     close(in_pipe[1]);
+  else if (options.input)
+    *options.input = in_pipe[1];
   double deadline = start + time_limit_s;
   char buffer[4096];
   bool signalled = false;

@@ -320,7 +320,7 @@ TEST_F(UnattendedTest, BadCombinationsAndReportsDoNothing) {
       {{"--plan", "--resume", "far.jsonl"}, "far.jsonl is the report of"},
       {{"-y", "--resume", "far.jsonl", "--site", "near"}, "site far:/srv"},
       {{"-y", "--metrics", "none/m.prom"}, "--metrics: cannot write none/"},
-      {{"-y", "--report", "r.csv", "--metrics", "r.csv"}, "the same file"},
+      {{"-y", "--report", "r.csv", "--metrics", "r.csv"}, "name one file"},
       {{"-y", "--report", "r.csv", "--html", "link.csv"}, "name one file"},
   };
   ASSERT_TRUE(WriteFile("r.csv", "address,outcome\n"));

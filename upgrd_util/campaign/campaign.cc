@@ -83,11 +83,12 @@ CardSequence EachCardsTurn(const ToolOptions& options) {
   };
 }
 
-// What the options name is read, or made, before anything is done: the
-// password's variable or file, the report to resume from, the new report.
-// Returns false, having said why.
-bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
-                     const char** password, Earlier* earlier) {
+// What the options name is read before anything is done: the password's
+// variable or file, the report to resume from, and that no two options,
+// nor an option and a file of the tool's own, name one file. Nothing is
+// written. Returns false, having said why.
+bool ReadOptionFiles(const ToolOptions& options, const char** password,
+                     Earlier* earlier) {
   *password = nullptr;
   if (!options.password_variable.empty()) {
     const char* value = getenv(options.password_variable.c_str());
@@ -118,19 +119,17 @@ bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
   std::string error, warning;
   // A report of this run over the one it resumes from would lose that
   // history, and a page over a report the records, under whatever name.
-  std::vector<std::pair<const char*, std::string>> files =
-      option_files(options);
-  for (size_t i = 0; i < files.size(); ++i) {
-    for (size_t k = i + 1; k < files.size(); ++k) {
-      if (!same_file(files[i].second.c_str(), files[k].second.c_str()))
-        continue;
-      console_error_printf("upgrd_util: %s and %s name one file: %s\n",
-                           files[i].first, files[k].first,
-                           files[k].second.c_str());
-      return false;
-    }
+  // The modules are the tool's own too: config.txt is read quietly here,
+  // and again, as the dialogue reads it, once the log is open.
+  char zel[kModuleNameSize] = "", app[kModuleNameSize] = "";
+  {
+    SilentConsole silent;
+    Platform quiet = platform();
+    quiet.console = &silent;
+    ScopedThreadPlatform seams(&quiet);
+    read_firmware_selection(zel, app);
   }
-  if (!options_spare(options, fixed_own_files(options)))
+  if (!option_files_apart(options, {zel, app}))
     return false;
   // Left from the night it stopped, or made to keep campaigns from
   // starting: before any question, the log or the report. A plan alone
@@ -181,6 +180,13 @@ bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
         "upgrd_util: --metrics: the node exporter's textfile collector "
         "reads only files ending in .prom, not %s\n",
         options.metrics.c_str());
+  return true;
+}
+
+// Whether the page and the metrics can be written where the options say:
+// a file is made beside each, and removed. Returns false, having said why.
+bool CanWritePages(const ToolOptions& options) {
+  std::string error;
   for (const auto& [option, path] : {std::pair{"--html", &options.html},
                                      std::pair{"--metrics", &options.metrics}}) {
     if (!path->empty() && !can_replace_file(*path, &error)) {
@@ -189,12 +195,46 @@ bool ReadOptionFiles(const ToolOptions& options, CampaignReport* report,
       return false;
     }
   }
-  if (report && !report->Open(&error)) {
+  return true;
+}
+
+// Before any file of the run is made, opened for writing or removed: the
+// working directory (result.txt's lock) and the report (its lock beside
+// it, which a run in another directory naming the same report meets too).
+// A run refused there leaves every file as it was. Then the pages are
+// tried, the report's part file made and the pid file written. Returns
+// false, having said why, with the locks let go.
+bool TakeTheRunsFiles(const ToolOptions& options, FileLock* report_lock,
+                      CampaignReport* report, FileLock* pid_file) {
+  if (!lock_working_directory())
+    return false;
+  std::string error;
+  bool busy = false;
+  bool taken = options.report.empty() ||
+               report_lock->Take(report_lock_path(options.report), &busy,
+                                 &error);
+  if (!taken && busy)
+    console_error_printf(
+        "upgrd_util: --report: another run of the tool writes %s (%s is "
+        "locked)\n",
+        options.report.c_str(), report_lock_path(options.report).c_str());
+  else if (!taken)
     console_error_printf("upgrd_util: --report: cannot write %s: %s\n",
                          options.report.c_str(), error.c_str());
-    return false;
+  else if (!CanWritePages(options))
+    taken = false;
+  else if (report && !report->Open(&error)) {
+    console_error_printf("upgrd_util: --report: cannot write %s: %s\n",
+                         options.report.c_str(), error.c_str());
+    taken = false;
+  } else if (!hold_pid_file(kPidFileName, pid_file, &error)) {
+    console_error_printf("upgrd_util: cannot write %s: %s\n", kPidFileName,
+                         error.c_str());
+    taken = false;
   }
-  return true;
+  if (!taken)
+    let_go_of_working_directory();
+  return taken;
 }
 
 // The cards of iplist.txt, those of --limit. Returns kGoOn, or the exit
@@ -420,7 +460,7 @@ int PlanOnly(const ToolOptions& options) {
   const char* password = nullptr;
   Earlier earlier;
   site_name = site_of_this_run(options.site);
-  if (!ReadOptionFiles(options, nullptr, &password, &earlier))
+  if (!ReadOptionFiles(options, &password, &earlier) || !CanWritePages(options))
     return kBadInput;
   if (!read_firmware_selection(zel_module_name, app_module_name) ||
       !show_module_banner(zel_module_name, app_module_name))
@@ -535,10 +575,14 @@ int run_campaign(const ToolOptions& options) {
     keep_from_children(options.password_variable);
   const char* password = nullptr;
   Earlier earlier;
+  site_name = site_of_this_run(options.site);
+  if (!ReadOptionFiles(options, &password, &earlier))
+    return kBadInput;
+  // Let go after the report, whose part file may go as it closes.
+  FileLock report_lock, pid_file;
   CampaignReport report(options.report);
   CampaignReport* to_report = options.report.empty() ? nullptr : &report;
-  site_name = site_of_this_run(options.site);
-  if (!ReadOptionFiles(options, to_report, &password, &earlier))
+  if (!TakeTheRunsFiles(options, &report_lock, to_report, &pid_file))
     return kBadInput;
   bool wait_for_enter = !options.yes;
   StartResult started = start_upgrade_run();
@@ -548,11 +592,10 @@ int run_campaign(const ToolOptions& options) {
     end_dialogue(nullptr, wait_for_enter);
     return kBadInput;
   }
-  // Before any question: the files config.txt names are known now.
-  // Each card is sent the copies made here, whatever the files become.
+  // Before any question. Each card is sent the copies made here, whatever
+  // the files become.
   ModuleCopies copies;
-  if (!options_spare(options, module_own_files()) ||
-      !check_module_hashes(options.manifest, &copies)) {
+  if (!check_module_hashes(options.manifest, &copies)) {
     end_dialogue(nullptr, wait_for_enter);
     return kBadInput;
   }
@@ -569,11 +612,6 @@ int run_campaign(const ToolOptions& options) {
     return code;
   }
 
-  // Before the page or metrics are first written, and before any card.
-  if (!options_spare(options, card_own_files(cards))) {
-    end_dialogue(nullptr, wait_for_enter);
-    return kBadInput;
-  }
   NameTheRun();
   CampaignWatch watch(options.html, options.metrics, options.arguments,
                       options.check);

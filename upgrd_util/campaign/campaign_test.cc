@@ -49,12 +49,12 @@ TEST_F(CampaignOnDoublesTest, WithoutICMPNoCardIsTouched) {
   EXPECT_TRUE(ftp.calls.empty());
 }
 
-// What the options name is checked against the module files once
-// config.txt is read, and against the cards' files once iplist.txt is:
-// nothing they name is written, and a metrics file the collector would not
-// read is warned of.
+// What the options name is checked against the module files config.txt
+// names and the cards' files before anything is written, result.txt's
+// header too; a metrics file the collector would not read is warned of.
 TEST_F(CampaignOnDoublesTest, NoOptionNamesAFileConfigOrListGives) {
   close_result_log();
+  const std::string log = ReadFile("result.txt");
   ASSERT_TRUE(WriteFile("127.0.0.2_upgrade.txt", "journal\n"));
   struct {
     const char* html;
@@ -80,6 +80,7 @@ TEST_F(CampaignOnDoublesTest, NoOptionNamesAFileConfigOrListGives) {
     EXPECT_NE(std::string::npos, exit.console.find(c.said)) << exit.console;
     EXPECT_EQ(Module("211", "VRN APP"), ReadFile("kvn_hw02_app_211.bin"));
     EXPECT_EQ("journal\n", ReadFile("127.0.0.2_upgrade.txt"));
+    EXPECT_EQ(log, ReadFile("result.txt"));
     EXPECT_TRUE(ftp.calls.empty());
   }
   icmp.open_succeeds = false;

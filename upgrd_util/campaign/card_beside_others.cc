@@ -48,7 +48,8 @@ CardOutcome run_card_beside_others(upgrade_target* card,
   // Two sequences at once on one card, from two runs, would upload over
   // each other.
   bool busy = false;
-  FILE* lock = lock_card(card->ip, &busy);
+  FileLock lock;
+  lock_card(card->ip, &lock, &busy);
   if (!busy && journal.Open(journal_name, &reason))
     log.journal = &journal;
   CardOutcome outcome = OUTCOME_BUSY;
@@ -89,8 +90,7 @@ CardOutcome run_card_beside_others(upgrade_target* card,
   if (outcome == OUTCOME_LISTING_UNREADABLE)
     ftp_quit(card->state.ftp_session);
   journal.Close();
-  if (lock)
-    fclose(lock);
+  lock.Release();
   card->state.log_text += log.text;
   return outcome;
 }

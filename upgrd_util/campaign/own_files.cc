@@ -1,71 +1,80 @@
 #include "upgrd_util/campaign/own_files.h"
 
 #include <filesystem>
-#include <set>
 
-#include "upgrd_util/base/process_state.h"
 #include "upgrd_util/card/module_loading.h"
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
-#include "upgrd_util/platform/files.h"
+#include "upgrd_util/platform/file_names.h"
+#include "upgrd_util/platform/ipv4_address.h"
+
+const char kPidFileName[] = "upgrd_util.pid";
 
 namespace {
 
-namespace fs = std::filesystem;
-
-// `path` from this directory, links resolved as far as it exists, "."s and
-// ".."s taken out: "./result.txt", "sub/../result.txt" and the absolute
-// name all give "result.txt".
-// `here` is this directory, canonical.
-std::string FromHere(const fs::path& here, const std::string& path) {
-  std::error_code error;
-  fs::path full = fs::weakly_canonical(fs::absolute(path, error), error);
-  if (error || here.empty())
-    return fs::path(path).lexically_normal().generic_string();
-  return full.lexically_relative(here).generic_string();
+// True when `path` is, in this directory, a name the tool gives a card's
+// files: a card listed on another night would write it.
+bool CardFileName(const std::string& path) {
+  std::filesystem::path named(resolved_name(path));
+  if (named.parent_path() !=
+      std::filesystem::path(resolved_name("x")).parent_path())
+    return false;
+  std::string last = named.filename().string();
+  for (const char* ending :
+       {"_upgrade.txt", "_foundfir.txt", "_data.txt", "_event.txt"}) {
+    std::string end = ending;
+    if (last.size() > end.size() &&
+        last.compare(last.size() - end.size(), end.size(), end) == 0 &&
+        parse_ipv4_address(last.substr(0, last.size() - end.size()).c_str()))
+      return true;
+  }
+  return false;
 }
 
 }  // namespace
 
-std::vector<std::string> fixed_own_files(const ToolOptions& options) {
-  std::vector<std::string> own = {kResultLogName, "iplist.txt", "config.txt",
-                                  kInterimPatchName, "foundfir.txt"};
-  if (!options.report.empty())
+std::string report_lock_path(const std::string& report) {
+  return report + ".lock";
+}
+
+std::vector<std::string> own_files(const ToolOptions& options,
+                                   const std::vector<std::string>& modules) {
+  std::vector<std::string> own = {kResultLogName,     "iplist.txt",
+                                  "config.txt",       kInterimPatchName,
+                                  "foundfir.txt",     kPidFileName};
+  if (!options.report.empty()) {
     own.push_back(options.report + ".part");
-  return own;
-}
-
-std::vector<std::string> module_own_files() {
-  return {zel_module_name, app_module_name};
-}
-
-std::vector<std::string> card_own_files(const upgrade_target* cards) {
-  std::vector<std::string> own;
-  for (const upgrade_target* card = cards; card; card = card->next) {
-    for (const char* ending :
-         {"_upgrade.txt", "_foundfir.txt", "_data.txt", "_event.txt"})
-      own.push_back(card->ip + std::string(ending));
+    own.push_back(report_lock_path(options.report));
+  }
+  for (const std::string& module : modules) {
+    if (!module.empty())
+      own.push_back(module);
   }
   return own;
 }
 
-bool options_spare(const ToolOptions& options,
-                   const std::vector<std::string>& own) {
-  std::error_code error;
-  fs::path here = fs::weakly_canonical(fs::current_path(error), error);
-  std::set<std::string> names;
-  for (const std::string& name : own)
-    names.insert(FromHere(here, name));
-  for (const auto& [option, path] : option_files(options)) {
-    std::string named = FromHere(here, path);
-    bool own_file = names.count(named) > 0;
-    // A hard link: only the files themselves tell.
-    bool exists = fs::exists(path, error);
-    for (size_t i = 0; !own_file && exists && i < own.size(); ++i) {
-      own_file = same_file(own[i].c_str(), path.c_str());
-      named = own[i];
+bool option_files_apart(const ToolOptions& options,
+                        const std::vector<std::string>& modules) {
+  std::vector<std::pair<const char*, std::string>> files =
+      option_files(options);
+  std::vector<std::string> own = own_files(options, modules);
+  for (size_t i = 0; i < files.size(); ++i) {
+    const auto& [option, path] = files[i];
+    for (size_t k = 0; k < i; ++k) {
+      if (!one_file(files[k].second, path))
+        continue;
+      console_error_printf("upgrd_util: %s and %s name one file: %s\n",
+                           files[k].first, option, path.c_str());
+      return false;
     }
-    if (own_file) {
+    std::string named;
+    for (size_t k = 0; k < own.size() && named.empty(); ++k) {
+      if (one_file(own[k], path))
+        named = own[k];
+    }
+    if (named.empty() && CardFileName(path))
+      named = std::filesystem::path(path).filename().string();
+    if (!named.empty()) {
       console_error_printf("upgrd_util: %s %s names the tool's own file %s\n",
                            option, path.c_str(), named.c_str());
       return false;

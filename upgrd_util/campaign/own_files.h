@@ -4,29 +4,32 @@
 #include <string>
 #include <vector>
 
-#include "upgrd_util/base/upgrade_target.h"
 #include "upgrd_util/run/tool_options.h"
 
 // The files a campaign reads or writes under names of its own, which no
 // option may name: a page or metrics written over one would lose it, and a
-// report resumed from one is no report. Some are known only once config.txt
-// and iplist.txt are read, so they are checked in three steps.
+// report resumed from one is no report. Nor may two options name one file.
 
-/// Known from the start: result.txt, iplist.txt, config.txt, the interim
-/// patch, the dialogue's listing file and the report's part file.
-std::vector<std::string> fixed_own_files(const ToolOptions& options);
+/// The campaign's process id while it runs, beside result.txt.
+extern const char kPidFileName[];
 
-/// Once config.txt is read: the module files it names.
-std::vector<std::string> module_own_files();
+/// The lock a run holds on its report, beside it: another run naming the
+/// same report, from any directory, is refused.
+std::string report_lock_path(const std::string& report);
 
-/// Once the cards are known: each one's journal, listing file and saved
-/// logs.
-std::vector<std::string> card_own_files(const upgrade_target* cards);
+/// result.txt, iplist.txt, config.txt, the interim patch, the dialogue's
+/// listing file, the pid file, the report's part file and lock, and
+/// `modules` (the two that config.txt names).
+std::vector<std::string> own_files(const ToolOptions& options,
+                                   const std::vector<std::string>& modules);
 
-/// Returns false, having said on one line which option names which, when a
-/// file of option_files(options) is one of `own`, by its name from this
-/// directory or by its device and inode.
-bool options_spare(const ToolOptions& options,
-                   const std::vector<std::string>& own);
+/// Returns false, having said on one line which option names which, when
+/// two files of option_files(options) are one, or one is a file of
+/// own_files or a name the tool gives a card's files in this directory
+/// ("<address>_upgrade.txt", "_foundfir.txt", "_data.txt", "_event.txt",
+/// whatever cards iplist.txt lists): each name taken for the file it is or
+/// will be (one_file).
+bool option_files_apart(const ToolOptions& options,
+                        const std::vector<std::string>& modules);
 
 #endif  // UPGRD_UTIL_CAMPAIGN_OWN_FILES_H_

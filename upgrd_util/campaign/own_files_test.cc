@@ -1,69 +1,86 @@
 #include "upgrd_util/campaign/own_files.h"
 
-#include <cstring>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include <gtest/gtest.h>
 
 #include "tests/test_support.h"
-#include "upgrd_util/base/process_state.h"
 
 namespace {
 
 struct OwnFilesTest : public ProgramTest {};
 
-// Each of the tool's own files, named as an option may name it, is refused
-// with one line; names that only look alike are not.
-TEST_F(OwnFilesTest, NoOptionNamesAFileOfTheTool) {
-  strcpy(zel_module_name, "z.bin");
-  strcpy(app_module_name, "a.bin");
-  upgrade_target* cards = nullptr;
-  ASSERT_TRUE(set_target_ip(append_upgrade_target(&cards), "10.0.0.1"));
-  std::unique_ptr<upgrade_target, void (*)(upgrade_target*)> owned(
-      cards, free_upgrade_targets);
+// Two options, or an option and a file of the tool's own, that name one
+// file, whether it is there or still to be made, however they name it, are
+// refused with one line; names that only look alike are not.
+TEST_F(OwnFilesTest, NoOptionNamesAFileOfTheToolNorOneAnotherNames) {
   ASSERT_TRUE(MakeDirectory("sub"));
   ASSERT_TRUE(WriteFile("result.txt", "log\n"));
-  std::filesystem::create_hard_link("result.txt", "link.html");
+  ASSERT_TRUE(WriteFile("r.jsonl", "{}\n"));
+  std::filesystem::create_hard_link("result.txt", "hard.html");
+  ASSERT_EQ(0, symlink("r.jsonl", "link.csv"));
+  ASSERT_EQ(0, symlink("sub", "dirlink"));
   const std::string here = std::filesystem::current_path().string();
   struct {
-    std::string resume, report, html, metrics;
+    std::string resume, report, html, metrics, stop_file;
     bool refused;
   } cases[] = {
-      {"", "", "result.txt", "", true},
-      {"", "", "", "./iplist.txt", true},
-      {"", "", "sub/../config.txt", "", true},
-      {"", "r.jsonl", "r.jsonl.part", "", true},
-      {"", "", "kvn_hw02_zel_202.bin", "", true},
-      {"", "", "foundfir.txt", "", true},
-      {"", "", "a.bin", "", true},
-      {"", "", here + "/10.0.0.1_upgrade.txt", "", true},
-      {"", "", "", "10.0.0.1_foundfir.txt", true},
-      {"", "", "10.0.0.1_data.txt", "", true},
-      {"", "", "", "10.0.0.1_event.txt", true},
-      {"", "", "link.html", "", true},  // a hard link to result.txt
-      {"result.txt", "", "", "", true},
-      {"", "r.jsonl", "r.jsonl.html", "r.prom", false},
-      {"", "", "10.0.0.10_upgrade.txt", "sub/result.txt", false},
+      // Neither is there yet.
+      {"", "n.jsonl", "./n.jsonl", "", "", true},
+      {"", "n.jsonl", "", here + "/n.jsonl", "", true},
+      {"", "n.jsonl", "sub/../n.jsonl", "", "", true},
+      {"", "n.jsonl", "", "", "./n.jsonl", true},
+      {"", "sub/n.jsonl", "dirlink/n.jsonl", "", "", true},
+      {"", "n.jsonl", "dirlink/../n.jsonl", "", "", true},
+      // Both are there, or one is a link to the other.
+      {"r.jsonl", "./r.jsonl", "", "", "", true},
+      {"r.jsonl", "", "link.csv", "", "", true},
+      // The tool's own, there or not.
+      {"", "", "result.txt", "", "", true},
+      {"", "", "hard.html", "", "", true},  // a hard link to result.txt
+      {"", "", "", "./iplist.txt", "", true},
+      {"", "", "sub/../config.txt", "", "", true},
+      {"", "r.jsonl", "r.jsonl.part", "", "", true},
+      {"", "r.jsonl", "", "r.jsonl.lock", "", true},
+      {"", "", "kvn_hw02_zel_202.bin", "", "", true},
+      {"", "", "foundfir.txt", "", "", true},
+      {"", "", "", "", "upgrd_util.pid", true},
+      {"", "", "a.bin", "", "", true},
+      {"", "", here + "/10.0.0.1_upgrade.txt", "", "", true},
+      {"", "", "", "10.0.0.1_foundfir.txt", "", true},
+      {"", "", "dirlink/../10.0.0.1_data.txt", "", "", true},
+      {"", "", "", "", "10.0.0.1_event.txt", true},
+      {"result.txt", "", "", "", "", true},
+      // Alike, and apart.
+      {"", "r.jsonl", "r.jsonl.html", "r.prom", "", false},
+      {"", "", "sub/10.0.0.1_upgrade.txt", "sub/result.txt", "", false},
+      {"", "", "10.0.0_upgrade.txt", "10.0.0.256_data.txt", "", false},
+      {"", "n.jsonl", "dirlink/n.jsonl", "", "", false},
   };
-  std::vector<std::string> own;
-  for (const auto& files : {fixed_own_files(ToolOptions()), module_own_files(),
-                            card_own_files(cards)})
-    own.insert(own.end(), files.begin(), files.end());
   for (const auto& c : cases) {
     ToolOptions options;
     options.resume = c.resume;
     options.report = c.report;
     options.html = c.html;
     options.metrics = c.metrics;
-    std::vector<std::string> all = own;
-    for (const std::string& file : fixed_own_files(options))
-      all.push_back(file);
+    if (!c.stop_file.empty())
+      options.stop_file = c.stop_file;
     console.output.clear();
-    EXPECT_EQ(!c.refused, options_spare(options, all))
-        << c.html << c.metrics << c.resume;
+    EXPECT_EQ(!c.refused, option_files_apart(options, {"z.bin", "a.bin"}))
+        << c.report << " " << c.html << " " << c.metrics << " "
+        << c.stop_file;
     EXPECT_EQ(c.refused ? 1 : 0, Occurrences(console.output, "\n"))
         << console.output;
   }
+  ToolOptions options;
+  options.report = "n.jsonl";
+  options.html = "./n.jsonl";
+  console.output.clear();
+  option_files_apart(options, {});
+  EXPECT_EQ("upgrd_util: --report and --html name one file: ./n.jsonl\n",
+            console.output);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <mutex>
 
 #include "upgrd_util/base/process_state.h"
@@ -29,27 +30,64 @@ bool EndsWithLineEnd() {
   return ends;
 }
 
+// result.txt, locked and not yet written: whether this run made it.
+FILE* g_locked = nullptr;
+bool g_made = false;
+
 }  // namespace
+
+bool lock_result_log(std::string* reason, bool* in_use) {
+  if (in_use)
+    *in_use = false;
+  if (g_locked)
+    return true;
+  // A run that lets the directory go removes a result.txt it made: one
+  // opened just before is no longer the file named, and is looked up again.
+  for (int turn = 0; turn < 100; ++turn) {
+    std::error_code unknown;
+    bool made = !std::filesystem::exists(kResultLogName, unknown);
+    FILE* log = fopen(kResultLogName, "a+");
+    if (!log) {
+      *reason = strerror(errno);
+      return false;
+    }
+    // Two runs in one directory would interleave their entries and share
+    // their listing file.
+    if (!lock_exclusively(log)) {
+      fclose(log);
+      *reason = "another run is using this directory";
+      if (in_use)
+        *in_use = true;
+      return false;
+    }
+    if (still_named(log, kResultLogName)) {
+      g_locked = log;
+      g_made = made;
+      return true;
+    }
+    fclose(log);
+  }
+  *reason = "it was made anew a hundred times over";
+  return false;
+}
+
+void unlock_result_log() {
+  if (!g_locked)
+    return;
+  bool empty = fseek(g_locked, 0, SEEK_END) == 0 && ftell(g_locked) == 0;
+  if (g_made && empty)
+    remove_locked_file(g_locked, kResultLogName);
+  else
+    fclose(g_locked);
+  g_locked = nullptr;
+}
 
 bool open_result_log(std::string* reason, bool* in_use) {
   close_result_log();
-  if (in_use)
-    *in_use = false;
-  FILE* log = fopen(kResultLogName, "a+");
-  if (!log) {
-    *reason = strerror(errno);
+  if (!lock_result_log(reason, in_use))
     return false;
-  }
-  // Two runs in one directory would interleave their entries and share
-  // their listing file.
-  if (!lock_exclusively(log)) {
-    fclose(log);
-    *reason = "another run is using this directory";
-    if (in_use)
-      *in_use = true;
-    return false;
-  }
-  result_log = log;
+  result_log = g_locked;
+  g_locked = nullptr;
   // A killed run leaves its last entry unfinished; this run's header must
   // not be glued to it.
   if (!EndsWithLineEnd())

@@ -12,11 +12,23 @@ extern const char kToolName[];
 /// The log's file name in the working directory.
 extern const char kResultLogName[];
 
-/// Opens "result.txt" for appending (created when missing, never truncated),
-/// takes the lock that keeps a second run out of this directory, ends an
-/// unfinished last line of an earlier run and writes its header: the tool
-/// name, the time stamp, an empty line. Returns false, with the reason in
-/// *reason, when it cannot be opened or another process holds its lock
+/// Opens "result.txt" for appending (created when missing, never truncated)
+/// and takes the lock that keeps a second run out of this directory,
+/// without writing to it: a campaign holds the directory before it makes
+/// any other file. Returns false, with the reason in *reason, when it
+/// cannot be opened or another process holds its lock (then *in_use, when
+/// given, is set). True at once while held.
+bool lock_result_log(std::string* reason, bool* in_use = nullptr);
+
+/// Lets go of the lock of lock_result_log before open_result_log: a run
+/// that ends there has written nothing, and a result.txt it made is
+/// removed.
+void unlock_result_log();
+
+/// Takes the lock as lock_result_log does, unless it is held already, ends
+/// an unfinished last line of an earlier run and writes the header: the
+/// tool name, the time stamp, an empty line. Returns false, with the reason
+/// in *reason, when it cannot be opened or another process holds its lock
 /// (then *in_use, when given, is set and nothing was written); the log is
 /// then closed.
 bool open_result_log(std::string* reason, bool* in_use = nullptr);

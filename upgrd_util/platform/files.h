@@ -1,6 +1,7 @@
 #ifndef UPGRD_UTIL_PLATFORM_FILES_H_
 #define UPGRD_UTIL_PLATFORM_FILES_H_
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -32,15 +33,54 @@ FILE* create_new_file(const char* path, std::string* reason);
 FILE* create_unique_file(const std::string& stem, std::string* name,
                          int* held, std::string* reason);
 
-/// True when both paths name one existing file, also through links (same
-/// device and inode; on Windows, the same volume and file index).
-bool same_file(const char* a, const char* b);
-
 /// Takes an exclusive lock on the open `file` for as long as the process
 /// holds it open (flock on POSIX, LockFileEx on Windows); the system drops
 /// it when the process ends, however it ends. Returns false, at once, when
 /// another process holds it.
 bool lock_exclusively(FILE* file);
+
+/// True when `path` still names the file that `file` has open: a run that
+/// made a file only to find the directory busy removes it again
+/// (remove_locked_file), and one that opened it just before must look
+/// again.
+bool still_named(FILE* file, const char* path);
+
+/// Removes `path`, which the open `file` holds locked (lock_exclusively),
+/// and closes `file`: on POSIX while the lock is still held, on Windows
+/// once it is closed (which fails while another process has it open).
+void remove_locked_file(FILE* file, const char* path);
+
+/// A lock taken without waiting on a file of its own, which is there only
+/// while a run holds it: released, it is removed (on POSIX while still
+/// held; on Windows the system deletes it as the last handle closes, also
+/// when the process is killed). The system drops the lock when the process
+/// ends, however it ends.
+class FileLock {
+ public:
+  FileLock() = default;
+  ~FileLock() { Release(); }
+
+  /// Takes the lock of `path`, making the file when it is missing (never
+  /// through a link, never a FIFO or device). Returns false: with *busy
+  /// set when another holder has it (another process, or another FileLock
+  /// of this one), else with the reason in *reason.
+  bool Take(const std::string& path, bool* busy, std::string* reason);
+
+  /// Makes `text` the file's whole content.
+  bool Write(const std::string& text, std::string* reason);
+
+  /// Removes the file and lets the lock go.
+  void Release();
+
+  bool held() const { return handle_ != -1; }
+
+ private:
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+  intptr_t handle_ = -1;  // a descriptor; on Windows a HANDLE
+  std::string path_;
+};
 
 /// Where the lock of the card at `address` lies: a directory that every run
 /// on the workstation shares (POSIX: /run/lock/upgrd_util, else one in the
@@ -49,11 +89,17 @@ bool lock_exclusively(FILE* file);
 /// address names one card only within its own.
 std::string card_lock_path(const char* address);
 
-/// Takes the lock of the card at `address` without waiting. Returns the
-/// open lock file, to close when the card's turn ends, or nullptr: with
-/// *busy set when another process holds it, else when no lock could be
-/// made at all.
-FILE* lock_card(const char* address, bool* busy);
+/// Takes the lock of the card at `address` into *lock without waiting.
+/// Returns false: with *busy set when another run (or another thread)
+/// holds it, else when no lock could be made at all.
+bool lock_card(const char* address, FileLock* lock, bool* busy);
+
+/// The run's process id in the held lock `pid_file` of `path`, for
+/// `pkill -L -F`, which trusts the file only while it is locked. Windows
+/// has no signals for it to send: nothing is made there. Returns false,
+/// with the reason, when it cannot be written.
+bool hold_pid_file(const std::string& path, FileLock* pid_file,
+                   std::string* reason);
 
 /// Raises the limit of open files to the most the system allows: a card
 /// upgraded beside many others needs a few sockets and files of its own.

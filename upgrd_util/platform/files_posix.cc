@@ -114,10 +114,94 @@ FILE* create_unique_file(const std::string& stem, std::string* name,
   return nullptr;
 }
 
-bool same_file(const char* a, const char* b) {
-  struct stat first, second;
-  return stat(a, &first) == 0 && stat(b, &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+namespace {
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// True when `path` names the file open at `fd`.
+bool Named(int fd, const char* path) {
+  struct stat open_file, named;
+  return fstat(fd, &open_file) == 0 && lstat(path, &named) == 0 &&
+         SameFile(open_file, named);
+}
+
+}  // namespace
+
+bool still_named(FILE* file, const char* path) {
+  return Named(fileno(file), path);
+}
+
+void remove_locked_file(FILE* file, const char* path) {
+  if (Named(fileno(file), path))
+    unlink(path);
+  fclose(file);
+}
+
+bool FileLock::Take(const std::string& path, bool* busy,
+                    std::string* reason) {
+  Release();
+  *busy = false;
+  // A holder removes the file before it lets the lock go: one opened just
+  // before is locked in vain, and the name looked up again. Only a run
+  // that takes the lock in that instant makes another turn.
+  for (int turn = 0; turn < 100; ++turn) {
+    // Non-blocking, so that a FIFO planted there cannot wait for a writer.
+    int flags = O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = open(path.c_str(), O_RDWR | flags, 0666);
+    // Another user's lock file can be read only; a lock needs no more.
+    if (fd < 0 && errno == EACCES)
+      fd = open(path.c_str(), O_RDONLY | flags, 0666);
+    if (fd < 0) {
+      *reason = errno == ELOOP ? "it is a symbolic link" : strerror(errno);
+      return false;
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+      *reason = "it is not a regular file";
+      close(fd);
+      return false;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      *busy = errno == EWOULDBLOCK;
+      *reason = strerror(errno);
+      close(fd);
+      return false;
+    }
+    if (Named(fd, path.c_str())) {
+      handle_ = fd;
+      path_ = path;
+      return true;
+    }
+    close(fd);
+  }
+  *reason = "it was made anew a hundred times over";
+  return false;
+}
+
+bool FileLock::Write(const std::string& text, std::string* reason) {
+  int fd = static_cast<int>(handle_);
+  if (ftruncate(fd, 0) != 0 ||
+      pwrite(fd, text.data(), text.size(), 0) !=
+          static_cast<ssize_t>(text.size())) {
+    *reason = strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+void FileLock::Release() {
+  if (handle_ == -1)
+    return;
+  int fd = static_cast<int>(handle_);
+  // Still held while it goes: a run that opened it meanwhile finds, once
+  // it has the lock, that the name no longer is that file. In a shared
+  // directory only its maker may remove it; another user's stays.
+  if (Named(fd, path_.c_str()))
+    unlink(path_.c_str());
+  close(fd);
+  handle_ = -1;
 }
 
 namespace {
@@ -146,22 +230,16 @@ std::string card_lock_path(const char* address) {
   return dir + "/" + std::to_string(namespace_id) + "-" + address + ".lock";
 }
 
-FILE* lock_card(const char* address, bool* busy) {
-  *busy = false;
-  std::string path = card_lock_path(address);
-  int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
-                0666);
-  if (fd < 0)
-    return nullptr;
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    *busy = errno == EWOULDBLOCK;
-    close(fd);
-    return nullptr;
-  }
-  FILE* file = fdopen(fd, "rb");
-  if (!file)
-    close(fd);
-  return file;
+bool lock_card(const char* address, FileLock* lock, bool* busy) {
+  std::string reason;
+  return lock->Take(card_lock_path(address), busy, &reason);
+}
+
+bool hold_pid_file(const std::string& path, FileLock* pid_file,
+                   std::string* reason) {
+  bool busy = false;
+  return pid_file->Take(path, &busy, reason) &&
+         pid_file->Write(std::to_string(getpid()) + "\n", reason);
 }
 
 bool lock_exclusively(FILE* file) {

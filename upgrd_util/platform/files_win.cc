@@ -114,12 +114,74 @@ bool FileIndex(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
 
 }  // namespace
 
-bool same_file(const char* a, const char* b) {
-  BY_HANDLE_FILE_INFORMATION first, second;
-  return FileIndex(a, &first) && FileIndex(b, &second) &&
-         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
-         first.nFileIndexHigh == second.nFileIndexHigh &&
-         first.nFileIndexLow == second.nFileIndexLow;
+bool still_named(FILE* file, const char* path) {
+  BY_HANDLE_FILE_INFORMATION open_file, named;
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  return handle != INVALID_HANDLE_VALUE &&
+         GetFileInformationByHandle(handle, &open_file) &&
+         FileIndex(path, &named) &&
+         open_file.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
+         open_file.nFileIndexHigh == named.nFileIndexHigh &&
+         open_file.nFileIndexLow == named.nFileIndexLow;
+}
+
+void remove_locked_file(FILE* file, const char* path) {
+  // A file open here cannot be removed; once closed, removing it fails
+  // while another process has it open.
+  fclose(file);
+  DeleteFileA(path);
+}
+
+bool FileLock::Take(const std::string& path, bool* busy,
+                    std::string* reason) {
+  Release();
+  *busy = false;
+  // Shared with nobody, so that a second taker is refused at the opening,
+  // and deleted as the handle closes: the file is there only while held,
+  // also after a killed run. A link planted there is opened, and deleted,
+  // as itself.
+  HANDLE handle = CreateFileA(
+      path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+      OPEN_ALWAYS,
+      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE |
+          FILE_FLAG_OPEN_REPARSE_POINT,
+      nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    *busy = error == ERROR_SHARING_VIOLATION;
+    *reason = "Windows error " + std::to_string(error);
+    return false;
+  }
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    *reason = "it is not a regular file";
+    return false;
+  }
+  handle_ = reinterpret_cast<intptr_t>(handle);
+  path_ = path;
+  return true;
+}
+
+bool FileLock::Write(const std::string& text, std::string* reason) {
+  HANDLE handle = reinterpret_cast<HANDLE>(handle_);
+  DWORD written = 0;
+  LARGE_INTEGER start = {};
+  if (!SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) ||
+      !SetEndOfFile(handle) ||
+      !WriteFile(handle, text.data(), static_cast<DWORD>(text.size()),
+                 &written, nullptr) ||
+      written != text.size()) {
+    *reason = "Windows error " + std::to_string(GetLastError());
+    return false;
+  }
+  return true;
+}
+
+void FileLock::Release() {
+  if (handle_ == -1)
+    return;
+  CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = -1;
 }
 
 std::string card_lock_path(const char* address) {
@@ -132,18 +194,14 @@ std::string card_lock_path(const char* address) {
   return dir + "\\" + address + ".lock";
 }
 
-FILE* lock_card(const char* address, bool* busy) {
-  *busy = false;
-  std::string path = card_lock_path(address);
-  FILE* file = fopen(path.c_str(), "ab");
-  if (!file)
-    return nullptr;
-  if (!lock_exclusively(file)) {
-    *busy = true;
-    fclose(file);
-    return nullptr;
-  }
-  return file;
+bool lock_card(const char* address, FileLock* lock, bool* busy) {
+  std::string reason;
+  return lock->Take(card_lock_path(address), busy, &reason);
+}
+
+// Windows sends a run no signal: the stop file is the way to stop it.
+bool hold_pid_file(const std::string&, FileLock*, std::string*) {
+  return true;
 }
 
 bool lock_exclusively(FILE* file) {

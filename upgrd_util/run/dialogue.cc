@@ -7,6 +7,7 @@
 #include "upgrd_util/inputs/single_target.h"
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/files.h"
 #include "upgrd_util/run/start_menu.h"
 #include "upgrd_util/run/start_up.h"
 #include "upgrd_util/run/upgrade_summary.h"
@@ -38,6 +39,20 @@ upgrade_target* ChooseCards(EntryEnd* end) {
   }
 }
 
+// A card another run holds is left as it is, with the status a campaign
+// gives it: the summary counts it among the failures.
+void SayBusy(upgrade_target* card) {
+  console_printf("\n\t***************************************************\n");
+  console_printf("\t%s is busy: another run of the tool on this "
+                 "workstation\n\tis upgrading it. It was not started.\n\n",
+                 card->ip);
+  log_printf("%s is busy: another run of the tool on this workstation is "
+             "upgrading it. It was not started.\n\n",
+             card->ip);
+  log_flush();
+  card->status = STATUS_BUSY;
+}
+
 int Finish(const upgrade_target* card = nullptr) {
   end_dialogue(card);
   return kExitCode;
@@ -63,8 +78,18 @@ int run_dialogue() {
   // later card of the run is given the same longer allowance.
   int32_t probe_factor = 1;
   for (upgrade_target* card = cards; card; card = card->next) {
+    // A campaign, or another dialogue, working on this card from another
+    // directory would upload over this one's loads.
+    FileLock lock;
+    bool busy = false;
+    lock_card(card->ip, &lock, &busy);
+    if (busy) {
+      SayBusy(card);
+      continue;
+    }
     card->state.probe_factor = probe_factor;
     CardOutcome outcome = upgrade_card(card);
+    lock.Release();
     // Nothing is known of what this card runs: the run ends here, without
     // the later cards and without a summary.
     if (outcome == OUTCOME_UNKNOWN_VERSION) {

@@ -11,6 +11,7 @@
 #include "tests/expected_output.h"
 #include "tests/test_support.h"
 #include "upgrd_util/output/result_log.h"
+#include "upgrd_util/platform/files.h"
 #include "upgrd_util/run/dialogue.h"
 
 namespace {
@@ -334,6 +335,55 @@ TEST_F(DialogueOnDoublesTest, AnUnreadableListingEndsTheRunThere) {
   EXPECT_EQ(std::string::npos, RunLog().find("Summary"));
   // The session of the listing is the one quit last.
   EXPECT_TRUE(card.open_handles.empty());
+}
+
+// A card whose upgrade checks, as another run would, whether its card is
+// free.
+struct LockCheckingCard : public FakeFtpLibrary {
+  int Login(const char* host, const char* user, const char* password,
+            const char* account) override {
+    FileLock other;
+    bool busy = false;
+    if (!lock_card(host, &other, &busy) && busy)
+      WriteFile(std::string("held_") + host, "");
+    return FakeFtpLibrary::Login(host, user, password, account);
+  }
+};
+
+// The dialogue holds each card while it works on it, and leaves alone one
+// that another run holds: said in its own words, counted in the summary as
+// a campaign counts it.
+TEST_F(DialogueOnDoublesTest, ACardAnotherRunHoldsIsLeftAlone) {
+  ASSERT_TRUE(WriteFile("iplist.txt", "SystemIP=192.0.2.211\n"
+                                      "SystemUserName=user\n"
+                                      "SystemPassword=pass\n"
+                                      "SystemIP=192.0.2.212\n"
+                                      "SystemUserName=user\n"
+                                      "SystemPassword=pass\n"));
+  LockCheckingCard card;
+  card.listing = {"kvn_hw02_zel_211.bin"};
+  platform().ftp = &card;
+  FileLock other_run;
+  bool busy = false;
+  ASSERT_TRUE(lock_card("192.0.2.211", &other_run, &busy));
+  ProgramTest::Exit exit = RunToExit([] { std::exit(run_dialogue()); });
+  EXPECT_EQ(1, exit.code);
+  EXPECT_NE(std::string::npos,
+            exit.console.find(
+                "\n\t***************************************************\n"
+                "\t192.0.2.211 is busy: another run of the tool on this "
+                "workstation\n\tis upgrading it. It was not started.\n\n"
+                "\n\t***************************************************\n"
+                "\tStarting Upgrade to 192.0.2.212. \n"))
+      << exit.console;
+  EXPECT_NE(std::string::npos,
+            exit.console.find("\n\tEncountered 1 failures during upgrade.\n"));
+  EXPECT_NE(std::string::npos,
+            RunLog().find("\t192.0.2.211: Busy with another run of the tool; "
+                          "not started.\n"));
+  EXPECT_EQ("<missing>", ReadFile("held_192.0.2.211"));
+  EXPECT_EQ("", ReadFile("held_192.0.2.212"));
+  EXPECT_EQ("<missing>", ReadFile(card_lock_path("192.0.2.212")));
 }
 
 }  // namespace

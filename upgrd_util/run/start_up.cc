@@ -43,22 +43,33 @@ bool OpenEcho(std::unique_ptr<IcmpEcho>* echo) {
 
 }  // namespace
 
-StartResult start_upgrade_run() {
+bool lock_working_directory() {
   std::string reason;
   bool in_use = false;
-  if (!open_result_log(&reason, &in_use)) {
-    if (in_use)
-      console_error_printf(
-          "\tAnother run of the tool is using this directory "
-          "(%s is locked). No upgrade was started.\n",
-          kResultLogName);
-    else
-      console_error_printf(
-          "\tCannot open the result log '%s': %s. No upgrade was "
-          "started.\n",
-          kResultLogName, reason.c_str());
+  if (lock_result_log(&reason, &in_use))
+    return true;
+  if (in_use)
+    console_error_printf(
+        "\tAnother run of the tool is using this directory "
+        "(%s is locked). No upgrade was started.\n",
+        kResultLogName);
+  else
+    console_error_printf(
+        "\tCannot open the result log '%s': %s. No upgrade was "
+        "started.\n",
+        kResultLogName, reason.c_str());
+  return false;
+}
+
+void let_go_of_working_directory() {
+  unlock_result_log();
+}
+
+StartResult start_upgrade_run() {
+  // The lock held, the log opens with it.
+  std::string reason;
+  if (!lock_working_directory() || !open_result_log(&reason))
     return START_NO_LOG;
-  }
   if (!read_firmware_selection(zel_module_name, app_module_name) ||
       !show_module_banner(zel_module_name, app_module_name))
     return START_BAD_INPUT;
@@ -125,7 +136,7 @@ bool check_campaign_cards(const upgrade_target* cards,
   else
     console_printf(
         "\tWarning: the interim patch %s is not here; cards at "
-        "version 202 or below will fail.\n",
+        "version 200 or below, or at 202, will fail.\n",
         patch.c_str());
   return true;
 }

@@ -18,7 +18,17 @@ enum StartResult {
                     // ends with its closing dialogue
 };
 
-/// Opens the result log and writes its header, reads config.txt and checks
+/// Takes result.txt's lock, which keeps a second run out of this
+/// directory, and writes nothing. Returns false, having said so in one
+/// line, when another run holds it or result.txt cannot be opened.
+bool lock_working_directory();
+
+/// Lets go of the lock of lock_working_directory, in a run that ends
+/// before start_upgrade_run: a result.txt it made is removed.
+void let_go_of_working_directory();
+
+/// Takes the lock unless it is held, opens the result log and writes its
+/// header, reads config.txt and checks
 /// both module files with the banner. Without its log a run would leave no
 /// record of what it did to the cards, so it does not start.
 StartResult start_upgrade_run();

@@ -292,21 +292,8 @@ void CheckCombinations(const ToolOptions& options) {
     throw CLI::ValidationError("--max-failures",
                                "a dry run fails no card; drop one of "
                                "--check and --max-failures");
-  if (!options.resume.empty() && options.resume == options.report)
-    throw CLI::ValidationError("--resume",
-                               "the report to resume from cannot be the "
-                               "new report as well");
-  std::vector<std::pair<const char*, std::string>> files =
-      option_files(options);
-  for (size_t i = 0; i < files.size(); ++i) {
-    for (size_t k = i + 1; k < files.size(); ++k) {
-      if (files[i].second == files[k].second)
-        throw CLI::ValidationError(files[k].first,
-                                   "names the same file as " +
-                                       std::string(files[i].first) + ": " +
-                                       files[k].second);
-    }
-  }
+  // Two options naming one file are refused by the campaign, which
+  // compares the files they name (option_files_apart).
 }
 
 }  // namespace
