@@ -10,26 +10,14 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "upgrd_util/platform/files.h"
+
 namespace {
 
 // The handle is a file on disk, not a device or a pipe.
 bool OnDisk(int fd) {
   HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
   return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_DISK;
-}
-
-// The system's text for `error`, without its line end.
-std::string SystemMessage(DWORD error) {
-  char text[256];
-  if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                      nullptr, error, 0, text, sizeof(text), nullptr))
-    snprintf(text, sizeof(text), "system error %lu",
-             static_cast<unsigned long>(error));
-  std::string message = text;
-  while (!message.empty() &&
-         (message.back() == '\n' || message.back() == '\r'))
-    message.pop_back();
-  return message;
 }
 
 }  // namespace
@@ -63,7 +51,7 @@ bool AppendFile::Create(const char* path, std::string* reason) {
                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    *reason = SystemMessage(GetLastError());
+    *reason = system_message(GetLastError());
     return false;
   }
   fd_ = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
@@ -150,7 +138,7 @@ bool rename_durably(const std::string& from, const std::string& to,
     flags |= MOVEFILE_WRITE_THROUGH;
   if (MoveFileExA(from.c_str(), to.c_str(), flags))
     return true;
-  *reason = SystemMessage(GetLastError());
+  *reason = system_message(GetLastError());
   return false;
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "upgrd_util/platform/files.h"
+
 namespace {
 
 using Steady = std::chrono::steady_clock;
@@ -38,18 +40,6 @@ std::string Quoted(const std::string& arg) {
     quoted += arg[i];
   }
   return quoted + "\"";
-}
-
-std::string SystemMessage(DWORD error) {
-  char text[256];
-  DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      error, 0, text, sizeof(text), nullptr);
-  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
-                        text[length - 1] == '.'))
-    --length;
-  return length > 0 ? std::string(text, length)
-                    : "error " + std::to_string(error);
 }
 
 void CloseOnce(HANDLE* handle) {
@@ -227,7 +217,7 @@ bool run_child(const std::vector<std::string>& argv, const std::string& input,
   }
   std::wstring environment;
   if (!ChildEnvironment(&environment)) {
-    *reason = "could not be started: " + SystemMessage(GetLastError());
+    *reason = "could not be started: " + system_message(GetLastError());
     return false;
   }
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
@@ -235,7 +225,7 @@ bool run_child(const std::vector<std::string>& argv, const std::string& input,
   HANDLE out_read = nullptr, out_write = nullptr;
   if (!CreatePipe(&in_read, &in_write, &inheritable, 0) ||
       !CreatePipe(&out_read, &out_write, &inheritable, 0)) {
-    *reason = "could not be started: " + SystemMessage(GetLastError());
+    *reason = "could not be started: " + system_message(GetLastError());
     for (HANDLE* handle : {&in_read, &in_write, &out_read, &out_write})
       CloseOnce(handle);
     return false;
@@ -250,7 +240,7 @@ bool run_child(const std::vector<std::string>& argv, const std::string& input,
   if (error != 0) {
     CloseOnce(&in_write);
     CloseOnce(&out_read);
-    *reason = "could not be started: " + SystemMessage(error);
+    *reason = "could not be started: " + system_message(error);
     return false;
   }
   result->started = true;

@@ -129,4 +129,10 @@ std::string host_name();
 bool make_private_directory(const std::string& stem, std::string* path,
                             std::string* reason);
 
+#ifdef _WIN32
+/// The system's text for a Windows error code (GetLastError()), without its
+/// line end or closing full stop, for a message that goes on after it.
+std::string system_message(unsigned long error);
+#endif
+
 #endif  // UPGRD_UTIL_PLATFORM_FILES_H_

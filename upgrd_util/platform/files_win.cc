@@ -269,3 +269,15 @@ bool make_private_directory(const std::string& stem, std::string* path,
   *reason = "cannot make a directory in " + std::string(temp, length);
   return false;
 }
+
+std::string system_message(unsigned long error) {
+  char text[256];
+  DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      error, 0, text, sizeof(text), nullptr);
+  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
+                        text[length - 1] == '.'))
+    --length;
+  return length > 0 ? std::string(text, length)
+                    : "system error " + std::to_string(error);
+}

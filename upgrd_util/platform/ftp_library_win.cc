@@ -21,6 +21,7 @@
 #include "upgrd_util/platform/append_file.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/interrupts.h"
+#include "upgrd_util/platform/files.h"
 
 struct WinInetFtpLibrary::Session {
   HINTERNET connection = nullptr;  // null once a watchdog closed it
@@ -134,24 +135,10 @@ class Watchdog {
   std::thread thread_;   // last: it starts once the rest is ready
 };
 
-// The system's text for `error`, without its line end.
-std::string SystemMessage(DWORD error) {
-  char text[256];
-  if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                      nullptr, error, 0, text, sizeof(text), nullptr))
-    snprintf(text, sizeof(text), "system error %lu",
-             static_cast<unsigned long>(error));
-  std::string message = text;
-  while (!message.empty() &&
-         (message.back() == '\n' || message.back() == '\r'))
-    message.pop_back();
-  return message;
-}
-
 // What the workstation failed to do with `path`: for a Windows error
 // (GetLastError), and for one of the C library (errno).
 LocalFault SystemFault(const char* doing, const char* path, DWORD error) {
-  return {std::string(doing) + " " + path + ": " + SystemMessage(error),
+  return {std::string(doing) + " " + path + ": " + system_message(error),
           error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL};
 }
 LocalFault LibraryFault(const char* doing, const char* path, int error) {

@@ -21,30 +21,7 @@ bool Sha256::Final(std::string* hex, std::string* error) {
 
 bool sha256_file(const std::string& path, std::string* hex,
                  std::string* error) {
-  FILE* file = open_regular_file(path.c_str());
-  if (!file) {
-    *error = "cannot read " + path + " (a regular file is needed)";
-    return false;
-  }
-  Sha256 hash;
-  // A module may be large: it goes through one buffer, never whole.
-  static const size_t kPiece = 64 << 10;
-  std::unique_ptr<unsigned char[]> piece(new unsigned char[kPiece]);
-  size_t got;
-  bool taken = true;
-  while (taken && (got = fread(piece.get(), 1, kPiece, file)) > 0)
-    taken = hash.Update(piece.get(), got);
-  bool failed = ferror(file) != 0;
-  fclose(file);
-  if (failed) {
-    *error = "cannot read " + path;
-    return false;
-  }
-  if (!hash.Final(hex, error)) {
-    *error = path + ": " + *error;
-    return false;
-  }
-  return true;
+  return sha256_copy(path, "", hex, error);
 }
 
 bool sha256_copy(const std::string& from, const std::string& to,
@@ -54,14 +31,18 @@ bool sha256_copy(const std::string& from, const std::string& to,
     *error = "cannot read " + from + " (a regular file is needed)";
     return false;
   }
-  std::string reason;
-  FILE* out = create_new_file(to.c_str(), &reason);
-  if (!out) {
-    fclose(in);
-    *error = "cannot copy " + from + " to " + to + ": " + reason;
-    return false;
+  FILE* out = nullptr;
+  if (!to.empty()) {
+    std::string reason;
+    out = create_new_file(to.c_str(), &reason);
+    if (!out) {
+      fclose(in);
+      *error = "cannot copy " + from + " to " + to + ": " + reason;
+      return false;
+    }
   }
   Sha256 hash;
+  // A module may be large: it goes through one buffer, never whole.
   static const size_t kPiece = 64 << 10;
   std::unique_ptr<unsigned char[]> piece(new unsigned char[kPiece]);
   size_t got;
@@ -69,20 +50,23 @@ bool sha256_copy(const std::string& from, const std::string& to,
   bool written = true;
   while (taken && written && (got = fread(piece.get(), 1, kPiece, in)) > 0) {
     taken = hash.Update(piece.get(), got);
-    written = fwrite(piece.get(), 1, got, out) == got;
+    written = !out || fwrite(piece.get(), 1, got, out) == got;
   }
   bool read = ferror(in) == 0;
   fclose(in);
-  written = fclose(out) == 0 && written;
+  if (out)
+    written = fclose(out) == 0 && written;
   if (!read || !written) {
-    remove(to.c_str());
+    if (out)
+      remove(to.c_str());
     *error = !read ? "cannot read " + from
                    : "cannot copy " + from + " to " + to + ": " +
                          strerror(errno);
     return false;
   }
   if (!hash.Final(hex, error)) {
-    remove(to.c_str());
+    if (out)
+      remove(to.c_str());
     *error = from + ": " + *error;
     return false;
   }

@@ -39,7 +39,7 @@ bool sha256_file(const std::string& path, std::string* hex,
                  std::string* error);
 
 /// Copies the regular file `from` to `to`, a new file (never one that is
-/// there, nor through a link), and gives the SHA-256 of the bytes copied in
+/// there, nor through a link; no copy when `to` is empty), and gives the SHA-256 of the bytes copied in
 /// *hex, as sha256_file does: what is hashed is what the copy holds.
 /// Returns false, with the reason in *error, when either fails; a copy
 /// begun is then removed.
