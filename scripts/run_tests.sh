@@ -20,8 +20,9 @@ bash scripts/bench.sh --smoke || status=1
 echo "== the tool alone: build and install =="
 bash scripts/tool_build_test.sh || status=1
 # Campaigns run cards on threads: their end-to-end tests and the unit
-# tests of the pool and its rules again, built for ThreadSanitizer, which
-# ends a program with 66 on a data race.
+# tests of the pool and its rules, of a campaign on the test doubles, of
+# its records' syncs and of the event hook's thread again, built for
+# ThreadSanitizer, which ends a program with 66 on a data race.
 echo "== campaign tests, ThreadSanitizer build =="
 cmake -S . -B build/tsan -DUPGRD_TSAN=ON -DUPGRD_WERROR=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON
@@ -29,7 +30,7 @@ cmake --build build/tsan -j "$jobs" --target upgrd_e2e_tests upgrd_tests \
   upgrd_util_fast_clock
 (cd build/tsan && TSAN_OPTIONS="halt_on_error=1 exitcode=66" \
   ctest --output-on-failure -j "$jobs" --timeout 300 \
-  -R "^(CampaignTest|CampaignPageTest|UnattendedTest|RolloutTest|CardPoolTest|RolloutRulesTest|StatusPrinterTest)\.") || status=1
+  -R "^(CampaignTest|CampaignPageTest|UnattendedTest|RolloutTest|CardPoolTest|RolloutRulesTest|StatusPrinterTest|CampaignOnDoublesTest|CampaignEventsTest|EventHookTest|GroupedSyncTest)\.") || status=1
 for variant in plain sanitize; do
   dir=build/$variant
   sanitize=OFF
