@@ -22,6 +22,7 @@ FakeClock::FakeClock() {
 }
 
 void FakeClock::SleepMs(int milliseconds) {
+  std::lock_guard<std::mutex> lock(mutex);
   sleeps.push_back(milliseconds);
   if (milliseconds > 0)
     slept_ms += milliseconds;

@@ -30,19 +30,24 @@ struct FakeConsole : public Console {
   int lines_read = 0;
 };
 
-/// Sleeps take no time; they are added up. The local time is `now`.
+/// Sleeps take no time; they are added up. The local time is `now`. A
+/// campaign's threads (the stop file's watch, the cards) may sleep at once.
 struct FakeClock : public Clock {
   FakeClock();
   void SleepMs(int milliseconds) override;
   bool LocalTime(struct tm* out) override;
   /// The time slept so far.
-  double Seconds() override { return slept_ms / 1000.0; }
+  double Seconds() override {
+    std::lock_guard<std::mutex> lock(mutex);
+    return slept_ms / 1000.0;
+  }
 
   /// Sets `now` to the given local date and time (weekday computed).
   void Set(int year, int month, int day, int hour, int minute, int second);
 
   struct tm now;
   bool has_time = true;
+  std::mutex mutex;  // guards the two below while threads sleep
   long long slept_ms = 0;
   std::vector<int> sleeps;
 };
