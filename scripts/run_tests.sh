@@ -12,9 +12,9 @@ bash scripts/install_deps.sh tests
 
 jobs=$(nproc)
 status=0
-# The fuzz targets, 30 s each; first, so that CTest's summary ends the output.
+# The fuzz targets, 20 s each; first, so that CTest's summary ends the output.
 echo "== fuzzing =="
-bash scripts/fuzz.sh 30 || status=1
+bash scripts/fuzz.sh 20 || status=1
 echo "== benchmarks, smoke run =="
 bash scripts/bench.sh --smoke || status=1
 echo "== the tool alone: build and install =="
