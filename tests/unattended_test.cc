@@ -588,6 +588,10 @@ TEST_F(UnattendedTest, ADiskThatFillsUpStopsTheNightAndTheResumeFinishesIt) {
   int upgraded = Occurrences(parsed, "|admin|upgraded|1|");
   int records_lost = 16 - Occurrences(parsed, "\n");
   EXPECT_LT(0, records_lost) << parsed;
+  EXPECT_NE(std::string::npos,
+            run.output.find("\tCannot write the report night.jsonl: No "
+                            "space left on device\n"))
+      << run.output;
   // What did not fit is counted, on the console and in the summary, which
   // goes in whole or is said to be missing.
   std::string log = ReadFile("result.txt");
