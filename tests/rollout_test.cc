@@ -101,14 +101,14 @@ TEST_F(RolloutTest, TheRateCountsOnlyCardsThatReachedALoad) {
       Outcomes());
 }
 
-TEST_F(RolloutTest, AWindowThatEndsStartsNoLaterCard) {
+TEST_F(RolloutTest, AWindowThatEndsStartsNoLaterCardAndLoadsNoPathItOutlives) {
   Prepare(Numbered(2, 3));
-  // The fast clock reads 09:30: eight minutes, fixed as the options are
-  // read, and a card takes at least three and a half of waits, and a
-  // minute more. The first card starts well within the first two minutes;
-  // the next could only after the first one's waits.
+  // The fast clock reads 09:30: six minutes, fixed as the options are read.
+  // Both modules take almost four minutes, the APP alone under one: the
+  // next cards start once the first has ended, as the APP alone could end
+  // in time, and are not loaded once they list both modules to load.
   std::vector<std::string> options = {"-y",          "-j",    "1",
-                                      "--not-after", "09:38", "--report",
+                                      "--not-after", "09:36", "--report",
                                       "r.jsonl"};
   // The plan says so first, and touches nothing: no card, no file.
   options.push_back("--plan");
@@ -126,13 +126,18 @@ TEST_F(RolloutTest, AWindowThatEndsStartsNoLaterCard) {
   run = Campaign(options);
   EXPECT_EQ(1, run.exit_code) << run.output;
   EXPECT_NE(std::string::npos,
-            run.output.find("\tThe window ends at 2026-12-07T09:38:00+00:00, "
-                            "8 min 0 s from now"))
+            run.output.find("\tThe window ends at 2026-12-07T09:36:00+00:00, "
+                            "6 min 0 s from now"))
       << run.output;
   EXPECT_EQ(std::string::npos, run.output.find("Interrupted")) << run.output;
   EXPECT_EQ("upgraded 1 \nnot_started 1 window ended\n"
             "not_started 1 window ended\n",
             Outcomes());
+  // Their logs were saved before their path was known.
+  EXPECT_EQ("data of 127.0.0.4", ReadFile("127.0.0.4_data.txt"));
+  EXPECT_EQ(2u, Occurrences(ReadFile("result.txt"),
+                            "Not loaded: the window ends before its upgrade "
+                            "could.\n"));
   // After a dry run, by what it found: the first card is current now.
   run = Campaign({"-y", "-j", "1", "--check", "--plan"});
   EXPECT_EQ(0, run.exit_code) << run.output;

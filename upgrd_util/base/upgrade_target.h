@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "upgrd_util/base/card_outcome.h"
+#include "upgrd_util/base/card_path.h"
 #include "upgrd_util/base/upgrade_status.h"
 
 
@@ -41,6 +42,8 @@ struct CardState {
   /// turn ended.
   std::string started_at;
   CardOutcome outcome = OUTCOME_NONE;
+  /// What its listing said it needs (PATH_UNKNOWN before, or without one).
+  CardPath path = PATH_UNKNOWN;
   /// The wave it was in (1-based; 0 before a campaign gives it one), and
   /// for a card not started, why; for a local error, which file and the
   /// system's reason ("cannot write 10.0.0.5_foundfir.txt: Is a directory").

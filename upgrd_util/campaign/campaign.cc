@@ -62,13 +62,21 @@ const int kBadInput = 2;
 const int kGoOn = -1;
 
 // What the pool does with each card: its upgrade, or its dry run, by a
-// campaign's rules, beside the others.
-CardSequence EachCardsTurn(const ToolOptions& options) {
+// campaign's rules, beside the others. A card whose path the window would
+// not let end is not loaded.
+CardSequence EachCardsTurn(const ToolOptions& options,
+                           const RolloutRules* rollout) {
   CampaignRules rules;
   rules.patch_file_needed = true;
   rules.leave_current = !options.force;
   rules.strict_card_words = true;
   rules.hardware_checked = true;
+  rules.path_fits = [rollout](upgrade_target* card, CardPath path) {
+    if (rollout->PathFits(path))
+      return true;
+    card->state.reason = stop_reason_text({STOP_WINDOW});
+    return false;
+  };
   if (options.check) {
     return [rules](upgrade_target* card) {
       return run_card_beside_others(
@@ -390,8 +398,9 @@ RolloutSettings RolloutOf(const ToolOptions& options, size_t waves) {
   settings.waves = waves;
   settings.windowed = rollout.windowed;
   settings.window_end = rollout.deadline_clock;
-  // A card's mandated waits, and a minute for the rest of its path.
-  settings.card_seconds = mandated_wait_seconds() + 60;
+  // Each card's path takes its modules' uploads at the planned link rate.
+  settings.modules = configured_modules();
+  settings.link_rate = rollout.link_rate;
   settings.stop_file = options.stop_file;
   return settings;
 }
@@ -432,12 +441,11 @@ std::vector<size_t> WavesOf(const ToolOptions& options,
 PlanInputs PlanOf(const ToolOptions& options,
                   const std::vector<upgrade_target*>& to_run, int parallel,
                   bool found) {
-  PlanInputs inputs = campaign_plan_inputs(to_run, found, options.force);
+  PlanInputs inputs = campaign_plan_inputs(to_run, found);
   inputs.waves = WavesOf(options, to_run);
   inputs.parallel = parallel;
   inputs.rules = RolloutOf(options, inputs.waves.size());
   inputs.rules.window_end -= platform().clock->Seconds();
-  inputs.link_rate = options.rollout.link_rate;
   return inputs;
 }
 
@@ -525,8 +533,8 @@ bool RunCards(const ToolOptions& options,
                                          options.check));
   }
   RolloutRules rules(RolloutOf(options, waves.size()), platform().clock);
-  CardPool pool(to_run, waves, parallel, EachCardsTurn(options), &rules,
-                &events);
+  CardPool pool(to_run, waves, parallel, EachCardsTurn(options, &rules),
+                &rules, &events);
   {
     // SIGUSR1 and SIGUSR2, also one that came at the menu.
     InterruptWaker pauses([&pool] { pool.Pause(starting_paused()); });
@@ -541,8 +549,8 @@ bool RunCards(const ToolOptions& options,
   // The cards have ended: an interrupt from now on lets the summary, the
   // page and the end event go out first; a second ends the tool.
   spare_the_next_interrupt();
-  watch->Stopped(rules.stop());
-  std::string reason = stop_reason_text(rules.stop());
+  watch->Stopped(pool.stop());
+  std::string reason = stop_reason_text(pool.stop());
   std::vector<upgrade_target*> never_started = pool.NeverStarted();
   for (upgrade_target* card : never_started) {
     card->status = STATUS_NOT_STARTED;
@@ -558,7 +566,7 @@ bool RunCards(const ToolOptions& options,
     hook->SayWith(nullptr);
   printer.Show(true);
   *records_lost = events.records_lost();
-  *stop = rules.stop();
+  *stop = pool.stop();
   return printer.succeeded() == static_cast<int>(to_run.size());
 }
 

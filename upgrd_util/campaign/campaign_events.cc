@@ -10,7 +10,8 @@
 #include "upgrd_util/platform/platform.h"
 
 void CampaignEvents::CardStarted(upgrade_target* card) {
-  if (++card->state.tries == 1)
+  // The scheduler counted this try as it gave the card.
+  if (card->state.tries == 1)
     card->state.started_at = iso_local_time();
   printer_->Started(*card);
   watch_->Started(*card);

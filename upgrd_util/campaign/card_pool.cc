@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <system_error>
 #include <thread>
 
@@ -13,24 +14,18 @@ CardPool::CardPool(std::vector<upgrade_target*> cards,
                    std::vector<size_t> waves, int parallel,
                    CardSequence sequence, RolloutRules* rules,
                    PoolEvents* events)
-    : cards_(std::move(cards)),
-      waves_(std::move(waves)),
-      parallel_(parallel),
+    : parallel_(std::min(static_cast<size_t>(std::max(parallel, 1)),
+                         std::max<size_t>(cards.size(), 1))),
       sequence_(sequence),
-      rules_(rules),
-      events_(events) {
-  size_t at = 0;
-  for (size_t wave = 0; wave < waves_.size(); ++wave) {
-    for (size_t i = at; i < at + waves_[wave] && i < cards_.size(); ++i)
-      cards_[i]->state.wave = static_cast<int>(wave) + 1;
-    busy_.push_back(static_cast<int>(waves_[wave]));
-    at += waves_[wave];
-  }
-  wave_end_ = waves_.empty() ? cards_.size() : waves_[0];
-}
+      events_(events),
+      waves_(static_cast<int>(waves.size())),
+      scheduler_(std::move(cards), std::move(waves), parallel, rules,
+                 platform().clock) {}
 
 void CardPool::Run(int tick_ms) {
-  size_t count = std::min(cards_.size(), static_cast<size_t>(parallel_));
+  size_t count = static_cast<size_t>(parallel_);
+  if (scheduler_.NeverStarted().empty())
+    count = 0;
   // An interrupt wakes every wait of the pool at once.
   InterruptWaker waker([this] {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -52,7 +47,7 @@ void CardPool::Run(int tick_ms) {
   for (;;) {
     NoteInterrupt(&lock);
     NoteStopFile(&lock);
-    CloseWave(&lock);
+    CloseWaves(&lock);
     if (workers_ == 0)
       break;
     lock.unlock();
@@ -67,27 +62,31 @@ void CardPool::Run(int tick_ms) {
     thread.join();
   // Cards still waiting to be tried again end as their last try did.
   std::string why = "Not tried again: no further card was started (" +
-                    stop_reason_text(rules_->stop()) + ").";
-  for (const Retry& retry : retries_) {
+                    stop_reason_text(scheduler_.stop()) + ").";
+  for (const NightScheduler::Retry& retry : scheduler_.retries()) {
     events_->RetryDropped(retry.card, why);
     events_->CardEnded(retry.card, retry.outcome, retry.seconds);
   }
-  retries_.clear();
   events_->Tick(true);
 }
 
 std::vector<upgrade_target*> CardPool::NeverStarted() const {
-  return std::vector<upgrade_target*>(cards_.begin() + next_, cards_.end());
+  std::lock_guard<std::mutex> lock(mutex_);
+  return scheduler_.NeverStarted();
+}
+
+Stop CardPool::stop() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return scheduler_.stop();
 }
 
 void CardPool::Pause(bool paused) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (paused == paused_ || stop_starting_)
+  if (!scheduler_.Pause(paused))
     return;
-  paused_ = paused;
   // Told before the lock is let go, as a start is: a resume is said
   // before the cards it lets start.
-  events_->StartingPaused(paused, running_);
+  events_->StartingPaused(paused, scheduler_.running());
   Notify();
 }
 
@@ -97,23 +96,39 @@ void CardPool::StopFileFound() {
   Notify();
 }
 
-// Takes cards until none can start any more.
+// Takes the cards the scheduler gives until it gives none any more.
 void CardPool::Work() {
-  const Platform shared = platform();
+  Clock* clock = platform().clock;
   std::unique_lock<std::mutex> lock(mutex_);
-  while (upgrade_target* card = NextCard(&lock, shared)) {
-    ++running_;
+  for (;;) {
+    NoteInterrupt(&lock);
+    NoteStopFile(&lock);
+    Turn turn = scheduler_.Next();
+    TellStop(&lock);
+    if (turn.over)
+      break;
+    if (!turn.card) {
+      if (std::isinf(turn.until))
+        wake_.wait(lock);
+      else
+        clock->WaitFor(&wake_, &lock,
+                       static_cast<int>(std::max(
+                           (turn.until - clock->Seconds()) * 1000, 0.0)) +
+                           1);
+      continue;
+    }
+    upgrade_target* card = turn.card;
     // Told before the lock is let go, so that cards are said to start in
     // the order they do.
     events_->CardStarted(card);
     Notify();
     lock.unlock();
-    double start = shared.clock->Seconds();
+    double start = clock->Seconds();
     CardOutcome outcome = sequence_(card);
-    double taken = shared.clock->Seconds() - start;
+    double taken = clock->Seconds() - start;
     lock.lock();
     std::string why_not;
-    double delay = rules_->RetryAfter(*card, outcome, &why_not);
+    double delay = scheduler_.RetryDelay(*card, outcome, &why_not);
     lock.unlock();
     if (delay > 0) {
       events_->CardRetried(card, outcome, taken, delay);
@@ -123,112 +138,35 @@ void CardPool::Work() {
       events_->CardEnded(card, outcome, taken);
     }
     lock.lock();
-    --running_;
-    --busy_[card->state.wave - 1];
-    if (delay > 0)
-      retries_.push_back({card, shared.clock->Seconds() + delay, outcome,
-                          taken});
-    else if (!rules_->CardEnded(*card, outcome))
-      StopStarting(&lock);
+    scheduler_.TryEnded(card, outcome, taken, delay);
+    TellStop(&lock);
     Notify();
   }
   --workers_;
   Notify();
 }
 
-upgrade_target* CardPool::NextCard(std::unique_lock<std::mutex>* lock,
-                                   const Platform& shared) {
-  for (;;) {
-    NoteInterrupt(lock);
-    NoteStopFile(lock);
-    if (stop_starting_)
-      return nullptr;
-    if (WaveToWeigh() && !asking_) {
-      // Its outcome decides whether anything starts at all.
-      wake_.wait(*lock);
-      continue;
-    }
-    if (paused_ && CardsLeft()) {
-      // The window counts on while paused: once no card could end within
-      // it, none would start at the resume either, and the night ends
-      // instead of waiting for one. Looked at each minute of the clock.
-      if (!rules_->WindowOpen()) {
-        StopStarting(lock);
-        return nullptr;
-      }
-      shared.clock->WaitFor(&wake_, lock, 60000);
-      continue;
-    }
-    double now = shared.clock->Seconds();
-    auto due = std::min_element(
-        retries_.begin(), retries_.end(),
-        [](const Retry& a, const Retry& b) { return a.at < b.at; });
-    bool retry = due != retries_.end() && due->at <= now;
-    upgrade_target* card = retry                ? due->card
-                           : next_ < wave_end_ ? cards_[next_]
-                                               : nullptr;
-    if (card && !rules_->MayStart(*card)) {
-      StopStarting(lock);
-      return nullptr;
-    }
-    if (retry) {
-      retries_.erase(due);
-      ++busy_[card->state.wave - 1];
-      return card;
-    }
-    if (card) {
-      ++next_;
-      return card;
-    }
-    if (!CardsLeft() && running_ == 0)
-      return nullptr;
-    if (retries_.empty()) {
-      // A running card may yet be retried, or the next wave open.
-      wake_.wait(*lock);
-      continue;
-    }
-    // Nothing to start before the next retry is due: wait for it on the
-    // run's clock, or until something changes.
-    shared.clock->WaitFor(&wake_, lock,
-                          static_cast<int>((due->at - now) * 1000) + 1);
-  }
-}
-
-void CardPool::CloseWave(std::unique_lock<std::mutex>* lock) {
-  // Each wave is weighed once, in order; a campaign of one wave has no
-  // wave to weigh.
-  while (!stop_starting_ && WaveToWeigh()) {
-    int number = static_cast<int>(wave_) + 1;
-    int count = static_cast<int>(waves_.size());
+void CardPool::CloseWaves(std::unique_lock<std::mutex>* lock) {
+  // Each wave is weighed once, in order.
+  while (int number = scheduler_.WaveToClose()) {
     lock->unlock();
-    events_->WaveEnded(number, count);
+    events_->WaveEnded(number, waves_);
     lock->lock();
-    if (!rules_->WaveEnded(number)) {
-      StopStarting(lock);
-      return;
-    }
-    if (wave_ + 1 == waves_.size()) {
-      ++wave_;
-      Notify();
-      return;
-    }
-    // While the operator is asked, retries that come due may start.
-    asking_ = true;
+    bool ask = scheduler_.CloseWave();
+    TellStop(lock);
     Notify();
-    lock->unlock();
-    bool go_on = events_->NextWave(number + 1, count, waves_[wave_ + 1]);
-    lock->lock();
-    asking_ = false;
-    NoteInterrupt(lock);
-    // The stop file ends the question as an interrupt does.
-    NoteStopFile(lock);
-    if (!go_on) {
-      rules_->StopBetweenWaves(number);
-      StopStarting(lock);
+    if (!ask)
       return;
-    }
-    ++wave_;
-    wave_end_ += waves_[wave_];
+    lock->unlock();
+    bool go_on = events_->NextWave(
+        number + 1, waves_,
+        scheduler_.WaveSize(number + 1));
+    lock->lock();
+    // An interrupt, or the stop file, ends the question first.
+    NoteInterrupt(lock);
+    NoteStopFile(lock);
+    scheduler_.WaveAnswered(go_on);
+    TellStop(lock);
     Notify();
   }
 }
@@ -237,30 +175,26 @@ void CardPool::NoteInterrupt(std::unique_lock<std::mutex>* lock) {
   if (interrupted_ || interrupts_received() == 0)
     return;
   interrupted_ = true;
-  rules_->Interrupted();
-  StopStarting(lock);
+  scheduler_.Interrupted();
+  TellStop(lock);
+  Notify();
 }
 
 void CardPool::NoteStopFile(std::unique_lock<std::mutex>* lock) {
   if (!stop_file_ || stop_file_noted_)
     return;
   stop_file_noted_ = true;
-  rules_->StopFileFound();
-  StopStarting(lock);
+  scheduler_.StopFileFound();
+  TellStop(lock);
+  Notify();
 }
 
-void CardPool::StopStarting(std::unique_lock<std::mutex>* lock) {
-  bool first = !stop_starting_;
-  stop_starting_ = true;
-  Notify();
-  // An interrupt or the stop file is always answered, even with no card
-  // left to start.
-  StopReason reason = rules_->stop().reason;
-  if (!first || (!CardsLeft() && reason != STOP_INTERRUPTED &&
-                 reason != STOP_STOP_FILE))
+void CardPool::TellStop(std::unique_lock<std::mutex>* lock) {
+  Stop stop;
+  int running = 0;
+  if (!scheduler_.TakeNewStop(&stop, &running))
     return;
-  int running = running_;
-  Stop stop = rules_->stop();
+  Notify();
   lock->unlock();
   events_->StartingStopped(stop, running);
   lock->lock();

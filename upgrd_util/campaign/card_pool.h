@@ -10,6 +10,7 @@
 
 #include "upgrd_util/base/card_outcome.h"
 #include "upgrd_util/base/upgrade_target.h"
+#include "upgrd_util/campaign/night_scheduler.h"
 #include "upgrd_util/campaign/rollout_rules.h"
 #include "upgrd_util/platform/platform.h"
 
@@ -53,11 +54,11 @@ struct PoolEvents {
   virtual void Tick(bool last) = 0;
 };
 
-/// Runs cards through a sequence, wave after wave, up to `parallel` at once
-/// in the order given, as long as the rules let cards start. A wave opens
-/// when each card of the one before has ended or only waits to be tried
-/// again; those waiting are tried beside the later waves. It prints
-/// nothing.
+/// Runs cards through a sequence on threads of their own, up to `parallel`
+/// at once, in the order the night's scheduler gives (NightScheduler: its
+/// waves, retries and rules), telling the events as it goes. The pool only
+/// drives: it asks the scheduler under its lock, waits as it says, and
+/// tells what happened. It prints nothing.
 class CardPool {
  public:
   /// `waves`: the sizes of the waves, in the order of `cards`, adding up to
@@ -73,6 +74,9 @@ class CardPool {
   /// The cards that never started, in their order.
   std::vector<upgrade_target*> NeverStarted() const;
 
+  /// Why cards stopped starting (STOP_NONE: they did not). After Run.
+  Stop stop() const;
+
   /// From one thread at a time, before or during Run: no card starts
   /// while paused, the running ones go on, and the window goes on
   /// counting. A change is told (StartingPaused) unless starting stopped.
@@ -84,64 +88,32 @@ class CardPool {
 
  private:
   void Work();
-  // A card to try again once the clock reads `at`, and how it last ended.
-  struct Retry {
-    upgrade_target* card;
-    double at;
-    CardOutcome outcome;
-    double seconds;
-  };
-  // The next card to run, or nullptr when none can start any more. Called,
-  // and returns, with *lock held; waits without it.
-  upgrade_target* NextCard(std::unique_lock<std::mutex>* lock,
-                           const Platform& shared);
-  // Ends the open wave once each of its cards ended or waits for a retry,
-  // and opens the next if the rules and the operator let it. *lock held.
-  void CloseWave(std::unique_lock<std::mutex>* lock);
-  // Both are called, and return, with *lock held; they drop it while they
-  // tell the events.
+  // Each of these is called, and returns, with *lock held; they drop it
+  // while they tell the events.
+  void CloseWaves(std::unique_lock<std::mutex>* lock);
   void NoteInterrupt(std::unique_lock<std::mutex>* lock);
   void NoteStopFile(std::unique_lock<std::mutex>* lock);
-  void StopStarting(std::unique_lock<std::mutex>* lock);
+  void TellStop(std::unique_lock<std::mutex>* lock);
   // Wakes every wait, the pool's own loop included even when it is not
   // waiting yet. mutex_ held.
   void Notify() {
     news_ = true;
     wake_.notify_all();
   }
-  // Whether the open wave has ended and is yet to be weighed (a campaign of
-  // one wave has none to weigh).
-  bool WaveToWeigh() const {
-    return waves_.size() > 1 && wave_ < waves_.size() && next_ == wave_end_ &&
-           busy_[wave_] == 0;
-  }
-  // Whether a card can still start: one not started yet, or a retry.
-  bool CardsLeft() const { return next_ < cards_.size() || !retries_.empty(); }
 
-  std::vector<upgrade_target*> cards_;
-  std::vector<size_t> waves_;
   const int parallel_;
   CardSequence sequence_;
-  RolloutRules* rules_;
   PoolEvents* events_;
+  const int waves_;
 
-  std::mutex mutex_;  // guards everything below, and the rules
+  mutable std::mutex mutex_;  // guards everything below, and the rules
   std::condition_variable wake_;
-  std::vector<Retry> retries_;
-  size_t next_ = 0;      // the next card not started yet
-  size_t wave_ = 0;      // the open wave
-  size_t wave_end_ = 0;  // the first card past the open wave
-  // For each wave, its cards not started yet or running.
-  std::vector<int> busy_;
-  int running_ = 0;
+  NightScheduler scheduler_;
   int workers_ = 0;
-  bool news_ = false;    // something changed since the pool's loop looked
-  bool asking_ = false;  // whether the next wave may start
-  bool stop_starting_ = false;
+  bool news_ = false;  // something changed since the pool's loop looked
   bool interrupted_ = false;
-  bool paused_ = false;
   bool stop_file_ = false;        // found
-  bool stop_file_noted_ = false;  // and told to the rules
+  bool stop_file_noted_ = false;  // and told to the scheduler
 };
 
 #endif  // UPGRD_UTIL_CAMPAIGN_CARD_POOL_H_

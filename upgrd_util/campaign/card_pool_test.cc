@@ -43,7 +43,6 @@ struct SharedFakeClock : public Clock {
 // What the pool told, one line each: "start 2", "retry 1", "wave 1", ...
 struct Told : public PoolEvents {
   void CardStarted(upgrade_target* card) override {
-    ++card->state.tries;
     Add("start " + std::string(card->ip));
   }
   void CardEnded(upgrade_target* card, CardOutcome outcome, double) override {
@@ -130,7 +129,7 @@ TEST_F(CardPoolTest, ARetryTheWindowForbidsEndsItsCardWithoutWaiting) {
   RolloutSettings settings;
   settings.retries = 3;
   settings.windowed = true;
-  settings.card_seconds = 200;
+  settings.modules.app_wait = 180;  // 200 s on the APP's path
   settings.window_end = 400;
   RolloutRules rules(settings, &shared_clock);
   CardPool pool(
@@ -155,7 +154,7 @@ TEST_F(CardPoolTest, ACardThatOutlivesTheWindowEndsAndNothingStartsAfter) {
   Told told;
   RolloutSettings settings;
   settings.windowed = true;
-  settings.card_seconds = 100;
+  settings.modules.app_wait = 80;  // 100 s on the APP's path
   settings.window_end = shared_clock.Seconds() + 300;
   RolloutRules rules(settings, &shared_clock);
   CardPool pool(cards.order, {3}, 1,
@@ -267,7 +266,7 @@ TEST_F(CardPoolTest, APauseHoldsStartingButNotTheRunningCardsNorTheWindow) {
     RolloutSettings settings;
     settings.windowed = c.window_end > 0;
     settings.window_end = shared_clock.Seconds() + c.window_end;
-    settings.card_seconds = 100;
+    settings.modules.app_wait = 80;  // 100 s on the APP's path
     RolloutRules rules(settings, &shared_clock);
     CardPool* running = nullptr;
     CardPool pool(cards.order, {3}, 1,

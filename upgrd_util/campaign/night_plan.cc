@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <limits>
 
+#include "upgrd_util/campaign/night_scheduler.h"
 #include "upgrd_util/platform/clock.h"
 
 namespace {
 
-// The plan's own time, which only the plan moves on: the rules read it as
-// the pool's clock.
+// The plan's own time, which only the plan moves on: the scheduler and the
+// rules read it as the pool's clock.
 struct PlanClock : public Clock {
   void SleepMs(int) override {}
   bool LocalTime(struct tm*) override { return false; }
@@ -16,211 +17,163 @@ struct PlanClock : public Clock {
   double now = 0;
 };
 
-// A step of a card's path: a time to pass, or bytes to upload over the
-// card's share of the link.
-struct Step {
-  bool upload;
-  double amount;  // seconds, or bytes
-};
-
-std::vector<Step> StepsOf(PlannedPath path, const PlannedModules& modules) {
-  std::vector<Step> steps;
-  if (path == PATH_UNREACHABLE)
-    return {{false, kPlannedUnreachableSeconds}};
-  steps.push_back({false, kPlannedStartSeconds});
-  auto load = [&](double bytes, double wait) {
-    steps.push_back({true, bytes});
-    steps.push_back({false, wait + kPlannedLoadSeconds});
-  };
-  if (path == PATH_PATCH)
-    load(modules.patch_bytes, modules.patch_wait);
-  if (path == PATH_PATCH || path == PATH_BOTH)
-    load(modules.zel_bytes, modules.zel_wait);
-  if (path != PATH_NOTHING)
-    load(modules.app_bytes, modules.app_wait);
-  return steps;
-}
-
 // A card while it runs.
 struct Running {
-  size_t card;
-  std::vector<Step> steps;
+  upgrade_target* card;
+  std::vector<PathStep> steps;
   size_t step = 0;
   double left;  // of the current step
 };
 
-// A card to try again once the plan's clock reads `at`.
-struct Retry {
-  size_t card;
-  double at;
-};
-
-// Plays the pool: the order it takes cards in (a retry that is due first,
-// else the open wave's next card), waves that open when each card of the
-// one before ended or waits for a retry, and the rules asked as it asks
-// them.
+// Drives the night's scheduler with modelled cards on the plan's clock.
 class NightPlayer {
  public:
-  // Cards given without waves are one wave; at least one card runs at once.
-  static PlanInputs WithAWave(PlanInputs inputs) {
-    if (inputs.waves.empty() && !inputs.cards.empty())
-      inputs.waves = {inputs.cards.size()};
-    inputs.parallel = std::max(inputs.parallel, 1);
-    return inputs;
-  }
-
   explicit NightPlayer(const PlanInputs& inputs)
-      : in_(WithAWave(inputs)),
-        rules_(inputs.rules, &clock_),
+      : in_(inputs),
         targets_(inputs.cards.size()),
-        busy_(in_.waves.begin(), in_.waves.end()) {
-    plan_.waves.resize(in_.waves.size());
-    size_t at = 0;
-    for (size_t wave = 0; wave < in_.waves.size(); ++wave) {
-      plan_.waves[wave].cards = in_.waves[wave];
-      for (size_t i = at; i < at + in_.waves[wave] && i < targets_.size(); ++i)
-        targets_[i].state.wave = static_cast<int>(wave) + 1;
-      at += in_.waves[wave];
-    }
-    wave_end_ = in_.waves.empty() ? 0 : in_.waves[0];
+        rules_(inputs.rules, &clock_),
+        scheduler_(Order(), inputs.waves, inputs.parallel, &rules_, &clock_) {
+    for (size_t wave : in_.waves)
+      plan_.waves.push_back({-1, -1, wave, 0});
+    if (plan_.waves.empty() && !targets_.empty())
+      plan_.waves.push_back({-1, -1, targets_.size(), 0});
   }
 
   NightPlan Play() {
     for (;;) {
       CloseWaves();
-      StartCards();
-      if (running_.empty() && (stopped_ || retries_.empty()))
+      Turn turn = StartCards();
+      if (running_.empty() && (turn.over || turn.until <= clock_.now ||
+                               turn.until == kNever))
         break;
-      Advance();
+      Advance(turn.over ? kNever : turn.until);
     }
-    // Retries still waiting end as their last try did.
-    for (size_t i = next_; i < in_.cards.size(); ++i) {
-      plan_.not_started.push_back(i);
-      ++plan_.waves[targets_[i].state.wave - 1].not_started;
-    }
+    for (upgrade_target* card : scheduler_.NeverStarted())
+      NotStarted(card);
+    std::sort(plan_.not_started.begin(), plan_.not_started.end());
     return plan_;
   }
 
  private:
+  static constexpr double kNever = std::numeric_limits<double>::infinity();
+
+  std::vector<upgrade_target*> Order() {
+    std::vector<upgrade_target*> order;
+    for (upgrade_target& target : targets_)
+      order.push_back(&target);
+    return order;
+  }
+  size_t Place(const upgrade_target* card) const {
+    return static_cast<size_t>(card - targets_.data());
+  }
+  PlannedWave& WaveOf(const upgrade_target* card) {
+    return plan_.waves[card->state.wave - 1];
+  }
+  void NotStarted(upgrade_target* card) {
+    plan_.not_started.push_back(Place(card));
+    ++WaveOf(card).not_started;
+  }
+
+  // No operator between waves: each goes on unless its weighing stops it.
   void CloseWaves() {
-    while (!stopped_ && in_.waves.size() > 1 && wave_ < in_.waves.size() &&
-           next_ == wave_end_ && busy_[wave_] == 0) {
-      PlannedWave& ended = plan_.waves[wave_];
+    while (int number = scheduler_.WaveToClose()) {
+      PlannedWave& ended = plan_.waves[number - 1];
       ended.end = std::max(ended.end, clock_.now);
-      if (!rules_.WaveEnded(static_cast<int>(wave_) + 1)) {
-        stopped_ = true;
-        return;
-      }
-      if (++wave_ < in_.waves.size())
-        wave_end_ += in_.waves[wave_];
+      if (scheduler_.CloseWave())
+        scheduler_.WaveAnswered(true);
     }
   }
 
-  void StartCards() {
-    while (!stopped_ && running_.size() < static_cast<size_t>(in_.parallel)) {
-      auto due = std::min_element(
-          retries_.begin(), retries_.end(),
-          [](const Retry& a, const Retry& b) { return a.at < b.at; });
-      bool retry = due != retries_.end() && due->at <= clock_.now;
-      size_t card = retry ? due->card : next_;
-      if (!retry && next_ >= wave_end_)
-        return;
-      if (!rules_.MayStart(targets_[card])) {
-        stopped_ = true;
-        return;
-      }
-      if (retry) {
-        retries_.erase(due);
-      } else {
-        ++next_;
-      }
-      upgrade_target& target = targets_[card];
-      ++target.state.tries;
-      if (retry)
-        ++busy_[target.state.wave - 1];  // the others count from the start
-      PlannedWave& wave = plan_.waves[target.state.wave - 1];
+  // Starts what the scheduler gives now; returns its answer once it gives
+  // no card.
+  Turn StartCards() {
+    for (;;) {
+      Turn turn = scheduler_.Next();
+      if (!turn.card)
+        return turn;
+      PlannedWave& wave = WaveOf(turn.card);
       if (wave.start < 0)
         wave.start = clock_.now;
-      std::vector<Step> steps = StepsOf(in_.cards[card], in_.modules);
+      std::vector<PathStep> steps =
+          path_steps(in_.cards[Place(turn.card)], in_.rules.modules);
       double first = steps[0].amount;
-      running_.push_back({card, std::move(steps), 0, first});
+      running_.push_back({turn.card, std::move(steps), 0, first});
     }
   }
 
-  // Moves the clock on to the next step that ends, or the next retry.
-  void Advance() {
+  // Moves the clock on to the next step that ends, or to `until`, and ends
+  // the cards whose path ends there.
+  void Advance(double until) {
     size_t uploading = std::count_if(
         running_.begin(), running_.end(),
         [](const Running& r) { return r.steps[r.step].upload; });
-    double share = uploading > 0 ? in_.link_rate / uploading : 0;
-    double step = std::numeric_limits<double>::infinity();
+    double share = uploading > 0 ? in_.rules.link_rate / uploading : 0;
+    // A time already passed is no time to wait for: only the cards move.
+    double step = until > clock_.now ? until - clock_.now : kNever;
     for (const Running& r : running_)
       step = std::min(step, r.steps[r.step].upload ? r.left / share : r.left);
-    if (running_.size() < static_cast<size_t>(in_.parallel)) {
-      for (const Retry& retry : retries_)
-        step = std::min(step, retry.at - clock_.now);
-    }
     step = std::max(step, 0.0);
     clock_.now += step;
     std::vector<Running> still;
     for (Running& r : running_) {
       r.left -= r.steps[r.step].upload ? step * share : step;
-      // A step ends within a thousandth of what is left of it: the sums of
-      // doubles are no closer.
-      while (r.left <= 1e-6 * std::max(1.0, r.steps[r.step].amount)) {
-        if (++r.step == r.steps.size())
-          break;
-        r.left = r.steps[r.step].amount;
-      }
-      if (r.step < r.steps.size())
+      if (Moves(&r))
         still.push_back(r);
-      else
-        End(r.card);
     }
     running_ = still;
   }
 
-  void End(size_t card) {
-    upgrade_target& target = targets_[card];
-    PlannedPath path = in_.cards[card];
-    plan_.end = clock_.now;
-    --busy_[target.state.wave - 1];
-    if (path == PATH_UNREACHABLE) {
-      std::string why_not;
-      double delay = rules_.RetryAfter(target, OUTCOME_UNRESPONSIVE, &why_not);
-      if (delay > 0) {
-        retries_.push_back({card, clock_.now + delay});
-        return;
+  // Takes `r` past the steps it has ended. Returns false once its card
+  // ended: its path, or the window before its first load.
+  bool Moves(Running* r) {
+    // A step ends within a millionth of what is left of it: the sums of
+    // doubles are no closer.
+    while (r->left <= 1e-6 * std::max(1.0, r->steps[r->step].amount)) {
+      if (++r->step == r->steps.size()) {
+        End(r->card, EndOf(in_.cards[Place(r->card)]));
+        return false;
       }
+      CardPath path = in_.cards[Place(r->card)];
+      if (r->step == kStepsBeforeLoads && !rules_.PathFits(path)) {
+        NotStarted(r->card);
+        End(r->card, OUTCOME_NOT_STARTED);
+        return false;
+      }
+      r->left = r->steps[r->step].amount;
     }
-    target.state.zel_attempts = path == PATH_NOTHING || path == PATH_APP ||
-                                        path == PATH_UNREACHABLE
-                                    ? 0
-                                    : 1;
-    target.state.app_attempts =
-        path == PATH_NOTHING || path == PATH_UNREACHABLE ? 0 : 1;
-    CardOutcome outcome = path == PATH_UNREACHABLE ? OUTCOME_UNRESPONSIVE
-                          : path == PATH_NOTHING   ? OUTCOME_ALREADY_CURRENT
-                                                   : OUTCOME_UPGRADED;
-    if (!rules_.CardEnded(target, outcome))
-      stopped_ = true;
+    return true;
+  }
+
+  // How a card on `path` that ran it through ends: as planned, with no
+  // failure.
+  static CardOutcome EndOf(CardPath path) {
+    if (path == PATH_UNANSWERED)
+      return OUTCOME_UNRESPONSIVE;
+    return path_loads(path) ? OUTCOME_UPGRADED : OUTCOME_ALREADY_CURRENT;
+  }
+
+  void End(upgrade_target* card, CardOutcome outcome) {
+    CardPath path = in_.cards[Place(card)];
+    plan_.end = clock_.now;
+    if (outcome == OUTCOME_UPGRADED) {
+      card->state.zel_attempts = path == PATH_APP_ONLY ? 0 : 1;
+      card->state.app_attempts = 1;
+    }
+    std::string why_not;
+    double delay = scheduler_.RetryDelay(*card, outcome, &why_not);
+    scheduler_.TryEnded(card, outcome, 0, delay);
     // The last wave ends with its last card.
-    PlannedWave& wave = plan_.waves[target.state.wave - 1];
+    PlannedWave& wave = WaveOf(card);
     wave.end = std::max(wave.end, clock_.now);
   }
 
   const PlanInputs in_;
   PlanClock clock_;
-  RolloutRules rules_;
-  NightPlan plan_;
   std::vector<upgrade_target> targets_;
-  std::vector<long> busy_;  // per wave: cards not started yet, or running
+  RolloutRules rules_;
+  NightScheduler scheduler_;
+  NightPlan plan_;
   std::vector<Running> running_;
-  std::vector<Retry> retries_;
-  size_t next_ = 0;
-  size_t wave_ = 0;
-  size_t wave_end_ = 0;
-  bool stopped_ = false;
 };
 
 }  // namespace

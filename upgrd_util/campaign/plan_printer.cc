@@ -1,36 +1,21 @@
 #include "upgrd_util/campaign/plan_printer.h"
 
 #include <cmath>
-#include <filesystem>
 #include <string>
 
 #include "upgrd_util/base/card_outcome.h"
-#include "upgrd_util/base/process_state.h"
-#include "upgrd_util/card/module_loading.h"
 #include "upgrd_util/output/campaign_page.h"
+#include "upgrd_util/platform/clock.h"
 #include "upgrd_util/platform/console.h"
 
 namespace {
 
-// A module file's size; one that is not there uploads nothing.
-double SizeOf(const char* name) {
-  std::error_code error;
-  std::uintmax_t size = std::filesystem::file_size(name, error);
-  return error ? 0 : static_cast<double>(size);
-}
-
-// What a dry run's outcome says a card needs.
-PlannedPath PathFound(const upgrade_target& card, bool force) {
-  switch (card.state.outcome) {
-    case OUTCOME_WOULD_PATCH:
-      return PATH_PATCH;
-    case OUTCOME_WOULD_UPGRADE:
-      return !force && card.state.zel_before == zel_module_name ? PATH_APP
-                                                                : PATH_BOTH;
-    default:
-      return outcome_words(card.state.outcome).retryable ? PATH_UNREACHABLE
-                                                         : PATH_NOTHING;
-  }
+// What a dry run found a card to need: a card that did not answer is
+// tried again; one that failed, or needs nothing, takes no load.
+CardPath PathFound(const upgrade_target& card) {
+  if (outcome_words(card.state.outcome).retryable)
+    return PATH_UNANSWERED;
+  return path_loads(card.state.path) ? card.state.path : PATH_UNKNOWN;
 }
 
 // "1 card", "12 cards".
@@ -53,27 +38,26 @@ std::string RateText(double bytes_per_second) {
 }  // namespace
 
 PlanInputs campaign_plan_inputs(const std::vector<upgrade_target*>& to_run,
-                                bool found, bool force) {
+                                bool found) {
   PlanInputs inputs;
   for (const upgrade_target* card : to_run)
-    inputs.cards.push_back(found ? PathFound(*card, force) : PATH_BOTH);
-  PlannedModules& modules = inputs.modules;
-  modules.zel_bytes = SizeOf(zel_module_name);
-  modules.app_bytes = SizeOf(app_module_name);
-  modules.patch_bytes = SizeOf(kInterimPatchName);
-  modules.zel_wait = zel_wait_seconds();
-  modules.app_wait = app_wait_seconds();
-  modules.patch_wait = kPatchWaitSeconds;
+    inputs.cards.push_back(found ? PathFound(*card) : PATH_BOTH);
   return inputs;
 }
 
 std::string wall_time_after(const struct tm& now, double seconds) {
-  // mktime carries the seconds over into the date and hour, across a
-  // change of summer time too.
-  struct tm wall = now;
-  wall.tm_sec += static_cast<int>(std::llround(seconds));
-  wall.tm_isdst = -1;
-  mktime(&wall);
+  // From the instant, not the wall time: across a change of summer time
+  // the wall time does not move as the seconds do. `now` keeps its own
+  // summer time flag, which tells an hour that comes twice apart.
+  struct tm start = now;
+  time_t at = mktime(&start) + static_cast<time_t>(std::llround(seconds));
+  struct tm wall;
+  long offset = 0;
+  long start_offset = 0;
+  struct tm unused;
+  if (!local_time_at(at, &wall, &offset) ||
+      !local_time_at(mktime(&start), &unused, &start_offset))
+    return "";
   char text[64];
   if (wall.tm_year == now.tm_year && wall.tm_mon == now.tm_mon &&
       wall.tm_mday == now.tm_mday)
@@ -82,26 +66,34 @@ std::string wall_time_after(const struct tm& now, double seconds) {
     snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d",
              wall.tm_year + 1900, wall.tm_mon + 1, wall.tm_mday, wall.tm_hour,
              wall.tm_min);
-  return text;
+  if (offset == start_offset)
+    return text;
+  // The clocks changed in between: the offset says which of an hour that
+  // came twice it is.
+  long minutes = (offset < 0 ? -offset : offset) / 60;
+  char zone[48];
+  snprintf(zone, sizeof(zone), "%c%02ld:%02ld", offset < 0 ? '-' : '+',
+           minutes / 60, minutes % 60);
+  return std::string(text) + zone;
 }
 
 bool say_night_plan(const PlanInputs& inputs, const NightPlan& plan,
                     const std::vector<upgrade_target*>& to_run,
                     const struct tm& now, const std::string& window_text) {
-  size_t needs[PATH_UNREACHABLE + 1] = {};
-  for (PlannedPath path : inputs.cards)
-    ++needs[path];
+  size_t needs[PATH_PATCH_FIRST + 1] = {};
+  for (CardPath path : inputs.cards)
+    ++needs[path_loads(path) || path == PATH_UNANSWERED ? path : PATH_UNKNOWN];
   console_printf("\n\tThe plan: %s, %d at a time, their uploads sharing "
                  "%s.\n",
                  Cards(inputs.cards.size()).c_str(), inputs.parallel,
-                 RateText(inputs.link_rate).c_str());
-  auto count = [&](PlannedPath path) { return std::to_string(needs[path]); };
+                 RateText(inputs.rules.link_rate).c_str());
+  auto count = [&](CardPath path) { return std::to_string(needs[path]); };
   console_printf(
       "\tNeeds: %s both modules, %s the interim patch first, %s the APP "
       "alone, %s nothing, %s do not answer.\n",
-      count(PATH_BOTH).c_str(), count(PATH_PATCH).c_str(),
-      count(PATH_APP).c_str(), count(PATH_NOTHING).c_str(),
-      count(PATH_UNREACHABLE).c_str());
+      count(PATH_BOTH).c_str(), count(PATH_PATCH_FIRST).c_str(),
+      count(PATH_APP_ONLY).c_str(), count(PATH_UNKNOWN).c_str(),
+      count(PATH_UNANSWERED).c_str());
   for (size_t i = 0; i < plan.waves.size(); ++i) {
     const PlannedWave& wave = plan.waves[i];
     if (wave.start < 0) {

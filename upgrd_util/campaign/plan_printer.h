@@ -9,13 +9,14 @@
 #include "upgrd_util/campaign/night_plan.h"
 
 /// The plan's view of the campaign's cards, in the order they run: after a
-/// dry run (`found`) what it found each to need, else both modules for
-/// every card; the configured modules' sizes from their files.
+/// dry run (`found`) the path it found each on, else both modules for
+/// every card.
 PlanInputs campaign_plan_inputs(const std::vector<upgrade_target*>& to_run,
-                                bool found, bool force);
+                                bool found);
 
 /// The local wall time `seconds` after `now`: "05:12", or
-/// "2026-12-09 05:12" on another day than `now`'s.
+/// "2026-12-09 05:12" on another day than `now`'s, with the offset from UTC
+/// ("02:09+01:00") when the clocks change in between.
 std::string wall_time_after(const struct tm& now, double seconds);
 
 /// Says the plan on the console, from `now`: each wave's start and end,

@@ -6,6 +6,7 @@
 
 #include "upgrd_util/base/card_outcome.h"
 #include "upgrd_util/base/upgrade_target.h"
+#include "upgrd_util/campaign/card_timing.h"
 
 struct Clock;
 
@@ -44,60 +45,57 @@ struct RolloutSettings {
   double max_rate = -1;     // percent of the cards that reached a load; -1: none
   bool windowed = false;
   double window_end = 0;    // on the clock's seconds
-  double card_seconds = 0;  // how long a card's normal path takes
+  // How long each card's path takes: its modules, and the link their
+  // uploads take.
+  PlannedModules modules;
+  double link_rate = 1e6;   // bytes a second
   int retries = 0;          // --retry-unreachable
   size_t waves = 1;
   std::string stop_file;    // --stop-file, for what the stop says
 };
 
-/// The rules of a rollout: whether a card may start, when a card is tried
-/// again, whether cards go on after a card or a wave. They print nothing;
-/// the pool asks them under its own lock, so they keep none.
+/// The rules of a rollout: whether a card may start or load, when a card is
+/// tried again, whether cards go on after a card or a wave. They print
+/// nothing and decide no stop: they say what stop their counts call for,
+/// and the scheduler, which knows whether any card is left to stop, keeps
+/// it. They are asked under the pool's lock, apart from PathFits.
 class RolloutRules {
  public:
   RolloutRules(const RolloutSettings& settings, Clock* clock);
 
-  /// Whether `card` may start now: only when its upgrade can end within
-  /// the window. False stops every further start (stop() says why).
-  bool MayStart(const upgrade_target& card);
+  /// Whether a card started now could still end within the window: on the
+  /// shortest path that loads, for its own path is known only once it has
+  /// listed its files.
+  bool WindowOpen() const;
 
-  /// Whether a card's upgrade could still end within the window, asked
-  /// while starting is paused: false stops every further start, as
-  /// MayStart would at the resume.
-  bool WindowOpen();
+  /// Whether a card on `path`, having listed its files now, can end within
+  /// the window. From any thread.
+  bool PathFits(CardPath path) const;
 
   /// Seconds after which a card whose try ended so is tried again; 0 when
   /// it ends here. A try the window would not let end is not made: *why_not
   /// then says so, for the card's block.
   double RetryAfter(const upgrade_target& card, CardOutcome outcome,
-                    std::string* why_not);
+                    std::string* why_not) const;
 
-  /// A card ended for good. Returns false when no further card may start:
-  /// also once a file of its turn found the disk full (disk_full). A local
-  /// error says nothing of the modules: the rate does not count it.
-  bool CardEnded(const upgrade_target& card, CardOutcome outcome);
+  /// A card ended for good: it is counted. Returns the stop its counts call
+  /// for (STOP_NONE: none): the failure limit, the rate over every card,
+  /// or a disk found full by a file of its turn. A local error says
+  /// nothing of the modules: the rate does not count it.
+  Stop CardEnded(const upgrade_target& card, CardOutcome outcome);
 
   /// Wave `wave` (1-based) has ended: its own cards are weighed, however
-  /// few reached a load. Returns false when no further card may start.
-  bool WaveEnded(int wave);
+  /// few reached a load. Returns the stop they call for.
+  Stop WaveEnded(int wave) const;
 
-  /// The operator stopped after wave `wave`, or an interrupt came.
-  void StopBetweenWaves(int wave);
-  void Interrupted();
-  /// The stop file appeared.
-  void StopFileFound();
-
-  /// The first reason cards stopped starting (STOP_NONE: none yet).
-  const Stop& stop() const { return stop_; }
+  const RolloutSettings& settings() const { return settings_; }
 
  private:
-  // Whether `failed` of `loads` is within the limit; stops otherwise.
-  bool RateHolds(int failed, int loads);
-  void StopFor(const Stop& stop);
+  // The stop `failed` of `loads` call for.
+  Stop RateStop(int failed, int loads) const;
 
   const RolloutSettings settings_;
   Clock* clock_;
-  Stop stop_;
   int failed_ = 0;         // cards that failed, any way
   int loads_ = 0;          // cards that reached a module load
   int load_failures_ = 0;  // of those, the ones whose load failed

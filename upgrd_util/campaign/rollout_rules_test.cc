@@ -49,28 +49,37 @@ TEST(RolloutRulesTest, RetriesOnlyBeforeAnyUploadAndOnTheirSchedule) {
   }
 }
 
-TEST(RolloutRulesTest, TheWindowAdmitsOnlyCardsAndTriesThatEndWithinIt) {
+TEST(RolloutRulesTest, TheWindowAdmitsOnlyCardsTriesAndPathsThatEndWithinIt) {
   FakeClock clock;
   RolloutSettings settings;
   settings.retries = 3;
   settings.windowed = true;
-  settings.card_seconds = 270;
+  // The APP alone takes 15 + 250 + 5 = 270 s; both modules take 60 s more
+  // after the listing, the patch first 30 s more again.
+  settings.modules = {0, 0, 0, 55, 250, 25};
   settings.window_end = 600;  // the fake clock starts at 0
   RolloutRules rules(settings, &clock);
   upgrade_target card = Card(1);
   std::string why_not;
   // A retry in 300 s would end at 570 s.
   EXPECT_EQ(300, rules.RetryAfter(card, OUTCOME_UNRESPONSIVE, &why_not));
-  EXPECT_TRUE(rules.MayStart(card));
+  EXPECT_TRUE(rules.WindowOpen());
   clock.SleepMs(31000);
   EXPECT_EQ(0, rules.RetryAfter(card, OUTCOME_UNRESPONSIVE, &why_not));
   EXPECT_EQ("Not tried again: the window ends before another try could.",
             why_not);
-  EXPECT_TRUE(rules.MayStart(card));  // 301 + 270 is 571
-  clock.SleepMs(300000);
-  EXPECT_FALSE(rules.MayStart(card));
-  EXPECT_EQ(STOP_WINDOW, rules.stop().reason);
-  EXPECT_EQ("window ended", stop_reason_text(rules.stop()));
+  EXPECT_TRUE(rules.WindowOpen());  // 31 + 270 is 301
+  // From a listing at 270: the APP takes 255 s, both 315 s, the patch
+  // first 345 s.
+  clock.SleepMs(239000);
+  EXPECT_TRUE(rules.PathFits(PATH_BOTH));
+  EXPECT_FALSE(rules.PathFits(PATH_PATCH_FIRST));
+  clock.SleepMs(20000);
+  EXPECT_FALSE(rules.PathFits(PATH_BOTH));
+  EXPECT_TRUE(rules.PathFits(PATH_APP_ONLY));
+  EXPECT_TRUE(rules.WindowOpen());
+  clock.SleepMs(41000);
+  EXPECT_FALSE(rules.WindowOpen());
 }
 
 // Cards that reached a load, in order: "g" loaded well, "b" failed its
@@ -99,6 +108,7 @@ TEST(RolloutRulesTest, TheRateIsWeighedAfterEachCardOnceFiveReachedALoad) {
     settings.waves = 3;
     RolloutRules rules(settings, &clock);
     size_t stopped = 0;
+    Stop stop;
     std::string cards = c.cards;
     for (size_t i = 0; i < cards.size() && !stopped; ++i) {
       upgrade_target card = Card(1, cards[i] == 'u' ? 0 : 1);
@@ -108,14 +118,15 @@ TEST(RolloutRulesTest, TheRateIsWeighedAfterEachCardOnceFiveReachedALoad) {
                             : cards[i] == 'u' ? OUTCOME_UNRESPONSIVE
                             : cards[i] == 'l' ? OUTCOME_LOCAL_ERROR
                                               : OUTCOME_OS_LOAD_FAILED;
-      if (!rules.CardEnded(card, outcome))
+      stop = rules.CardEnded(card, outcome);
+      if (stop.reason != STOP_NONE)
         stopped = i + 1;
     }
     EXPECT_EQ(c.stops_after, stopped) << c.cards;
     if (c.stops_after) {
-      EXPECT_EQ(STOP_RATE, rules.stop().reason) << c.cards;
-      EXPECT_EQ(c.failed, rules.stop().failed) << c.cards;
-      EXPECT_EQ(c.loads, rules.stop().loads) << c.cards;
+      EXPECT_EQ(STOP_RATE, stop.reason) << c.cards;
+      EXPECT_EQ(c.failed, stop.failed) << c.cards;
+      EXPECT_EQ(c.loads, stop.loads) << c.cards;
     }
   }
 }
@@ -129,46 +140,36 @@ TEST(RolloutRulesTest, AWaveIsWeighedOnItsOwnCardsHoweverFew) {
   upgrade_target good = Card(1, 1), bad = Card(1, 1);
   good.state.wave = 1;
   bad.state.wave = 2;
-  EXPECT_TRUE(rules.CardEnded(good, OUTCOME_UPGRADED));
-  EXPECT_TRUE(rules.WaveEnded(1));
-  EXPECT_TRUE(rules.CardEnded(bad, OUTCOME_APP_LOAD_FAILED));
-  EXPECT_FALSE(rules.WaveEnded(2));  // 1 of 1
-  EXPECT_EQ(1, rules.stop().failed);
-  EXPECT_EQ(1, rules.stop().loads);
-  EXPECT_EQ("the module failure rate went above 10%",
-            stop_reason_text(rules.stop()));
+  EXPECT_EQ(STOP_NONE, rules.CardEnded(good, OUTCOME_UPGRADED).reason);
+  EXPECT_EQ(STOP_NONE, rules.WaveEnded(1).reason);
+  EXPECT_EQ(STOP_NONE, rules.CardEnded(bad, OUTCOME_APP_LOAD_FAILED).reason);
+  Stop stop = rules.WaveEnded(2);  // 1 of 1
+  EXPECT_EQ(1, stop.failed);
+  EXPECT_EQ(1, stop.loads);
+  EXPECT_EQ("the module failure rate went above 10%", stop_reason_text(stop));
 }
 
-TEST(RolloutRulesTest, EachStopHasItsReasonAndTheFirstIsKept) {
+TEST(RolloutRulesTest, TheFailureLimitAndAFullDiskCallForTheirStops) {
   FakeClock clock;
   RolloutSettings settings;
   settings.max_failures = 2;
   RolloutRules rules(settings, &clock);
   upgrade_target card = Card(1);
-  EXPECT_TRUE(rules.CardEnded(card, OUTCOME_LOGIN_FAILED));
-  EXPECT_TRUE(rules.CardEnded(card, OUTCOME_UPGRADED));
-  EXPECT_FALSE(rules.CardEnded(card, OUTCOME_UNRESPONSIVE));
-  rules.Interrupted();
-  EXPECT_EQ(STOP_MAX_FAILURES, rules.stop().reason);
-  EXPECT_EQ("the failure limit was reached", stop_reason_text(rules.stop()));
-  EXPECT_FALSE(rules.MayStart(card));
-
-  RolloutRules interrupted(RolloutSettings(), &clock);
-  interrupted.Interrupted();
-  interrupted.StopBetweenWaves(1);
-  EXPECT_EQ("interrupted", stop_reason_text(interrupted.stop()));
-  RolloutRules asked(RolloutSettings(), &clock);
-  asked.StopBetweenWaves(2);
-  EXPECT_EQ("stopped after wave 2", stop_reason_text(asked.stop()));
+  EXPECT_EQ(STOP_NONE, rules.CardEnded(card, OUTCOME_LOGIN_FAILED).reason);
+  EXPECT_EQ(STOP_NONE, rules.CardEnded(card, OUTCOME_UPGRADED).reason);
+  // A card the window left unloaded is no failure of its own.
+  EXPECT_EQ(STOP_NONE, rules.CardEnded(card, OUTCOME_NOT_STARTED).reason);
+  Stop stop = rules.CardEnded(card, OUTCOME_UNRESPONSIVE);
+  EXPECT_EQ(STOP_MAX_FAILURES, stop.reason);
+  EXPECT_EQ("the failure limit was reached", stop_reason_text(stop));
 
   // A card whose file, block or record found the disk full, whatever its
   // outcome.
   RolloutRules full(RolloutSettings(), &clock);
   upgrade_target filled = Card(1, 1);
   filled.state.disk_full = true;
-  EXPECT_FALSE(full.CardEnded(filled, OUTCOME_UPGRADED));
-  EXPECT_EQ("disk full", stop_reason_text(full.stop()));
-  EXPECT_FALSE(full.MayStart(card));
+  EXPECT_EQ("disk full",
+            stop_reason_text(full.CardEnded(filled, OUTCOME_UPGRADED)));
 }
 
 }  // namespace

@@ -186,77 +186,66 @@ int QueryVersion(upgrade_target* target) {
   return version;
 }
 
-// Beside others, a card that needs the interim patch fails at once when the
-// patch file is not here: three loads of nothing and their waits would
-// only delay the same end. Only a patch that was here when the campaign
-// began was hashed, and checked against its manifest: one put here later
-// counts as missing. Returns true when it is here.
-bool PatchIsHere(upgrade_target* target) {
-  std::string patch = std::string(kCurrentDirectoryPrefix) + kInterimPatchName;
-  // What would be sent: the campaign's copy, made when the patch was hashed.
-  FILE* file = patch_module_sha256[0]
-                   ? open_regular_file(module_file(kInterimPatchName).c_str())
-                   : nullptr;
-  if (file) {
-    fclose(file);
-    return true;
-  }
-  log_printf("\nThe card needs the interim patch %s, which is not here.\n",
-             patch.c_str());
-  log_flush();
-  target->status = STATUS_PATCH_MISSING;
-  return false;
-}
-
-// A current card that already runs both configured modules needs nothing.
-// Returns true, having said so, when it does.
-bool RunsBothModules(upgrade_target* target) {
-  if (target->state.zel_before != zel_module_name ||
-      !listing_names(target->state.listing_file, app_module_name))
-    return false;
-  log_printf("\nThe card already runs %s and %s.\n", zel_module_name,
-             app_module_name);
-  log_flush();
-  target->status = STATUS_ALREADY_CURRENT;
-  return true;
-}
-
-// A current card that already runs the configured ZEL needs only the APP:
-// loading the ZEL again would cost its restart for nothing (a campaign
-// resumed after the card took its ZEL, for one). Returns true, having said
-// so, when it does.
-bool RunsConfiguredZel(upgrade_target* target) {
-  if (target->state.zel_before != zel_module_name)
-    return false;
-  log_printf("\nThe card already runs %s: only %s is loaded.\n",
-             zel_module_name, app_module_name);
-  log_flush();
-  target->state.zel_already_current = true;
-  // The APP load leaves the ZEL as it is: that is the one it runs after.
-  target->state.zel_after = target->state.zel_before;
-  return true;
-}
-
-// A module for other hardware could leave the card unable to start: it is
-// never loaded. The APP is compared too, for a card runs both. A name
-// without the kvn_hwNN_ shape, the card's or a configured one, tells no
-// hardware, and nothing is compared (same_hardware). Returns true, having
-// said both ids, when they differ.
-bool OtherHardware(upgrade_target* target) {
+// Says what the card's path leaves out, and records the end of a path that
+// loads nothing. A path that cannot end within the campaign's window is
+// not loaded either. Returns the outcome that ends the card's turn here, or
+// OUTCOME_NONE when it goes on to its loads.
+CardOutcome SayThePath(upgrade_target* target, CardPath path,
+                       const CampaignRules& rules, bool dry_run) {
   const std::string& listed = target->state.zel_before;
-  for (const char* module : {zel_module_name, app_module_name}) {
-    if (same_hardware(listed, module))
-      continue;
-    log_printf("\nThe card runs %s, for hardware hw%s; %s is for hw%s. "
-               "Nothing is loaded.\n",
-               printable_text(listed).c_str(),
-               module_hardware_id(listed).c_str(), module,
-               module_hardware_id(module).c_str());
-    log_flush();
-    target->status = STATUS_HARDWARE_MISMATCH;
-    return true;
+  switch (path) {
+    case PATH_HARDWARE_MISMATCH:
+      // A name without the kvn_hwNN_ shape tells no hardware, and is not
+      // compared: the one named is the module that differs.
+      for (const char* module : {zel_module_name, app_module_name}) {
+        if (same_hardware(listed, module))
+          continue;
+        log_printf("\nThe card runs %s, for hardware hw%s; %s is for hw%s. "
+                   "Nothing is loaded.\n",
+                   printable_text(listed).c_str(),
+                   module_hardware_id(listed).c_str(), module,
+                   module_hardware_id(module).c_str());
+        break;
+      }
+      target->status = STATUS_HARDWARE_MISMATCH;
+      break;
+    case PATH_ALREADY_CURRENT:
+      log_printf("\nThe card already runs %s and %s.\n", zel_module_name,
+                 app_module_name);
+      target->status = STATUS_ALREADY_CURRENT;
+      break;
+    case PATH_PATCH_MISSING:
+      // Three loads of nothing and their waits would only delay the same
+      // end.
+      log_printf("\nThe card needs the interim patch %s%s, which is not "
+                 "here.\n",
+                 kCurrentDirectoryPrefix, kInterimPatchName);
+      target->status = STATUS_PATCH_MISSING;
+      break;
+    case PATH_APP_ONLY:
+      if (dry_run) {
+        log_printf("\nThe card already runs %s: only %s would be loaded.\n",
+                   zel_module_name, app_module_name);
+        break;
+      }
+      log_printf("\nThe card already runs %s: only %s is loaded.\n",
+                 zel_module_name, app_module_name);
+      target->state.zel_already_current = true;
+      // The APP load leaves the ZEL as it is: that is the one it runs after.
+      target->state.zel_after = target->state.zel_before;
+      break;
+    default:
+      break;
   }
-  return false;
+  log_flush();
+  if (!path_loads(path))
+    return outcome_of_status(target->status);
+  if (dry_run || !rules.path_fits || rules.path_fits(target, path))
+    return OUTCOME_NONE;
+  log_printf("\nNot loaded: the window ends before its upgrade could.\n");
+  log_flush();
+  target->status = STATUS_NOT_STARTED;
+  return OUTCOME_NOT_STARTED;
 }
 
 // Every try of a card starts with the rules' words and no answer kept.
@@ -297,19 +286,15 @@ CardOutcome upgrade_card(upgrade_target* target, const CampaignRules& rules) {
   int version = QueryVersion(target);
   if (CardOutcome ended = QueryOutcome(version); ended != OUTCOME_NONE)
     return ended;
-  if (rules.hardware_checked && OtherHardware(target))
-    return OUTCOME_HARDWARE_MISMATCH;
-  bool leave_current = version == VERSION_CURRENT && rules.leave_current;
-  if (leave_current && RunsBothModules(target))
-    return OUTCOME_ALREADY_CURRENT;
-  bool zel_current = leave_current && RunsConfiguredZel(target);
-  if (version != VERSION_CURRENT && rules.patch_file_needed &&
-      !PatchIsHere(target))
-    return OUTCOME_PATCH_MISSING;
+  CardPath path = target->state.path =
+      listed_card_path(*target, version == VERSION_CURRENT, rules);
+  if (CardOutcome ended = SayThePath(target, path, rules, false);
+      ended != OUTCOME_NONE)
+    return ended;
   int loaded = 1;
-  if (version != VERSION_CURRENT)
+  if (path == PATH_PATCH_FIRST)
     loaded = ApplyInterimPatch(target);
-  if (loaded == 1 && !zel_current)
+  if (loaded == 1 && path != PATH_APP_ONLY)
     loaded = LoadZel(target);
   if (loaded == -1)
     return target->status == STATUS_LOCAL_ERROR ? OUTCOME_LOCAL_ERROR
@@ -321,27 +306,20 @@ CardOutcome upgrade_card(upgrade_target* target, const CampaignRules& rules) {
 
 CardOutcome check_card(upgrade_target* target, const CampaignRules& rules) {
   TakeRules(target, rules);
-  CardOutcome outcome;
-  if (!AnswersAndLogsIn(target))
+  CardOutcome outcome = OUTCOME_NONE;
+  if (!AnswersAndLogsIn(target)) {
     outcome = outcome_of_status(target->status);
-  else if (int version = QueryVersion(target);
-           QueryOutcome(version) != OUTCOME_NONE)
+  } else if (int version = QueryVersion(target);
+             QueryOutcome(version) != OUTCOME_NONE) {
     outcome = QueryOutcome(version);
-  else if (rules.hardware_checked && OtherHardware(target))
-    outcome = OUTCOME_HARDWARE_MISMATCH;
-  else if (version == VERSION_CURRENT && rules.leave_current &&
-           RunsBothModules(target))
-    outcome = OUTCOME_ALREADY_CURRENT;
-  else if (version == VERSION_CURRENT)
-    outcome = OUTCOME_WOULD_UPGRADE;
-  else if (PatchIsHere(target))
-    outcome = OUTCOME_WOULD_PATCH;
-  else
-    outcome = OUTCOME_PATCH_MISSING;
-  if (outcome == OUTCOME_WOULD_UPGRADE && rules.leave_current &&
-      target->state.zel_before == zel_module_name)
-    log_printf("\nThe card already runs %s: only %s would be loaded.\n",
-               zel_module_name, app_module_name);
+  } else {
+    CardPath path = target->state.path =
+        listed_card_path(*target, version == VERSION_CURRENT, rules);
+    outcome = SayThePath(target, path, rules, true);
+    if (outcome == OUTCOME_NONE)
+      outcome = path == PATH_PATCH_FIRST ? OUTCOME_WOULD_PATCH
+                                         : OUTCOME_WOULD_UPGRADE;
+  }
   log_printf("Dry run: %s\n", outcome_words(outcome).said_dry);
   log_flush();
   return outcome;

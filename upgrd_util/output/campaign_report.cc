@@ -288,12 +288,12 @@ std::string iso_local_time(long seconds_from_now) {
   struct tm now;
   if (!platform().clock->LocalTime(&now))
     return "";
-  if (seconds_from_now != 0) {
-    now.tm_sec += static_cast<int>(seconds_from_now);
-    now.tm_isdst = -1;
-    mktime(&now);  // carries the seconds over into the date
-  }
   long offset = platform().clock->UtcOffsetSeconds();
+  // From the instant, with its own offset: across a change of summer time
+  // the wall time does not move as the seconds do.
+  if (seconds_from_now != 0 &&
+      !local_time_at(mktime(&now) + seconds_from_now, &now, &offset))
+    return "";
   char sign = offset < 0 ? '-' : '+';
   long minutes = (offset < 0 ? -offset : offset) / 60;
   char text[96];

@@ -35,6 +35,11 @@ struct Clock {
   }
 };
 
+/// The local wall time at `when`, and how far it is ahead of UTC then,
+/// which may differ from now's across a change of summer time. Returns
+/// false when the system cannot tell it.
+bool local_time_at(time_t when, struct tm* out, long* utc_offset);
+
 struct RealClock : public Clock {
   void SleepMs(int milliseconds) override;
   void WaitFor(std::condition_variable* wake,

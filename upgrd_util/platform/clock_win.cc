@@ -30,3 +30,13 @@ long RealClock::UtcOffsetSeconds() {
   // The local wall time read as if it were UTC, less the real instant.
   return static_cast<long>(_mkgmtime(&local) - now);
 }
+
+bool local_time_at(time_t when, struct tm* out, long* utc_offset) {
+  struct tm local;
+  if (localtime_s(&local, &when) != 0)
+    return false;
+  *out = local;
+  // The local wall time read as if it were UTC, less the real instant.
+  *utc_offset = static_cast<long>(_mkgmtime(&local) - when);
+  return true;
+}

@@ -1,0 +1,172 @@
+#include "upgrd_util/campaign/night_scheduler.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "upgrd_util/platform/clock.h"
+
+namespace {
+
+const double kUntilAChange = std::numeric_limits<double>::infinity();
+
+}  // namespace
+
+NightScheduler::NightScheduler(std::vector<upgrade_target*> cards,
+                               std::vector<size_t> waves, int parallel,
+                               RolloutRules* rules, Clock* clock)
+    : cards_(std::move(cards)),
+      waves_(std::move(waves)),
+      parallel_(std::max(parallel, 1)),
+      rules_(rules),
+      clock_(clock) {
+  // Cards given without waves are one wave.
+  if (waves_.empty() && !cards_.empty())
+    waves_ = {cards_.size()};
+  size_t at = 0;
+  for (size_t wave = 0; wave < waves_.size(); ++wave) {
+    for (size_t i = at; i < at + waves_[wave] && i < cards_.size(); ++i)
+      cards_[i]->state.wave = static_cast<int>(wave) + 1;
+    busy_.push_back(static_cast<int>(waves_[wave]));
+    at += waves_[wave];
+  }
+  wave_end_ = waves_.empty() ? 0 : waves_[0];
+}
+
+Turn NightScheduler::Next() {
+  if (stop_.reason != STOP_NONE)
+    return {nullptr, 0, true};
+  // The wave's weighing decides whether anything starts at all.
+  if (WaveToClose() != 0 && !asking_)
+    return {nullptr, kUntilAChange, false};
+  double now = clock_->Seconds();
+  if (paused_ && CardsLeft()) {
+    // Once no card could end within the window, none would start at the
+    // resume either: the night ends instead of waiting for one. Looked at
+    // each minute of the clock.
+    if (!rules_->WindowOpen()) {
+      StopFor({STOP_WINDOW});
+      return {nullptr, 0, true};
+    }
+    return {nullptr, now + 60, false};
+  }
+  if (running_ >= parallel_)
+    return {nullptr, kUntilAChange, false};
+  auto due = std::min_element(
+      retries_.begin(), retries_.end(),
+      [](const Retry& a, const Retry& b) { return a.at < b.at; });
+  bool retry = due != retries_.end() && due->at <= now;
+  upgrade_target* card = retry               ? due->card
+                         : next_ < wave_end_ ? cards_[next_]
+                                             : nullptr;
+  if (card && !rules_->WindowOpen()) {
+    StopFor({STOP_WINDOW});
+    return {nullptr, 0, true};
+  }
+  if (retry) {
+    retries_.erase(due);
+    ++busy_[card->state.wave - 1];
+    return Start(card);
+  }
+  if (card) {
+    ++next_;
+    return Start(card);
+  }
+  if (!CardsLeft() && running_ == 0)
+    return {nullptr, 0, true};
+  // A running card may yet be retried, or the next wave open; else nothing
+  // starts before the next retry is due.
+  return {nullptr, retries_.empty() ? kUntilAChange : due->at, false};
+}
+
+Turn NightScheduler::Start(upgrade_target* card) {
+  ++running_;
+  ++card->state.tries;
+  return {card, 0, false};
+}
+
+double NightScheduler::RetryDelay(const upgrade_target& card,
+                                  CardOutcome outcome,
+                                  std::string* why_not) const {
+  return rules_->RetryAfter(card, outcome, why_not);
+}
+
+void NightScheduler::TryEnded(upgrade_target* card, CardOutcome outcome,
+                              double seconds, double delay) {
+  --running_;
+  --busy_[card->state.wave - 1];
+  if (delay > 0)
+    retries_.push_back({card, clock_->Seconds() + delay, outcome, seconds});
+  else
+    StopFor(rules_->CardEnded(*card, outcome));
+}
+
+int NightScheduler::WaveToClose() const {
+  bool ended = stop_.reason == STOP_NONE && waves_.size() > 1 &&
+               wave_ < waves_.size() && next_ == wave_end_ &&
+               busy_[wave_] == 0;
+  return ended ? static_cast<int>(wave_) + 1 : 0;
+}
+
+bool NightScheduler::CloseWave() {
+  int number = static_cast<int>(wave_) + 1;
+  StopFor(rules_->WaveEnded(number));
+  if (stop_.reason != STOP_NONE)
+    return false;
+  if (wave_ + 1 == waves_.size()) {
+    ++wave_;
+    return false;
+  }
+  asking_ = true;
+  return true;
+}
+
+void NightScheduler::WaveAnswered(bool go_on) {
+  asking_ = false;
+  if (!go_on) {
+    StopFor({STOP_BETWEEN_WAVES, 0, 0, 0, static_cast<int>(wave_) + 1});
+    return;
+  }
+  ++wave_;
+  wave_end_ += waves_[wave_];
+}
+
+bool NightScheduler::Pause(bool paused) {
+  if (paused == paused_ || stop_.reason != STOP_NONE)
+    return false;
+  paused_ = paused;
+  return true;
+}
+
+void NightScheduler::Interrupted() {
+  StopFor({STOP_INTERRUPTED});
+}
+
+void NightScheduler::StopFileFound() {
+  Stop stop;
+  stop.reason = STOP_STOP_FILE;
+  stop.file = rules_->settings().stop_file;
+  StopFor(stop);
+}
+
+bool NightScheduler::TakeNewStop(Stop* stop, int* running) {
+  if (stop_.reason == STOP_NONE || stop_taken_)
+    return false;
+  stop_taken_ = true;
+  *stop = stop_;
+  *running = running_;
+  return true;
+}
+
+std::vector<upgrade_target*> NightScheduler::NeverStarted() const {
+  return std::vector<upgrade_target*>(cards_.begin() + next_, cards_.end());
+}
+
+void NightScheduler::StopFor(const Stop& stop) {
+  if (stop.reason == STOP_NONE || stop_.reason != STOP_NONE)
+    return;
+  bool answered = stop.reason == STOP_INTERRUPTED ||
+                  stop.reason == STOP_STOP_FILE;
+  if (!answered && !CardsLeft())
+    return;
+  stop_ = stop;
+}

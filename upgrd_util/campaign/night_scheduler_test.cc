@@ -1,0 +1,143 @@
+#include "upgrd_util/campaign/night_scheduler.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "upgrd_util/platform/clock.h"
+
+namespace {
+
+struct StepClock : public Clock {
+  void SleepMs(int) override {}
+  bool LocalTime(struct tm*) override { return false; }
+  double Seconds() override { return now; }
+  double now = 0;
+};
+
+// One night: cards of a minute each, by letter: "g" loads well, "b" fails
+// its load, "u" does not answer. `pause_at`: paused from then on (-1:
+// never); `interrupt`: an interrupt once every card has ended.
+struct Night {
+  const char* name;
+  const char* cards;
+  std::vector<size_t> waves;
+  int parallel;
+  RolloutSettings rules;
+  bool go_on = true;
+  double pause_at = -1;
+  bool interrupt = false;
+  const char* stop;    // the stop kept, in words ("": none)
+  size_t not_started;  // cards never started
+};
+
+RolloutSettings Rate(double percent) {
+  RolloutSettings rules;
+  rules.max_rate = percent;
+  return rules;
+}
+
+RolloutSettings Failures(int count) {
+  RolloutSettings rules;
+  rules.max_failures = count;
+  return rules;
+}
+
+RolloutSettings Window(double end) {
+  RolloutSettings rules;
+  rules.windowed = true;
+  rules.window_end = end;
+  return rules;
+}
+
+// Plays `night` through the scheduler as the pool would, with its cards
+// ending in the order they were started, a minute each.
+void Play(const Night& night, std::vector<upgrade_target>* targets,
+          NightScheduler* scheduler, StepClock* clock) {
+  struct Running {
+    upgrade_target* card;
+    double end;
+  };
+  std::vector<Running> running;
+  for (int step = 0; step < 1000; ++step) {
+    while (scheduler->WaveToClose()) {
+      if (scheduler->CloseWave())
+        scheduler->WaveAnswered(night.go_on);
+    }
+    if (night.pause_at >= 0 && clock->now >= night.pause_at)
+      scheduler->Pause(true);
+    Turn turn = scheduler->Next();
+    if (turn.card) {
+      running.push_back({turn.card, clock->now + 60});
+      continue;
+    }
+    if (running.empty()) {
+      if (turn.over || std::isinf(turn.until))
+        break;
+      clock->now = turn.until;
+      continue;
+    }
+    Running ends = running.front();
+    running.erase(running.begin());
+    clock->now = std::max(clock->now, ends.end);
+    char letter = night.cards[ends.card - targets->data()];
+    ends.card->state.zel_attempts = letter == 'u' ? 0 : 1;
+    CardOutcome outcome = letter == 'g'   ? OUTCOME_UPGRADED
+                          : letter == 'b' ? OUTCOME_OS_LOAD_FAILED
+                                          : OUTCOME_UNRESPONSIVE;
+    std::string why_not;
+    scheduler->TryEnded(ends.card, outcome, 60,
+                        scheduler->RetryDelay(*ends.card, outcome, &why_not));
+  }
+  if (night.interrupt)
+    scheduler->Interrupted();
+}
+
+TEST(NightSchedulerTest, KeepsAStopOnlyWhileACardIsLeftToStop) {
+  const Night nights[] = {
+      // Card 5 brings the rate to 1 in 5 while card 6 waits: it stops.
+      {"a rate stop with a card left", "ggggbb", {4, 2}, 1, Rate(10), true,
+       -1, false, "the module failure rate went above 10%", 1},
+      // Both run at once: when the rate is weighed nothing is left.
+      {"the last wave's own failures", "ggggbb", {4, 2}, 2, Rate(10), true,
+       -1, false, "", 0},
+      {"the first wave's failures", "bbgggg", {2, 4}, 2, Rate(10), true, -1,
+       false, "the module failure rate went above 10%", 4},
+      {"the limit reached by the last card", "gbb", {3}, 1, Failures(2), true,
+       -1, false, "", 0},
+      {"the limit reached before the last", "bbg", {3}, 1, Failures(2), true,
+       -1, false, "the failure limit was reached", 1},
+      {"no answer between waves", "ggg", {1, 2}, 1, RolloutSettings(), false,
+       -1, false, "stopped after wave 1", 2},
+      // An interrupt is always answered, even with nothing left.
+      {"an interrupt at the end", "gg", {2}, 2, RolloutSettings(), true, -1,
+       true, "interrupted", 0},
+      // Paused at 60 s; at 240 the APP alone (20 s) could no longer end.
+      {"a pause the window outlasts", "ggg", {3}, 1, Window(250), true, 60,
+       false, "window ended", 2},
+      {"the window by the shortest path", "ggggg", {5}, 1, Window(250), true,
+       -1, false, "window ended", 1},
+  };
+  for (const Night& night : nights) {
+    std::vector<upgrade_target> targets(strlen(night.cards));
+    std::vector<upgrade_target*> order;
+    for (upgrade_target& target : targets)
+      order.push_back(&target);
+    StepClock clock;
+    RolloutSettings settings = night.rules;
+    settings.waves = night.waves.size();
+    RolloutRules rules(settings, &clock);
+    NightScheduler scheduler(order, night.waves, night.parallel, &rules,
+                             &clock);
+    Play(night, &targets, &scheduler, &clock);
+    EXPECT_EQ(night.stop, stop_reason_text(scheduler.stop())) << night.name;
+    EXPECT_EQ(night.not_started, scheduler.NeverStarted().size())
+        << night.name;
+  }
+}
+
+}  // namespace
