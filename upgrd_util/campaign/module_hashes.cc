@@ -51,12 +51,7 @@ bool check_module_hashes(const std::string& manifest, ModuleCopies* copies) {
     console_error_printf("upgrd_util: --manifest: %s\n", error.c_str());
     return false;
   }
-  std::string patch = std::string(kCurrentDirectoryPrefix) + kInterimPatchName;
-  bool patch_here = false;
-  if (FILE* file = open_regular_file(patch.c_str())) {
-    fclose(file);
-    patch_here = true;
-  }
+  bool patch_here = interim_patch_here();
   struct {
     const char* name;
     char* sha256;

@@ -1,12 +1,9 @@
 #include "upgrd_util/card/card_path.h"
 
-#include <cstdio>
-
 #include "upgrd_util/base/process_state.h"
 #include "upgrd_util/card/firmware_version.h"
 #include "upgrd_util/card/module_loading.h"
 #include "upgrd_util/modules/module_hardware.h"
-#include "upgrd_util/platform/files.h"
 
 CardPath card_path(const CardListing& listing, const CampaignRules& rules) {
   // A module for other hardware could leave the card unable to start; the
@@ -24,16 +21,6 @@ CardPath card_path(const CardListing& listing, const CampaignRules& rules) {
   return PATH_BOTH;
 }
 
-bool interim_patch_here() {
-  if (!patch_module_sha256[0])
-    return false;
-  FILE* file = open_regular_file(module_file(kInterimPatchName).c_str());
-  if (!file)
-    return false;
-  fclose(file);
-  return true;
-}
-
 CardPath listed_card_path(const upgrade_target& target, bool current,
                           const CampaignRules& rules) {
   CardListing listing;
@@ -41,7 +28,8 @@ CardPath listed_card_path(const upgrade_target& target, bool current,
   listing.zel = target.state.zel_before;
   listing.lists_app = current && rules.leave_current &&
                       listing_names(target.state.listing_file, app_module_name);
+  // Only a patch that was here, and hashed, as the campaign began counts.
   listing.patch_here = !current && rules.patch_file_needed &&
-                       interim_patch_here();
+                       patch_module_sha256[0] && interim_patch_here();
   return card_path(listing, rules);
 }

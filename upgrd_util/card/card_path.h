@@ -49,10 +49,6 @@ struct CardListing {
 /// missing).
 CardPath card_path(const CardListing& listing, const CampaignRules& rules);
 
-/// Whether the interim patch can be sent: the campaign's copy, made when
-/// it was hashed as the campaign began. One put here later is not.
-bool interim_patch_here();
-
 /// Decides the path of `target` from its version query (`current`: at or
 /// past the patch level), the ZEL it listed and its listing file.
 CardPath listed_card_path(const upgrade_target& target, bool current,

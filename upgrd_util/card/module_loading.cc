@@ -10,6 +10,7 @@
 #include "upgrd_util/modules/module_version.h"
 #include "upgrd_util/output/result_log.h"
 #include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/files.h"
 #include "upgrd_util/platform/ftp_library.h"
 
 const char kInterimPatchName[] = "kvn_hw02_zel_202.bin";
@@ -30,6 +31,14 @@ std::string module_file(const char* name) {
   if (module_copies.empty())
     return name;
   return (std::filesystem::path(module_copies) / name).string();
+}
+
+bool interim_patch_here() {
+  FILE* file = open_regular_file(module_file(kInterimPatchName).c_str());
+  if (!file)
+    return false;
+  fclose(file);
+  return true;
 }
 
 int zel_wait_seconds() {

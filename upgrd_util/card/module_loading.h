@@ -14,6 +14,10 @@ extern const char kInterimPatchName[];
 /// Either is uploaded under the module's own name.
 std::string module_file(const char* name);
 
+/// Whether the interim patch can be sent: its file as module_file names it
+/// (before a campaign copies the modules, the working directory's).
+bool interim_patch_here();
+
 /// Uploads a ZEL module (the configured one or the interim patch), waits for
 /// the card's restart, probes it and checks that it lists the configured ZEL
 /// module. Records the outcome in the target's status; returns 1 on success,

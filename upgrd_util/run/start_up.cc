@@ -130,13 +130,10 @@ bool check_campaign_cards(const upgrade_target* cards,
                           std::unique_ptr<IcmpEcho>* echo) {
   if (!check_card_addresses(cards) || !OpenEcho(echo))
     return false;
-  std::string patch = std::string(kCurrentDirectoryPrefix) + kInterimPatchName;
-  if (FILE* file = open_regular_file(patch.c_str()))
-    fclose(file);
-  else
+  if (!interim_patch_here())
     console_printf(
-        "\tWarning: the interim patch %s is not here; cards at "
+        "\tWarning: the interim patch %s%s is not here; cards at "
         "version 200 or below, or at 202, will fail.\n",
-        patch.c_str());
+        kCurrentDirectoryPrefix, kInterimPatchName);
   return true;
 }
