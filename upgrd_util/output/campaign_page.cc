@@ -335,22 +335,23 @@ void Versions(const CampaignView& view, std::string* out) {
 // An element's attributes in their order, each value as plain text.
 using Attributes = std::vector<std::pair<const char*, std::string>>;
 
-std::string StartTag(const char* name, const Attributes& attributes) {
-  std::string tag = std::string("<") + name;
+// ` name="value"` for each, as a tag carries them.
+std::string AttributeList(const Attributes& attributes) {
+  std::string list;
   for (const auto& [attribute, value] : attributes)
-    tag += std::string(" ") + attribute + "=\"" + Escape(value) + "\"";
-  return tag + ">";
+    list += std::string(" ") + attribute + "=\"" + Escape(value) + "\"";
+  return list;
 }
 
 // `content` is markup: any text in it is escaped already.
 std::string Element(const char* name, const Attributes& attributes,
                     const std::string& content) {
-  return StartTag(name, attributes) + content + "</" + name + ">";
+  return std::string("<") + name + AttributeList(attributes) + ">" + content +
+         "</" + name + ">";
 }
 
 std::string EmptyElement(const char* name, const Attributes& attributes) {
-  std::string tag = StartTag(name, attributes);
-  return tag.insert(tag.size() - 1, "/");
+  return std::string("<") + name + AttributeList(attributes) + "/>";
 }
 
 // The timeline's coordinates: to a tenth, to a hundredth for the bars.
