@@ -38,9 +38,8 @@ void Sample(std::string* out, const std::string& name, double value) {
   *out += name + " " + number + "\n";
 }
 
-}  // namespace
-
-std::string campaign_metrics(const CampaignView& view) {
+// How many cards there are of each outcome, running and waiting.
+void CardCounts(const CampaignView& view, std::string* out) {
   std::map<std::string, int> by_outcome;
   // Every outcome is there from the start, so that a rate over it works.
   for (int o = OUTCOME_UPGRADED; o <= OUTCOME_WOULD_PATCH; ++o)
@@ -52,47 +51,53 @@ std::string campaign_metrics(const CampaignView& view) {
     else
       ++(card.running ? running : waiting);
   }
-
-  std::string out;
-  Family(&out, "upgrd_cards", "gauge", "Cards of the campaign by outcome.");
+  Family(out, "upgrd_cards", "gauge", "Cards of the campaign by outcome.");
   for (const auto& [outcome, count] : by_outcome)
-    Sample(&out, "upgrd_cards{outcome=\"" + LabelValue(outcome) + "\"}", count);
-  Family(&out, "upgrd_cards_running", "gauge", "Cards being upgraded now.");
-  Sample(&out, "upgrd_cards_running", running);
-  Family(&out, "upgrd_cards_waiting", "gauge",
+    Sample(out, "upgrd_cards{outcome=\"" + LabelValue(outcome) + "\"}", count);
+  Family(out, "upgrd_cards_running", "gauge", "Cards being upgraded now.");
+  Sample(out, "upgrd_cards_running", running);
+  Family(out, "upgrd_cards_waiting", "gauge",
          "Cards not started yet, or waiting to be tried again.");
-  Sample(&out, "upgrd_cards_waiting", waiting);
-  Family(&out, "upgrd_campaign_info", "gauge",
+  Sample(out, "upgrd_cards_waiting", waiting);
+}
+
+// The campaign itself: what it is, when it started, its plan, whether it
+// has ended or is paused.
+void CampaignFacts(const CampaignView& view, std::string* out) {
+  Family(out, "upgrd_campaign_info", "gauge",
          "The campaign's run id and modules; always 1.");
-  Sample(&out,
+  Sample(out,
          "upgrd_campaign_info{run_id=\"" + LabelValue(view.run_id) +
              "\",zel_module=\"" + LabelValue(view.zel_module) +
              "\",app_module=\"" + LabelValue(view.app_module) +
              "\",dry_run=\"" + (view.dry_run ? "true" : "false") + "\"}",
          1);
-  Family(&out, "upgrd_campaign_start_time_seconds", "gauge",
+  Family(out, "upgrd_campaign_start_time_seconds", "gauge",
          "When the campaign started, in seconds since 1970.");
-  Sample(&out, "upgrd_campaign_start_time_seconds", view.start_unix);
-  Family(&out, "upgrd_campaign_last_update_time_seconds", "gauge",
+  Sample(out, "upgrd_campaign_start_time_seconds", view.start_unix);
+  Family(out, "upgrd_campaign_last_update_time_seconds", "gauge",
          "When this file was written, in seconds since 1970.");
-  Sample(&out, "upgrd_campaign_last_update_time_seconds", view.updated_unix);
+  Sample(out, "upgrd_campaign_last_update_time_seconds", view.updated_unix);
   // Monitoring can tell a night that runs past its plan from one that is
   // merely long.
   if (view.planned_seconds >= 0) {
-    Family(&out, "upgrd_campaign_planned_end_time_seconds", "gauge",
+    Family(out, "upgrd_campaign_planned_end_time_seconds", "gauge",
            "When the plan made at the start said the last card would end, "
            "in seconds since 1970.");
-    Sample(&out, "upgrd_campaign_planned_end_time_seconds",
+    Sample(out, "upgrd_campaign_planned_end_time_seconds",
            view.start_unix + view.planned_seconds);
   }
-  Family(&out, "upgrd_campaign_ended", "gauge",
+  Family(out, "upgrd_campaign_ended", "gauge",
          "1 once the campaign has ended, else 0.");
-  Sample(&out, "upgrd_campaign_ended", view.ended ? 1 : 0);
-  Family(&out, "upgrd_campaign_paused", "gauge",
+  Sample(out, "upgrd_campaign_ended", view.ended ? 1 : 0);
+  Family(out, "upgrd_campaign_paused", "gauge",
          "1 while starting cards is paused (SIGUSR1), else 0.");
-  Sample(&out, "upgrd_campaign_paused", view.paused && !view.ended ? 1 : 0);
+  Sample(out, "upgrd_campaign_paused", view.paused && !view.ended ? 1 : 0);
+}
 
-  Family(&out, "upgrd_card_duration_seconds", "histogram",
+// How long the finished cards took, as a histogram over kBuckets.
+void CardDurations(const CampaignView& view, std::string* out) {
+  Family(out, "upgrd_card_duration_seconds", "histogram",
          "How long each finished card took, its last try.");
   double sum = 0;
   int count = 0;
@@ -109,10 +114,19 @@ std::string campaign_metrics(const CampaignView& view) {
     char name[80];
     snprintf(name, sizeof(name), "upgrd_card_duration_seconds_bucket{le=\"%g\"}",
              bound);
-    Sample(&out, name, within);
+    Sample(out, name, within);
   }
-  Sample(&out, "upgrd_card_duration_seconds_bucket{le=\"+Inf\"}", count);
-  Sample(&out, "upgrd_card_duration_seconds_sum", sum);
-  Sample(&out, "upgrd_card_duration_seconds_count", count);
+  Sample(out, "upgrd_card_duration_seconds_bucket{le=\"+Inf\"}", count);
+  Sample(out, "upgrd_card_duration_seconds_sum", sum);
+  Sample(out, "upgrd_card_duration_seconds_count", count);
+}
+
+}  // namespace
+
+std::string campaign_metrics(const CampaignView& view) {
+  std::string out;
+  CardCounts(view, &out);
+  CampaignFacts(view, &out);
+  CardDurations(view, &out);
   return out;
 }

@@ -180,6 +180,41 @@ void EndLine(const CampaignView& view, std::string* out) {
           " not started.</p>\n";
 }
 
+// A module with its SHA-256, to compare with what was delivered.
+std::string ModuleCell(const std::string& name, const std::string& sha256) {
+  return Escape(name) +
+         (sha256.empty() ? std::string()
+                         : "<br><code class=\"sha256\">SHA-256 " +
+                               Escape(sha256) + "</code>");
+}
+
+// The failure rate's limit, and how far the cards have come towards it.
+std::string FailureRateCell(const CampaignView& view) {
+  int loads = 0, failed = 0;
+  for (const CardView& card : view.cards) {
+    loads += card.reached_load;
+    failed += card.reached_load && card.module_failure;
+  }
+  return "limit " + Number("%g", view.rate_limit) + "%; " +
+         (loads ? "reached " + Number("%.0f", 100.0 * failed / loads) +
+                      "% (" + std::to_string(failed) + " of " +
+                      std::to_string(loads) +
+                      " cards that reached a module load)"
+                : std::string("no card has reached a module load"));
+}
+
+// The report resumed from, and the first runs its records name.
+std::string ResumedCell(const CampaignView& view) {
+  std::string runs;
+  for (size_t i = 0; i < view.resumed_runs.size() && i < 5; ++i)
+    runs += (i ? ", " : "") + Escape(view.resumed_runs[i]);
+  if (view.resumed_runs.size() > 5)
+    runs += " and " + std::to_string(view.resumed_runs.size() - 5) + " more";
+  const char* opening = view.resumed_runs.size() == 1 ? " (run " : " (runs ";
+  return "<code>" + Escape(view.resumed) + "</code>" +
+         (runs.empty() ? "" : opening + runs + ")");
+}
+
 void RunTable(const CampaignView& view, std::string* out) {
   auto row = [out](const char* name, const std::string& value) {
     *out += std::string("<tr><th>") + name + "</th><td>" + value +
@@ -193,49 +228,19 @@ void RunTable(const CampaignView& view, std::string* out) {
   if (view.planned_seconds >= 0)
     row("Planned end", Escape(view.planned_end) + " (" +
                            page_duration(view.planned_seconds) + ")");
-  // Each module with its SHA-256, to compare with what was delivered.
-  auto module = [](const std::string& name, const std::string& sha256) {
-    return Escape(name) +
-           (sha256.empty() ? std::string()
-                           : "<br><code class=\"sha256\">SHA-256 " +
-                                 Escape(sha256) + "</code>");
-  };
-  row("ZEL module", module(view.zel_module, view.zel_sha256));
-  row("APP module", module(view.app_module, view.app_sha256));
+  row("ZEL module", ModuleCell(view.zel_module, view.zel_sha256));
+  row("APP module", ModuleCell(view.app_module, view.app_sha256));
   if (!view.patch_module.empty())
-    row("Interim patch", module(view.patch_module, view.patch_sha256));
+    row("Interim patch", ModuleCell(view.patch_module, view.patch_sha256));
   row("Options", "<code>" + Escape(view.options) + "</code>");
   if (!view.window_end.empty())
     row("Window ends", Escape(view.window_end));
-  if (view.rate_limit >= 0) {
-    int loads = 0, failed = 0;
-    for (const CardView& card : view.cards) {
-      loads += card.reached_load;
-      failed += card.reached_load && card.module_failure;
-    }
-    row("Failure rate",
-        "limit " + Number("%g", view.rate_limit) + "%; " +
-            (loads ? "reached " + Number("%.0f", 100.0 * failed / loads) +
-                         "% (" + std::to_string(failed) + " of " +
-                         std::to_string(loads) +
-                         " cards that reached a module load)"
-                   : std::string("no card has reached a module load")));
-  }
+  if (view.rate_limit >= 0)
+    row("Failure rate", FailureRateCell(view));
   if (view.max_failures > 0)
     row("Failure limit", std::to_string(view.max_failures) + " cards");
-  if (!view.resumed.empty()) {
-    std::string runs;
-    for (size_t i = 0; i < view.resumed_runs.size() && i < 5; ++i)
-      runs += (i ? ", " : "") + Escape(view.resumed_runs[i]);
-    if (view.resumed_runs.size() > 5)
-      runs += " and " + std::to_string(view.resumed_runs.size() - 5) + " more";
-    row("Resumed from",
-        "<code>" + Escape(view.resumed) + "</code>" +
-            (runs.empty() ? ""
-                          : (view.resumed_runs.size() == 1 ? " (run "
-                                                           : " (runs ") +
-                                runs + ")"));
-  }
+  if (!view.resumed.empty())
+    row("Resumed from", ResumedCell(view));
   row("Cards", std::to_string(view.cards.size()));
   if (Waves(view) > 1)
     row("Waves", std::to_string(Waves(view)));
@@ -327,93 +332,214 @@ void Versions(const CampaignView& view, std::string* out) {
   *out += "</table>\n";
 }
 
-// A row per card that started, in the order they started, with a bar for
-// each try from its start to its end (or to now); the waves' starts are marked.
-void Timeline(const CampaignView& view, std::string* out) {
-  std::vector<const CardView*> bars;
-  double total = std::max(view.elapsed, 1.0);
+// An element's attributes in their order, each value as plain text.
+using Attributes = std::vector<std::pair<const char*, std::string>>;
+
+// ` name="value"` for each, as a tag carries them.
+std::string AttributeList(const Attributes& attributes) {
+  std::string list;
+  for (const auto& [attribute, value] : attributes)
+    list += std::string(" ") + attribute + "=\"" + Escape(value) + "\"";
+  return list;
+}
+
+// `content` is markup: any text in it is escaped already.
+std::string Element(const char* name, const Attributes& attributes,
+                    const std::string& content) {
+  return std::string("<") + name + AttributeList(attributes) + ">" + content +
+         "</" + name + ">";
+}
+
+std::string EmptyElement(const char* name, const Attributes& attributes) {
+  return std::string("<") + name + AttributeList(attributes) + "/>";
+}
+
+// The timeline's coordinates: to a tenth, to a hundredth for the bars.
+std::string Tenths(double value) {
+  return Number("%.1f", value);
+}
+
+std::string Hundredths(double value) {
+  return Number("%.2f", value);
+}
+
+// A label; `anchor` is the SVG's text-anchor, nullptr for its default.
+std::string Text(const std::string& x, const std::string& y,
+                 const char* anchor, const std::string& content) {
+  Attributes attributes = {{"x", x}, {"y", y}};
+  if (anchor)
+    attributes.push_back({"text-anchor", anchor});
+  return Element("text", attributes, content);
+}
+
+std::string Rect(const std::string& class_name, double x, double y,
+                 double width, double height) {
+  return EmptyElement("rect", {{"class", class_name},
+                               {"x", Hundredths(x)},
+                               {"y", Hundredths(y)},
+                               {"width", Hundredths(width)},
+                               {"height", Hundredths(height)}});
+}
+
+// The timeline's lines stand from just under the axis's labels to `bottom`.
+const char kLinesTop[] = "14";
+
+std::string VerticalLine(const char* class_name, double x, double bottom) {
+  return EmptyElement("line", {{"class", class_name},
+                               {"x1", Tenths(x)},
+                               {"x2", Tenths(x)},
+                               {"y1", kLinesTop},
+                               {"y2", Tenths(bottom)}});
+}
+
+// Where the timeline draws: a row per card that started, its seconds
+// across, its labels on the left.
+struct Plot {
+  static constexpr double kLeft = 120, kRight = 10, kTop = 26, kBottom = 8;
+  static constexpr double kWidth = 1000;
+
+  // Rows shrink as cards grow in number, so that 1,000 fit one screen.
+  Plot(double seconds, size_t rows)
+      : total(seconds),
+        row(std::clamp(600.0 / rows, 0.6, 18.0)),
+        height(kTop + row * rows + kBottom) {}
+
+  double X(double seconds) const {
+    return kLeft + seconds / total * (kWidth - kLeft - kRight);
+  }
+  double Y(size_t i) const { return kTop + row * i; }
+  double Bottom() const { return height - kBottom; }
+
+  double total;   // the seconds across
+  double row;     // a row's height
+  double height;  // the whole drawing's
+};
+
+// The cards that started, in the order they started, and the seconds the
+// timeline spans: the campaign's, or more for a card that ended later.
+std::vector<const CardView*> StartedCards(const CampaignView& view,
+                                          double* total) {
+  std::vector<const CardView*> started;
+  *total = std::max(view.elapsed, 1.0);
   for (const CardView& card : view.cards) {
     if (card.start < 0)
       continue;
-    bars.push_back(&card);
-    total = std::max(total, card.end);
+    started.push_back(&card);
+    *total = std::max(*total, card.end);
   }
-  *out += "<h2>Timeline</h2>\n";
-  if (bars.empty()) {
-    *out += "<p>No card has started yet.</p>\n";
-    return;
-  }
-  std::stable_sort(bars.begin(), bars.end(),
+  std::stable_sort(started.begin(), started.end(),
                    [](const CardView* a, const CardView* b) {
                      return a->start < b->start;
                    });
-  // Rows shrink as cards grow in number, so that 1,000 fit one screen.
-  const double left = 120, right = 10, top = 26, bottom = 8, width = 1000;
-  double row = std::clamp(600.0 / bars.size(), 0.6, 18.0);
-  double height = top + row * bars.size() + bottom;
-  double span = width - left - right;
-  auto x = [&](double seconds) { return left + seconds / total * span; };
-  *out += "<svg class=\"timeline\" xmlns=\"http://www.w3.org/2000/svg\" "
-          "viewBox=\"0 0 " + Number("%.0f", width) + " " +
-          Number("%.1f", height) + "\" role=\"img\" aria-label=\"Timeline\">\n";
-  double step = TickStep(total);
-  for (double at = 0; at <= total; at += step) {
-    *out += "<line class=\"axis\" x1=\"" + Number("%.1f", x(at)) + "\" x2=\"" +
-            Number("%.1f", x(at)) + "\" y1=\"14\" y2=\"" +
-            Number("%.1f", height - bottom) + "\"/><text x=\"" +
-            Number("%.1f", x(at)) + "\" y=\"11\" text-anchor=\"" +
-            (at == 0 ? "start" : at + step > total ? "end" : "middle") +
-            "\">" + page_duration(at) + "</text>\n";
+  return started;
+}
+
+// A line at each round step of time, its time above it.
+std::string TimeAxis(const Plot& plot) {
+  std::string axis;
+  double step = TickStep(plot.total);
+  for (double at = 0; at <= plot.total; at += step) {
+    const char* anchor =
+        at == 0 ? "start" : at + step > plot.total ? "end" : "middle";
+    axis += VerticalLine("axis", plot.X(at), plot.Bottom()) +
+            Text(Tenths(plot.X(at)), "11", anchor, page_duration(at)) + "\n";
   }
+  return axis;
+}
+
+// A dashed line where each wave after the first started, with its number.
+std::string WaveStarts(const CampaignView& view,
+                       const std::vector<const CardView*>& started,
+                       const Plot& plot) {
+  std::string marks;
   for (int wave = 2; wave <= Waves(view); ++wave) {
     double first = -1;
-    for (const CardView* card : bars) {
+    for (const CardView* card : started) {
       if (card->wave == wave && (first < 0 || card->start < first))
         first = card->start;
     }
     if (first < 0)
       continue;
-    *out += "<line class=\"wave\" x1=\"" + Number("%.1f", x(first)) +
-            "\" x2=\"" + Number("%.1f", x(first)) + "\" y1=\"14\" y2=\"" +
-            Number("%.1f", height - bottom) + "\"/><text x=\"" +
-            Number("%.1f", x(first) + 3) + "\" y=\"23\">wave " +
-            std::to_string(wave) + "</text>\n";
+    marks += VerticalLine("wave", plot.X(first), plot.Bottom()) +
+             Text(Tenths(plot.X(first) + 3), "23", nullptr,
+                  "wave " + std::to_string(wave)) +
+             "\n";
   }
-  for (size_t i = 0; i < bars.size(); ++i) {
-    const CardView& card = *bars[i];
-    double end = card.end >= 0 ? card.end : view.elapsed;
-    double y = top + row * i;
-    std::string state = State(card);
-    // Each try its own bar; the waits between tries are not work.
-    std::vector<TryView> spans = card.spans;
-    if (spans.empty())
-      spans.push_back({card.start, card.end, ""});
-    *out += "<g class=\"card-bar\" data-address=\"" + Escape(card.address) +
-            "\"><title>" + Escape(card.address) + ": " + Escape(Said(card)) +
-            ", " + page_duration(end - card.start) +
-            (spans.size() > 1
-                 ? ", " + std::to_string(spans.size()) + " tries"
-                 : std::string()) +
-            "</title>";
-    for (size_t k = 0; k < spans.size(); ++k) {
-      const TryView& span = spans[k];
-      double span_end = span.end >= 0 ? span.end : end;
-      std::string colour =
-          k + 1 < spans.size() && !span.outcome.empty() ? span.outcome : state;
-      *out += "<rect class=\"try o-" + colour + "\" x=\"" +
-              Number("%.2f", x(span.start)) + "\" y=\"" + Number("%.2f", y) +
-              "\" width=\"" +
-              Number("%.2f", std::max(x(span_end) - x(span.start), 1.0)) +
-              "\" height=\"" + Number("%.2f", row * 0.8) + "\"/>";
-    }
-    *out += "</g>";
-    if (row >= 10)
-      *out += "<text x=\"" + Number("%.0f", left - 6) + "\" y=\"" +
-              Number("%.1f", y + row * 0.7) + "\" text-anchor=\"end\">" +
-              Escape(card.address) + "</text>";
-    *out += "\n";
+  return marks;
+}
+
+// What a card's row says when pointed at: the card, how it ended, and how
+// long it took, from its first start to its `end`.
+std::string RowTitle(const CardView& card, double end, size_t tries) {
+  return Element("title", {},
+                 Escape(card.address) + ": " + Escape(Said(card)) + ", " +
+                     page_duration(end - card.start) +
+                     (tries > 1 ? ", " + std::to_string(tries) + " tries"
+                                : std::string()));
+}
+
+// A bar for each try, coloured by how it ended; the last try's colour is
+// the card's state. A try not ended reaches the card's `end`.
+std::string TryBars(const std::vector<TryView>& spans,
+                    const std::string& state, double end, double y,
+                    const Plot& plot) {
+  std::string bars;
+  for (size_t k = 0; k < spans.size(); ++k) {
+    const TryView& span = spans[k];
+    double span_end = span.end >= 0 ? span.end : end;
+    std::string colour =
+        k + 1 < spans.size() && !span.outcome.empty() ? span.outcome : state;
+    bars += Rect("try o-" + colour, plot.X(span.start), y,
+                 std::max(plot.X(span_end) - plot.X(span.start), 1.0),
+                 plot.row * 0.8);
   }
-  *out += "</svg>\n";
+  return bars;
+}
+
+// The `i`th row: the card's tries up to its end (or to now, `elapsed`), and
+// its address when the rows are high enough to read it.
+std::string CardRow(const CardView& card, size_t i, const Plot& plot,
+                    double elapsed) {
+  double end = card.end >= 0 ? card.end : elapsed;
+  double y = plot.Y(i);
+  // Each try its own bar; the waits between tries are not work.
+  std::vector<TryView> spans = card.spans;
+  if (spans.empty())
+    spans.push_back({card.start, card.end, ""});
+  std::string row = Element(
+      "g", {{"class", "card-bar"}, {"data-address", card.address}},
+      RowTitle(card, end, spans.size()) +
+          TryBars(spans, State(card), end, y, plot));
+  if (plot.row >= 10)
+    row += Text(Number("%.0f", Plot::kLeft - 6), Tenths(y + plot.row * 0.7),
+                "end", Escape(card.address));
+  return row + "\n";
+}
+
+// The campaign drawn: a row per card that started, in the order they
+// started, the time across, each wave's start marked.
+void Timeline(const CampaignView& view, std::string* out) {
+  double total;
+  std::vector<const CardView*> started = StartedCards(view, &total);
+  *out += "<h2>Timeline</h2>\n";
+  if (started.empty()) {
+    *out += "<p>No card has started yet.</p>\n";
+    return;
+  }
+  Plot plot(total, started.size());
+  std::string drawing = "\n" + TimeAxis(plot) +
+                        WaveStarts(view, started, plot);
+  for (size_t i = 0; i < started.size(); ++i)
+    drawing += CardRow(*started[i], i, plot, view.elapsed);
+  *out += Element("svg",
+                  {{"class", "timeline"},
+                   {"xmlns", "http://www.w3.org/2000/svg"},
+                   {"viewBox", "0 0 " + Number("%.0f", Plot::kWidth) + " " +
+                                   Tenths(plot.height)},
+                   {"role", "img"},
+                   {"aria-label", "Timeline"}},
+                  drawing) +
+          "\n";
 }
 
 void FailedCards(const std::vector<const CardView*>& failed,

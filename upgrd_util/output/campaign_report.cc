@@ -419,44 +419,50 @@ EarlierRecord RecordOf(const std::function<std::string(const char*)>& field) {
   return record;
 }
 
-// Takes each card's last record from a report's `text` into *records.
-// Returns false with one line naming the file and the line in *error when
-// it does not parse.
-bool ParseReport(const std::string& path, const std::string& text,
-                 std::map<std::string, EarlierRecord>* records,
-                 std::string* error) {
-  auto fail = [&](int line, const std::string& what) {
-    *error = path + ", line " + std::to_string(line) + ": " + what;
-    return false;
+// One line naming the report and the line that does not parse, in *error.
+bool Unreadable(const std::string& path, int line, const std::string& what,
+                std::string* error) {
+  *error = path + ", line " + std::to_string(line) + ": " + what;
+  return false;
+}
+
+// ParseReport's part for a CSV report: a header row naming the columns.
+bool ParseCsvReport(const std::string& path, const std::string& text,
+                    std::map<std::string, EarlierRecord>* records,
+                    std::string* error) {
+  std::vector<std::pair<int, std::vector<std::string>>> rows;
+  int bad_line = 0;
+  if (!ParseCsv(text, &rows, &bad_line))
+    return Unreadable(path, bad_line, "a quoted field is never closed", error);
+  if (rows.empty())
+    return Unreadable(path, 1, "no header row", error);
+  const std::vector<std::string>& header = rows[0].second;
+  auto column = [&](const char* name) {
+    return std::find(header.begin(), header.end(), name) - header.begin();
   };
-  if (!report_format_known(path))
-    return fail(1, "a report is a .csv or a .jsonl file");
-  if (IsCsv(path)) {
-    std::vector<std::pair<int, std::vector<std::string>>> rows;
-    int bad_line = 0;
-    if (!ParseCsv(text, &rows, &bad_line))
-      return fail(bad_line, "a quoted field is never closed");
-    if (rows.empty())
-      return fail(1, "no header row");
-    const std::vector<std::string>& header = rows[0].second;
-    auto column = [&](const char* name) {
-      return std::find(header.begin(), header.end(), name) - header.begin();
-    };
-    size_t address = column("address");
-    if (address == header.size() ||
-        static_cast<size_t>(column("outcome")) == header.size())
-      return fail(1, "the header row has no address or no outcome column");
-    for (size_t r = 1; r < rows.size(); ++r) {
-      const std::vector<std::string>& row = rows[r].second;
-      if (row.size() != header.size())
-        return fail(rows[r].first, "not as many fields as the header row");
-      (*records)[row[address]] = RecordOf([&](const char* name) {
-        size_t at = column(name);
-        return at < row.size() ? row[at] : std::string();
-      });
-    }
-    return true;
+  size_t address = column("address");
+  if (address == header.size() ||
+      static_cast<size_t>(column("outcome")) == header.size())
+    return Unreadable(path, 1,
+                      "the header row has no address or no outcome column",
+                      error);
+  for (size_t r = 1; r < rows.size(); ++r) {
+    const std::vector<std::string>& row = rows[r].second;
+    if (row.size() != header.size())
+      return Unreadable(path, rows[r].first,
+                        "not as many fields as the header row", error);
+    (*records)[row[address]] = RecordOf([&](const char* name) {
+      size_t at = column(name);
+      return at < row.size() ? row[at] : std::string();
+    });
   }
+  return true;
+}
+
+// ParseReport's part for JSON lines: an object a line; blank lines are none.
+bool ParseJsonReport(const std::string& path, const std::string& text,
+                     std::map<std::string, EarlierRecord>* records,
+                     std::string* error) {
   int line_number = 0;
   size_t at = 0;
   while (at < text.size()) {
@@ -473,8 +479,9 @@ bool ParseReport(const std::string& path, const std::string& text,
     if (!record.is_object() || !record.contains("address") ||
         !record["address"].is_string() || !record.contains("outcome") ||
         !record["outcome"].is_string())
-      return fail(line_number,
-                  "not a JSON object with an address and an outcome");
+      return Unreadable(path, line_number,
+                        "not a JSON object with an address and an outcome",
+                        error);
     (*records)[record["address"].get<std::string>()] =
         RecordOf([&](const char* name) {
           auto it = record.find(name);
@@ -483,6 +490,19 @@ bool ParseReport(const std::string& path, const std::string& text,
         });
   }
   return true;
+}
+
+// Takes each card's last record from a report's `text` into *records.
+// Returns false with one line naming the file and the line in *error when
+// it does not parse.
+bool ParseReport(const std::string& path, const std::string& text,
+                 std::map<std::string, EarlierRecord>* records,
+                 std::string* error) {
+  if (!report_format_known(path))
+    return Unreadable(path, 1, "a report is a .csv or a .jsonl file", error);
+  if (IsCsv(path))
+    return ParseCsvReport(path, text, records, error);
+  return ParseJsonReport(path, text, records, error);
 }
 
 }  // namespace

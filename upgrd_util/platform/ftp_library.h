@@ -1,19 +1,11 @@
 #ifndef UPGRD_UTIL_PLATFORM_FTP_LIBRARY_H_
 #define UPGRD_UTIL_PLATFORM_FTP_LIBRARY_H_
 
-#include <deque>
-#include <map>
 #include <atomic>
-#include <mutex>
+#include <deque>
 #include <string>
 
-/// A transfer that failed on the workstation's own side, not the card's: a
-/// local file that could not be made, written, read, removed or put in
-/// place.
-struct LocalFault {
-  std::string what;        // "cannot write 10.0.0.5_foundfir.txt: Is a directory"
-  bool disk_full = false;  // for want of room on the disk or in the quota
-};
+#include "upgrd_util/platform/ftp_sessions.h"
 
 /// An FTP client that keeps logged-in sessions behind integer handles.
 /// Texts are NUL-terminated; -1 is the failure value throughout. Sessions may
@@ -137,7 +129,6 @@ class TransferPace {
 /// session.
 struct CurlFtpLibrary : public FtpLibrary {
   explicit CurlFtpLibrary(int port = 21, FtpTimeouts timeouts = FtpTimeouts());
-  ~CurlFtpLibrary() override;
 
   int Login(const char* host, const char* user, const char* password,
             const char* account) override;
@@ -145,12 +136,18 @@ struct CurlFtpLibrary : public FtpLibrary {
   int Get(int handle, const char* remote, const char* local) override;
   int Put(int handle, const char* local, const char* remote) override;
   int Ls(int handle, const char* path, const char* local) override;
-  int CopyReplyStr(int handle, char* buffer, int size) override;
+  int CopyReplyStr(int handle, char* buffer, int size) override {
+    return sessions_.CopyReplyStr(handle, buffer, size);
+  }
   void ShareDisk(long long bytes, int sharers) override {
     budget_.Share(bytes, sharers);
   }
-  bool ShareUsedUp(int handle) override;
-  bool LocalFailure(int handle, LocalFault* fault) override;
+  bool ShareUsedUp(int handle) override {
+    return sessions_.ShareUsedUp(handle);
+  }
+  bool LocalFailure(int handle, LocalFault* fault) override {
+    return sessions_.LocalFailure(handle, fault);
+  }
 
   struct Session;
 
@@ -160,9 +157,7 @@ struct CurlFtpLibrary : public FtpLibrary {
   int port_;
   FtpTimeouts timeouts_;
   DownloadBudget budget_;
-  std::mutex mutex_;  // guards the two below
-  int next_handle_ = 1;
-  std::map<int, Session*> sessions_;
+  FtpSessions sessions_;
 };
 
 #ifdef _WIN32
@@ -178,12 +173,18 @@ struct WinInetFtpLibrary : public FtpLibrary {
   int Get(int handle, const char* remote, const char* local) override;
   int Put(int handle, const char* local, const char* remote) override;
   int Ls(int handle, const char* path, const char* local) override;
-  int CopyReplyStr(int handle, char* buffer, int size) override;
+  int CopyReplyStr(int handle, char* buffer, int size) override {
+    return sessions_.CopyReplyStr(handle, buffer, size);
+  }
   void ShareDisk(long long bytes, int sharers) override {
     budget_.Share(bytes, sharers);
   }
-  bool ShareUsedUp(int handle) override;
-  bool LocalFailure(int handle, LocalFault* fault) override;
+  bool ShareUsedUp(int handle) override {
+    return sessions_.ShareUsedUp(handle);
+  }
+  bool LocalFailure(int handle, LocalFault* fault) override {
+    return sessions_.LocalFailure(handle, fault);
+  }
 
   struct Session;
 
@@ -194,9 +195,7 @@ struct WinInetFtpLibrary : public FtpLibrary {
   FtpTimeouts timeouts_;
   DownloadBudget budget_;
   void* internet_;
-  std::mutex mutex_;  // guards the two below
-  int next_handle_ = 1;
-  std::map<int, Session*> sessions_;
+  FtpSessions sessions_;
 };
 using SystemFtpLibrary = WinInetFtpLibrary;
 #else

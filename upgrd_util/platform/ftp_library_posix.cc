@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "upgrd_util/platform/append_file.h"
 #include "upgrd_util/platform/console.h"
@@ -29,17 +30,19 @@ static const size_t kMaxReplyLength = 1024;
 // one writes eight of them in one.
 static const size_t kFileBufferSize = 128 * 1024;
 
-struct CurlFtpLibrary::Session {
+struct CurlFtpLibrary::Session : public FtpSession {
   explicit Session(const FtpTimeouts& limits)
       : limits(limits), pace(limits, 0) {}
+  ~Session() override {
+    // Closing the connection cache sends QUIT on a live control connection.
+    curl_multi_cleanup(multi);
+    curl_easy_cleanup(easy);
+  }
   CURLM* multi = nullptr;  // holds the control connection between transfers
   CURL* easy = nullptr;
   std::string base_url;    // "ftp://host:port/"
-  std::string last_reply;  // the latest reply line, without its line end
   FtpTimeouts limits;
   TransferPace pace;       // of the request under way
-  bool share_used_up = false;  // the last download passed its disk share
-  LocalFault fault;  // of the last Get, Put or Ls; none when `what` is empty
 };
 
 namespace {
@@ -260,10 +263,6 @@ CURLcode Perform(CurlFtpLibrary::Session* session) {
   return result;
 }
 
-// The answer to the calling thread's last failed login: per thread, since
-// cards log in side by side and each must get its own.
-thread_local std::string failed_login_answer;
-
 // What a failed login got from the card after `seconds`: its failure reply
 // ("530 Login incorrect."), or what stood for one.
 std::string LoginAnswer(CURLcode result, long os_error,
@@ -278,49 +277,11 @@ std::string LoginAnswer(CURLcode result, long os_error,
   return "connection closed";
 }
 
-void EndSession(CurlFtpLibrary::Session* session) {
-  // Closing the connection cache sends QUIT on a live control connection.
-  curl_multi_cleanup(session->multi);
-  curl_easy_cleanup(session->easy);
-  delete session;
-}
-
-}  // namespace
-
-CurlFtpLibrary::CurlFtpLibrary(int port, FtpTimeouts timeouts)
-    : port_(port), timeouts_(timeouts) {
-  curl_global_init(CURL_GLOBAL_DEFAULT);
-}
-
-CurlFtpLibrary::~CurlFtpLibrary() {
-  for (auto& entry : sessions_)
-    EndSession(entry.second);
-}
-
-CurlFtpLibrary::Session* CurlFtpLibrary::Find(int handle) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto it = sessions_.find(handle);
-  return it == sessions_.end() ? nullptr : it->second;
-}
-
-int CurlFtpLibrary::Login(const char* host, const char* user,
-                          const char* password, const char* /*account*/) {
-  // Only a numeric IPv4 address: no name lookup, nothing but the card.
-  failed_login_answer.clear();
-  if (!parse_ipv4_address(host))
-    return -1;
-  Session* session = new Session(timeouts_);
-  session->multi = curl_multi_init();
-  session->easy = curl_easy_init();
-  if (!session->multi || !session->easy) {
-    EndSession(session);
-    return -1;
-  }
+// The options of a new session's handle, kept for all its requests.
+void SetOptions(CurlFtpLibrary::Session* session, const char* user,
+                const char* password) {
   CURL* easy = session->easy;
-  char url[64];
-  snprintf(url, sizeof(url), "ftp://%s:%d/", host, port_);
-  session->base_url = url;
-
+  const FtpTimeouts& limits = session->limits;
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "ftp");
   // Straight to the card, whatever proxy the environment names: a proxy
   // would fail every login, or see the cards' passwords.
@@ -330,11 +291,11 @@ int CurlFtpLibrary::Login(const char* host, const char* user,
   // Credentials go in options, never in a URL that could end up in a message.
   curl_easy_setopt(easy, CURLOPT_USERNAME, user);
   curl_easy_setopt(easy, CURLOPT_PASSWORD, password);
-  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, timeouts_.connect);
-  curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, timeouts_.reply);
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, limits.connect);
+  curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, limits.reply);
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, timeouts_.stalled);
-  curl_easy_setopt(easy, CURLOPT_TIMEOUT, timeouts_.longest_call);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, limits.stalled);
+  curl_easy_setopt(easy, CURLOPT_TIMEOUT, limits.longest_call);
   curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, CheckPace);
   curl_easy_setopt(easy, CURLOPT_XFERINFODATA, session);
@@ -349,36 +310,56 @@ int CurlFtpLibrary::Login(const char* host, const char* user,
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 102400L);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, KeepReplyLine);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, &session->last_reply);
+}
+
+}  // namespace
+
+CurlFtpLibrary::CurlFtpLibrary(int port, FtpTimeouts timeouts)
+    : port_(port), timeouts_(timeouts) {
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+}
+
+CurlFtpLibrary::Session* CurlFtpLibrary::Find(int handle) {
+  return static_cast<Session*>(sessions_.Find(handle));
+}
+
+int CurlFtpLibrary::Login(const char* host, const char* user,
+                          const char* password, const char* /*account*/) {
+  // Only a numeric IPv4 address: no name lookup, nothing but the card.
+  FtpSessions::FailedLogin().clear();
+  if (!parse_ipv4_address(host))
+    return -1;
+  auto session = std::make_unique<Session>(timeouts_);
+  session->multi = curl_multi_init();
+  session->easy = curl_easy_init();
+  if (!session->multi || !session->easy)
+    return -1;
+  CURL* easy = session->easy;
+  char url[64];
+  snprintf(url, sizeof(url), "ftp://%s:%d/", host, port_);
+  session->base_url = url;
+
+  SetOptions(session.get(), user, password);
 
   // Log in now, without a transfer, so that a refused login shows here.
   curl_easy_setopt(easy, CURLOPT_URL, url);
   curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
   double started = Now();
-  CURLcode result = Perform(session);
+  CURLcode result = Perform(session.get());
   curl_easy_setopt(easy, CURLOPT_NOBODY, 0L);
   if (result != CURLE_OK) {
     long os_error = 0;
     curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &os_error);
-    failed_login_answer = LoginAnswer(result, os_error, session->last_reply,
-                                      Now() - started);
-    EndSession(session);
+    FtpSessions::FailedLogin() = LoginAnswer(
+        result, os_error, session->last_reply, Now() - started);
     return -1;
   }
-  std::lock_guard<std::mutex> lock(mutex_);
-  int handle = next_handle_++;
-  sessions_[handle] = session;
-  return handle;
+  return sessions_.Add(std::move(session));
 }
 
 int CurlFtpLibrary::Quit(int handle) {
-  Session* session = Find(handle);
-  if (!session)
-    return 0;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    sessions_.erase(handle);
-  }
-  EndSession(session);
+  // The session ends as it leaves the table.
+  sessions_.Remove(handle);
   return 0;
 }
 
@@ -508,30 +489,5 @@ int CurlFtpLibrary::Ls(int handle, const char* path, const char* local) {
     return -1;
   }
   budget_.Kept(listing.received);
-  return 0;
-}
-
-bool CurlFtpLibrary::ShareUsedUp(int handle) {
-  Session* session = Find(handle);
-  return session && session->share_used_up;
-}
-
-bool CurlFtpLibrary::LocalFailure(int handle, LocalFault* fault) {
-  Session* session = Find(handle);
-  if (!session || session->fault.what.empty())
-    return false;
-  *fault = session->fault;
-  return true;
-}
-
-int CurlFtpLibrary::CopyReplyStr(int handle, char* buffer, int size) {
-  if (size <= 0)
-    return -1;
-  // A session's replies are written by the one thread that uses it.
-  Session* session = Find(handle);
-  const std::string& reply =
-      session ? session->last_reply : failed_login_answer;
-  snprintf(buffer, static_cast<size_t>(size), "%s",
-           printable_text(reply).c_str());
   return 0;
 }

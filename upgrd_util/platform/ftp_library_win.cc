@@ -17,17 +17,20 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "upgrd_util/platform/append_file.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/interrupts.h"
 #include "upgrd_util/platform/files.h"
 
-struct WinInetFtpLibrary::Session {
+struct WinInetFtpLibrary::Session : public FtpSession {
+  ~Session() override {
+    // Closing the connection handle sends QUIT.
+    if (connection)
+      InternetCloseHandle(connection);
+  }
   HINTERNET connection = nullptr;  // null once a watchdog closed it
-  std::string last_reply;
-  bool share_used_up = false;  // the last download passed its disk share
-  LocalFault fault;  // of the last Get, Put or Ls; none when `what` is empty
 };
 
 namespace {
@@ -60,10 +63,6 @@ std::string LastResponse() {
 bool ReportsFailure(const std::string& reply) {
   return !reply.empty() && (reply[0] == '4' || reply[0] == '5');
 }
-
-// The answer to the calling thread's last failed login: per thread, since
-// cards log in side by side and each must get its own.
-thread_local std::string failed_login_answer;
 
 // What a failed login got from the card after `seconds`: its failure reply
 // ("530 Login incorrect."), or what stood for one. `error` is the failed
@@ -234,25 +233,20 @@ WinInetFtpLibrary::WinInetFtpLibrary(int port, FtpTimeouts timeouts)
 }
 
 WinInetFtpLibrary::~WinInetFtpLibrary() {
-  for (auto& entry : sessions_) {
-    if (entry.second->connection)
-      InternetCloseHandle(entry.second->connection);
-    delete entry.second;
-  }
+  // The sessions' connections first, then the handle they were opened on.
+  sessions_.Clear();
   if (internet_)
     InternetCloseHandle(internet_);
 }
 
 WinInetFtpLibrary::Session* WinInetFtpLibrary::Find(int handle) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto it = sessions_.find(handle);
-  return it == sessions_.end() ? nullptr : it->second;
+  return static_cast<Session*>(sessions_.Find(handle));
 }
 
 int WinInetFtpLibrary::Login(const char* host, const char* user,
                              const char* password, const char* /*account*/) {
   // Only a numeric IPv4 address: no name lookup, nothing but the card.
-  failed_login_answer.clear();
+  FtpSessions::FailedLogin().clear();
   if (!internet_ || !parse_ipv4_address(host))
     return -1;
   // The connection handle of an FTP service logs in before it is returned.
@@ -263,30 +257,18 @@ int WinInetFtpLibrary::Login(const char* host, const char* user,
   if (!connection) {
     // Read before anything else can set another.
     DWORD error = GetLastError();
-    failed_login_answer = LoginAnswer(error, Now() - started);
+    FtpSessions::FailedLogin() = LoginAnswer(error, Now() - started);
     return -1;
   }
-  Session* session = new Session;
+  auto session = std::make_unique<Session>();
   session->connection = connection;
   session->last_reply = LastResponse();
-  std::lock_guard<std::mutex> lock(mutex_);
-  int handle = next_handle_++;
-  sessions_[handle] = session;
-  return handle;
+  return sessions_.Add(std::move(session));
 }
 
 int WinInetFtpLibrary::Quit(int handle) {
-  Session* session = Find(handle);
-  if (!session)
-    return 0;
-  // Closing the connection handle sends QUIT.
-  if (session->connection)
-    InternetCloseHandle(session->connection);
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    sessions_.erase(handle);
-  }
-  delete session;
+  // The session ends as it leaves the table.
+  sessions_.Remove(handle);
   return 0;
 }
 
@@ -460,30 +442,5 @@ int WinInetFtpLibrary::Ls(int handle, const char* path, const char* local) {
                        &session->fault))
     return -1;
   budget_.Kept(written);
-  return 0;
-}
-
-bool WinInetFtpLibrary::ShareUsedUp(int handle) {
-  Session* session = Find(handle);
-  return session && session->share_used_up;
-}
-
-bool WinInetFtpLibrary::LocalFailure(int handle, LocalFault* fault) {
-  Session* session = Find(handle);
-  if (!session || session->fault.what.empty())
-    return false;
-  *fault = session->fault;
-  return true;
-}
-
-int WinInetFtpLibrary::CopyReplyStr(int handle, char* buffer, int size) {
-  if (size <= 0)
-    return -1;
-  // A session's replies are written by the one thread that uses it.
-  Session* session = Find(handle);
-  const std::string& reply =
-      session ? session->last_reply : failed_login_answer;
-  snprintf(buffer, static_cast<size_t>(size), "%s",
-           printable_text(reply).c_str());
   return 0;
 }
