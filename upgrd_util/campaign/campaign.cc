@@ -1,9 +1,6 @@
 #include "upgrd_util/campaign/campaign.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <random>
