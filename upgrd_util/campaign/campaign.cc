@@ -466,11 +466,13 @@ int RunTheCards(NightInputs& night, upgrade_target* cards,
   count_waves(to_run, &night);
   // A dry run starts every card at once: with --plan the rollout's options
   // are the plan's alone.
-  NightInputs run = night;
+  NightInputs dry_run;
   if (night.check) {
-    run.rollout = RolloutOptions();
-    count_waves(to_run, &run);
+    dry_run = night;
+    dry_run.rollout = RolloutOptions();
+    count_waves(to_run, &dry_run);
   }
+  const NightInputs& run = night.check ? dry_run : night;
   std::unique_ptr<EventHook> hook;
   if (!night.hook.empty())
     hook = std::make_unique<EventHook>(night.hook);
