@@ -43,10 +43,7 @@ TEST_F(NightInputsTest, EachProblemIsOneLineAndTheFirstEndsTheReading) {
       {{"--password-file", "none.txt"}, "upgrd_util: --password-file: "},
       {{"--report", "n.jsonl", "--html", "./n.jsonl"},
        "upgrd_util: --report and --html name one file: ./n.jsonl\n"},
-      {{"--html", "a.bin"},
-       "upgrd_util: --html a.bin names the tool's own file a.bin\n"},
       {{"--stop-file", "stop"}, "upgrd_util: the stop file stop is there"},
-      {{"--on-event", " "}, "upgrd_util: --on-event: names no program\n"},
       {{"--on-event", "upgrd-no-such-program"}, "upgrd_util: --on-event: "},
       {{"--resume", "none.jsonl"}, "upgrd_util: --resume: "},
       // Two problems: the first is said.
