@@ -1,9 +1,6 @@
 #include "upgrd_util/campaign/campaign.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -20,6 +17,7 @@
 #include "upgrd_util/campaign/card_pool.h"
 #include "upgrd_util/campaign/card_selection.h"
 #include "upgrd_util/campaign/module_hashes.h"
+#include "upgrd_util/campaign/night_inputs.h"
 #include "upgrd_util/campaign/night_plan.h"
 #include "upgrd_util/campaign/event_hook.h"
 #include "upgrd_util/campaign/own_files.h"
@@ -30,7 +28,6 @@
 #include "upgrd_util/card/card_sequence.h"
 #include "upgrd_util/card/module_loading.h"
 #include "upgrd_util/inputs/firmware_selection.h"
-#include "upgrd_util/inputs/password_file.h"
 #include "upgrd_util/inputs/single_target.h"
 #include "upgrd_util/modules/module_banner.h"
 #include "upgrd_util/output/campaign_event.h"
@@ -51,8 +48,6 @@
 
 namespace {
 
-using Earlier = std::map<std::string, EarlierRecord>;
-
 // Exit codes: bad inputs are told apart from failed cards, so that a
 // script can tell which it was.
 const int kAllUpgraded = 0;
@@ -64,11 +59,11 @@ const int kGoOn = -1;
 // What the pool does with each card: its upgrade, or its dry run, by a
 // campaign's rules, beside the others. A card whose path the window would
 // not let end is not loaded.
-CardSequence EachCardsTurn(const ToolOptions& options,
+CardSequence EachCardsTurn(const NightInputs& night,
                            const RolloutRules* rollout) {
   CampaignRules rules;
   rules.patch_file_needed = true;
-  rules.leave_current = !options.force;
+  rules.leave_current = !night.force;
   rules.strict_card_words = true;
   rules.hardware_checked = true;
   rules.path_fits = [rollout](upgrade_target* card, CardPath path) {
@@ -77,7 +72,7 @@ CardSequence EachCardsTurn(const ToolOptions& options,
     card->state.reason = stop_reason_text({STOP_WINDOW});
     return false;
   };
-  if (options.check) {
+  if (night.check) {
     return [rules](upgrade_target* card) {
       return run_card_beside_others(
           card, [&](upgrade_target* c) { return check_card(c, rules); },
@@ -91,112 +86,12 @@ CardSequence EachCardsTurn(const ToolOptions& options,
   };
 }
 
-// What the options name is read before anything is done: the password's
-// variable or file, the report to resume from, and that no two options,
-// nor an option and a file of the tool's own, name one file. Nothing is
-// written. Returns false, having said why.
-bool ReadOptionFiles(const ToolOptions& options, const char** password,
-                     Earlier* earlier) {
-  *password = nullptr;
-  if (!options.password_variable.empty()) {
-    const char* value = getenv(options.password_variable.c_str());
-    if (!value || !*value ||
-        strlen(value) >= sizeof(upgrade_target::password)) {
-      console_error_printf(
-          "upgrd_util: --password-from-env: the environment "
-          "variable %s %s\n",
-          options.password_variable.c_str(),
-          !value    ? "is not set"
-          : !*value ? "is empty"
-                    : "holds a password longer than 10 characters");
-      return false;
-    }
-    *password = value;
-  }
-  if (!options.password_file.empty()) {
-    // Kept for the whole run, as the environment keeps a variable's value.
-    static char from_file[sizeof(upgrade_target::password)];
-    std::string why;
-    if (!read_password_file(options.password_file.c_str(), from_file,
-                            sizeof(from_file), &why)) {
-      console_error_printf("upgrd_util: --password-file: %s\n", why.c_str());
-      return false;
-    }
-    *password = from_file;
-  }
-  std::string error, warning;
-  // A report of this run over the one it resumes from would lose that
-  // history, and a page over a report the records, under whatever name.
-  // The modules are the tool's own too: config.txt is read quietly here,
-  // and again, as the dialogue reads it, once the log is open.
-  char zel[kModuleNameSize] = "", app[kModuleNameSize] = "";
-  {
-    SilentConsole silent;
-    Platform quiet = platform();
-    quiet.console = &silent;
-    ScopedThreadPlatform seams(&quiet);
-    read_firmware_selection(zel, app);
-  }
-  if (!option_files_apart(options, {zel, app}))
-    return false;
-  // Left from the night it stopped, or made to keep campaigns from
-  // starting: before any question, the log or the report. A plan alone
-  // starts nothing.
-  bool plan_only = options.plan && !options.check;
-  if (!plan_only && stop_file_present(options.stop_file, &error)) {
-    console_error_printf(
-        "upgrd_util: the stop file %s is there: remove it to start a "
-        "campaign\n",
-        options.stop_file.c_str());
-    return false;
-  }
-  if (!error.empty()) {
-    console_error_printf("upgrd_util: --stop-file: cannot look for %s: %s\n",
-                         options.stop_file.c_str(), error.c_str());
-    return false;
-  }
-  // A hook that cannot start would miss every event of the night.
-  if (!options.on_event.empty()) {
-    std::vector<std::string> words = command_words(options.on_event);
-    std::string path;
-    if (words.empty() || !find_program(words[0], &path, &error)) {
-      console_error_printf("upgrd_util: --on-event: %s\n",
-                           words.empty() ? "names no program"
-                                         : error.c_str());
-      return false;
-    }
-  }
-  if (!options.resume.empty() &&
-      !read_earlier_records(options.resume, earlier, &error, &warning)) {
-    console_error_printf("upgrd_util: --resume: %s\n", error.c_str());
-    return false;
-  }
-  // Another site's history is no history of these cards.
-  if (!options.resume.empty() &&
-      !report_of_this_site(*earlier, options.resume, site_name,
-                           !options.site.empty(), &error)) {
-    console_error_printf("upgrd_util: --resume: %s\n", error.c_str());
-    return false;
-  }
-  if (!warning.empty())
-    console_printf("upgrd_util: --resume: %s\n", warning.c_str());
-  if (!options.metrics.empty() && (options.metrics.size() < 5 ||
-                                   options.metrics.compare(
-                                       options.metrics.size() - 5, 5,
-                                       ".prom") != 0))
-    console_printf(
-        "upgrd_util: --metrics: the node exporter's textfile collector "
-        "reads only files ending in .prom, not %s\n",
-        options.metrics.c_str());
-  return true;
-}
-
 // Whether the page and the metrics can be written where the options say:
 // a file is made beside each, and removed. Returns false, having said why.
-bool CanWritePages(const ToolOptions& options) {
+bool CanWritePages(const OptionFiles& files) {
   std::string error;
-  for (const auto& [option, path] : {std::pair{"--html", &options.html},
-                                     std::pair{"--metrics", &options.metrics}}) {
+  for (const auto& [option, path] : {std::pair{"--html", &files.html},
+                                     std::pair{"--metrics", &files.metrics}}) {
     if (!path->empty() && !can_replace_file(*path, &error)) {
       console_error_printf("upgrd_util: %s: cannot write %s: %s\n", option,
                            path->c_str(), error.c_str());
@@ -212,28 +107,28 @@ bool CanWritePages(const ToolOptions& options) {
 // A run refused there leaves every file as it was. Then the pages are
 // tried, the report's part file made and the pid file written. Returns
 // false, having said why, with the locks let go.
-bool TakeTheRunsFiles(const ToolOptions& options, FileLock* report_lock,
+bool TakeTheRunsFiles(const OptionFiles& files, FileLock* report_lock,
                       CampaignReport* report, FileLock* pid_file) {
   if (!lock_working_directory())
     return false;
+  const std::string& path = files.report;
   std::string error;
   bool busy = false;
-  bool taken = options.report.empty() ||
-               report_lock->Take(report_lock_path(options.report), &busy,
-                                 &error);
+  bool taken =
+      path.empty() || report_lock->Take(report_lock_path(path), &busy, &error);
   if (!taken && busy)
     console_error_printf(
         "upgrd_util: --report: another run of the tool writes %s (%s is "
         "locked)\n",
-        options.report.c_str(), report_lock_path(options.report).c_str());
+        path.c_str(), report_lock_path(path).c_str());
   else if (!taken)
     console_error_printf("upgrd_util: --report: cannot write %s: %s\n",
-                         options.report.c_str(), error.c_str());
-  else if (!CanWritePages(options))
+                         path.c_str(), error.c_str());
+  else if (!CanWritePages(files))
     taken = false;
   else if (report && !report->Open(&error)) {
     console_error_printf("upgrd_util: --report: cannot write %s: %s\n",
-                         options.report.c_str(), error.c_str());
+                         path.c_str(), error.c_str());
     taken = false;
   } else if (!hold_pid_file(kPidFileName, pid_file, &error)) {
     console_error_printf("upgrd_util: cannot write %s: %s\n", kPidFileName,
@@ -247,8 +142,8 @@ bool TakeTheRunsFiles(const ToolOptions& options, FileLock* report_lock,
 
 // The cards of iplist.txt, those of --limit. Returns kGoOn, or the exit
 // code of a campaign that ends here.
-int ReadCards(const ToolOptions& options, const char* password,
-              upgrade_target** cards, int* count) {
+int ReadCards(const NightInputs& night, upgrade_target** cards, int* count) {
+  const char* password = night.password;
   ListReading reading;
   switch (read_card_list(password, cards, count, &reading)) {
     case LIST_MISSING:
@@ -270,8 +165,7 @@ int ReadCards(const ToolOptions& options, const char* password,
   }
   // Before --limit: the records name the fleet iplist.txt lists.
   hash_addresses(*cards, addresses_sha256);
-  if (!options.limit.empty() &&
-      !keep_only_limited(options.limit, cards, count))
+  if (!night.limit.empty() && !keep_only_limited(night.limit, cards, count))
     return kBadInput;
   return kGoOn;
 }
@@ -280,15 +174,14 @@ int ReadCards(const ToolOptions& options, const char* password,
 // operator enters one instead at the menu. Returns kGoOn, with the run's
 // echo handle in *echo; otherwise the exit code of a campaign that ends
 // before any card, *closing saying whether its closing dialogue is said.
-int ChooseCards(const ToolOptions& options, const char* password,
-                upgrade_target** cards, std::unique_ptr<IcmpEcho>* echo,
-                bool* closing) {
+int ChooseCards(const NightInputs& night, upgrade_target** cards,
+                std::unique_ptr<IcmpEcho>* echo, bool* closing) {
   int count = 0;
-  if (int code = ReadCards(options, password, cards, &count); code != kGoOn)
+  if (int code = ReadCards(night, cards, &count); code != kGoOn)
     return code;
   if (!check_campaign_cards(*cards, echo))
     return kBadInput;
-  if (options.yes)
+  if (night.yes)
     return kGoOn;
   int answer = ask_start_menu(count);
   if (answer == '1')
@@ -389,10 +282,10 @@ void NameTheRun() {
 }
 
 // The rules of the campaign's rollout, from its options.
-RolloutSettings RolloutOf(const ToolOptions& options, size_t waves) {
-  const RolloutOptions& rollout = options.rollout;
+RolloutSettings RolloutOf(const NightInputs& night, size_t waves) {
+  const RolloutOptions& rollout = night.rollout;
   RolloutSettings settings;
-  settings.max_failures = options.max_failures;
+  settings.max_failures = rollout.max_failures;
   settings.max_rate = rollout.max_failure_rate;
   settings.retries = rollout.retry_unreachable;
   settings.waves = waves;
@@ -401,7 +294,7 @@ RolloutSettings RolloutOf(const ToolOptions& options, size_t waves) {
   // Each card's path takes its modules' uploads at the planned link rate.
   settings.modules = configured_modules();
   settings.link_rate = rollout.link_rate;
-  settings.stop_file = options.stop_file;
+  settings.stop_file = night.files.stop_file;
   return settings;
 }
 
@@ -421,71 +314,55 @@ void SayTheWindow(const RolloutOptions& rollout) {
       left > 0 ? duration_text(left).c_str() : "0 s");
 }
 
-// The sizes of the waves of `to_run`: those of --waves over the cards that
-// did not fail these modules before, which form one more wave after them.
-std::vector<size_t> WavesOf(const ToolOptions& options,
-                            const std::vector<upgrade_target*>& to_run) {
-  size_t failed_before = std::count_if(
-      to_run.begin(), to_run.end(),
-      [](const upgrade_target* card) { return card->state.failed_before; });
-  std::vector<size_t> sizes =
-      wave_sizes(options.rollout.waves, to_run.size() - failed_before);
-  if (failed_before > 0)
-    sizes.push_back(failed_before);
-  return sizes;
-}
-
 // What the plan takes of the campaign: its cards in their order, what each
 // needs (`found`: by the dry run's outcomes), its waves, `parallel` and the
 // rules, with the window's end counted from now.
-PlanInputs PlanOf(const ToolOptions& options,
+PlanInputs PlanOf(const NightInputs& night,
                   const std::vector<upgrade_target*>& to_run, int parallel,
                   bool found) {
   PlanInputs inputs = campaign_plan_inputs(to_run, found);
-  inputs.waves = WavesOf(options, to_run);
+  inputs.waves = night.waves;
   inputs.parallel = parallel;
-  inputs.rules = RolloutOf(options, inputs.waves.size());
+  inputs.rules = RolloutOf(night, inputs.waves.size());
   inputs.rules.window_end -= platform().clock->Seconds();
   return inputs;
 }
 
 // Says how the night would go from now. Returns true when every card
 // would start.
-bool SayThePlan(const ToolOptions& options,
+bool SayThePlan(const NightInputs& night,
                 const std::vector<upgrade_target*>& to_run, int parallel,
                 bool found) {
-  PlanInputs inputs = PlanOf(options, to_run, parallel, found);
+  PlanInputs inputs = PlanOf(night, to_run, parallel, found);
   struct tm now = {};
   platform().clock->LocalTime(&now);
   return say_night_plan(
       inputs, plan_night(inputs), to_run, now,
-      options.rollout.windowed ? options.rollout.deadline.text : "");
+      night.rollout.windowed ? night.rollout.deadline.text : "");
 }
 
 // --plan without a dry run: the night as it would go, from the inputs
 // alone. No card is contacted and no file written, not even result.txt.
-int PlanOnly(const ToolOptions& options) {
-  const char* password = nullptr;
-  Earlier earlier;
-  site_name = site_of_this_run(options.site);
-  if (!ReadOptionFiles(options, &password, &earlier) || !CanWritePages(options))
+int PlanOnly(NightInputs& night) {
+  if (!CanWritePages(night.files))
     return kBadInput;
   if (!read_firmware_selection(zel_module_name, app_module_name) ||
       !show_module_banner(zel_module_name, app_module_name))
     return kBadInput;
-  SayTheWindow(options.rollout);
+  SayTheWindow(night.rollout);
   upgrade_target* cards = nullptr;
   int count = 0;
-  int code = ReadCards(options, password, &cards, &count);
+  int code = ReadCards(night, &cards, &count);
   std::unique_ptr<upgrade_target, void (*)(upgrade_target*)> owned(
       cards, free_upgrade_targets);
   if (code != kGoOn || !check_card_addresses(cards))
     return kBadInput;
   std::vector<upgrade_target*> to_run =
-      cards_to_run(cards, earlier, options.resume, options.force);
-  int parallel = CardsAtOnce(options.parallel, to_run.size());
-  return SayThePlan(options, to_run, parallel, false) ? kAllUpgraded
-                                                      : kCardsFailed;
+      cards_to_run(cards, night.earlier, night.files.resume, night.force);
+  int parallel = CardsAtOnce(night.parallel, to_run.size());
+  count_waves(to_run, &night);
+  return SayThePlan(night, to_run, parallel, false) ? kAllUpgraded
+                                                    : kCardsFailed;
 }
 
 // Runs `to_run`, `parallel` at a time, in the pool, wave after wave, with
@@ -493,17 +370,17 @@ int PlanOnly(const ToolOptions& options) {
 // never start end not started, with the reason. Returns true when every
 // card that ran ended well; *records_lost tells how many records could not
 // be written, *stop why cards stopped starting.
-bool RunCards(const ToolOptions& options,
+bool RunCards(const NightInputs& night,
               const std::vector<upgrade_target*>& to_run, int parallel,
               upgrade_target* cards, CampaignReport* report,
               CampaignWatch* watch, EventHook* hook, int* records_lost,
               Stop* stop) {
   ShareTheDisk(parallel);
   // A dry run waits for nothing.
-  StatusPrinter printer(to_run.size(), parallel, options.check,
-                        options.check ? 0 : mandated_wait_seconds());
-  CampaignEvents events(&printer, report, options.report, watch,
-                        !options.yes);
+  StatusPrinter printer(to_run.size(), parallel, night.check,
+                        night.check ? 0 : mandated_wait_seconds());
+  CampaignEvents events(&printer, report, night.files.report, watch,
+                        !night.yes);
   std::vector<upgrade_target*> skipped;
   for (upgrade_target* card = cards; card; card = card->next) {
     if (card->state.outcome == OUTCOME_SKIPPED)
@@ -514,10 +391,10 @@ bool RunCards(const ToolOptions& options,
   watch->Beat([&printer](const std::string& said) {
     printer.Say("\t%s\n", said.c_str());
   });
-  std::vector<size_t> waves = WavesOf(options, to_run);
+  const std::vector<size_t>& waves = night.waves;
   // The page shows the end the plan gives beside the real one.
-  if (!options.check)
-    watch->Planned(plan_night(PlanOf(options, to_run, parallel, false)).end);
+  if (!night.check)
+    watch->Planned(plan_night(PlanOf(night, to_run, parallel, false)).end);
   if (hook) {
     // Said on the console through the printer, by the one thread that
     // writes it while cards run.
@@ -529,18 +406,18 @@ bool RunCards(const ToolOptions& options,
     for (upgrade_target* card = cards; card; card = card->next)
       ++listed;
     hook->Send("start", start_event_json(to_run.size(), listed,
-                                         options.argument_list, waves,
-                                         options.check));
+                                         night.argument_list, waves,
+                                         night.check));
   }
-  RolloutRules rules(RolloutOf(options, waves.size()), platform().clock);
-  CardPool pool(to_run, waves, parallel, EachCardsTurn(options, &rules),
-                &rules, &events);
+  RolloutRules rules(RolloutOf(night, waves.size()), platform().clock);
+  CardPool pool(to_run, waves, parallel, EachCardsTurn(night, &rules), &rules,
+                &events);
   {
     // SIGUSR1 and SIGUSR2, also one that came at the menu.
     InterruptWaker pauses([&pool] { pool.Pause(starting_paused()); });
     pool.Pause(starting_paused());
     // A question between waves ends at the stop file as at an interrupt.
-    StopFileWatch stop_file(options.stop_file, [&pool] {
+    StopFileWatch stop_file(night.files.stop_file, [&pool] {
       pool.StopFileFound();
       end_questions();
     });
@@ -570,114 +447,148 @@ bool RunCards(const ToolOptions& options,
   return printer.succeeded() == static_cast<int>(to_run.size());
 }
 
-}  // namespace
+// The end event with the outcomes' counts and the exit code, then the
+// hook's last events, each within its time, before the tool ends.
+void TellTheEnd(EventHook* hook, const upgrade_target* cards, const Stop& stop,
+                int code) {
+  OutcomeCounts counts;
+  for (const upgrade_target* card = cards; card; card = card->next)
+    ++counts[card->state.outcome];
+  hook->Send("end", end_event_json(counts, stop_reason_code(stop.reason),
+                                   stop_reason_text(stop), code));
+  hook->Finish();
+  std::string unsaid = hook->Unsaid();
+  if (!unsaid.empty())
+    console_printf("%s", unsaid.c_str());
+}
 
-int run_campaign(const ToolOptions& options) {
-  if (options.plan && !options.check)
-    return PlanOnly(options);
-  // Before any thread starts: from here on one thread takes the interrupts.
-  catch_interrupts();
-  // The cards' password is ours alone: no child (the event hook) is given
-  // the variable that holds it.
-  if (!options.password_variable.empty())
-    keep_from_children(options.password_variable);
-  const char* password = nullptr;
-  Earlier earlier;
-  site_name = site_of_this_run(options.site);
-  if (!ReadOptionFiles(options, &password, &earlier))
-    return kBadInput;
-  // Let go after the report, whose part file may go as it closes.
-  FileLock report_lock, pid_file;
-  CampaignReport report(options.report);
-  CampaignReport* to_report = options.report.empty() ? nullptr : &report;
-  if (!TakeTheRunsFiles(options, &report_lock, to_report, &pid_file))
-    return kBadInput;
-  bool wait_for_enter = !options.yes;
-  StartResult started = start_upgrade_run();
-  if (started == START_NO_LOG)
-    return kBadInput;
-  if (started == START_BAD_INPUT) {
-    end_dialogue(nullptr, wait_for_enter);
-    return kBadInput;
-  }
-  // Before any question. Each card is sent the copies made here, whatever
-  // the files become.
-  ModuleCopies copies;
-  if (!check_module_hashes(options.manifest, &copies)) {
-    end_dialogue(nullptr, wait_for_enter);
-    return kBadInput;
-  }
-  SayTheWindow(options.rollout);
-  upgrade_target* cards = nullptr;
-  std::unique_ptr<IcmpEcho> echo;
-  bool closing = true;
-  int code = ChooseCards(options, password, &cards, &echo, &closing);
-  std::unique_ptr<upgrade_target, void (*)(upgrade_target*)> owned(
-      cards, free_upgrade_targets);
-  if (code != kGoOn) {
-    if (closing)
-      end_dialogue(nullptr, wait_for_enter);
-    return code;
-  }
-
-  NameTheRun();
-  CampaignWatch watch(options.html, options.metrics, options.arguments,
-                      options.check);
-  watch.Limits(options.rollout, options.max_failures);
-  if (!options.resume.empty())
-    watch.Resumed(options.resume, earlier);
-  std::string error;
-  if (!watch.Begin(cards, &error)) {
-    console_error_printf("upgrd_util: %s\n", error.c_str());
-    end_dialogue(nullptr, wait_for_enter);
-    return kBadInput;
-  }
+// Runs the chosen cards, then says the summary and, with --plan, the plan
+// by what the dry run found. The run's echo handle goes once the cards
+// have ended. Returns the exit code.
+int RunTheCards(NightInputs& night, upgrade_target* cards,
+                CampaignReport* report, CampaignWatch* watch,
+                std::unique_ptr<IcmpEcho>* echo) {
   std::vector<upgrade_target*> to_run =
-      cards_to_run(cards, earlier, options.resume, options.force);
-  int parallel = CardsAtOnce(options.parallel, to_run.size());
+      cards_to_run(cards, night.earlier, night.files.resume, night.force);
+  int parallel = CardsAtOnce(night.parallel, to_run.size());
+  count_waves(to_run, &night);
   // A dry run starts every card at once: with --plan the rollout's options
   // are the plan's alone.
-  ToolOptions run = options;
-  if (options.check)
-    run.rollout = RolloutOptions();
+  NightInputs dry_run;
+  if (night.check) {
+    dry_run = night;
+    dry_run.rollout = RolloutOptions();
+    count_waves(to_run, &dry_run);
+  }
+  const NightInputs& run = night.check ? dry_run : night;
   std::unique_ptr<EventHook> hook;
-  if (!options.on_event.empty())
-    hook = std::make_unique<EventHook>(command_words(options.on_event));
+  if (!night.hook.empty())
+    hook = std::make_unique<EventHook>(night.hook);
   int records_lost = 0;
   Stop stop;
-  bool all = RunCards(run, to_run, parallel, cards, to_report, &watch,
+  bool all = RunCards(run, to_run, parallel, cards, report, watch,
                       hook.get(), &records_lost, &stop);
-  echo.reset();
-  if (options.check)
+  echo->reset();
+  if (night.check)
     PrintCheckSummary(cards);
   else
     all = print_summary(cards, records_lost) && all;
-  bool fits = !options.plan || SayThePlan(options, to_run, parallel, true);
+  bool fits = !night.plan || SayThePlan(night, to_run, parallel, true);
   // A lost record is a failure too: the report is what scripts read.
   // So is a lost block, or summary.
   bool blocks_lost = false;
   for (const upgrade_target* card = cards; card; card = card->next)
     blocks_lost = blocks_lost || card->state.block_lost;
-  code = all && records_lost == 0 && !blocks_lost && fits ? kAllUpgraded
-                                                          : kCardsFailed;
-  if (hook) {
-    OutcomeCounts counts;
-    for (const upgrade_target* card = cards; card; card = card->next)
-      ++counts[card->state.outcome];
-    hook->Send("end", end_event_json(counts, stop_reason_code(stop.reason),
-                                     stop_reason_text(stop), code));
-    // Its last events, each within its time, before the tool ends.
-    hook->Finish();
-    std::string unsaid = hook->Unsaid();
-    if (!unsaid.empty())
-      console_printf("%s", unsaid.c_str());
+  int code = all && records_lost == 0 && !blocks_lost && fits ? kAllUpgraded
+                                                              : kCardsFailed;
+  if (hook)
+    TellTheEnd(hook.get(), cards, stop, code);
+  return code;
+}
+
+// How a campaign whose log is open ends.
+enum Closing {
+  CLOSE_SILENTLY,       // the entry's quit answer: at once, as in the dialogue
+  CLOSE_BEFORE_CARDS,   // before any card: a Ctrl-C ends the question
+  CLOSE_AFTER_CARDS,    // the log is closed, and a Ctrl-C ends the tool
+};
+
+// From the log's header on: the modules, the cards, the page, the run.
+// Returns the exit code, with how the dialogue closes in *closing.
+int RunTheNight(NightInputs& night, CampaignReport* report,
+                Closing* closing) {
+  *closing = CLOSE_BEFORE_CARDS;
+  // Before any question. Each card is sent the copies made here, whatever
+  // the files become.
+  ModuleCopies copies;
+  if (!check_module_hashes(night.files.manifest, &copies))
+    return kBadInput;
+  SayTheWindow(night.rollout);
+  upgrade_target* cards = nullptr;
+  std::unique_ptr<IcmpEcho> echo;
+  bool said = true;
+  int code = ChooseCards(night, &cards, &echo, &said);
+  std::unique_ptr<upgrade_target, void (*)(upgrade_target*)> owned(
+      cards, free_upgrade_targets);
+  if (code != kGoOn) {
+    *closing = said ? CLOSE_BEFORE_CARDS : CLOSE_SILENTLY;
+    return code;
   }
-  close_result_log();
+  NameTheRun();
+  CampaignWatch watch(night.files.html, night.files.metrics, night.arguments,
+                      night.check);
+  watch.Limits(night.rollout, night.rollout.max_failures);
+  if (!night.files.resume.empty())
+    watch.Resumed(night.files.resume, night.earlier);
+  std::string error;
+  if (!watch.Begin(cards, &error)) {
+    console_error_printf("upgrd_util: %s\n", error.c_str());
+    return kBadInput;
+  }
+  *closing = CLOSE_AFTER_CARDS;
+  return RunTheCards(night, cards, report, &watch, &echo);
+}
+
+// The closing dialogue, the one place a campaign that opened its log ends.
+void CloseTheDialogue(Closing closing, bool wait_for_enter) {
+  if (closing == CLOSE_SILENTLY)
+    return;
+  if (closing == CLOSE_AFTER_CARDS)
+    close_result_log();
   end_dialogue(nullptr, false);
   // Ctrl-C at the closing question ends the tool, as in the dialogue; one
   // before it has ended the question already.
-  end_on_interrupts();
+  if (closing == CLOSE_AFTER_CARDS)
+    end_on_interrupts();
   if (wait_for_enter)
     wait_for_enter_to_exit();
+}
+
+}  // namespace
+
+int run_campaign(const ToolOptions& options) {
+  // Before any thread starts: from here on one thread takes the
+  // interrupts. The plan alone starts none.
+  if (!options.plan || options.check)
+    catch_interrupts();
+  NightInputs night;
+  if (!read_night_inputs(options, &night))
+    return kBadInput;
+  if (night.plan_only)
+    return PlanOnly(night);
+  // Let go after the report, whose part file may go as it closes.
+  FileLock report_lock, pid_file;
+  CampaignReport report(night.files.report);
+  CampaignReport* to_report = night.files.report.empty() ? nullptr : &report;
+  if (!TakeTheRunsFiles(night.files, &report_lock, to_report, &pid_file))
+    return kBadInput;
+  StartResult started = start_upgrade_run();
+  if (started == START_NO_LOG)
+    return kBadInput;
+  Closing closing = CLOSE_BEFORE_CARDS;
+  int code = started == START_BAD_INPUT
+                 ? kBadInput
+                 : RunTheNight(night, to_report, &closing);
+  CloseTheDialogue(closing, !night.yes);
   return code;
 }

@@ -72,8 +72,8 @@ TEST_F(CampaignOnDoublesTest, NoOptionNamesAFileConfigOrListGives) {
     ProgramTest::Exit exit = RunToExit([&] {
       ToolOptions options;
       options.yes = true;
-      options.html = c.html;
-      options.metrics = c.metrics;
+      options.files.html = c.html;
+      options.files.metrics = c.metrics;
       std::exit(run_campaign(options));
     });
     EXPECT_EQ(2, exit.code);
@@ -87,7 +87,7 @@ TEST_F(CampaignOnDoublesTest, NoOptionNamesAFileConfigOrListGives) {
   ProgramTest::Exit exit = RunToExit([] {
     ToolOptions options;
     options.yes = true;
-    options.metrics = "night.txt";
+    options.files.metrics = "night.txt";
     std::exit(run_campaign(options));
   });
   EXPECT_NE(std::string::npos,

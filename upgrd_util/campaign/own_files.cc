@@ -37,14 +37,14 @@ std::string report_lock_path(const std::string& report) {
   return report + ".lock";
 }
 
-std::vector<std::string> own_files(const ToolOptions& options,
+std::vector<std::string> own_files(const OptionFiles& files,
                                    const std::vector<std::string>& modules) {
   std::vector<std::string> own = {kResultLogName,     "iplist.txt",
                                   "config.txt",       kInterimPatchName,
                                   "foundfir.txt",     kPidFileName};
-  if (!options.report.empty()) {
-    own.push_back(options.report + ".part");
-    own.push_back(report_lock_path(options.report));
+  if (!files.report.empty()) {
+    own.push_back(files.report + ".part");
+    own.push_back(report_lock_path(files.report));
   }
   for (const std::string& module : modules) {
     if (!module.empty())
@@ -53,18 +53,17 @@ std::vector<std::string> own_files(const ToolOptions& options,
   return own;
 }
 
-bool option_files_apart(const ToolOptions& options,
+bool option_files_apart(const OptionFiles& files,
                         const std::vector<std::string>& modules) {
-  std::vector<std::pair<const char*, std::string>> files =
-      option_files(options);
-  std::vector<std::string> own = own_files(options, modules);
-  for (size_t i = 0; i < files.size(); ++i) {
-    const auto& [option, path] = files[i];
+  std::vector<std::pair<const char*, std::string>> named = option_files(files);
+  std::vector<std::string> own = own_files(files, modules);
+  for (size_t i = 0; i < named.size(); ++i) {
+    const auto& [option, path] = named[i];
     for (size_t k = 0; k < i; ++k) {
-      if (!one_file(files[k].second, path))
+      if (!one_file(named[k].second, path))
         continue;
       console_error_printf("upgrd_util: %s and %s name one file: %s\n",
-                           files[k].first, option, path.c_str());
+                           named[k].first, option, path.c_str());
       return false;
     }
     std::string named;

@@ -20,16 +20,16 @@ std::string report_lock_path(const std::string& report);
 /// result.txt, iplist.txt, config.txt, the interim patch, the dialogue's
 /// listing file, the pid file, the report's part file and lock, and
 /// `modules` (the two that config.txt names).
-std::vector<std::string> own_files(const ToolOptions& options,
+std::vector<std::string> own_files(const OptionFiles& files,
                                    const std::vector<std::string>& modules);
 
 /// Returns false, having said on one line which option names which, when
-/// two files of option_files(options) are one, or one is a file of
+/// two files of option_files(files) are one, or one is a file of
 /// own_files or a name the tool gives a card's files in this directory
 /// ("<address>_upgrade.txt", "_foundfir.txt", "_data.txt", "_event.txt",
 /// whatever cards iplist.txt lists): each name taken for the file it is or
 /// will be (one_file).
-bool option_files_apart(const ToolOptions& options,
+bool option_files_apart(const OptionFiles& files,
                         const std::vector<std::string>& modules);
 
 #endif  // UPGRD_UTIL_CAMPAIGN_OWN_FILES_H_

@@ -60,25 +60,25 @@ TEST_F(OwnFilesTest, NoOptionNamesAFileOfTheToolNorOneAnotherNames) {
       {"", "n.jsonl", "dirlink/n.jsonl", "", "", false},
   };
   for (const auto& c : cases) {
-    ToolOptions options;
-    options.resume = c.resume;
-    options.report = c.report;
-    options.html = c.html;
-    options.metrics = c.metrics;
+    OptionFiles files;
+    files.resume = c.resume;
+    files.report = c.report;
+    files.html = c.html;
+    files.metrics = c.metrics;
     if (!c.stop_file.empty())
-      options.stop_file = c.stop_file;
+      files.stop_file = c.stop_file;
     console.output.clear();
-    EXPECT_EQ(!c.refused, option_files_apart(options, {"z.bin", "a.bin"}))
+    EXPECT_EQ(!c.refused, option_files_apart(files, {"z.bin", "a.bin"}))
         << c.report << " " << c.html << " " << c.metrics << " "
         << c.stop_file;
     EXPECT_EQ(c.refused ? 1 : 0, Occurrences(console.output, "\n"))
         << console.output;
   }
-  ToolOptions options;
-  options.report = "n.jsonl";
-  options.html = "./n.jsonl";
+  OptionFiles files;
+  files.report = "n.jsonl";
+  files.html = "./n.jsonl";
   console.output.clear();
-  option_files_apart(options, {});
+  option_files_apart(files, {});
   EXPECT_EQ("upgrd_util: --report and --html name one file: ./n.jsonl\n",
             console.output);
 }

@@ -145,6 +145,78 @@ std::string date_text(const WallTime& wall) {
   return text;
 }
 
+// The local wall time `text` writes into *wall: "HH:MM" (*daily, on the
+// date of `now`), "YYYY-MM-DDTHH:MM" or "YYYY-MM-DDTHH:MM:SS". Returns
+// false with one line in *error for another shape, no time of day or no
+// day of the calendar.
+bool read_wall_time(const std::string& text, const struct tm& now,
+                    WallTime* wall, bool* daily, std::string* error) {
+  *daily = has_shape(text, "dd:dd");
+  if (*daily) {
+    wall->year = now.tm_year + 1900;
+    wall->month = now.tm_mon + 1;
+    wall->day = now.tm_mday;
+    wall->hour = digits_at(text, 0, 2);
+    wall->minute = digits_at(text, 3, 2);
+  } else if (has_shape(text, "dddd-dd-ddTdd:dd") ||
+             has_shape(text, "dddd-dd-ddTdd:dd:dd")) {
+    wall->year = digits_at(text, 0, 4);
+    wall->month = digits_at(text, 5, 2);
+    wall->day = digits_at(text, 8, 2);
+    wall->hour = digits_at(text, 11, 2);
+    wall->minute = digits_at(text, 14, 2);
+    if (text.size() > 16)
+      wall->second = digits_at(text, 17, 2);
+  } else {
+    *error = "\"" + text +
+             "\" is no time: HH:MM, YYYY-MM-DDTHH:MM or YYYY-MM-DDTHH:MM:SS";
+    return false;
+  }
+  if (wall->hour > 23 || wall->minute > 59 || wall->second > 59) {
+    *error = "\"" + text +
+             "\" is no time of day: hours 00 to 23, minutes and seconds 00 "
+             "to 59";
+    return false;
+  }
+  if (!date_of(*wall).ok()) {
+    *error = "\"" + text + "\" names no day of the calendar";
+    return false;
+  }
+  return true;
+}
+
+// Moves *wall to the day after `now`, whose date the calendar tells (from
+// noon, which no change of the clocks comes near), not 24 hours on.
+void to_the_next_day(const struct tm& now, WallTime* wall) {
+  struct tm next = {};
+  next.tm_year = now.tm_year;
+  next.tm_mon = now.tm_mon;
+  next.tm_mday = now.tm_mday + 1;
+  next.tm_hour = 12;
+  next.tm_isdst = -1;
+  mktime(&next);
+  wall->year = next.tm_year + 1900;
+  wall->month = next.tm_mon + 1;
+  wall->day = next.tm_mday;
+}
+
+// Why no instant after `now` reads `wall`: it came before (`passed`: the
+// clock read it), mktime told nothing of it (`told` false), or the clocks
+// skip it. Before today, mktime may tell nothing (before 1970 on Windows).
+std::string why_no_instant(const std::string& text, const WallTime& wall,
+                           const struct tm& now, bool passed, bool told) {
+  WallTime today;
+  today.year = now.tm_year + 1900;
+  today.month = now.tm_mon + 1;
+  today.day = now.tm_mday;
+  if (passed || date_of(wall) < date_of(today))
+    return "\"" + text + "\" has passed";
+  if (!told)
+    return "\"" + text + "\" lies beyond the dates this system can tell";
+  return "\"" + text + "\" does not exist on " + date_text(wall) +
+         ": the clocks skip that time";
+}
+
 }  // namespace
 
 bool RolloutOptions::any() const {
@@ -252,37 +324,9 @@ bool parse_link_rate(const std::string& text, double* bytes_per_second,
 bool parse_deadline(const std::string& text, const struct tm& now,
                     Deadline* deadline, std::string* error) {
   WallTime wall;
-  bool daily = has_shape(text, "dd:dd");
-  if (daily) {
-    wall.year = now.tm_year + 1900;
-    wall.month = now.tm_mon + 1;
-    wall.day = now.tm_mday;
-    wall.hour = digits_at(text, 0, 2);
-    wall.minute = digits_at(text, 3, 2);
-  } else if (has_shape(text, "dddd-dd-ddTdd:dd") ||
-             has_shape(text, "dddd-dd-ddTdd:dd:dd")) {
-    wall.year = digits_at(text, 0, 4);
-    wall.month = digits_at(text, 5, 2);
-    wall.day = digits_at(text, 8, 2);
-    wall.hour = digits_at(text, 11, 2);
-    wall.minute = digits_at(text, 14, 2);
-    if (text.size() > 16)
-      wall.second = digits_at(text, 17, 2);
-  } else {
-    *error = "\"" + text +
-             "\" is no time: HH:MM, YYYY-MM-DDTHH:MM or YYYY-MM-DDTHH:MM:SS";
+  bool daily = false;
+  if (!read_wall_time(text, now, &wall, &daily, error))
     return false;
-  }
-  if (wall.hour > 23 || wall.minute > 59 || wall.second > 59) {
-    *error = "\"" + text +
-             "\" is no time of day: hours 00 to 23, minutes and seconds 00 "
-             "to 59";
-    return false;
-  }
-  if (!date_of(wall).ok()) {
-    *error = "\"" + text + "\" names no day of the calendar";
-    return false;
-  }
   struct tm start = now;
   time_t now_at = mktime(&start);
   std::vector<time_t> found;
@@ -291,18 +335,8 @@ bool parse_deadline(const std::string& text, const struct tm& now,
   auto after = std::upper_bound(found.begin(), found.end(), now_at);
   if (daily && after == found.end() &&
       wall.hour * 60 + wall.minute <= now.tm_hour * 60 + now.tm_min) {
-    // Gone by today: tomorrow's, whose date the calendar tells (from noon,
-    // which no change of the clocks comes near), not 24 hours on.
-    struct tm next = {};
-    next.tm_year = now.tm_year;
-    next.tm_mon = now.tm_mon;
-    next.tm_mday = now.tm_mday + 1;
-    next.tm_hour = 12;
-    next.tm_isdst = -1;
-    mktime(&next);
-    wall.year = next.tm_year + 1900;
-    wall.month = next.tm_mon + 1;
-    wall.day = next.tm_mday;
+    // Gone by today: tomorrow's.
+    to_the_next_day(now, &wall);
     found.clear();
     told = instants(wall, &found);
     after = found.begin();
@@ -312,20 +346,6 @@ bool parse_deadline(const std::string& text, const struct tm& now,
     deadline->text = deadline_text(wall, *after);
     return true;
   }
-  // Before today, mktime may tell nothing (before 1970 on Windows).
-  WallTime today;
-  today.year = now.tm_year + 1900;
-  today.month = now.tm_mon + 1;
-  today.day = now.tm_mday;
-  if (!found.empty() || date_of(wall) < date_of(today)) {
-    *error = "\"" + text + "\" has passed";
-    return false;
-  }
-  if (!told) {
-    *error = "\"" + text + "\" lies beyond the dates this system can tell";
-    return false;
-  }
-  *error = "\"" + text + "\" does not exist on " + date_text(wall) +
-           ": the clocks skip that time";
+  *error = why_no_instant(text, wall, now, !found.empty(), told);
   return false;
 }

@@ -20,14 +20,16 @@ struct Deadline {
 
 /// The rollout options, read once with the other options.
 struct RolloutOptions {
-  std::vector<WaveSize> waves;   // empty: one wave
+  int max_failures = 0;          // failed cards after which none starts; 0: none
+  std::vector<WaveSize> waves;   // as given; empty: one wave
   double max_failure_rate = -1;  // percent, 0 to 100; -1: no limit
   bool windowed = false;         // --not-after was given
   Deadline deadline;             // its end
   double deadline_clock = 0;     // the same instant on platform().clock->Seconds()
   int retry_unreachable = 0;     // more tries, 0 to 10
   double link_rate = 1e6;        // bytes a second the uploads share, for the plan
-  /// Whether any of them was given.
+  /// Whether any of those a dry run cannot take but for its plan was
+  /// given: --max-failures, which a dry run never reaches, is not one.
   bool any() const;
 };
 

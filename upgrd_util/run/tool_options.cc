@@ -94,9 +94,8 @@ struct RolloutTexts {
   std::string link_rate;
 };
 
-// Declares every option, bound to its field of *options (the rollout's
-// texts to *texts), with its default.
-void AddOptions(CLI::App* app, ToolOptions* options, RolloutTexts* texts) {
+// The options that print something and end: --version, --list-outcomes.
+void AddEndingOptions(CLI::App* app) {
   app->set_version_flag("--version",
                         std::string(kToolName) + "\nbuild " UPGRD_BUILD_VERSION,
                         "Print the tool's name and the build's version, then "
@@ -106,12 +105,17 @@ void AddOptions(CLI::App* app, ToolOptions* options, RolloutTexts* texts) {
                          "each one's report word, console text, colour, and\n"
                          "whether it is a failure, done, a module failure or\n"
                          "retryable; then exit");
+}
+
+// How the cards run: how many at once, the failures after which none
+// starts, questions, a dry run, cards already current.
+void AddRunOptions(CLI::App* app, ToolOptions* options) {
   app->add_option("-j,--parallel", options->parallel,
                   "Upgrade up to N cards at the same time, 1 to 1024\n"
                   "(default 1: one card at a time)")
       ->type_name("N")
       ->check(WholeNumber(1, 1024));
-  app->add_option("--max-failures", options->max_failures,
+  app->add_option("--max-failures", options->rollout.max_failures,
                   "Once N cards have failed, start no further card;\n"
                   "the cards already started finish (default: no limit)")
       ->type_name("N")
@@ -126,26 +130,35 @@ void AddOptions(CLI::App* app, ToolOptions* options, RolloutTexts* texts) {
   app->add_flag("--force", options->force,
                 "Load also the cards that already run both configured\n"
                 "modules (default: leave them as they are)");
-  app->add_option("--report", options->report,
+}
+
+// The files the campaign writes as it goes, and the report it resumes.
+void AddOutputOptions(CLI::App* app, OptionFiles* files) {
+  app->add_option("--report", files->report,
                   "Write a record per card to FILE as the card ends:\n"
                   "FILE.csv (a header row) or FILE.jsonl (JSON lines)\n"
                   "(default: no report)")
       ->type_name("FILE");
-  app->add_option("--resume", options->resume,
+  app->add_option("--resume", files->resume,
                   "Skip the cards that the report FILE of an earlier\n"
                   "campaign lists as done for these modules (default:\n"
                   "skip none)")
       ->type_name("FILE");
-  app->add_option("--html", options->html,
+  app->add_option("--html", files->html,
                   "Keep FILE an HTML page of the campaign, written anew\n"
                   "as cards end: outcomes, versions, a timeline, and\n"
                   "the failed cards' last log lines (default: none)")
       ->type_name("FILE");
-  app->add_option("--metrics", options->metrics,
+  app->add_option("--metrics", files->metrics,
                   "Keep FILE the campaign's metrics in Prometheus's text\n"
                   "format, for the node exporter's textfile collector:\n"
                   "a FILE.prom in its directory (default: none)")
       ->type_name("FILE");
+}
+
+// The rollout: waves, the failure rate, the window, retries, and the plan.
+void AddRolloutOptions(CLI::App* app, ToolOptions* options,
+                       RolloutTexts* texts) {
   app->add_option("--waves", texts->waves,
                   "Start the cards in waves of these sizes, counts up to\n"
                   "1000000 or percentages (1,10%,50%): a wave starts\n"
@@ -180,12 +193,16 @@ void AddOptions(CLI::App* app, ToolOptions* options, RolloutTexts* texts) {
                   "The bytes a second the cards' uploads share, for the\n"
                   "plan: 500k, 1M, 2.5MB/s (default 1M)")
       ->type_name("RATE");
+}
+
+// Which cards, which modules, and the cards' password.
+void AddCardOptions(CLI::App* app, ToolOptions* options) {
   app->add_option("--limit", options->limit,
                   "Only the cards of iplist.txt at these addresses:\n"
                   "A,B,C, or @FILE with one address a line\n"
                   "(default: every card of iplist.txt)")
       ->type_name("LIST");
-  app->add_option("--manifest", options->manifest,
+  app->add_option("--manifest", options->files.manifest,
                   "Load nothing unless FILE, as sha256sum writes it, lists\n"
                   "every module the campaign may load (ZEL, APP, the\n"
                   "interim patch when here) with its SHA-256\n"
@@ -204,6 +221,11 @@ void AddOptions(CLI::App* app, ToolOptions* options, RolloutTexts* texts) {
                   "(chmod 600)")
       ->type_name("FILE")
       ->excludes(from_env);
+}
+
+// What the night tells and listens to: the event hook, the stop file, and
+// whose cards these are.
+void AddNightOptions(CLI::App* app, ToolOptions* options) {
   app->add_option("--on-event", options->on_event,
                   "Run CMD at the campaign's start, at each wave's end,\n"
                   "when cards stop starting, and at its end, with the\n"
@@ -211,7 +233,7 @@ void AddOptions(CLI::App* app, ToolOptions* options, RolloutTexts* texts) {
                   "between blanks are a program (found in PATH) and its\n"
                   "arguments, without a shell (default: none)")
       ->type_name("CMD");
-  app->add_option("--stop-file", options->stop_file,
+  app->add_option("--stop-file", options->files.stop_file,
                   "Once FILE is there (touch FILE), start no further card;\n"
                   "the running ones finish. A campaign does not start\n"
                   "while it is there (default upgrd_util.stop)")
@@ -230,6 +252,17 @@ void AddOptions(CLI::App* app, ToolOptions* options, RolloutTexts* texts) {
             return "";
           },
           ""));
+}
+
+// Declares every option, bound to its field of *options (the rollout's
+// texts to *texts), with its default, in the order --help lists them.
+void AddOptions(CLI::App* app, ToolOptions* options, RolloutTexts* texts) {
+  AddEndingOptions(app);
+  AddRunOptions(app, options);
+  AddOutputOptions(app, &options->files);
+  AddRolloutOptions(app, options, texts);
+  AddCardOptions(app, options);
+  AddNightOptions(app, options);
 }
 
 // Reads the rollout options' texts into *rollout, each once; the window's
@@ -263,16 +296,10 @@ void ReadRollout(const CLI::App& app, const RolloutTexts& texts,
 
 // A file option given an empty name ("--html \"\"", a variable not set)
 // would otherwise read as not given at all.
-void CheckNamed(const CLI::App& app, const ToolOptions& options) {
-  for (const auto& [option, name] :
-       {std::pair{"--resume", &options.resume},
-        std::pair{"--report", &options.report},
-        std::pair{"--html", &options.html},
-        std::pair{"--metrics", &options.metrics},
-        std::pair{"--manifest", &options.manifest},
-        std::pair{"--stop-file", &options.stop_file}}) {
-    if (app.count(option) > 0 && name->empty())
-      throw CLI::ValidationError(option, "an empty file name");
+void CheckNamed(const CLI::App& app, const OptionFiles& files) {
+  for (const FileOption& named : kFileOptions) {
+    if (app.count(named.option) > 0 && (files.*named.file).empty())
+      throw CLI::ValidationError(named.option, "an empty file name");
   }
 }
 
@@ -284,34 +311,39 @@ void CheckCombinations(const ToolOptions& options) {
                                "a dry run starts every card at once; drop "
                                "--waves, --max-failure-rate, --not-after "
                                "and --retry-unreachable, or add --plan");
-  if (!options.report.empty() && !report_format_known(options.report))
+  const std::string& report = options.files.report;
+  if (!report.empty() && !report_format_known(report))
     throw CLI::ValidationError(
-        "--report",
-        "the file name must end in .csv or .jsonl: " + options.report);
-  if (options.check && options.max_failures > 0)
+        "--report", "the file name must end in .csv or .jsonl: " + report);
+  if (options.check && options.rollout.max_failures > 0)
     throw CLI::ValidationError("--max-failures",
                                "a dry run fails no card; drop one of "
                                "--check and --max-failures");
   // Two options naming one file are refused by the campaign, which
-  // compares the files they name (option_files_apart).
+  // compares the files they name (option_files_apart), not their names.
 }
 
 }  // namespace
 
+// In the order they are compared: of two that name one file, the first
+// here is said first.
+const FileOption kFileOptions[6] = {
+    {"--resume", &OptionFiles::resume},
+    {"--report", &OptionFiles::report},
+    {"--html", &OptionFiles::html},
+    {"--metrics", &OptionFiles::metrics},
+    {"--manifest", &OptionFiles::manifest},
+    {"--stop-file", &OptionFiles::stop_file},
+};
+
 std::vector<std::pair<const char*, std::string>> option_files(
-    const ToolOptions& options) {
-  std::vector<std::pair<const char*, std::string>> files;
-  for (const auto& [option, name] :
-       {std::pair{"--resume", &options.resume},
-        std::pair{"--report", &options.report},
-        std::pair{"--html", &options.html},
-        std::pair{"--metrics", &options.metrics},
-        std::pair{"--manifest", &options.manifest},
-        std::pair{"--stop-file", &options.stop_file}}) {
-    if (!name->empty())
-      files.emplace_back(option, *name);
+    const OptionFiles& files) {
+  std::vector<std::pair<const char*, std::string>> named;
+  for (const FileOption& option : kFileOptions) {
+    if (!(files.*option.file).empty())
+      named.emplace_back(option.option, files.*option.file);
   }
-  return files;
+  return named;
 }
 
 int parse_tool_options(int argc, char** argv, ToolOptions* options) {
@@ -321,7 +353,7 @@ int parse_tool_options(int argc, char** argv, ToolOptions* options) {
   try {
     app.parse(argc, argv);
     ReadRollout(app, texts, &options->rollout);
-    CheckNamed(app, *options);
+    CheckNamed(app, options->files);
     CheckCombinations(*options);
     for (int i = 1; i < argc; ++i)
       options->arguments += std::string(i > 1 ? " " : "") + argv[i];

@@ -7,25 +7,40 @@
 
 #include "upgrd_util/run/rollout_options.h"
 
-/// How a campaign runs, from the command line (none: the dialogue).
-struct ToolOptions {
-  int parallel = 1;      // cards upgraded at the same time
-  int max_failures = 0;  // failed cards after which none is started; 0: none
-  bool yes = false;      // no questions: the list as it is, no Enter at the end
-  bool check = false;    // a dry run: probe, login test, version query only
-  bool force = false;    // load cards that already run both modules too
-  bool plan = false;     // say how the night would go, and end
+/// The files the options name. None may be another's file, nor one of the
+/// tool's own (own_files.h).
+struct OptionFiles {
   std::string report;    // where each card's record goes, .csv or .jsonl
   std::string resume;    // an earlier report whose upgraded cards are skipped
   std::string html;      // a page that shows the campaign, kept up to date
   std::string metrics;   // the campaign's metrics, for Prometheus
-  std::string password_variable;  // the password of cards that give none
-  std::string password_file;      // or the file whose first line it is
-  std::string limit;  // "A,B" or "@FILE": only these cards of iplist.txt
   std::string manifest;  // sha256sum's lines that every module must match
   // Once it is there, no further card starts; there at the start, none.
   std::string stop_file = "upgrd_util.stop";
-  RolloutOptions rollout;  // waves, failure rate, window, retries
+};
+
+/// An option that names a file, and its field.
+struct FileOption {
+  const char* option;  // "--report"
+  std::string OptionFiles::*file;
+};
+
+/// Every option that names a file, once: the checks of their names and of
+/// the files they name go through this list.
+extern const FileOption kFileOptions[6];
+
+/// How a campaign runs, from the command line (none: the dialogue).
+struct ToolOptions {
+  int parallel = 1;      // cards upgraded at the same time
+  bool yes = false;      // no questions: the list as it is, no Enter at the end
+  bool check = false;    // a dry run: probe, login test, version query only
+  bool force = false;    // load cards that already run both modules too
+  bool plan = false;     // say how the night would go, and end
+  OptionFiles files;     // report, resume, html, metrics, manifest, stop file
+  std::string password_variable;  // the password of cards that give none
+  std::string password_file;      // or the file whose first line it is
+  std::string limit;  // "A,B" or "@FILE": only these cards of iplist.txt
+  RolloutOptions rollout;  // waves, failures, window, retries, link rate
   std::string arguments;   // the options as given, for the page
   std::vector<std::string> argument_list;  // and one by one, for events
   std::string on_event;  // run with each event of the campaign
@@ -38,7 +53,7 @@ struct ToolOptions {
 /// option that names it (those not given left out): no two may be one
 /// file.
 std::vector<std::pair<const char*, std::string>> option_files(
-    const ToolOptions& options);
+    const OptionFiles& files);
 
 /// Parses the command line into *options. Returns -1 when the campaign is
 /// to run; otherwise the exit code, having printed what was asked (--help,

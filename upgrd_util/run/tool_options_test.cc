@@ -45,13 +45,12 @@ TEST_F(ToolOptionsTest, ListOutcomesPrintsTheWholeTable) {
 // A file option given an empty name is refused with one line, not taken
 // for an option not given.
 TEST_F(ToolOptionsTest, AnEmptyFileNameIsRefused) {
-  for (const char* option :
-       {"--resume", "--report", "--html", "--metrics", "--manifest"}) {
-    std::string name = "upgrd_util", given = option, empty;
+  for (const FileOption& option : kFileOptions) {
+    std::string name = "upgrd_util", given = option.option, empty;
     char* argv[] = {name.data(), given.data(), empty.data(), nullptr};
     ToolOptions options;
     console.output.clear();
-    EXPECT_EQ(2, parse_tool_options(3, argv, &options)) << option;
+    EXPECT_EQ(2, parse_tool_options(3, argv, &options)) << given;
     EXPECT_EQ("upgrd_util: " + given + ": an empty file name (see "
               "upgrd_util --help)\n",
               console.output);

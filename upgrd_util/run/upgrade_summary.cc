@@ -44,6 +44,41 @@ void SayLostWrites(const upgrade_target* head, int records_lost) {
   }
 }
 
+// The log's line of a card that did not end well.
+void LogFailedCard(const upgrade_target& target, const OutcomeWords& words) {
+  log_printf("\t%s: ", target.ip);
+  log_flush();
+  if (target.status == STATUS_NOT_STARTED && !target.state.reason.empty())
+    log_printf("Not started: %s.\n", target.state.reason.c_str());
+  else if (target.status == STATUS_LOCAL_ERROR && !target.state.reason.empty())
+    log_printf("Failed on this workstation: %s.\n",
+               target.state.reason.c_str());
+  else if (words.summary)
+    log_printf("%s\n", words.summary);
+  else
+    log_printf("Unknown failure. %x \n",
+               static_cast<unsigned>(target.status));
+  log_flush();
+}
+
+// How many cards failed, and were not started, or that all went well.
+void SayTheCounts(int failures, int not_started) {
+  if (failures + not_started <= 0) {
+    log_printf("All upgrades completed successfully.\n\n\n");
+    log_flush();
+    console_printf("\tAll upgrades completed successfully.\n\n\n");
+    return;
+  }
+  log_printf("\nEncountered %d failures during upgrade.\n", failures);
+  if (not_started > 0)
+    log_printf("%d cards were not started.\n", not_started);
+  log_flush();
+  console_printf("\n\tEncountered %d failures during upgrade.\n", failures);
+  if (not_started > 0)
+    console_printf("\t%d cards were not started.\n", not_started);
+  console_printf("\tPlease view 'result.txt' for details.\n");
+}
+
 }  // namespace
 
 bool print_summary(const upgrade_target* head, int records_lost) {
@@ -69,35 +104,9 @@ bool print_summary(const upgrade_target* head, int records_lost) {
       ++not_started;
     else
       ++failures;
-    log_printf("\t%s: ", target->ip);
-    log_flush();
-    if (target->status == STATUS_NOT_STARTED && !target->state.reason.empty())
-      log_printf("Not started: %s.\n", target->state.reason.c_str());
-    else if (target->status == STATUS_LOCAL_ERROR &&
-             !target->state.reason.empty())
-      log_printf("Failed on this workstation: %s.\n",
-                 target->state.reason.c_str());
-    else if (words.summary)
-      log_printf("%s\n", words.summary);
-    else
-      log_printf("Unknown failure. %x \n",
-                 static_cast<unsigned>(target->status));
-    log_flush();
+    LogFailedCard(*target, words);
   }
-  if (failures + not_started <= 0) {
-    log_printf("All upgrades completed successfully.\n\n\n");
-    log_flush();
-    console_printf("\tAll upgrades completed successfully.\n\n\n");
-  } else {
-    log_printf("\nEncountered %d failures during upgrade.\n", failures);
-    if (not_started > 0)
-      log_printf("%d cards were not started.\n", not_started);
-    log_flush();
-    console_printf("\n\tEncountered %d failures during upgrade.\n", failures);
-    if (not_started > 0)
-      console_printf("\t%d cards were not started.\n", not_started);
-    console_printf("\tPlease view 'result.txt' for details.\n");
-  }
+  SayTheCounts(failures, not_started);
   // Cards a campaign left alone: an earlier one did them, or they already
   // ran both modules.
   ListCards(head, STATUS_SKIPPED, "Skipped, done by an earlier campaign:");
