@@ -17,6 +17,7 @@
 #include "upgrd_util/campaign/campaign_events.h"
 #include "upgrd_util/campaign/campaign_watch.h"
 #include "upgrd_util/campaign/card_beside_others.h"
+#include "upgrd_util/campaign/card_endings.h"
 #include "upgrd_util/campaign/card_pool.h"
 #include "upgrd_util/campaign/card_selection.h"
 #include "upgrd_util/campaign/module_hashes.h"
@@ -24,9 +25,11 @@
 #include "upgrd_util/campaign/event_hook.h"
 #include "upgrd_util/campaign/own_files.h"
 #include "upgrd_util/campaign/plan_printer.h"
+#include "upgrd_util/campaign/report_writer.h"
 #include "upgrd_util/campaign/rollout_rules.h"
 #include "upgrd_util/campaign/status_printer.h"
 #include "upgrd_util/campaign/stop_file.h"
+#include "upgrd_util/campaign/wave_question.h"
 #include "upgrd_util/card/card_sequence.h"
 #include "upgrd_util/card/module_loading.h"
 #include "upgrd_util/inputs/firmware_selection.h"
@@ -481,21 +484,23 @@ int PlanOnly(const ToolOptions& options) {
 }
 
 // Runs `to_run`, `parallel` at a time, in the pool, wave after wave, with
-// the console, the report and the event hook told as they go; those that
-// never start end not started, with the reason. Returns true when every
-// card that ran ended well; *records_lost tells how many records could not
-// be written, *stop why cards stopped starting.
+// the console, the report and the event hook told as they go, and each
+// card's end counted in *endings; those that never start end not started,
+// with the reason. Returns true when every card that ran ended well;
+// *records_lost tells how many records could not be written, *stop why
+// cards stopped starting.
 bool RunCards(const ToolOptions& options,
               const std::vector<upgrade_target*>& to_run, int parallel,
               upgrade_target* cards, CampaignReport* report,
-              CampaignWatch* watch, EventHook* hook, int* records_lost,
-              Stop* stop) {
+              CardEndings* endings, CampaignWatch* watch, EventHook* hook,
+              int* records_lost, Stop* stop) {
   ShareTheDisk(parallel);
   // A dry run waits for nothing.
   StatusPrinter printer(to_run.size(), parallel, options.check,
-                        options.check ? 0 : mandated_wait_seconds());
-  CampaignEvents events(&printer, report, options.report, watch,
-                        !options.yes);
+                        options.check ? 0 : mandated_wait_seconds(), endings);
+  ReportWriter writer(report, options.report, &printer);
+  WaveQuestion question(&printer, !options.yes);
+  CampaignEvents events(&printer, &writer, endings, watch, &question);
   std::vector<upgrade_target*> skipped;
   for (upgrade_target* card = cards; card; card = card->next) {
     if (card->state.outcome == OUTCOME_SKIPPED)
@@ -545,8 +550,7 @@ bool RunCards(const ToolOptions& options,
   std::string reason = stop_reason_text(rules.stop());
   std::vector<upgrade_target*> never_started = pool.NeverStarted();
   for (upgrade_target* card : never_started) {
-    card->status = STATUS_NOT_STARTED;
-    card->state.outcome = OUTCOME_NOT_STARTED;
+    set_card_end(card, OUTCOME_NOT_STARTED);
     card->state.reason = reason;
   }
   events.RecordNeverRun(never_started);
@@ -557,9 +561,9 @@ bool RunCards(const ToolOptions& options,
   if (hook)
     hook->SayWith(nullptr);
   printer.Show(true);
-  *records_lost = events.records_lost();
+  *records_lost = writer.records_lost();
   *stop = rules.stop();
-  return printer.succeeded() == static_cast<int>(to_run.size());
+  return endings->succeeded() == static_cast<int>(to_run.size());
 }
 
 }  // namespace
@@ -613,8 +617,9 @@ int run_campaign(const ToolOptions& options) {
   }
 
   NameTheRun();
+  CardEndings endings;
   CampaignWatch watch(options.html, options.metrics, options.arguments,
-                      options.check);
+                      options.check, &endings);
   watch.Limits(options.rollout, options.max_failures);
   if (!options.resume.empty())
     watch.Resumed(options.resume, earlier);
@@ -637,8 +642,8 @@ int run_campaign(const ToolOptions& options) {
     hook = std::make_unique<EventHook>(command_words(options.on_event));
   int records_lost = 0;
   Stop stop;
-  bool all = RunCards(run, to_run, parallel, cards, to_report, &watch,
-                      hook.get(), &records_lost, &stop);
+  bool all = RunCards(run, to_run, parallel, cards, to_report, &endings,
+                      &watch, hook.get(), &records_lost, &stop);
   echo.reset();
   if (options.check)
     PrintCheckSummary(cards);
@@ -653,10 +658,8 @@ int run_campaign(const ToolOptions& options) {
   code = all && records_lost == 0 && !blocks_lost && fits ? kAllUpgraded
                                                           : kCardsFailed;
   if (hook) {
-    OutcomeCounts counts;
-    for (const upgrade_target* card = cards; card; card = card->next)
-      ++counts[card->state.outcome];
-    hook->Send("end", end_event_json(counts, stop_reason_code(stop.reason),
+    hook->Send("end", end_event_json(endings.All(),
+                                     stop_reason_code(stop.reason),
                                      stop_reason_text(stop), code));
     // Its last events, each within its time, before the tool ends.
     hook->Finish();
