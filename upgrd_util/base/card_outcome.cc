@@ -116,41 +116,12 @@ std::string skipped_text(CardOutcome done_as, const std::string& run,
 }
 
 CardOutcome outcome_of_status(int32_t status) {
-  switch (status) {
-    case 0:
-    case STATUS_UPGRADED:
-      return OUTCOME_UPGRADED;
-    case STATUS_OS_LOAD_FAILED:
-      return OUTCOME_OS_LOAD_FAILED;
-    case STATUS_APP_LOAD_FAILED:
-      return OUTCOME_APP_LOAD_FAILED;
-    case STATUS_UNRESPONSIVE:
-      return OUTCOME_UNRESPONSIVE;
-    case STATUS_LOGIN_FAILED:
-      return OUTCOME_LOGIN_FAILED;
-    case STATUS_UNKNOWN_VERSION:
-      return OUTCOME_UNKNOWN_VERSION;
-    case STATUS_NOT_STARTED:
-      return OUTCOME_NOT_STARTED;
-    case STATUS_SKIPPED:
-      return OUTCOME_SKIPPED;
-    case STATUS_JOURNAL_REFUSED:
-      return OUTCOME_JOURNAL_REFUSED;
-    case STATUS_PATCH_MISSING:
-      return OUTCOME_PATCH_MISSING;
-    case STATUS_BUSY:
-      return OUTCOME_BUSY;
-    case STATUS_ALREADY_CURRENT:
-      return OUTCOME_ALREADY_CURRENT;
-    case STATUS_LISTING_REFUSED:
-      return OUTCOME_LISTING_REFUSED;
-    case STATUS_LISTING_UNREADABLE:
-      return OUTCOME_LISTING_UNREADABLE;
-    case STATUS_HARDWARE_MISMATCH:
-      return OUTCOME_HARDWARE_MISMATCH;
-    case STATUS_LOCAL_ERROR:
-      return OUTCOME_LOCAL_ERROR;
-    default:
-      return OUTCOME_NONE;
+  // Status 0, which no step recorded, stands for upgraded: nothing failed.
+  if (status == 0)
+    return OUTCOME_UPGRADED;
+  for (int o = OUTCOME_UPGRADED; o <= OUTCOME_WOULD_PATCH; ++o) {
+    if (kWords[o].status == status)
+      return static_cast<CardOutcome>(o);
   }
+  return OUTCOME_NONE;
 }

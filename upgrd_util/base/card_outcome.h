@@ -69,8 +69,9 @@ bool outcome_from_word(std::string_view word, CardOutcome* outcome);
 std::string skipped_text(CardOutcome done_as, const std::string& run,
                          const std::string& at);
 
-/// The outcome a card's status stands for once its sequence has ended
-/// (status 0, which no step recorded, stands for upgraded: nothing failed).
+/// The outcome a card's status stands for once its sequence has ended, by
+/// the table's `status` (status 0, which no step recorded, stands for
+/// upgraded: nothing failed).
 CardOutcome outcome_of_status(int32_t status);
 
 #endif  // UPGRD_UTIL_BASE_CARD_OUTCOME_H_

@@ -1,5 +1,7 @@
 #include "upgrd_util/base/card_outcome.h"
 
+#include "upgrd_util/base/upgrade_target.h"
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -63,6 +65,24 @@ TEST(CardOutcomeTest, EveryOutcomeHasAColourOfItsOwn) {
     EXPECT_TRUE(hex) << outcome.word << ": " << colour;
     EXPECT_TRUE(colours.insert(colour).second) << outcome.word;
   }
+}
+
+// A campaign ends a card by its outcome alone: the status the summary and
+// the report read comes from the outcome's row, each status of one outcome
+// only, and reads back as that outcome.
+TEST(CardOutcomeTest, ACardsEndSetsTheStatusOfItsOutcome) {
+  std::set<int32_t> statuses;
+  for (int o = OUTCOME_UPGRADED; o <= OUTCOME_WOULD_PATCH; ++o) {
+    upgrade_target card = {};
+    set_card_end(&card, static_cast<CardOutcome>(o));
+    EXPECT_EQ(o, card.state.outcome);
+    EXPECT_EQ(outcome_words(static_cast<CardOutcome>(o)).status, card.status);
+    if (card.status == 0)
+      continue;
+    EXPECT_TRUE(statuses.insert(card.status).second) << card.status;
+    EXPECT_EQ(o, outcome_of_status(card.status)) << card.status;
+  }
+  EXPECT_EQ(STATUS_LOCAL_ERROR, static_cast<int32_t>(statuses.size()));
 }
 
 }  // namespace

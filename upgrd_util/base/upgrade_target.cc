@@ -27,6 +27,11 @@ bool set_target_password(upgrade_target* target, std::string_view value) {
   return StoreField(target->password, value);
 }
 
+void set_card_end(upgrade_target* card, CardOutcome outcome) {
+  card->state.outcome = outcome;
+  card->status = outcome_words(outcome).status;
+}
+
 upgrade_target* append_upgrade_target(upgrade_target** head) {
   upgrade_target* target = new upgrade_target();
   upgrade_target** tail = head;

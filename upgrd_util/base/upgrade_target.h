@@ -99,6 +99,11 @@ bool set_target_password(upgrade_target* target, std::string_view value);
 /// it ends.
 upgrade_target* append_upgrade_target(upgrade_target** head);
 
+/// Ends the card's turn in a campaign so: its outcome, and the status that
+/// goes with it (card_outcome.cc's table), which the summary reads. The one
+/// place a campaign sets either.
+void set_card_end(upgrade_target* card, CardOutcome outcome);
+
 /// Frees a whole list.
 void free_upgrade_targets(upgrade_target* head);
 

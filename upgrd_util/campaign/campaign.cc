@@ -14,6 +14,7 @@
 #include "upgrd_util/campaign/campaign_events.h"
 #include "upgrd_util/campaign/campaign_watch.h"
 #include "upgrd_util/campaign/card_beside_others.h"
+#include "upgrd_util/campaign/card_endings.h"
 #include "upgrd_util/campaign/card_pool.h"
 #include "upgrd_util/campaign/card_selection.h"
 #include "upgrd_util/campaign/module_hashes.h"
@@ -22,9 +23,11 @@
 #include "upgrd_util/campaign/event_hook.h"
 #include "upgrd_util/campaign/own_files.h"
 #include "upgrd_util/campaign/plan_printer.h"
+#include "upgrd_util/campaign/report_writer.h"
 #include "upgrd_util/campaign/rollout_rules.h"
 #include "upgrd_util/campaign/status_printer.h"
 #include "upgrd_util/campaign/stop_file.h"
+#include "upgrd_util/campaign/wave_question.h"
 #include "upgrd_util/card/card_sequence.h"
 #include "upgrd_util/card/module_loading.h"
 #include "upgrd_util/inputs/firmware_selection.h"
@@ -366,21 +369,23 @@ int PlanOnly(NightInputs& night) {
 }
 
 // Runs `to_run`, `parallel` at a time, in the pool, wave after wave, with
-// the console, the report and the event hook told as they go; those that
-// never start end not started, with the reason. Returns true when every
-// card that ran ended well; *records_lost tells how many records could not
-// be written, *stop why cards stopped starting.
+// the console, the report and the event hook told as they go, and each
+// card's end counted in *endings; those that never start end not started,
+// with the reason. Returns true when every card that ran ended well;
+// *records_lost tells how many records could not be written, *stop why
+// cards stopped starting.
 bool RunCards(const NightInputs& night,
               const std::vector<upgrade_target*>& to_run, int parallel,
               upgrade_target* cards, CampaignReport* report,
-              CampaignWatch* watch, EventHook* hook, int* records_lost,
-              Stop* stop) {
+              CardEndings* endings, CampaignWatch* watch, EventHook* hook,
+              int* records_lost, Stop* stop) {
   ShareTheDisk(parallel);
   // A dry run waits for nothing.
   StatusPrinter printer(to_run.size(), parallel, night.check,
-                        night.check ? 0 : mandated_wait_seconds());
-  CampaignEvents events(&printer, report, night.files.report, watch,
-                        !night.yes);
+                        night.check ? 0 : mandated_wait_seconds(), endings);
+  ReportWriter writer(report, night.files.report, &printer);
+  WaveQuestion question(&printer, !night.yes);
+  CampaignEvents events(&printer, &writer, endings, watch, &question);
   std::vector<upgrade_target*> skipped;
   for (upgrade_target* card = cards; card; card = card->next) {
     if (card->state.outcome == OUTCOME_SKIPPED)
@@ -430,8 +435,7 @@ bool RunCards(const NightInputs& night,
   std::string reason = stop_reason_text(pool.stop());
   std::vector<upgrade_target*> never_started = pool.NeverStarted();
   for (upgrade_target* card : never_started) {
-    card->status = STATUS_NOT_STARTED;
-    card->state.outcome = OUTCOME_NOT_STARTED;
+    set_card_end(card, OUTCOME_NOT_STARTED);
     card->state.reason = reason;
   }
   events.RecordNeverRun(never_started);
@@ -442,19 +446,16 @@ bool RunCards(const NightInputs& night,
   if (hook)
     hook->SayWith(nullptr);
   printer.Show(true);
-  *records_lost = events.records_lost();
+  *records_lost = writer.records_lost();
   *stop = pool.stop();
-  return printer.succeeded() == static_cast<int>(to_run.size());
+  return endings->succeeded() == static_cast<int>(to_run.size());
 }
 
 // The end event with the outcomes' counts and the exit code, then the
 // hook's last events, each within its time, before the tool ends.
-void TellTheEnd(EventHook* hook, const upgrade_target* cards, const Stop& stop,
+void TellTheEnd(EventHook* hook, const CardEndings& endings, const Stop& stop,
                 int code) {
-  OutcomeCounts counts;
-  for (const upgrade_target* card = cards; card; card = card->next)
-    ++counts[card->state.outcome];
-  hook->Send("end", end_event_json(counts, stop_reason_code(stop.reason),
+  hook->Send("end", end_event_json(endings.All(), stop_reason_code(stop.reason),
                                    stop_reason_text(stop), code));
   hook->Finish();
   std::string unsaid = hook->Unsaid();
@@ -466,8 +467,8 @@ void TellTheEnd(EventHook* hook, const upgrade_target* cards, const Stop& stop,
 // by what the dry run found. The run's echo handle goes once the cards
 // have ended. Returns the exit code.
 int RunTheCards(NightInputs& night, upgrade_target* cards,
-                CampaignReport* report, CampaignWatch* watch,
-                std::unique_ptr<IcmpEcho>* echo) {
+                CampaignReport* report, CardEndings* endings,
+                CampaignWatch* watch, std::unique_ptr<IcmpEcho>* echo) {
   std::vector<upgrade_target*> to_run =
       cards_to_run(cards, night.earlier, night.files.resume, night.force);
   int parallel = CardsAtOnce(night.parallel, to_run.size());
@@ -486,7 +487,7 @@ int RunTheCards(NightInputs& night, upgrade_target* cards,
     hook = std::make_unique<EventHook>(night.hook);
   int records_lost = 0;
   Stop stop;
-  bool all = RunCards(run, to_run, parallel, cards, report, watch,
+  bool all = RunCards(run, to_run, parallel, cards, report, endings, watch,
                       hook.get(), &records_lost, &stop);
   echo->reset();
   if (night.check)
@@ -502,7 +503,7 @@ int RunTheCards(NightInputs& night, upgrade_target* cards,
   int code = all && records_lost == 0 && !blocks_lost && fits ? kAllUpgraded
                                                               : kCardsFailed;
   if (hook)
-    TellTheEnd(hook.get(), cards, stop, code);
+    TellTheEnd(hook.get(), *endings, stop, code);
   return code;
 }
 
@@ -535,8 +536,9 @@ int RunTheNight(NightInputs& night, CampaignReport* report,
     return code;
   }
   NameTheRun();
+  CardEndings endings;
   CampaignWatch watch(night.files.html, night.files.metrics, night.arguments,
-                      night.check);
+                      night.check, &endings);
   watch.Limits(night.rollout, night.rollout.max_failures);
   if (!night.files.resume.empty())
     watch.Resumed(night.files.resume, night.earlier);
@@ -546,7 +548,7 @@ int RunTheNight(NightInputs& night, CampaignReport* report,
     return kBadInput;
   }
   *closing = CLOSE_AFTER_CARDS;
-  return RunTheCards(night, cards, report, &watch, &echo);
+  return RunTheCards(night, cards, report, &endings, &watch, &echo);
 }
 
 // The closing dialogue, the one place a campaign that opened its log ends.

@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <set>
 #include <utility>
 
 #include "upgrd_util/base/card_outcome.h"
 #include "upgrd_util/base/process_state.h"
-#include "upgrd_util/campaign/rollout_rules.h"
+#include "upgrd_util/base/stop_reason.h"
 #include "upgrd_util/card/module_loading.h"
 #include "upgrd_util/output/campaign_metrics.h"
 #include "upgrd_util/output/campaign_page.h"
@@ -41,47 +40,12 @@ std::string Tail(const std::string& text) {
   return tail;
 }
 
-// The sentence that tells a stop.
-std::string StopSaid(const Stop& stop, const std::string& window_end) {
-  char text[192];
-  switch (stop.reason) {
-    case STOP_NONE:
-      return "";
-    case STOP_INTERRUPTED:
-      return "Interrupted: no further card was started";
-    case STOP_MAX_FAILURES:
-      snprintf(text, sizeof(text),
-               "Stopped after %d cards failed, the limit of --max-failures",
-               stop.failed);
-      return text;
-    case STOP_RATE:
-      snprintf(text, sizeof(text),
-               "Stopped by the module failure rate: %d of %d cards that "
-               "reached a module load failed it (%.0f%%), above the limit "
-               "of %g%%",
-               stop.failed, stop.loads,
-               stop.loads ? 100.0 * stop.failed / stop.loads : 0.0,
-               stop.limit);
-      return text;
-    case STOP_WINDOW:
-      return "The window ended at " + window_end +
-             ": no further card could end within it";
-    case STOP_BETWEEN_WAVES:
-      return "Stopped after wave " + std::to_string(stop.wave);
-    case STOP_STOP_FILE:
-      return "Stopped by the stop file " + stop.file +
-             ": no further card was started";
-    case STOP_DISK_FULL:
-      return "The disk is full: no further card was started";
-  }
-  return "";
-}
-
 }  // namespace
 
 CampaignWatch::CampaignWatch(std::string html, std::string metrics,
-                             std::string options, bool dry_run)
-    : html_(std::move(html)), metrics_(std::move(metrics)) {
+                             std::string options, bool dry_run,
+                             const CardEndings* endings)
+    : html_(std::move(html)), metrics_(std::move(metrics)), endings_(endings) {
   view_.options = std::move(options);
   view_.dry_run = dry_run;
 }
@@ -187,11 +151,6 @@ void CampaignWatch::Ended(const upgrade_target& card, double seconds) {
     view->end = now;
   if (!view->spans.empty() && view->spans.back().end < 0)
     view->spans.back().end = now;
-  // As the rollout's rate counts them.
-  view->reached_load = (card.state.zel_attempts > 0 ||
-                        card.state.app_attempts > 0) &&
-                       !card.state.failed_before;
-  view->module_failure = words.module_failure;
   view->seconds = seconds;
   view->wave = card.state.wave;
   view->tries = card.state.tries;
@@ -199,6 +158,12 @@ void CampaignWatch::Ended(const upgrade_target& card, double seconds) {
   view->zel_after = card.state.zel_after;
   view->reason = card.state.reason;
   view->tail = std::move(tail);
+  // The counts as the card's row changes, which they counted just before.
+  view_.by_outcome.clear();
+  for (const auto& [outcome, count] : endings_->All())
+    view_.by_outcome[outcome_words(outcome).word] = count;
+  view_.loads = endings_->loads();
+  view_.load_failures = endings_->load_failures();
   changed_ = true;
 }
 
@@ -261,7 +226,7 @@ void CampaignWatch::Paused(bool paused) {
 void CampaignWatch::Stopped(const Stop& stop) {
   std::lock_guard<std::mutex> lock(mutex_);
   view_.stop_kind = stop_reason_code(stop.reason);
-  view_.stop_said = StopSaid(stop, view_.window_end);
+  view_.stop_said = stop_page_said(stop, view_.window_end);
 }
 
 std::string CampaignWatch::Finish() {

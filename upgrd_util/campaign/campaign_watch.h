@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "upgrd_util/base/upgrade_target.h"
+#include "upgrd_util/campaign/card_endings.h"
 #include "upgrd_util/output/campaign_report.h"
 #include "upgrd_util/output/campaign_view.h"
 
@@ -23,8 +24,9 @@ struct Stop;
 /// thread, and before and after it from the one that runs the campaign.
 class CampaignWatch {
  public:
+  /// The counts it shows are those of `endings`.
   CampaignWatch(std::string html, std::string metrics, std::string options,
-                bool dry_run);
+                bool dry_run, const CardEndings* endings);
   ~CampaignWatch();
 
   /// Before Begin: the limits the rollout keeps, for the page to show.
@@ -75,6 +77,7 @@ class CampaignWatch {
 
   const std::string html_;
   const std::string metrics_;
+  const CardEndings* endings_;
   double start_ = 0;  // on the clock's seconds
 
   std::thread beat_;

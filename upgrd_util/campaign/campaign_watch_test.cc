@@ -22,7 +22,8 @@ TEST_F(CampaignWatchTest, FilesFollowTheCardsAtMostOnceASecond) {
   strcpy(cards[0].ip, "127.0.0.2");
   strcpy(cards[1].ip, "127.0.0.3");
   cards[0].next = &cards[1];
-  CampaignWatch watch("page.html", "m.prom", "-y", false);
+  CardEndings endings;
+  CampaignWatch watch("page.html", "m.prom", "-y", false, &endings);
   std::string error;
   ASSERT_TRUE(watch.Begin(cards, &error)) << error;
   EXPECT_TRUE(Shows("m.prom", "upgrd_cards_waiting 2\n"));
@@ -44,7 +45,8 @@ TEST_F(CampaignWatchTest, FilesFollowTheCardsAtMostOnceASecond) {
   watch.Update(false);
   EXPECT_TRUE(Shows("m.prom", "upgrd_cards_running 1\n"));
 
-  cards[0].state.outcome = OUTCOME_UPGRADED;
+  set_card_end(&cards[0], OUTCOME_UPGRADED);
+  endings.Add(cards[0], true, 300);
   watch.Ended(cards[0], 300);
   EXPECT_EQ("", watch.Finish());
   EXPECT_TRUE(Shows("m.prom", "upgrd_cards{outcome=\"upgraded\"} 1\n"));

@@ -55,7 +55,6 @@ CardOutcome run_card_beside_others(upgrade_target* card,
   CardOutcome outcome = OUTCOME_BUSY;
   if (log.journal && !WriteHeader(log.journal, kind, &reason)) {
     // A card whose journal cannot be written (a full disk) is not touched.
-    card->status = STATUS_LOCAL_ERROR;
     card->state.reason = "cannot write " + std::string(journal_name) + ": " +
                          reason;
     card->state.disk_full = journal.full();
@@ -78,12 +77,10 @@ CardOutcome run_card_beside_others(upgrade_target* card,
   } else if (busy) {
     log.text = "Another run of the tool on this workstation is upgrading the "
                "card. It was not started.\n";
-    card->status = STATUS_BUSY;
   } else {
     // A journal that is a link could be any file of the workstation.
     log.text = "Cannot write the journal " + std::string(journal_name) +
                ": " + reason + ". The card was not started.\n";
-    card->status = STATUS_JOURNAL_REFUSED;
     outcome = OUTCOME_JOURNAL_REFUSED;
   }
   // The dialogue would end the run with this card's session still open.

@@ -183,8 +183,7 @@ std::vector<upgrade_target*> cards_to_run(
     card->state.upgraded_at = carried ? record->upgraded_at : record->end;
     card->state.done_as = done_as;
     card->state.zel_after = record->zel_after;
-    card->status = STATUS_SKIPPED;
-    card->state.outcome = OUTCOME_SKIPPED;
+    set_card_end(card, OUTCOME_SKIPPED);
     console_printf("\t%-17s%s\n", card->ip,
                    skipped_text(done_as, card->state.upgraded_in_run,
                                 card->state.upgraded_at)

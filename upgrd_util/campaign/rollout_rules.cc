@@ -5,53 +5,6 @@
 
 #include "upgrd_util/platform/clock.h"
 
-std::string stop_reason_text(const Stop& stop) {
-  char text[96];
-  switch (stop.reason) {
-    case STOP_NONE:
-      return "";
-    case STOP_INTERRUPTED:
-      return "interrupted";
-    case STOP_MAX_FAILURES:
-      return "the failure limit was reached";
-    case STOP_RATE:
-      snprintf(text, sizeof(text),
-               "the module failure rate went above %g%%", stop.limit);
-      return text;
-    case STOP_WINDOW:
-      return "window ended";
-    case STOP_BETWEEN_WAVES:
-      return "stopped after wave " + std::to_string(stop.wave);
-    case STOP_STOP_FILE:
-      return "stop file";
-    case STOP_DISK_FULL:
-      return "disk full";
-  }
-  return "";
-}
-
-const char* stop_reason_code(StopReason reason) {
-  switch (reason) {
-    case STOP_NONE:
-      return "";
-    case STOP_INTERRUPTED:
-      return "interrupted";
-    case STOP_MAX_FAILURES:
-      return "max_failures";
-    case STOP_RATE:
-      return "rate";
-    case STOP_WINDOW:
-      return "window";
-    case STOP_BETWEEN_WAVES:
-      return "between_waves";
-    case STOP_STOP_FILE:
-      return "stop_file";
-    case STOP_DISK_FULL:
-      return "disk_full";
-  }
-  return "";
-}
-
 RolloutRules::RolloutRules(const RolloutSettings& settings, Clock* clock)
     : settings_(settings),
       clock_(clock),

@@ -5,39 +5,11 @@
 #include <vector>
 
 #include "upgrd_util/base/card_outcome.h"
+#include "upgrd_util/base/stop_reason.h"
 #include "upgrd_util/base/upgrade_target.h"
 #include "upgrd_util/campaign/card_timing.h"
 
 struct Clock;
-
-/// Why no further card starts.
-enum StopReason {
-  STOP_NONE,
-  STOP_INTERRUPTED,    // a signal came
-  STOP_MAX_FAILURES,   // --max-failures cards failed
-  STOP_RATE,           // too many cards failed their module load
-  STOP_WINDOW,         // no card's upgrade can end within the window
-  STOP_BETWEEN_WAVES,  // the operator stopped, or gave no answer
-  STOP_STOP_FILE,      // the stop file appeared
-  STOP_DISK_FULL,      // a card's file, block or record found no room
-};
-
-/// A stop with what the operator is told of it.
-struct Stop {
-  StopReason reason = STOP_NONE;
-  int failed = 0;   // STOP_MAX_FAILURES, STOP_RATE: cards that failed
-  int loads = 0;    // STOP_RATE: cards that reached a module load
-  double limit = 0; // STOP_RATE: the limit in percent
-  int wave = 0;     // STOP_BETWEEN_WAVES: the wave after which it stopped
-  std::string file{};  // STOP_STOP_FILE: its name
-};
-
-/// The reason a card that was not started gives in the report and the
-/// summary ("window ended").
-std::string stop_reason_text(const Stop& stop);
-
-/// The stop's reason as a word that stays ("max_failures"), for scripts.
-const char* stop_reason_code(StopReason reason);
 
 /// What the options set for a rollout.
 struct RolloutSettings {

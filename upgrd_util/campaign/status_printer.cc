@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "upgrd_util/base/stop_reason.h"
 #include "upgrd_util/platform/clock.h"
 #include "upgrd_util/platform/console.h"
 #include "upgrd_util/platform/platform.h"
@@ -26,11 +27,12 @@ std::string duration_text(double seconds) {
 }
 
 StatusPrinter::StatusPrinter(size_t cards, int parallel, bool dry_run,
-                             double card_seconds)
+                             double card_seconds, const CardEndings* endings)
     : cards_(cards),
       parallel_(parallel),
       dry_run_(dry_run),
       card_seconds_(card_seconds),
+      endings_(endings),
       terminal_(platform().console->IsTerminal()) {}
 
 void StatusPrinter::Started(const upgrade_target& card) {
@@ -60,13 +62,6 @@ void StatusPrinter::Ended(const upgrade_target& card, CardOutcome outcome,
   {
     std::lock_guard<std::mutex> lock(mutex_);
     --running_;
-    ++ended_;
-    if (words.failure) {
-      ++failed_;
-    } else {
-      ++succeeded_;
-      seconds_succeeded_ += seconds;
-    }
   }
   if (!dry_run_ && outcome == OUTCOME_UPGRADED &&
       card.state.zel_already_current)
@@ -88,47 +83,9 @@ void StatusPrinter::Stopped(const Stop& stop, int running) {
     stopped_ = true;
     started = started_;
   }
-  switch (stop.reason) {
-    case STOP_NONE:
-      break;
-    case STOP_INTERRUPTED:
-      Say("\tInterrupted: no further card will be started; %d still running "
-          "will finish (interrupt again to end at once).\n",
-          running);
-      break;
-    case STOP_MAX_FAILURES:
-      Say("\t%d cards have failed: no further card will be started.\n",
-          stop.failed);
-      break;
-    case STOP_RATE:
-      Say("\tModule loads failed on %d of %d cards (%.0f%%), above %g%%: no "
-          "further card will be started.\n",
-          stop.failed, stop.loads, 100.0 * stop.failed / stop.loads,
-          stop.limit);
-      break;
-    case STOP_WINDOW:
-      if (started == 0)
-        Say("\tThe window ends before any card's upgrade could: no card "
-            "will be started.\n");
-      else
-        Say("\tThe window ends before another card's upgrade could: no "
-            "further card will be started.\n");
-      break;
-    case STOP_BETWEEN_WAVES:
-      Say("\tStopped after wave %d: no further card will be started.\n",
-          stop.wave);
-      break;
-    case STOP_STOP_FILE:
-      Say("\tThe stop file %s was found: no further card will be started; "
-          "%d still running will finish.\n",
-          stop.file.c_str(), running);
-      break;
-    case STOP_DISK_FULL:
-      Say("\tThe disk is full: no further card will be started; %d still "
-          "running will end as they can.\n",
-          running);
-      break;
-  }
+  std::string said = stop_said(stop, running, started > 0);
+  if (!said.empty())
+    Say("\t%s\n", said.c_str());
 }
 
 void StatusPrinter::Paused(bool paused, int running) {
@@ -151,6 +108,20 @@ void StatusPrinter::WorkersShort(int started, int wanted) {
     Say("\tOnly %d of %d threads could be started: %d cards run at a "
         "time.\n",
         started, wanted, started);
+}
+
+void StatusPrinter::WaveEnded(int number, int waves,
+                              const CardEndings::Wave& wave) {
+  // By the report's words: "upgraded" counts only cards that were loaded.
+  std::string counts;
+  for (const auto& [outcome, count] : wave.ended)
+    counts += (counts.empty() ? "" : ", ") + std::to_string(count) + " " +
+              outcome_words(outcome).word;
+  if (wave.waiting > 0)
+    counts += (counts.empty() ? "" : ", ") + std::to_string(wave.waiting) +
+              " to be tried again";
+  Say("\tWave %d of %d ended: %s.\n", number, waves, counts.c_str());
+  Show(true);
 }
 
 void StatusPrinter::Say(const char* format, ...) {
@@ -187,11 +158,6 @@ void StatusPrinter::Show(bool last) {
   drawn_at_ = now;
 }
 
-int StatusPrinter::succeeded() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return succeeded_;
-}
-
 std::string StatusPrinter::StatusLine() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return StatusLineLocked();
@@ -199,17 +165,20 @@ std::string StatusPrinter::StatusLine() const {
 
 std::string StatusPrinter::StatusLineLocked() const {
   size_t waiting = stopped_ ? 0 : cards_ - started_;
+  int succeeded = endings_->succeeded();
+  double seconds_succeeded = endings_->seconds_succeeded();
   char text[160];
   int length = snprintf(text, sizeof(text),
                         "\t%s%d running, %d upgraded, %d failed, %d waiting",
                         paused_ && !stopped_ ? "paused: " : "", running_,
-                        succeeded_, failed_, static_cast<int>(waiting));
+                        succeeded, endings_->failed(),
+                        static_cast<int>(waiting));
   std::string line(text, static_cast<size_t>(std::max(length, 0)));
   // Cards take about as long as those that ended well (quick failures say
   // nothing of it), before the first of them the mandated waits; the
   // running ones are half done, on average.
   double per_card =
-      succeeded_ > 0 ? seconds_succeeded_ / succeeded_ : card_seconds_;
+      succeeded > 0 ? seconds_succeeded / succeeded : card_seconds_;
   if (per_card > 0 && waiting + running_ > 0) {
     size_t waves = (waiting + parallel_ - 1) / parallel_;
     double left = per_card * (static_cast<double>(waves) + 0.5);

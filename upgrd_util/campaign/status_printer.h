@@ -8,6 +8,7 @@
 
 #include "upgrd_util/base/card_outcome.h"
 #include "upgrd_util/base/upgrade_target.h"
+#include "upgrd_util/campaign/card_endings.h"
 #include "upgrd_util/campaign/card_pool.h"
 
 /// "42 s", "3 min 30 s".
@@ -21,8 +22,10 @@ std::string duration_text(double seconds);
 class StatusPrinter {
  public:
   /// `card_seconds`: how long a card takes at least, for the time left
-  /// before any card has ended well.
-  StatusPrinter(size_t cards, int parallel, bool dry_run, double card_seconds);
+  /// before any card has ended well. The status line's counts are those of
+  /// `endings`.
+  StatusPrinter(size_t cards, int parallel, bool dry_run, double card_seconds,
+                const CardEndings* endings);
 
   void Started(const upgrade_target& card);
   void Ended(const upgrade_target& card, CardOutcome outcome, double seconds);
@@ -34,6 +37,8 @@ class StatusPrinter {
   /// line says paused meanwhile.
   void Paused(bool paused, int running);
   void WorkersShort(int started, int wanted);
+  /// The line of a wave's end, by the report's words, written at once.
+  void WaveEnded(int number, int waves, const CardEndings::Wave& wave);
   /// Queues one whole line of printf-style text.
   void Say(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
@@ -45,9 +50,6 @@ class StatusPrinter {
   /// a terminal's status line is redrawn each second.
   int tick_ms() const { return 1000; }
 
-  /// Cards that ended well and that did not, so far.
-  int succeeded() const;
-
   /// "\t2 running, 1 upgraded, 0 failed, 5 waiting, about 9 min 0 s left".
   std::string StatusLine() const;
 
@@ -58,6 +60,7 @@ class StatusPrinter {
   const int parallel_;
   const bool dry_run_;
   const double card_seconds_;
+  const CardEndings* endings_;
   const bool terminal_;
   bool drawn_ = false;  // the status line, on a terminal
   double drawn_at_ = 0;
@@ -66,10 +69,6 @@ class StatusPrinter {
   std::deque<std::string> lines_;
   size_t started_ = 0;
   int running_ = 0;
-  int ended_ = 0;
-  int succeeded_ = 0;
-  int failed_ = 0;
-  double seconds_succeeded_ = 0;  // taken by the cards that ended well
   bool stopped_ = false;
   bool paused_ = false;
 };

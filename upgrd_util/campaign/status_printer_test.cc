@@ -10,16 +10,21 @@ struct StatusPrinterTest : public ProgramTest {};
 
 TEST_F(StatusPrinterTest, QuickFailuresDoNotShortenTheTimeLeft) {
   // Forty cards one at a time, each at least 270 s of waits.
-  StatusPrinter printer(40, 1, false, 270);
+  CardEndings endings;
+  StatusPrinter printer(40, 1, false, 270, &endings);
   upgrade_target card = {};
+  set_card_end(&card, OUTCOME_UNRESPONSIVE);
   for (int i = 0; i < 3; ++i) {
     printer.Started(card);
+    endings.Add(card, true, 1);
     printer.Ended(card, OUTCOME_UNRESPONSIVE, 1);
   }
   EXPECT_EQ("\t0 running, 0 upgraded, 3 failed, 37 waiting, about 168 min 45 s "
             "left",
             printer.StatusLine());
   printer.Started(card);
+  set_card_end(&card, OUTCOME_UPGRADED);
+  endings.Add(card, true, 300);
   printer.Ended(card, OUTCOME_UPGRADED, 300);
   EXPECT_EQ("\t0 running, 1 upgraded, 3 failed, 36 waiting, about 182 min 30 s "
             "left",
@@ -27,7 +32,8 @@ TEST_F(StatusPrinterTest, QuickFailuresDoNotShortenTheTimeLeft) {
 }
 
 TEST_F(StatusPrinterTest, SaysWhenOnlyTheAppWasLoaded) {
-  StatusPrinter printer(3, 3, false, 270);
+  CardEndings endings;
+  StatusPrinter printer(3, 3, false, 270, &endings);
   upgrade_target card = {};
   ASSERT_TRUE(set_target_ip(&card, "10.0.0.1"));
   card.state.zel_already_current = true;
@@ -72,7 +78,8 @@ TEST_F(StatusPrinterTest, EachStopIsSaidOnceInItsOwnWords) {
   };
   for (const Case& c : cases) {
     console.output.clear();
-    StatusPrinter printer(10, 2, false, 270);
+    CardEndings endings;
+    StatusPrinter printer(10, 2, false, 270, &endings);
     upgrade_target card = {};
     if (c.any_started)
       printer.Started(card);

@@ -44,11 +44,11 @@ void CardCounts(const CampaignView& view, std::string* out) {
   // Every outcome is there from the start, so that a rate over it works.
   for (int o = OUTCOME_UPGRADED; o <= OUTCOME_WOULD_PATCH; ++o)
     by_outcome[outcome_words(static_cast<CardOutcome>(o)).word] = 0;
+  for (const auto& [outcome, count] : view.by_outcome)
+    by_outcome[outcome] += count;
   int running = 0, waiting = 0;
   for (const CardView& card : view.cards) {
-    if (!card.outcome.empty())
-      ++by_outcome[card.outcome];
-    else
+    if (card.outcome.empty())
       ++(card.running ? running : waiting);
   }
   Family(out, "upgrd_cards", "gauge", "Cards of the campaign by outcome.");

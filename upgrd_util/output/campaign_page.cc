@@ -171,8 +171,8 @@ void EndLine(const CampaignView& view, std::string* out) {
             Escape(view.updated) + ".</p>\n";
     return;
   }
-  size_t not_started = std::count_if(view.cards.begin(), view.cards.end(),
-                                     NotStarted);
+  auto counted = view.by_outcome.find(outcome_words(OUTCOME_NOT_STARTED).word);
+  int not_started = counted == view.by_outcome.end() ? 0 : counted->second;
   *out += "<p class=\"end stopped\" data-end=\"" + Escape(view.stop_kind) +
           "\"><b>" + Escape(view.stop_said) + ".</b> Ended at " +
           Escape(view.updated) + "; " + std::to_string(not_started) +
@@ -190,11 +190,7 @@ std::string ModuleCell(const std::string& name, const std::string& sha256) {
 
 // The failure rate's limit, and how far the cards have come towards it.
 std::string FailureRateCell(const CampaignView& view) {
-  int loads = 0, failed = 0;
-  for (const CardView& card : view.cards) {
-    loads += card.reached_load;
-    failed += card.reached_load && card.module_failure;
-  }
+  int loads = view.loads, failed = view.load_failures;
   return "limit " + Number("%g", view.rate_limit) + "%; " +
          (loads ? "reached " + Number("%.0f", 100.0 * failed / loads) +
                       "% (" + std::to_string(failed) + " of " +
@@ -248,9 +244,13 @@ void RunTable(const CampaignView& view, std::string* out) {
 }
 
 void Counts(const CampaignView& view, std::string* out) {
-  std::map<std::string, int> counts;
-  for (const CardView& card : view.cards)
-    ++counts[State(card)];
+  // The cards that ended as counted, those still running or waiting by
+  // their rows.
+  std::map<std::string, int> counts = view.by_outcome;
+  for (const CardView& card : view.cards) {
+    if (card.outcome.empty())
+      ++counts[State(card)];
+  }
   double total = std::max<double>(view.cards.size(), 1);
   std::string bar = "<div class=\"bar\">", legend = "<ul class=\"counts\">\n";
   for (const auto& [state, colour] : Colours()) {

@@ -1,6 +1,7 @@
 #ifndef UPGRD_UTIL_OUTPUT_CAMPAIGN_VIEW_H_
 #define UPGRD_UTIL_OUTPUT_CAMPAIGN_VIEW_H_
 
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,10 +27,6 @@ struct CardView {
   double seconds = 0;  // its last try, as the report gives it
   int tries = 0;
   std::vector<TryView> spans;  // each try, in order; the wait between is none
-  // It reached a module load this night (one that failed it in an earlier
-  // night is not counted again), and whether that load failed.
-  bool reached_load = false;
-  bool module_failure = false;
   std::string zel_before;
   std::string zel_after;
   std::string reason;  // why it was not started
@@ -72,6 +69,13 @@ struct CampaignView {
   std::string resumed;      // the report resumed from; empty: none
   std::vector<std::string> resumed_runs;  // the runs its records name
   std::vector<CardView> cards;  // in the order of iplist.txt
+  // The cards that ended, by the report's word, as the campaign counted
+  // them; of those, the cards that reached a module load this night (one
+  // that failed it in an earlier night is not counted again), and those
+  // whose load failed.
+  std::map<std::string, int> by_outcome;
+  int loads = 0;
+  int load_failures = 0;
 };
 
 /// `text` as a page or a metrics file can carry it (see readable_text), for

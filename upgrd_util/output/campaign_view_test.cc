@@ -86,6 +86,7 @@ TEST_F(CampaignViewTest, CardsOfAKindAreGroupedAndFolded) {
     card.address = "10.0.0." + std::to_string(i);
     card.outcome = card.said = outcome;
     card.failure = std::string(outcome) != "already_current";
+    ++view.by_outcome[outcome];
     view.cards.push_back(card);
     return &view.cards.back();
   };

@@ -1,4 +1,4 @@
-#include "upgrd_util/campaign/campaign_events.h"
+#include "upgrd_util/campaign/report_writer.h"
 
 #include <cstdio>
 #include <string>
@@ -10,12 +10,12 @@
 
 namespace {
 
-struct CampaignEventsTest : public ProgramTest {};
+struct ReportWriterTest : public ProgramTest {};
 
 // A card's record is on the disk before the card is said to have ended;
 // the records of cards that never ran (skipped, not started) are synced
 // once for them all.
-TEST_F(CampaignEventsTest, EachRecordIsSyncedAndCardsThatNeverRanShareOne) {
+TEST_F(ReportWriterTest, EachRecordIsSyncedAndCardsThatNeverRanShareOne) {
   const int kNeverRan = 50;
   std::vector<upgrade_target> cards(kNeverRan + 1);
   std::vector<upgrade_target*> never_ran;
@@ -28,19 +28,19 @@ TEST_F(CampaignEventsTest, EachRecordIsSyncedAndCardsThatNeverRanShareOne) {
   CampaignReport report("night.jsonl");
   std::string reason;
   ASSERT_TRUE(report.Open(&reason)) << reason;
-  StatusPrinter printer(cards.size(), 1, false, 0);
-  CampaignWatch watch("", "", "-y", false);
-  CampaignEvents events(&printer, &report, "night.jsonl", &watch, false);
+  CardEndings endings;
+  StatusPrinter printer(cards.size(), 1, false, 0, &endings);
+  ReportWriter writer(&report, "night.jsonl", &printer);
   CountingDiskSyncs syncs;
 
-  events.Record(cards[0], 200);
+  writer.Write({&cards[0]}, 200, nullptr);
   // The first record before the report takes its name, the name, and then
   // the record as any other.
   EXPECT_EQ("fdf", syncs.Calls());
-  events.RecordNeverRun(never_ran);
+  writer.Write({never_ran.begin(), never_ran.end()}, 0, nullptr);
   EXPECT_EQ("fdff", syncs.Calls());
   EXPECT_EQ(kNeverRan + 1, Occurrences(ReadFile("night.jsonl"), "\n"));
-  EXPECT_FALSE(events.report_failed());
+  EXPECT_FALSE(writer.failed());
 }
 
 }  // namespace
