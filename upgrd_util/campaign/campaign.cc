@@ -368,55 +368,65 @@ int PlanOnly(NightInputs& night) {
                                                     : kCardsFailed;
 }
 
-// Runs `to_run`, `parallel` at a time, in the pool, wave after wave, with
-// the console, the report and the event hook told as they go, and each
-// card's end counted in *endings; those that never start end not started,
-// with the reason. Returns true when every card that ran ended well;
-// *records_lost tells how many records could not be written, *stop why
-// cards stopped starting.
-bool RunCards(const NightInputs& night,
-              const std::vector<upgrade_target*>& to_run, int parallel,
-              upgrade_target* cards, CampaignReport* report,
-              CardEndings* endings, CampaignWatch* watch, EventHook* hook,
-              int* records_lost, Stop* stop) {
-  ShareTheDisk(parallel);
-  // A dry run waits for nothing.
-  StatusPrinter printer(to_run.size(), parallel, night.check,
-                        night.check ? 0 : mandated_wait_seconds(), endings);
-  ReportWriter writer(report, night.files.report, &printer);
-  WaveQuestion question(&printer, !night.yes);
-  CampaignEvents events(&printer, &writer, endings, watch, &question);
+// Where a night is told as it goes.
+struct NightTold {
+  CampaignReport* report;  // nullptr: no report
+  CardEndings* endings;
+  CampaignWatch* watch;
+  EventHook* hook;         // nullptr: none
+};
+
+// How the cards went, beside each card's own end.
+struct CardsRun {
+  bool all_well = false;  // every card that ran ended well
+  int records_lost = 0;   // records that could not be written
+  Stop stop;              // why cards stopped starting
+};
+
+// Before the first card: the cards an earlier run did, the page's beat and
+// the end the plan gives, the start event.
+void TellTheStart(const NightInputs& night,
+                  const std::vector<upgrade_target*>& to_run, int parallel,
+                  upgrade_target* cards, const NightTold& told,
+                  StatusPrinter* printer, CampaignEvents* events) {
   std::vector<upgrade_target*> skipped;
-  for (upgrade_target* card = cards; card; card = card->next) {
+  size_t listed = 0;
+  for (upgrade_target* card = cards; card; card = card->next, ++listed) {
     if (card->state.outcome == OUTCOME_SKIPPED)
       skipped.push_back(card);
   }
-  events.RecordNeverRun(skipped);
+  events->RecordNeverRun(skipped);
   // The page and metrics keep their beat whatever the console does.
-  watch->Beat([&printer](const std::string& said) {
-    printer.Say("\t%s\n", said.c_str());
+  told.watch->Beat([printer](const std::string& said) {
+    printer->Say("\t%s\n", said.c_str());
   });
-  const std::vector<size_t>& waves = night.waves;
   // The page shows the end the plan gives beside the real one.
   if (!night.check)
-    watch->Planned(plan_night(PlanOf(night, to_run, parallel, false)).end);
-  if (hook) {
-    // Said on the console through the printer, by the one thread that
-    // writes it while cards run.
-    hook->SayWith([&printer](const std::string& line) {
-      printer.Say("%s", line.c_str());
-    });
-    events.SendEventsTo(hook);
-    size_t listed = 0;
-    for (upgrade_target* card = cards; card; card = card->next)
-      ++listed;
-    hook->Send("start", start_event_json(to_run.size(), listed,
-                                         night.argument_list, waves,
-                                         night.check));
-  }
-  RolloutRules rules(RolloutOf(night, waves.size()), platform().clock);
-  CardPool pool(to_run, waves, parallel, EachCardsTurn(night, &rules), &rules,
-                &events);
+    told.watch->Planned(
+        plan_night(PlanOf(night, to_run, parallel, false)).end);
+  if (!told.hook)
+    return;
+  // Said on the console through the printer, by the one thread that writes
+  // it while cards run.
+  told.hook->SayWith([printer](const std::string& line) {
+    printer->Say("%s", line.c_str());
+  });
+  events->SendEventsTo(told.hook);
+  told.hook->Send("start",
+                  start_event_json(to_run.size(), listed, night.argument_list,
+                                   night.waves, night.check));
+}
+
+// Drives the pool until no card can start and every started card has
+// ended, the pause signals and the stop file acting on it meanwhile. The
+// cards never started end not started, for the stop's reason. Returns the
+// stop.
+Stop RunThePool(const NightInputs& night,
+                const std::vector<upgrade_target*>& to_run, int parallel,
+                int tick_ms, CampaignEvents* events) {
+  RolloutRules rules(RolloutOf(night, night.waves.size()), platform().clock);
+  CardPool pool(to_run, night.waves, parallel, EachCardsTurn(night, &rules),
+                &rules, events);
   {
     // SIGUSR1 and SIGUSR2, also one that came at the menu.
     InterruptWaker pauses([&pool] { pool.Pause(starting_paused()); });
@@ -426,29 +436,50 @@ bool RunCards(const NightInputs& night,
       pool.StopFileFound();
       end_questions();
     });
-    pool.Run(printer.tick_ms());
+    pool.Run(tick_ms);
   }
   // The cards have ended: an interrupt from now on lets the summary, the
   // page and the end event go out first; a second ends the tool.
   spare_the_next_interrupt();
-  watch->Stopped(pool.stop());
-  std::string reason = stop_reason_text(pool.stop());
+  Stop stop = pool.stop();
   std::vector<upgrade_target*> never_started = pool.NeverStarted();
   for (upgrade_target* card : never_started) {
     set_card_end(card, OUTCOME_NOT_STARTED);
-    card->state.reason = reason;
+    card->state.reason = stop_reason_text(stop);
   }
-  events.RecordNeverRun(never_started);
-  std::string said = watch->Finish();
+  events->RecordNeverRun(never_started);
+  return stop;
+}
+
+// Runs `to_run`, `parallel` at a time, in the pool, wave after wave, with
+// the console, the report, the page and the event hook told as they go, and
+// each card's end counted.
+CardsRun RunCards(const NightInputs& night,
+                  const std::vector<upgrade_target*>& to_run, int parallel,
+                  upgrade_target* cards, const NightTold& told) {
+  ShareTheDisk(parallel);
+  // A dry run waits for nothing.
+  StatusPrinter printer(to_run.size(), parallel, night.check,
+                        night.check ? 0 : mandated_wait_seconds(),
+                        told.endings);
+  ReportWriter writer(told.report, night.files.report, &printer);
+  WaveQuestion question(&printer, !night.yes);
+  CampaignEvents events(&printer, &writer, told.endings, told.watch,
+                        &question);
+  TellTheStart(night, to_run, parallel, cards, told, &printer, &events);
+  CardsRun run;
+  run.stop = RunThePool(night, to_run, parallel, printer.tick_ms(), &events);
+  told.watch->Stopped(run.stop);
+  std::string said = told.watch->Finish();
   if (!said.empty())
     printer.Say("\t%s\n", said.c_str());
   // The printer writes its last lines now: a failure said later waits.
-  if (hook)
-    hook->SayWith(nullptr);
+  if (told.hook)
+    told.hook->SayWith(nullptr);
   printer.Show(true);
-  *records_lost = writer.records_lost();
-  *stop = pool.stop();
-  return endings->succeeded() == static_cast<int>(to_run.size());
+  run.records_lost = writer.records_lost();
+  run.all_well = told.endings->succeeded() == static_cast<int>(to_run.size());
+  return run;
 }
 
 // The end event with the outcomes' counts and the exit code, then the
@@ -485,25 +516,25 @@ int RunTheCards(NightInputs& night, upgrade_target* cards,
   std::unique_ptr<EventHook> hook;
   if (!night.hook.empty())
     hook = std::make_unique<EventHook>(night.hook);
-  int records_lost = 0;
-  Stop stop;
-  bool all = RunCards(run, to_run, parallel, cards, report, endings, watch,
-                      hook.get(), &records_lost, &stop);
+  CardsRun ran = RunCards(run, to_run, parallel, cards,
+                          {report, endings, watch, hook.get()});
   echo->reset();
+  bool all = ran.all_well;
   if (night.check)
     PrintCheckSummary(cards);
   else
-    all = print_summary(cards, records_lost) && all;
+    all = print_summary(cards, ran.records_lost) && all;
   bool fits = !night.plan || SayThePlan(night, to_run, parallel, true);
   // A lost record is a failure too: the report is what scripts read.
   // So is a lost block, or summary.
   bool blocks_lost = false;
   for (const upgrade_target* card = cards; card; card = card->next)
     blocks_lost = blocks_lost || card->state.block_lost;
-  int code = all && records_lost == 0 && !blocks_lost && fits ? kAllUpgraded
-                                                              : kCardsFailed;
+  int code = all && ran.records_lost == 0 && !blocks_lost && fits
+                 ? kAllUpgraded
+                 : kCardsFailed;
   if (hook)
-    TellTheEnd(hook.get(), *endings, stop, code);
+    TellTheEnd(hook.get(), *endings, ran.stop, code);
   return code;
 }
 

@@ -25,6 +25,26 @@ bool WriteHeader(AppendFile* journal, const char* kind, std::string* reason) {
   return journal->Append(header, reason);
 }
 
+// Runs the sequence with the card's entries routed to its journal and
+// kept for its block; a journal that lacks entries is said in the block.
+CardOutcome RunLogged(upgrade_target* card, const CardSequence& sequence,
+                      CardLog* log, const AppendFile& journal,
+                      const char* journal_name) {
+  ScopedLogRoute route(log);
+  CardOutcome outcome = sequence(card);
+  if (!card->state.logs_unsaved_reason.empty())
+    log_printf("Logs not saved: %s.\n",
+               card->state.logs_unsaved_reason.c_str());
+  // Entries the sequence left unflushed too.
+  log_flush();
+  if (!log->unflushed.empty()) {
+    log->text += "The journal " + std::string(journal_name) +
+                 " lacks entries: " + log->journal_fault + ".\n";
+    card->state.disk_full = card->state.disk_full || journal.full();
+  }
+  return outcome;
+}
+
 }  // namespace
 
 CardOutcome run_card_beside_others(upgrade_target* card,
@@ -62,18 +82,7 @@ CardOutcome run_card_beside_others(upgrade_target* card,
                card->state.reason + ". The card was not started.\n";
     outcome = OUTCOME_LOCAL_ERROR;
   } else if (log.journal) {
-    ScopedLogRoute route(&log);
-    outcome = sequence(card);
-    if (!card->state.logs_unsaved_reason.empty())
-      log_printf("Logs not saved: %s.\n",
-                 card->state.logs_unsaved_reason.c_str());
-    // Entries the sequence left unflushed too.
-    log_flush();
-    if (!log.unflushed.empty()) {
-      log.text += "The journal " + std::string(journal_name) +
-                  " lacks entries: " + log.journal_fault + ".\n";
-      card->state.disk_full = card->state.disk_full || journal.full();
-    }
+    outcome = RunLogged(card, sequence, &log, journal, journal_name);
   } else if (busy) {
     log.text = "Another run of the tool on this workstation is upgrading the "
                "card. It was not started.\n";

@@ -137,6 +137,63 @@ bool report_of_this_site(const std::map<std::string, EarlierRecord>& earlier,
   return true;
 }
 
+namespace {
+
+// Ends a card done by an earlier run as skipped, with when, where and how
+// the earlier record says it was done (`done_as`), and says so.
+void SkipCard(upgrade_target* card, const EarlierRecord& record,
+              CardOutcome done_as, bool carried) {
+  card->state.upgraded_in_run =
+      carried ? record.upgraded_in_run : record.run_id;
+  card->state.upgraded_at = carried ? record.upgraded_at : record.end;
+  card->state.done_as = done_as;
+  card->state.zel_after = record.zel_after;
+  set_card_end(card, OUTCOME_SKIPPED);
+  console_printf("\t%-17s%s\n", card->ip,
+                 skipped_text(done_as, card->state.upgraded_in_run,
+                              card->state.upgraded_at)
+                     .c_str());
+}
+
+// Says what of the report resumed from changed what runs: cards forced,
+// records for other modules or other addresses, cards that failed before.
+void SayWhatTheResumeLeaves(const std::map<std::string, EarlierRecord>& earlier,
+                            const std::string& resume, bool force, int forced,
+                            int other_modules, size_t failed_before) {
+  if (force && !resume.empty())
+    console_printf(
+        "\t--force: %d cards that %s lists as already current are loaded; "
+        "those it lists as upgraded stay skipped.\n",
+        forced, resume.c_str());
+  if (other_modules > 0)
+    console_printf(
+        "\t%d cards run again: their records in %s were for "
+        "other modules.\n",
+        other_modules, resume.c_str());
+  // Cards added to iplist.txt or taken from it: the others' records still
+  // count, by address.
+  bool other_addresses = false;
+  for (const auto& [address, record] : earlier)
+    other_addresses = other_addresses ||
+                      (!record.addresses_sha256.empty() &&
+                       record.addresses_sha256 != addresses_sha256);
+  if (other_addresses)
+    console_printf(
+        "\t%s was written for other addresses in iplist.txt (cards added "
+        "or removed since): its records count for the cards at the same "
+        "addresses.\n",
+        resume.c_str());
+  // Cards that broke on these modules before would stop a canary wave at
+  // once, every night: they go last, and their night counted them.
+  if (failed_before > 0)
+    console_printf(
+        "\t%d cards failed a module load in %s: they run after the "
+        "others, and the failure rate counts them no more.\n",
+        static_cast<int>(failed_before), resume.c_str());
+}
+
+}  // namespace
+
 std::vector<upgrade_target*> cards_to_run(
     upgrade_target* cards, const std::map<std::string, EarlierRecord>& earlier,
     const std::string& resume, bool force) {
@@ -178,47 +235,10 @@ std::vector<upgrade_target*> cards_to_run(
       to_run.push_back(card);
       continue;
     }
-    card->state.upgraded_in_run =
-        carried ? record->upgraded_in_run : record->run_id;
-    card->state.upgraded_at = carried ? record->upgraded_at : record->end;
-    card->state.done_as = done_as;
-    card->state.zel_after = record->zel_after;
-    set_card_end(card, OUTCOME_SKIPPED);
-    console_printf("\t%-17s%s\n", card->ip,
-                   skipped_text(done_as, card->state.upgraded_in_run,
-                                card->state.upgraded_at)
-                       .c_str());
+    SkipCard(card, *record, done_as, carried);
   }
-  if (force && !resume.empty())
-    console_printf(
-        "\t--force: %d cards that %s lists as already current are loaded; "
-        "those it lists as upgraded stay skipped.\n",
-        forced, resume.c_str());
-  if (other_modules > 0)
-    console_printf(
-        "\t%d cards run again: their records in %s were for "
-        "other modules.\n",
-        other_modules, resume.c_str());
-  // Cards added to iplist.txt or taken from it: the others' records still
-  // count, by address.
-  bool other_addresses = false;
-  for (const auto& [address, record] : earlier)
-    other_addresses = other_addresses ||
-                      (!record.addresses_sha256.empty() &&
-                       record.addresses_sha256 != addresses_sha256);
-  if (other_addresses)
-    console_printf(
-        "\t%s was written for other addresses in iplist.txt (cards added "
-        "or removed since): its records count for the cards at the same "
-        "addresses.\n",
-        resume.c_str());
-  // Cards that broke on these modules before would stop a canary wave at
-  // once, every night: they go last, and their night counted them.
-  if (!failed_before.empty())
-    console_printf(
-        "\t%d cards failed a module load in %s: they run after the "
-        "others, and the failure rate counts them no more.\n",
-        static_cast<int>(failed_before.size()), resume.c_str());
+  SayWhatTheResumeLeaves(earlier, resume, force, forced, other_modules,
+                         failed_before.size());
   to_run.insert(to_run.end(), failed_before.begin(), failed_before.end());
   return to_run;
 }

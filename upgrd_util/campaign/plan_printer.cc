@@ -35,6 +35,36 @@ std::string RateText(double bytes_per_second) {
   return text;
 }
 
+// The cards the window leaves not started (the first ones named), and the
+// smallest -j that would start them all.
+void SayWhatTheWindowLeaves(const PlanInputs& inputs, const NightPlan& plan,
+                            const std::vector<upgrade_target*>& to_run,
+                            const std::string& window_text) {
+  if (plan.not_started.empty()) {
+    console_printf("\tEvery card starts within the window, which ends at %s.\n",
+                   window_text.c_str());
+  } else {
+    console_printf("\tThe window, which ends at %s, leaves %s not started:",
+                   window_text.c_str(), Cards(plan.not_started.size()).c_str());
+    // Enough to find them; the rest are counted.
+    const size_t kNamed = 20;
+    for (size_t i = 0; i < plan.not_started.size() && i < kNamed; ++i)
+      console_printf(" %s", to_run[plan.not_started[i]]->ip);
+    if (plan.not_started.size() > kNamed)
+      console_printf(" and %s more",
+                     std::to_string(plan.not_started.size() - kNamed).c_str());
+    console_printf(".\n");
+  }
+  // -j goes up to 1024 at most.
+  int fits = smallest_parallel(inputs, 1024);
+  if (fits == 0)
+    console_printf("\tNo -j up to 1024 starts every card within the window.\n");
+  else
+    console_printf("\tThe smallest -j that starts every card within the "
+                   "window: %d.\n",
+                   fits);
+}
+
 }  // namespace
 
 PlanInputs campaign_plan_inputs(const std::vector<upgrade_target*>& to_run,
@@ -115,28 +145,6 @@ bool say_night_plan(const PlanInputs& inputs, const NightPlan& plan,
                  page_duration(plan.end).c_str());
   if (window_text.empty())
     return true;
-  if (plan.not_started.empty()) {
-    console_printf("\tEvery card starts within the window, which ends at %s.\n",
-                   window_text.c_str());
-  } else {
-    console_printf("\tThe window, which ends at %s, leaves %s not started:",
-                   window_text.c_str(), Cards(plan.not_started.size()).c_str());
-    // Enough to find them; the rest are counted.
-    const size_t kNamed = 20;
-    for (size_t i = 0; i < plan.not_started.size() && i < kNamed; ++i)
-      console_printf(" %s", to_run[plan.not_started[i]]->ip);
-    if (plan.not_started.size() > kNamed)
-      console_printf(" and %s more",
-                     std::to_string(plan.not_started.size() - kNamed).c_str());
-    console_printf(".\n");
-  }
-  // -j goes up to 1024 at most.
-  int fits = smallest_parallel(inputs, 1024);
-  if (fits == 0)
-    console_printf("\tNo -j up to 1024 starts every card within the window.\n");
-  else
-    console_printf("\tThe smallest -j that starts every card within the "
-                   "window: %d.\n",
-                   fits);
+  SayWhatTheWindowLeaves(inputs, plan, to_run, window_text);
   return plan.not_started.empty();
 }
