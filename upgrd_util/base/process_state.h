@@ -2,7 +2,7 @@
 #define UPGRD_UTIL_BASE_PROCESS_STATE_H_
 
 // What the whole run shares, whatever card is being upgraded. Everything
-// that belongs to one card travels with it instead (CardState).
+// that belongs to one card travels with it instead (CardWork, CardState).
 
 #include <cstdio>
 #include <string>

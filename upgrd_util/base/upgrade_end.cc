@@ -8,7 +8,7 @@
 #include "upgrd_util/platform/platform.h"
 
 void end_dialogue(const upgrade_target* card, bool wait_for_enter) {
-  ftp_quit(card ? card->state.ftp_session : 0);
+  ftp_quit(card ? card->work.ftp_session : 0);
   if (iplist_found) {
     console_printf("\tWarning: A file called 'iplist.txt' exists in this "
                    "directory\n");

@@ -23,7 +23,7 @@ TEST_F(EndDialogueTest, WithoutTheListFileNoWarning) {
 TEST_F(EndDialogueTest, WarnsAboutTheListFileAndQuitsTheCardsSession) {
   iplist_found = true;
   upgrade_target card;
-  card.state.ftp_session = 7;
+  card.work.ftp_session = 7;
   console.input.push_back("whatever the operator typed");
   console.input.push_back("not read");
   end_dialogue(&card);
@@ -34,7 +34,7 @@ TEST_F(EndDialogueTest, WarnsAboutTheListFileAndQuitsTheCardsSession) {
 
 TEST_F(EndDialogueTest, EndOfInputEndsTheWait) {
   upgrade_target card;
-  card.state.ftp_session = -1;
+  card.work.ftp_session = -1;
   end_dialogue(&card);
   EXPECT_EQ(kClosing, console.output);
   EXPECT_EQ(std::vector<std::string>{"quit -1"}, ftp.calls);

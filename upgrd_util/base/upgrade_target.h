@@ -10,10 +10,11 @@
 #include "upgrd_util/base/upgrade_status.h"
 
 
-/// What one card's upgrade carries from step to step. It travels with the
-/// card, so that cards upgraded side by side never share a session, a probe
-/// allowance or a listing file.
-struct CardState {
+/// What one card's upgrade works with as it goes, never reported: its
+/// session, its probes, its files and the rules of its try. It travels with
+/// the card, so that cards upgraded side by side never share a session, a
+/// probe allowance or a listing file.
+struct CardWork {
   /// The handle of the latest login of the card operations that keep it
   /// (0 before the first login, -1 after a failed one); it is quit again
   /// after failed loads and on the way out.
@@ -23,6 +24,21 @@ struct CardState {
   int32_t probe_factor = 1;
   /// Where the card's listing is put, and left, for the operator to see.
   char listing_file[48] = "foundfir.txt";
+  /// Set from the sequence's campaign rules (CampaignRules) for the steps
+  /// it runs: a failed login or a refused listing keeps the card's answer
+  /// in its `reply` and a line of its block, and a listing is read
+  /// strictly.
+  bool strict_card_words = false;
+  /// Set when a file of its turn (a local file, its block, its record)
+  /// could not be written for want of room: no further card should start.
+  bool disk_full = false;
+  /// Set when its block could not be written to the result log.
+  bool block_lost = false;
+};
+
+/// What is told of one card: its record in the report, its row on the
+/// page, its block in the result log, and where an earlier run left it.
+struct CardState {
   /// The line of iplist.txt that gives the card's address (0: none).
   int list_line = 0;
   /// For a campaign's report: the ZEL module the card listed before the
@@ -49,11 +65,6 @@ struct CardState {
   /// system's reason ("cannot write 10.0.0.5_foundfir.txt: Is a directory").
   int wave = 0;
   std::string reason;
-  /// Set when a file of its turn (a local file, its block, its record)
-  /// could not be written for want of room: no further card should start.
-  bool disk_full = false;
-  /// Set when its block could not be written to the result log.
-  bool block_lost = false;
   /// How often a campaign started it, and its log entries of every try so
   /// far, for its block in the result log.
   int tries = 0;
@@ -68,10 +79,6 @@ struct CardState {
   /// Its latest earlier record for these modules is a failed module load:
   /// it runs after the other cards, and that night counted it already.
   bool failed_before = false;
-  /// Set from the sequence's campaign rules (CampaignRules) for the steps
-  /// it runs: a failed login or a refused listing keeps the card's answer
-  /// in `reply` and a line of its block, and a listing is read strictly.
-  bool strict_card_words = false;
   /// The card's answer to its latest failed login or refused listing of
   /// this try (printable, bounded), or "".
   std::string reply;
@@ -85,6 +92,7 @@ struct upgrade_target {
   int32_t status;      // an upgrade_status, 0 until a step records one
   upgrade_target* next;
   CardState state;
+  CardWork work;
 };
 
 /// Stores `value` in the field when it fits with its terminating NUL and

@@ -529,7 +529,7 @@ int RunTheCards(NightInputs& night, upgrade_target* cards,
   // So is a lost block, or summary.
   bool blocks_lost = false;
   for (const upgrade_target* card = cards; card; card = card->next)
-    blocks_lost = blocks_lost || card->state.block_lost;
+    blocks_lost = blocks_lost || card->work.block_lost;
   int code = all && ran.records_lost == 0 && !blocks_lost && fits
                  ? kAllUpgraded
                  : kCardsFailed;

@@ -21,14 +21,14 @@ void CampaignEvents::CardEnded(upgrade_target* card, CardOutcome outcome,
   std::string reason;
   bool full = false;
   if (!finish_card_block(*card, &reason, &full)) {
-    card->state.block_lost = true;
+    card->work.block_lost = true;
     printer_->Say("\tCannot write the block of %s to result.txt: %s\n",
                   card->ip, reason.c_str());
   }
   bool record_full = false;
   report_->Write({card}, seconds, &record_full);
   // Told to the rules as the card ends: no further card starts.
-  card->state.disk_full = card->state.disk_full || full || record_full;
+  card->work.disk_full = card->work.disk_full || full || record_full;
   endings_->Add(*card, true, seconds);
   watch_->Ended(*card, seconds);
   printer_->Ended(*card, outcome, seconds);

@@ -40,7 +40,7 @@ CardOutcome RunLogged(upgrade_target* card, const CardSequence& sequence,
   if (!log->unflushed.empty()) {
     log->text += "The journal " + std::string(journal_name) +
                  " lacks entries: " + log->journal_fault + ".\n";
-    card->state.disk_full = card->state.disk_full || journal.full();
+    card->work.disk_full = card->work.disk_full || journal.full();
   }
   return outcome;
 }
@@ -58,7 +58,7 @@ CardOutcome run_card_beside_others(upgrade_target* card,
     own.icmp = icmp.get();
   ScopedThreadPlatform seams(&own);
 
-  snprintf(card->state.listing_file, sizeof(card->state.listing_file),
+  snprintf(card->work.listing_file, sizeof(card->work.listing_file),
            "%s_foundfir.txt", card->ip);
   char journal_name[64];
   snprintf(journal_name, sizeof(journal_name), "%s_upgrade.txt", card->ip);
@@ -77,7 +77,7 @@ CardOutcome run_card_beside_others(upgrade_target* card,
     // A card whose journal cannot be written (a full disk) is not touched.
     card->state.reason = "cannot write " + std::string(journal_name) + ": " +
                          reason;
-    card->state.disk_full = journal.full();
+    card->work.disk_full = journal.full();
     log.text = "Failed on this workstation, not on the card: " +
                card->state.reason + ". The card was not started.\n";
     outcome = OUTCOME_LOCAL_ERROR;
@@ -94,7 +94,7 @@ CardOutcome run_card_beside_others(upgrade_target* card,
   }
   // The dialogue would end the run with this card's session still open.
   if (outcome == OUTCOME_LISTING_UNREADABLE)
-    ftp_quit(card->state.ftp_session);
+    ftp_quit(card->work.ftp_session);
   journal.Close();
   lock.Release();
   card->state.log_text += log.text;

@@ -55,7 +55,7 @@ Stop RolloutRules::CardEnded(const upgrade_target& card, CardOutcome outcome) {
   Stop stop;
   // Every card started now would fail on the workstation, and its record
   // with it.
-  if (card.state.disk_full)
+  if (card.work.disk_full)
     stop = {STOP_DISK_FULL};
   // A card the window left unloaded did nothing wrong.
   const OutcomeWords& words = outcome_words(outcome);

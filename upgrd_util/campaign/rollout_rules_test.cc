@@ -167,7 +167,7 @@ TEST(RolloutRulesTest, TheFailureLimitAndAFullDiskCallForTheirStops) {
   // outcome.
   RolloutRules full(RolloutSettings(), &clock);
   upgrade_target filled = Card(1, 1);
-  filled.state.disk_full = true;
+  filled.work.disk_full = true;
   EXPECT_EQ("disk full",
             stop_reason_text(full.CardEnded(filled, OUTCOME_UPGRADED)));
 }

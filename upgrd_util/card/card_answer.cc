@@ -6,7 +6,7 @@
 #include "upgrd_util/platform/platform.h"
 
 void keep_card_answer(upgrade_target* target, int session) {
-  if (!target->state.strict_card_words)
+  if (!target->work.strict_card_words)
     return;
   // The size of the reply buffer of the listing operations.
   char answer[200] = "";
@@ -21,7 +21,7 @@ void keep_card_answer(upgrade_target* target, int session) {
 void keep_local_fault(upgrade_target* target, const LocalFault& fault) {
   target->status = STATUS_LOCAL_ERROR;
   target->state.reason = fault.what;
-  target->state.disk_full = target->state.disk_full || fault.disk_full;
+  target->work.disk_full = target->work.disk_full || fault.disk_full;
   console_printf("\n\tFailed on this workstation, not on the card: %s.\n",
                  fault.what.c_str());
   log_printf("Failed on this workstation, not on the card: %s.\n",

@@ -9,7 +9,7 @@
 #include "upgrd_util/platform/platform.h"
 
 int test_login(upgrade_target* target) {
-  int& session = target->state.ftp_session;
+  int& session = target->work.ftp_session;
   session = ftp_login(target->ip, target->user_name, target->password, "");
   ftp_quit(session);
   if (session == -1) {
@@ -35,7 +35,7 @@ std::string WhyNotSaved(int session, const char* name) {
 }  // namespace
 
 int save_card_logs(upgrade_target* target) {
-  int& session = target->state.ftp_session;
+  int& session = target->work.ftp_session;
   session = ftp_login(target->ip, target->user_name, target->password, "");
   CardState& state = target->state;
   state.logs_saved = false;

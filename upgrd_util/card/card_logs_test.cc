@@ -34,7 +34,7 @@ struct TestLoginTest : public ProgramTest {
 TEST_F(TestLoginTest, RightPasswordLogsInAndOut) {
   EXPECT_EQ(1, test_login(&card));
   EXPECT_EQ((Calls{"login 192.0.2.10", "quit 1"}), ftp.calls);
-  EXPECT_EQ(1, card.state.ftp_session);
+  EXPECT_EQ(1, card.work.ftp_session);
   EXPECT_EQ(STATUS_UNRESPONSIVE, card.status);
   EXPECT_EQ("", Log());
   EXPECT_EQ("", console.output);
@@ -45,7 +45,7 @@ TEST_F(TestLoginTest, WrongPasswordRecordsTheFailure) {
   EXPECT_EQ(0, test_login(&card));
   // The failed handle is quit all the same.
   EXPECT_EQ((Calls{"login 192.0.2.10", "quit -1"}), ftp.calls);
-  EXPECT_EQ(-1, card.state.ftp_session);
+  EXPECT_EQ(-1, card.work.ftp_session);
   EXPECT_EQ(STATUS_LOGIN_FAILED, card.status);
   EXPECT_EQ("ERROR!!! Login unsuccessful.\n\n", Log());
   EXPECT_EQ("", console.output);
@@ -97,7 +97,7 @@ TEST_F(SaveCardLogsTest, FailedLoginTriesNoFetch) {
   EXPECT_EQ((Calls{"login 192.0.2.10", "quit 1", "login 192.0.2.10",
                    "quit -1"}),
             ftp.calls);
-  EXPECT_EQ(-1, card.state.ftp_session);
+  EXPECT_EQ(-1, card.work.ftp_session);
   EXPECT_EQ(STATUS_LOGIN_FAILED, card.status);
   EXPECT_EQ(kCantSave, Log());
   EXPECT_EQ("<missing>", ReadFile("192.0.2.10_data.txt"));
@@ -111,13 +111,13 @@ struct CardLogsOnRealFtpTest : public LoopbackFtpTest {
 
 TEST_F(CardLogsOnRealFtpTest, LoginTestAcceptsOnlyTheRightPassword) {
   EXPECT_EQ(1, test_login(&card));
-  EXPECT_GT(card.state.ftp_session, 0);
+  EXPECT_GT(card.work.ftp_session, 0);
   EXPECT_EQ(STATUS_UNRESPONSIVE, card.status);
   EXPECT_EQ("", Log());
 
   set_target_password(&card, "wrong");
   EXPECT_EQ(0, test_login(&card));
-  EXPECT_EQ(-1, card.state.ftp_session);
+  EXPECT_EQ(-1, card.work.ftp_session);
   EXPECT_EQ(STATUS_LOGIN_FAILED, card.status);
   EXPECT_EQ("ERROR!!! Login unsuccessful.\n\n", Log());
   // The first session was ended: the server saw it quit.

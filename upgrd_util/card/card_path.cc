@@ -27,7 +27,7 @@ CardPath listed_card_path(const upgrade_target& target, bool current,
   listing.current = current;
   listing.zel = target.state.zel_before;
   listing.lists_app = current && rules.leave_current &&
-                      listing_names(target.state.listing_file, app_module_name);
+                      listing_names(target.work.listing_file, app_module_name);
   // Only a patch that was here, and hashed, as the campaign began counts.
   listing.patch_here = !current && rules.patch_file_needed &&
                        patch_module_sha256[0] && interim_patch_here();

@@ -29,7 +29,7 @@ int ApplyInterimPatch(upgrade_target* target) {
   log_flush();
   // The patch level restarts slowly: every later probe of the card gives it
   // three times as long to answer.
-  target->state.probe_factor = 3;
+  target->work.probe_factor = 3;
   for (int attempt = 0; attempt < 3; ++attempt) {
     console_printf("%s", kConsoleTitles[attempt]);
     log_printf("%s", kLogTitles[attempt]);
@@ -73,7 +73,7 @@ int LoadZel(upgrade_target* target) {
     int loaded = load_os_module(target, zel_module_name);
     if (loaded != 0)
       return loaded;
-    ftp_quit(target->state.ftp_session);
+    ftp_quit(target->work.ftp_session);
     if (attempt == 2)
       break;
     console_printf("\tZEL load error. Correcting , please wait\n");
@@ -104,7 +104,7 @@ void LoadApp(upgrade_target* target) {
       return;
     if (attempt == 3)
       break;
-    ftp_quit(target->state.ftp_session);
+    ftp_quit(target->work.ftp_session);
     console_printf("\n\tFailure loading APP, trying again\n");
     console_printf("\tPlease wait (2 minutes) for system restart    ");
     log_printf("\nFailure loading APP, Failure %d, trying again\n", attempt);
@@ -116,7 +116,7 @@ void LoadApp(upgrade_target* target) {
   log_printf("\nFailure loading  APP\n\n\n");
   log_flush();
   console_printf("\n\tFailure loading APP\n");
-  ftp_quit(target->state.ftp_session);
+  ftp_quit(target->work.ftp_session);
   target->status = STATUS_APP_LOAD_FAILED;
 }
 
@@ -250,7 +250,7 @@ CardOutcome SayThePath(upgrade_target* target, CardPath path,
 
 // Every try of a card starts with the rules' words and no answer kept.
 void TakeRules(upgrade_target* target, const CampaignRules& rules) {
-  target->state.strict_card_words = rules.strict_card_words;
+  target->work.strict_card_words = rules.strict_card_words;
   target->state.reply.clear();
 }
 

@@ -301,12 +301,13 @@ TEST_P(LocalFaultTest, EndsTheCardWithoutBlamingIt) {
     }
     target.status = 0;
     target.state = CardState();
+    target.work = CardWork();
     CampaignRules rules;
     rules.strict_card_words = strict;
     EXPECT_EQ(OUTCOME_LOCAL_ERROR, upgrade_card(&target, rules));
     EXPECT_EQ(STATUS_LOCAL_ERROR, target.status);
     EXPECT_EQ(c.fault, target.state.reason);
-    EXPECT_EQ(c.disk_full, target.state.disk_full);
+    EXPECT_EQ(c.disk_full, target.work.disk_full);
     EXPECT_EQ(c.uploads, card.uploads);
     EXPECT_EQ(1, Occurrences(NewLog(),
                              "Failed on this workstation, not on the card: " +

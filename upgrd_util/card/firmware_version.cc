@@ -115,9 +115,9 @@ bool IsFailureReply(const char* reply) {
 
 int query_firmware_version(upgrade_target* target, int mode) {
   char reply[1000] = "";
-  int& session = target->state.ftp_session;
-  const char* listing_file = target->state.listing_file;
-  bool strict = target->state.strict_card_words;
+  int& session = target->work.ftp_session;
+  const char* listing_file = target->work.listing_file;
+  bool strict = target->work.strict_card_words;
   session = ftp_login(target->ip, target->user_name, target->password, "");
   ftp_copyreplystr(session, reply, 200);
   if (session == -1) {
@@ -192,9 +192,9 @@ int query_firmware_version(upgrade_target* target, int mode) {
 
 int verify_os_module(upgrade_target* target, const char* expected_name) {
   char reply[1000] = "";
-  int& session = target->state.ftp_session;
-  const char* listing_file = target->state.listing_file;
-  bool strict = target->state.strict_card_words;
+  int& session = target->work.ftp_session;
+  const char* listing_file = target->work.listing_file;
+  bool strict = target->work.strict_card_words;
   session = ftp_login(target->ip, target->user_name, target->password, "");
   ftp_copyreplystr(session, reply, 200);
   if (session == -1) {

@@ -77,7 +77,7 @@ TEST_F(FirmwareVersionTest, FailedLoginAsksForNoListing) {
   EXPECT_EQ("ERROR!!! Login unsuccessful.\n"
             "Make sure the Card is in the network.\n\n",
             Log());
-  EXPECT_EQ(-1, card.state.ftp_session);
+  EXPECT_EQ(-1, card.work.ftp_session);
 }
 
 TEST_F(FirmwareVersionTest, MissingListingFailsTheQuery) {
@@ -177,7 +177,7 @@ TEST_F(VerifyOsModuleTest, AListingFetchedButUnreadableIsNoMismatch) {
   EXPECT_EQ("", console.output);
   EXPECT_EQ("File foundfir.txt doesn't exist\n", Log());
   // Left for the caller, who ends what it runs, to quit.
-  EXPECT_EQ(1, card.state.ftp_session);
+  EXPECT_EQ(1, card.work.ftp_session);
   EXPECT_EQ(std::string("ls  foundfir.txt"), ftp.calls[2]);
   EXPECT_EQ(4u, ftp.calls.size());
 }

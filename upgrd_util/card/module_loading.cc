@@ -58,7 +58,7 @@ int load_os_module(upgrade_target* target, const char* module_file_name) {
   console_printf("\tAttempting to log in ...                 ");
   log_printf("Attempting to log in to %s ... ", target->ip);
   log_flush();
-  int& session = target->state.ftp_session;
+  int& session = target->work.ftp_session;
   session = ftp_login(target->ip, target->user_name, target->password, "");
   if (session == -1) {
     console_printf("\n\tCould not log in.\n");

@@ -34,7 +34,7 @@ struct ModuleLoadingTest : public ProgramTest {
       ASSERT_TRUE(WriteFile(name, std::string("module ") + name));
     icmp.default_reply = 1;
     Configure(kZel251);
-    target.state.ftp_session = 9;
+    target.work.ftp_session = 9;
   }
   // Configures `zel` and lets the card list it after the load.
   void Configure(const char* zel) {
@@ -87,7 +87,7 @@ TEST_P(ZelWaitTest, WaitsAndVerifiesTheConfiguredModule) {
                    "quit 1", "quit 1", "login 127.0.0.1", "reply 2",
                    "ls  foundfir.txt", "reply 2", "quit 2"}),
             ftp.calls);
-  EXPECT_EQ(2, target.state.ftp_session);
+  EXPECT_EQ(2, target.work.ftp_session);
   EXPECT_EQ(20u, icmp.sent.size());
 }
 
@@ -127,7 +127,7 @@ TEST_P(AppWaitTest, WaitsOnTheConfiguredZelVersion) {
   EXPECT_EQ(Calls({"login 127.0.0.1", std::string("put ") + c.loaded,
                    "quit 1", "quit 1"}),
             ftp.calls);
-  EXPECT_EQ(9, target.state.ftp_session);
+  EXPECT_EQ(9, target.work.ftp_session);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -144,7 +144,7 @@ TEST_F(ModuleLoadingTest, ZelLoginFailedLeavesMinusOneAsCurrentSession) {
   ftp.password = "changed";
   EXPECT_EQ(0, load_os_module(&target, kZel251));
   EXPECT_EQ(STATUS_LOGIN_FAILED, target.status);
-  EXPECT_EQ(-1, target.state.ftp_session);
+  EXPECT_EQ(-1, target.work.ftp_session);
   EXPECT_EQ(std::string(kLogInLabel) + "\n\tCould not log in.\n",
             console.output);
   EXPECT_EQ("Attempting to log in to 127.0.0.1 ... "
@@ -159,7 +159,7 @@ TEST_F(ModuleLoadingTest, AppLoginFailedLeavesCurrentSessionAlone) {
   ftp.password = "changed";
   EXPECT_EQ(0, load_app_module(&target, kApp));
   EXPECT_EQ(STATUS_LOGIN_FAILED, target.status);
-  EXPECT_EQ(9, target.state.ftp_session);
+  EXPECT_EQ(9, target.work.ftp_session);
   EXPECT_EQ(std::string(kLogInLabel) + "\n\tCould not log in.\n",
             console.output);
   EXPECT_EQ("Attempting to log in ...                 "
@@ -181,7 +181,7 @@ TEST_F(ModuleLoadingTest, ZelUploadFailedSaysErrorOnConsoleAndLog) {
             Log());
   EXPECT_EQ(Calls({"login 127.0.0.1", "put kvn_hw02_zel_251.bin", "quit 1"}),
             ftp.calls);
-  EXPECT_EQ(1, target.state.ftp_session);
+  EXPECT_EQ(1, target.work.ftp_session);
   EXPECT_TRUE(clock.sleeps.empty());
   EXPECT_TRUE(icmp.sent.empty());
 }
@@ -216,7 +216,7 @@ TEST_F(ModuleLoadingTest, ZelCardSilentAfterTheWait) {
 
 TEST_F(ModuleLoadingTest, AppCardSilentAfterTheWaitWithRaisedProbeFactor) {
   icmp.default_reply = 0;
-  target.state.probe_factor = 3;
+  target.work.probe_factor = 3;
   EXPECT_EQ(0, load_app_module(&target, kApp));
   EXPECT_EQ(STATUS_UNRESPONSIVE, target.status);
   EXPECT_EQ(AppToProbe(kAppWait30, 30) + ProbeSilent(180) + "Ping Error\n",
@@ -260,7 +260,7 @@ TEST_F(ModuleLoadingTest, ZelVerificationLoginRefused) {
 
   EXPECT_EQ(0, load_os_module(&target, kZel251));
   EXPECT_EQ(STATUS_OS_LOAD_FAILED, target.status);
-  EXPECT_EQ(-1, target.state.ftp_session);
+  EXPECT_EQ(-1, target.work.ftp_session);
   EXPECT_EQ(ZelToProbe(kZelWait180, 180) + ProbeAnswered(), console.output);
   EXPECT_EQ(LogZelToProbe() +
                 "Login failed while checking if download completed "
@@ -334,10 +334,10 @@ TEST_F(ModuleLoadingOnLoopbackTest, ZelLoadFailsWhenTheCardListsAnotherModule) {
 
 TEST_F(ModuleLoadingOnLoopbackTest, AppLoadUploadsAndFindsTheCardAgain) {
   std::string module = WriteModule(kApp);
-  target.state.ftp_session = 9;
+  target.work.ftp_session = 9;
   EXPECT_EQ(1, load_app_module(&target, kApp));
   EXPECT_EQ(STATUS_UPGRADED, target.status);
-  EXPECT_EQ(9, target.state.ftp_session);
+  EXPECT_EQ(9, target.work.ftp_session);
   EXPECT_TRUE(ReadFile(card_dir + "/" + kApp) == module);
   EXPECT_EQ(AppToProbe(kAppWait30, 30) + ProbeAnswered() + "      OK\n",
             console.output);

@@ -61,7 +61,7 @@ int ProbeWithSocketLayer(IcmpEcho* icmp, const char* ip, uint32_t budget) {
 }  // namespace
 
 int probe_target(const upgrade_target* target, uint32_t allowance) {
-  uint32_t budget = allowance * static_cast<uint32_t>(target->state.probe_factor);
+  uint32_t budget = allowance * static_cast<uint32_t>(target->work.probe_factor);
   IcmpEcho* icmp = platform().icmp;
   if (!icmp->StartUp()) {
     log_printf("PING: couldn't find a useable winsock.dll.");

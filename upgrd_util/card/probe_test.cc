@@ -46,7 +46,7 @@ TEST_F(ProbeTest, SilentCardUsesUpTheAllowance) {
 }
 
 TEST_F(ProbeTest, RaisedFactorTriplesTheAllowance) {
-  card.state.probe_factor = 3;
+  card.work.probe_factor = 3;
   EXPECT_EQ(0, probe_target(&card, 10));
   EXPECT_EQ(30u, icmp.sent.size());
   EXPECT_EQ(ProbeSilent(30), console.output);

@@ -87,7 +87,7 @@ int run_dialogue() {
       SayBusy(card);
       continue;
     }
-    card->state.probe_factor = probe_factor;
+    card->work.probe_factor = probe_factor;
     CardOutcome outcome = upgrade_card(card);
     lock.Release();
     // Nothing is known of what this card runs: the run ends here, without
@@ -104,7 +104,7 @@ int run_dialogue() {
                      "for information.");
       return Finish(card);
     }
-    probe_factor = card->state.probe_factor;
+    probe_factor = card->work.probe_factor;
   }
   print_summary(cards);
   close_result_log();

@@ -24,12 +24,12 @@ void ListCards(const upgrade_target* head, int32_t status, const char* title) {
 void SayLostWrites(const upgrade_target* head, int records_lost) {
   int blocks_lost = 0;
   for (const upgrade_target* target = head; target; target = target->next)
-    blocks_lost += target->state.block_lost;
+    blocks_lost += target->work.block_lost;
   if (blocks_lost > 0) {
     log_printf("The blocks of %d cards could not be written to result.txt:\n",
                blocks_lost);
     for (const upgrade_target* target = head; target; target = target->next) {
-      if (target->state.block_lost)
+      if (target->work.block_lost)
         log_printf("\t%s\n", target->ip);
     }
     console_printf("\tThe blocks of %d cards could not be written to "

@@ -6,7 +6,7 @@
 /// Lists every card that failed, with the reason, in the result log, shows
 /// the totals on the console and stamps the end of the run. A campaign's
 /// summary also names the cards whose block could not be written to the
-/// result log (CardState::block_lost) and counts `records_lost`, the
+/// result log (CardWork::block_lost) and counts `records_lost`, the
 /// records that could not be written to its report. The summary goes into
 /// the log whole or not at all; returns false, having said so on the
 /// console, when it could not be written.

@@ -75,7 +75,7 @@ TEST_F(SummaryTest, EachFailedCardWithItsOwnReason) {
 TEST_F(SummaryTest, ASummaryIsWrittenWholeOrNotAtAll) {
   for (int i = 2; i < 40; ++i)
     Add(("127.0.0." + std::to_string(i)).c_str(), STATUS_LOCAL_ERROR);
-  list->state.block_lost = true;
+  list->work.block_lost = true;
   list->state.reason = "cannot write 127.0.0.2_data.txt: No space left";
   std::string before = ReadFile("result.txt");
   ProgramTest::Exit exit = RunToExit([this, &before] {
