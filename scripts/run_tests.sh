@@ -30,7 +30,7 @@ cmake --build build/tsan -j "$jobs" --target upgrd_e2e_tests upgrd_tests \
   upgrd_util_fast_clock
 (cd build/tsan && TSAN_OPTIONS="halt_on_error=1 exitcode=66" \
   ctest --output-on-failure -j "$jobs" --timeout 300 \
-  -R "^(CampaignTest|CampaignPageTest|UnattendedTest|RolloutTest|CardPoolTest|RolloutRulesTest|StatusPrinterTest|CampaignOnDoublesTest|ReportWriterTest|CardEndingsTest|EventHookTest|GroupedSyncTest)\.") || status=1
+  -R "^(CampaignTest|CampaignPageTest|UnattendedTest|RolloutTest|CardPoolTest|NightSchedulerTest|NightPlanTest|RolloutRulesTest|StatusPrinterTest|CampaignOnDoublesTest|ReportWriterTest|CardEndingsTest|EventHookTest|GroupedSyncTest)\.") || status=1
 for variant in plain sanitize; do
   dir=build/$variant
   sanitize=OFF

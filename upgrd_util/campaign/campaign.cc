@@ -400,10 +400,16 @@ void TellTheStart(const NightInputs& night,
   told.watch->Beat([printer](const std::string& said) {
     printer->Say("\t%s\n", said.c_str());
   });
-  // The page shows the end the plan gives beside the real one.
-  if (!night.check)
-    told.watch->Planned(
-        plan_night(PlanOf(night, to_run, parallel, false)).end);
+  // The page and the waves' events show the ends the plan gives beside
+  // the real ones.
+  std::vector<std::string> planned_wave_ends;
+  if (!night.check) {
+    NightPlan plan = plan_night(PlanOf(night, to_run, parallel, false));
+    told.watch->Planned(plan.end);
+    for (const PlannedWave& wave : plan.waves)
+      planned_wave_ends.push_back(
+          wave.end < 0 ? "" : iso_local_time(std::lround(wave.end)));
+  }
   if (!told.hook)
     return;
   // Said on the console through the printer, by the one thread that writes
@@ -411,7 +417,7 @@ void TellTheStart(const NightInputs& night,
   told.hook->SayWith([printer](const std::string& line) {
     printer->Say("%s", line.c_str());
   });
-  events->SendEventsTo(told.hook);
+  events->SendEventsTo(told.hook, planned_wave_ends);
   told.hook->Send("start",
                   start_event_json(to_run.size(), listed, night.argument_list,
                                    night.waves, night.check));

@@ -66,8 +66,12 @@ void CampaignEvents::WaveEnded(int number, int waves) {
   OutcomeCounts so_far;
   CardEndings::Wave wave = endings_->WaveOf(number, &so_far);
   if (hook_)
-    hook_->Send("wave_end", wave_end_event_json(number, waves, wave.ended,
-                                                so_far, wave.waiting));
+    hook_->Send("wave_end",
+                wave_end_event_json(
+                    number, waves, wave.ended, so_far, wave.waiting,
+                    static_cast<size_t>(number) <= planned_wave_ends_.size()
+                        ? planned_wave_ends_[number - 1]
+                        : ""));
   printer_->WaveEnded(number, waves, wave);
 }
 

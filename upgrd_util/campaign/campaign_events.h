@@ -47,8 +47,15 @@ class CampaignEvents : public PoolEvents {
   /// states say: their records written together, then counted and shown.
   void RecordNeverRun(const std::vector<upgrade_target*>& cards);
 
-  /// From now on a wave's end and a stop go to `hook` too.
-  void SendEventsTo(EventHook* hook) { hook_ = hook; }
+  /// From now on a wave's end and a stop go to `hook` too; each wave's end
+  /// with the end the plan gave it (`planned_wave_ends`, ISO 8601 texts in
+  /// the waves' order, empty for none), so that a night drifting from its
+  /// plan shows it.
+  void SendEventsTo(EventHook* hook,
+                    std::vector<std::string> planned_wave_ends) {
+    hook_ = hook;
+    planned_wave_ends_ = std::move(planned_wave_ends);
+  }
 
  private:
   StatusPrinter* printer_;
@@ -57,6 +64,7 @@ class CampaignEvents : public PoolEvents {
   CampaignWatch* watch_;
   WaveQuestion* question_;
   EventHook* hook_ = nullptr;
+  std::vector<std::string> planned_wave_ends_;
 };
 
 #endif  // UPGRD_UTIL_CAMPAIGN_CAMPAIGN_EVENTS_H_

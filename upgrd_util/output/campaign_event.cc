@@ -50,13 +50,16 @@ std::string start_event_json(size_t cards, size_t listed,
 
 std::string wave_end_event_json(int wave, int waves,
                                 const OutcomeCounts& in_wave,
-                                const OutcomeCounts& so_far, int waiting) {
+                                const OutcomeCounts& so_far, int waiting,
+                                const std::string& planned_end) {
   Json event = Event("wave_end");
   event["wave"] = wave;
   event["waves"] = waves;
   event["wave_counts"] = Counts(in_wave);
   event["counts"] = Counts(so_far);
   event["waiting_for_retry"] = waiting;
+  if (!planned_end.empty())
+    event["planned_end"] = planned_end;
   return Line(event);
 }
 

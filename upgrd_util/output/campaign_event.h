@@ -23,10 +23,13 @@ std::string start_event_json(size_t cards, size_t listed,
                              const std::vector<size_t>& waves, bool check);
 
 /// Wave `wave` of `waves` ended: how its cards ended, how every card
-/// ended so far, and how many wait to be tried again.
+/// ended so far, how many wait to be tried again, and when the plan made
+/// at the start said it would end (`planned_end`, ISO 8601; empty: left
+/// out).
 std::string wave_end_event_json(int wave, int waves,
                                 const OutcomeCounts& in_wave,
-                                const OutcomeCounts& so_far, int waiting);
+                                const OutcomeCounts& so_far, int waiting,
+                                const std::string& planned_end);
 
 /// No further card starts, for the stop reason `code` ("max_failures"),
 /// said so (`reason`); `running` cards go on.

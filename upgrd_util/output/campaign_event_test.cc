@@ -33,7 +33,7 @@ TEST_F(CampaignEventTest, EachKindAsOneLineOfJson) {
                         {1, 8}, false),
        "\"cards\":9,\"listed\":10,\"options\":[\"-j\",\"2\",\"--limit\","
        "\"a\\\"b?[2J\xef\xbf\xbd\"],\"waves\":[1,8],\"dry_run\":false}\n"},
-      {"wave_end", wave_end_event_json(2, 3, wave, all, 1),
+      {"wave_end", wave_end_event_json(2, 3, wave, all, 1, ""),
        "\"wave\":2,\"waves\":3,\"wave_counts\":{\"upgraded\":2,"
        "\"login_failed\":1},\"counts\":{\"upgraded\":5,\"login_failed\":1,"
        "\"not_started\":3},\"waiting_for_retry\":1}\n"},
