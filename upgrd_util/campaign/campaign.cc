@@ -295,7 +295,7 @@ RolloutSettings RolloutOf(const NightInputs& night, size_t waves) {
   settings.windowed = rollout.windowed;
   settings.window_end = rollout.deadline_clock;
   // Each card's path takes its modules' uploads at the planned link rate.
-  settings.modules = configured_modules();
+  settings.modules = night.modules;
   settings.link_rate = rollout.link_rate;
   settings.stop_file = night.files.stop_file;
   return settings;
@@ -352,6 +352,7 @@ int PlanOnly(NightInputs& night) {
   if (!read_firmware_selection(zel_module_name, app_module_name) ||
       !show_module_banner(zel_module_name, app_module_name))
     return kBadInput;
+  night.modules = configured_modules();
   SayTheWindow(night.rollout);
   upgrade_target* cards = nullptr;
   int count = 0;
@@ -561,6 +562,7 @@ int RunTheNight(NightInputs& night, CampaignReport* report,
   ModuleCopies copies;
   if (!check_module_hashes(night.files.manifest, &copies))
     return kBadInput;
+  night.modules = configured_modules();
   SayTheWindow(night.rollout);
   upgrade_target* cards = nullptr;
   std::unique_ptr<IcmpEcho> echo;

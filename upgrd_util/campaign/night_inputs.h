@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "upgrd_util/base/upgrade_target.h"
+#include "upgrd_util/campaign/card_timing.h"
 #include "upgrd_util/output/campaign_report.h"
 #include "upgrd_util/run/rollout_options.h"
 #include "upgrd_util/run/tool_options.h"
@@ -40,6 +41,10 @@ struct NightInputs {
   RolloutOptions rollout;
   // The waves in cards, once the campaign's cards are known (count_waves).
   std::vector<size_t> waves;
+  // The configured modules as they are sent, their sizes and waits, once
+  // read and (but for the plan alone) copied and hashed: the hashes are
+  // the run's (process_state.h), for every card's record.
+  PlannedModules modules;
 
   // The options as given: for the page, and one by one for the events.
   std::string arguments;
