@@ -8,16 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "upgrd_util/platform/clock.h"
+#include "upgrd_util/platform/test_doubles.h"
 
 namespace {
 
-struct StepClock : public Clock {
-  void SleepMs(int) override {}
-  bool LocalTime(struct tm*) override { return false; }
-  double Seconds() override { return now; }
-  double now = 0;
-};
+// Moves `clock` on to `at` seconds.
+void MoveTo(FakeClock* clock, double at) {
+  clock->SleepMs(static_cast<int>(std::lround((at - clock->Seconds()) * 1000)));
+}
 
 // One night: cards of a minute each, by letter: "g" loads well, "b" fails
 // its load, "u" does not answer. `pause_at`: paused from then on (-1:
@@ -57,7 +55,7 @@ RolloutSettings Window(double end) {
 // Plays `night` through the scheduler as the pool would, with its cards
 // ending in the order they were started, a minute each.
 void Play(const Night& night, std::vector<upgrade_target>* targets,
-          NightScheduler* scheduler, StepClock* clock) {
+          NightScheduler* scheduler, FakeClock* clock) {
   struct Running {
     upgrade_target* card;
     double end;
@@ -68,22 +66,22 @@ void Play(const Night& night, std::vector<upgrade_target>* targets,
       if (scheduler->CloseWave())
         scheduler->WaveAnswered(night.go_on);
     }
-    if (night.pause_at >= 0 && clock->now >= night.pause_at)
+    if (night.pause_at >= 0 && clock->Seconds() >= night.pause_at)
       scheduler->Pause(true);
     Turn turn = scheduler->Next();
     if (turn.card) {
-      running.push_back({turn.card, clock->now + 60});
+      running.push_back({turn.card, clock->Seconds() + 60});
       continue;
     }
     if (running.empty()) {
       if (turn.over || std::isinf(turn.until))
         break;
-      clock->now = turn.until;
+      MoveTo(clock, turn.until);
       continue;
     }
     Running ends = running.front();
     running.erase(running.begin());
-    clock->now = std::max(clock->now, ends.end);
+    MoveTo(clock, std::max(clock->Seconds(), ends.end));
     char letter = night.cards[ends.card - targets->data()];
     ends.card->state.zel_attempts = letter == 'u' ? 0 : 1;
     CardOutcome outcome = letter == 'g'   ? OUTCOME_UPGRADED
@@ -127,7 +125,7 @@ TEST(NightSchedulerTest, KeepsAStopOnlyWhileACardIsLeftToStop) {
     std::vector<upgrade_target*> order;
     for (upgrade_target& target : targets)
       order.push_back(&target);
-    StepClock clock;
+    FakeClock clock;
     RolloutSettings settings = night.rules;
     settings.waves = night.waves.size();
     RolloutRules rules(settings, &clock);
