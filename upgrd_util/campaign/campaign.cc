@@ -285,13 +285,12 @@ void NameTheRun() {
 }
 
 // The rules of the campaign's rollout, from its options.
-RolloutSettings RolloutOf(const NightInputs& night, size_t waves) {
+RolloutSettings RolloutOf(const NightInputs& night) {
   const RolloutOptions& rollout = night.rollout;
   RolloutSettings settings;
   settings.max_failures = rollout.max_failures;
   settings.max_rate = rollout.max_failure_rate;
   settings.retries = rollout.retry_unreachable;
-  settings.waves = waves;
   settings.windowed = rollout.windowed;
   settings.window_end = rollout.deadline_clock;
   // Each card's path takes its modules' uploads at the planned link rate.
@@ -326,7 +325,7 @@ PlanInputs PlanOf(const NightInputs& night,
   PlanInputs inputs = campaign_plan_inputs(to_run, found);
   inputs.waves = night.waves;
   inputs.parallel = parallel;
-  inputs.rules = RolloutOf(night, inputs.waves.size());
+  inputs.rules = RolloutOf(night);
   inputs.rules.window_end -= platform().clock->Seconds();
   return inputs;
 }
@@ -431,7 +430,7 @@ void TellTheStart(const NightInputs& night,
 Stop RunThePool(const NightInputs& night,
                 const std::vector<upgrade_target*>& to_run, int parallel,
                 int tick_ms, CampaignEvents* events) {
-  RolloutRules rules(RolloutOf(night, night.waves.size()), platform().clock);
+  RolloutRules rules(RolloutOf(night), platform().clock);
   CardPool pool(to_run, night.waves, parallel, EachCardsTurn(night, &rules),
                 &rules, events);
   {

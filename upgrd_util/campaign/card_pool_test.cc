@@ -103,7 +103,6 @@ TEST_F(CardPoolTest, RetriesWaitBesideTheNextWaveInsteadOfHoldingIt) {
   Told told;
   RolloutSettings settings;
   settings.retries = 1;
-  settings.waves = 2;
   RolloutRules rules(settings, &shared_clock);
   // Card 1 is dark at first; the others take a minute each.
   CardPool pool(cards.order, {1, 2}, 1,
@@ -176,7 +175,6 @@ TEST_F(CardPoolTest, TheLastWavesOwnRateStopsARetryStillWaiting) {
   RolloutSettings settings;
   settings.max_rate = 10;
   settings.retries = 6;
-  settings.waves = 2;
   RolloutRules rules(settings, &shared_clock);
   // Card 1's next try would come an hour later, long after card 2.
   cards.cards[0].state.tries = 4;
@@ -204,7 +202,6 @@ TEST_F(CardPoolTest, TheLastWaveStopsOnceTheRateIsExceeded) {
   Told told;
   RolloutSettings settings;
   settings.max_rate = 10;
-  settings.waves = 3;
   RolloutRules rules(settings, &shared_clock);
   std::atomic<int> loaded{0};
   CardPool pool(cards.order, {1, 2, 9}, 1,
@@ -228,7 +225,6 @@ TEST_F(CardPoolTest, NoAnswerBetweenWavesLeavesTheRestNotStarted) {
   Told told;
   told.go_on = false;
   RolloutSettings settings;
-  settings.waves = 2;
   RolloutRules rules(settings, &shared_clock);
   CardPool pool(cards.order, {1, 2}, 3,
                 [](upgrade_target*) { return OUTCOME_UPGRADED; }, &rules,

@@ -171,7 +171,7 @@ void count_waves(const std::vector<upgrade_target*>& to_run,
       to_run.begin(), to_run.end(),
       [](const upgrade_target* card) { return card->state.failed_before; });
   night->waves =
-      wave_sizes(night->rollout.waves, to_run.size() - failed_before);
+      wave_sizes(night->rollout.waves_given, to_run.size() - failed_before);
   if (failed_before > 0)
     night->waves.push_back(failed_before);
 }

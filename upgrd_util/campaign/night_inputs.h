@@ -61,7 +61,7 @@ struct NightInputs {
 /// would not read) is one line on standard output.
 bool read_night_inputs(const ToolOptions& options, NightInputs* night);
 
-/// Sets night->waves for `to_run`: the sizes of night->rollout.waves over
+/// Sets night->waves for `to_run`: the sizes of night->rollout.waves_given over
 /// the cards that did not fail these modules before, which form one more
 /// wave after them.
 void count_waves(const std::vector<upgrade_target*>& to_run,

@@ -21,7 +21,6 @@ PlanInputs Night(std::vector<CardPath> cards, std::vector<size_t> waves,
   inputs.waves = waves;
   inputs.parallel = parallel;
   inputs.rules.modules = {1e6, 1e6, 1e6, 180, 30, 30};
-  inputs.rules.waves = waves.size();
   return inputs;
 }
 

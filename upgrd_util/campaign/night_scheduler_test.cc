@@ -127,7 +127,6 @@ TEST(NightSchedulerTest, KeepsAStopOnlyWhileACardIsLeftToStop) {
       order.push_back(&target);
     FakeClock clock;
     RolloutSettings settings = night.rules;
-    settings.waves = night.waves.size();
     RolloutRules rules(settings, &clock);
     NightScheduler scheduler(order, night.waves, night.parallel, &rules,
                              &clock);

@@ -6,10 +6,7 @@
 #include "upgrd_util/platform/clock.h"
 
 RolloutRules::RolloutRules(const RolloutSettings& settings, Clock* clock)
-    : settings_(settings),
-      clock_(clock),
-      wave_loads_(settings.waves + 1),
-      wave_load_failures_(settings.waves + 1) {}
+    : settings_(settings), clock_(clock) {}
 
 // A card starts only when its upgrade can end within the window: a card
 // cut off at the window's end would be a card half upgraded in working
@@ -71,10 +68,9 @@ Stop RolloutRules::CardEnded(const upgrade_target& card, CardOutcome outcome) {
     return stop;
   ++loads_;
   load_failures_ += words.module_failure;
-  size_t wave = std::min<size_t>(std::max(card.state.wave, 0),
-                                 wave_loads_.size() - 1);
-  ++wave_loads_[wave];
-  wave_load_failures_[wave] += words.module_failure;
+  WaveLoads& wave = waves_[card.state.wave];
+  ++wave.loads;
+  wave.failures += words.module_failure;
   // Five cards are the least that a rate says something of, in every wave.
   if (stop.reason == STOP_NONE && loads_ >= 5)
     stop = RateStop(load_failures_, loads_);
@@ -82,10 +78,10 @@ Stop RolloutRules::CardEnded(const upgrade_target& card, CardOutcome outcome) {
 }
 
 Stop RolloutRules::WaveEnded(int wave) const {
-  size_t at = std::min<size_t>(std::max(wave, 0), wave_loads_.size() - 1);
-  if (wave_loads_[at] == 0)
+  auto found = waves_.find(wave);
+  if (found == waves_.end() || found->second.loads == 0)
     return Stop();
-  return RateStop(wave_load_failures_[at], wave_loads_[at]);
+  return RateStop(found->second.failures, found->second.loads);
 }
 
 Stop RolloutRules::RateStop(int failed, int loads) const {

@@ -1,8 +1,8 @@
 #ifndef UPGRD_UTIL_CAMPAIGN_ROLLOUT_RULES_H_
 #define UPGRD_UTIL_CAMPAIGN_ROLLOUT_RULES_H_
 
+#include <map>
 #include <string>
-#include <vector>
 
 #include "upgrd_util/base/card_outcome.h"
 #include "upgrd_util/base/stop_reason.h"
@@ -22,7 +22,6 @@ struct RolloutSettings {
   PlannedModules modules;
   double link_rate = 1e6;   // bytes a second
   int retries = 0;          // --retry-unreachable
-  size_t waves = 1;
   std::string stop_file;    // --stop-file, for what the stop says
 };
 
@@ -71,9 +70,12 @@ class RolloutRules {
   int failed_ = 0;         // cards that failed, any way
   int loads_ = 0;          // cards that reached a module load
   int load_failures_ = 0;  // of those, the ones whose load failed
-  // The same two counts for each wave.
-  std::vector<int> wave_loads_;
-  std::vector<int> wave_load_failures_;
+  // The same two counts for each wave, by its number.
+  struct WaveLoads {
+    int loads = 0;
+    int failures = 0;
+  };
+  std::map<int, WaveLoads> waves_;
 };
 
 #endif  // UPGRD_UTIL_CAMPAIGN_ROLLOUT_RULES_H_

@@ -105,7 +105,6 @@ TEST(RolloutRulesTest, TheRateIsWeighedAfterEachCardOnceFiveReachedALoad) {
     FakeClock clock;
     RolloutSettings settings;
     settings.max_rate = 10;
-    settings.waves = 3;
     RolloutRules rules(settings, &clock);
     size_t stopped = 0;
     Stop stop;
@@ -135,7 +134,6 @@ TEST(RolloutRulesTest, AWaveIsWeighedOnItsOwnCardsHoweverFew) {
   FakeClock clock;
   RolloutSettings settings;
   settings.max_rate = 10;
-  settings.waves = 3;
   RolloutRules rules(settings, &clock);
   upgrade_target good = Card(1, 1), bad = Card(1, 1);
   good.state.wave = 1;

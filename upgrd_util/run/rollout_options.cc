@@ -220,7 +220,7 @@ std::string why_no_instant(const std::string& text, const WallTime& wall,
 }  // namespace
 
 bool RolloutOptions::any() const {
-  return !waves.empty() || max_failure_rate >= 0 || windowed ||
+  return !waves_given.empty() || max_failure_rate >= 0 || windowed ||
          retry_unreachable > 0;
 }
 

@@ -21,7 +21,7 @@ struct Deadline {
 /// The rollout options, read once with the other options.
 struct RolloutOptions {
   int max_failures = 0;          // failed cards after which none starts; 0: none
-  std::vector<WaveSize> waves;   // as given; empty: one wave
+  std::vector<WaveSize> waves_given;  // --waves as given; empty: one wave
   double max_failure_rate = -1;  // percent, 0 to 100; -1: no limit
   bool windowed = false;         // --not-after was given
   Deadline deadline;             // its end

@@ -271,7 +271,7 @@ void ReadRollout(const CLI::App& app, const RolloutTexts& texts,
                  RolloutOptions* rollout) {
   std::string error;
   if (app.count("--waves") > 0 &&
-      !parse_waves(texts.waves, &rollout->waves, &error))
+      !parse_waves(texts.waves, &rollout->waves_given, &error))
     throw CLI::ValidationError("--waves", error);
   if (app.count("--max-failure-rate") > 0 &&
       !parse_failure_rate(texts.max_failure_rate, &rollout->max_failure_rate,
