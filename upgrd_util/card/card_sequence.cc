@@ -187,11 +187,18 @@ int QueryVersion(upgrade_target* target) {
 }
 
 // Says what the card's path leaves out, and records the end of a path that
-// loads nothing. A path that cannot end within the campaign's window is
-// not loaded either. Returns the outcome that ends the card's turn here, or
+// loads nothing; a path that cannot end within the campaign's window is
+// not loaded at all. Returns the outcome that ends the card's turn here, or
 // OUTCOME_NONE when it goes on to its loads.
 CardOutcome SayThePath(upgrade_target* target, CardPath path,
                        const CampaignRules& rules, bool dry_run) {
+  if (path_loads(path) && !dry_run && rules.path_fits &&
+      !rules.path_fits(target, path)) {
+    log_printf("\nNot loaded: the window ends before its upgrade could.\n");
+    log_flush();
+    target->status = STATUS_NOT_STARTED;
+    return OUTCOME_NOT_STARTED;
+  }
   const std::string& listed = target->state.zel_before;
   switch (path) {
     case PATH_HARDWARE_MISMATCH:
@@ -238,14 +245,7 @@ CardOutcome SayThePath(upgrade_target* target, CardPath path,
       break;
   }
   log_flush();
-  if (!path_loads(path))
-    return outcome_of_status(target->status);
-  if (dry_run || !rules.path_fits || rules.path_fits(target, path))
-    return OUTCOME_NONE;
-  log_printf("\nNot loaded: the window ends before its upgrade could.\n");
-  log_flush();
-  target->status = STATUS_NOT_STARTED;
-  return OUTCOME_NOT_STARTED;
+  return path_loads(path) ? OUTCOME_NONE : outcome_of_status(target->status);
 }
 
 // Every try of a card starts with the rules' words and no answer kept.
