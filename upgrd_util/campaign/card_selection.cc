@@ -139,6 +139,24 @@ bool report_of_this_site(const std::map<std::string, EarlierRecord>& earlier,
 
 namespace {
 
+// Whether a card's last night ended it on the card's side before any load:
+// it did not answer, refused its login or listing, runs an unknown version
+// or other hardware, or lacked the patch. Such cards are the least likely
+// to load tonight.
+bool EndedBeforeAnyLoad(CardOutcome was) {
+  switch (was) {
+    case OUTCOME_UNRESPONSIVE:
+    case OUTCOME_LOGIN_FAILED:
+    case OUTCOME_LISTING_REFUSED:
+    case OUTCOME_UNKNOWN_VERSION:
+    case OUTCOME_HARDWARE_MISMATCH:
+    case OUTCOME_PATCH_MISSING:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Ends a card done by an earlier run as skipped, with when, where and how
 // the earlier record says it was done (`done_as`), and says so.
 void SkipCard(upgrade_target* card, const EarlierRecord& record,
@@ -156,10 +174,12 @@ void SkipCard(upgrade_target* card, const EarlierRecord& record,
 }
 
 // Says what of the report resumed from changed what runs: cards forced,
-// records for other modules or other addresses, cards that failed before.
+// records for other modules or other addresses, cards that ended before
+// any load, cards that failed a load before.
 void SayWhatTheResumeLeaves(const std::map<std::string, EarlierRecord>& earlier,
                             const std::string& resume, bool force, int forced,
-                            int other_modules, size_t failed_before) {
+                            int other_modules, size_t ended_early,
+                            size_t failed_before) {
   if (force && !resume.empty())
     console_printf(
         "\t--force: %d cards that %s lists as already current are loaded; "
@@ -183,6 +203,11 @@ void SayWhatTheResumeLeaves(const std::map<std::string, EarlierRecord>& earlier,
         "or removed since): its records count for the cards at the same "
         "addresses.\n",
         resume.c_str());
+  if (ended_early > 0)
+    console_printf(
+        "\t%d cards ended before any load in %s: they run after the cards "
+        "that can be loaded.\n",
+        static_cast<int>(ended_early), resume.c_str());
   // Cards that broke on these modules before would stop a canary wave at
   // once, every night: they go last, and their night counted them.
   if (failed_before > 0)
@@ -197,7 +222,7 @@ void SayWhatTheResumeLeaves(const std::map<std::string, EarlierRecord>& earlier,
 std::vector<upgrade_target*> cards_to_run(
     upgrade_target* cards, const std::map<std::string, EarlierRecord>& earlier,
     const std::string& resume, bool force) {
-  std::vector<upgrade_target*> to_run, failed_before;
+  std::vector<upgrade_target*> to_run, ended_early, failed_before;
   int other_modules = 0;
   int forced = 0;
   for (upgrade_target* card = cards; card; card = card->next) {
@@ -217,7 +242,8 @@ std::vector<upgrade_target*> cards_to_run(
       continue;
     }
     if (!done || !same) {
-      to_run.push_back(card);
+      // The first waves are the canary: cards that can be loaded go first.
+      (EndedBeforeAnyLoad(was) ? ended_early : to_run).push_back(card);
       continue;
     }
     // A record of a record still knows when, where and how the card was
@@ -238,7 +264,8 @@ std::vector<upgrade_target*> cards_to_run(
     SkipCard(card, *record, done_as, carried);
   }
   SayWhatTheResumeLeaves(earlier, resume, force, forced, other_modules,
-                         failed_before.size());
+                         ended_early.size(), failed_before.size());
+  to_run.insert(to_run.end(), ended_early.begin(), ended_early.end());
   to_run.insert(to_run.end(), failed_before.begin(), failed_before.end());
   return to_run;
 }

@@ -38,9 +38,12 @@ bool report_of_this_site(const std::map<std::string, EarlierRecord>& earlier,
 /// left running the modules of this one are skipped, and said so; the
 /// others run, and so does a card whose record was for other modules (said
 /// once). Records made for other addresses of iplist.txt (cards added or
-/// removed since) are taken all the same, said once. Cards whose record is
-/// a failed load of these modules run after every other card, marked
-/// failed_before (said how many). With `force`,
+/// removed since) are taken all the same, said once. Cards whose record
+/// ended before any load on the card's side (no answer, a login or listing
+/// refused, an unknown version, other hardware, no patch) run after the
+/// cards that can be loaded, so that the first waves load (said how many).
+/// Cards whose record is a failed load of these modules run after every
+/// other card, marked failed_before (said how many). With `force`,
 /// the cards it lists as already current run too (said how many). Returns
 /// the cards that run, in that order.
 std::vector<upgrade_target*> cards_to_run(

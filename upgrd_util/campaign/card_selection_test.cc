@@ -13,7 +13,7 @@ struct CardSelectionTest : public ProgramTest {};
 
 // A resumed night: what each card's latest record says decides whether it
 // is skipped, runs, or runs after every other card.
-TEST_F(CardSelectionTest, CardsThatFailedTheseModulesBeforeRunLast) {
+TEST_F(CardSelectionTest, CardsThatCanBeLoadedRunFirstAndFailedLoadsLast) {
   strcpy(zel_module_name, "kvn_hw02_zel_211.bin");
   strcpy(app_module_name, "kvn_hw02_app_211.bin");
   upgrade_target* cards = nullptr;
@@ -42,13 +42,20 @@ TEST_F(CardSelectionTest, CardsThatFailedTheseModulesBeforeRunLast) {
   for (upgrade_target* card : cards_to_run(cards, earlier, "night1.jsonl", false))
     order += std::string(card->ip) + (card->state.failed_before ? "*" : "") +
              " ";
-  EXPECT_EQ("10.0.0.3 10.0.0.5 10.0.0.6 10.0.0.1* 10.0.0.4* ", order);
+  // A card that did not answer goes after those that can be loaded, in
+  // the waves; those that failed a load make a wave of their own.
+  EXPECT_EQ("10.0.0.5 10.0.0.6 10.0.0.3 10.0.0.1* 10.0.0.4* ", order);
   EXPECT_EQ(OUTCOME_SKIPPED, cards->next->state.outcome);
   EXPECT_NE(std::string::npos,
             console.output.find("\t2 cards failed a module load in "
                                 "night1.jsonl: they run after the others, "
                                 "and the failure rate counts them no "
                                 "more.\n"))
+      << console.output;
+  EXPECT_NE(std::string::npos,
+            console.output.find("\t1 cards ended before any load in "
+                                "night1.jsonl: they run after the cards that "
+                                "can be loaded.\n"))
       << console.output;
 }
 
