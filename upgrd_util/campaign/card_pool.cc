@@ -14,8 +14,8 @@ CardPool::CardPool(std::vector<upgrade_target*> cards,
                    std::vector<size_t> waves, int parallel,
                    CardSequence sequence, RolloutRules* rules,
                    PoolEvents* events)
-    : parallel_(std::min(static_cast<size_t>(std::max(parallel, 1)),
-                         std::max<size_t>(cards.size(), 1))),
+    : threads_(std::min(cards.size(),
+                        static_cast<size_t>(std::max(parallel, 1)))),
       sequence_(sequence),
       events_(events),
       waves_(static_cast<int>(waves.size())),
@@ -23,9 +23,7 @@ CardPool::CardPool(std::vector<upgrade_target*> cards,
                  platform().clock) {}
 
 void CardPool::Run(int tick_ms) {
-  size_t count = static_cast<size_t>(parallel_);
-  if (scheduler_.NeverStarted().empty())
-    count = 0;
+  size_t count = threads_;
   // An interrupt wakes every wait of the pool at once.
   InterruptWaker waker([this] {
     std::lock_guard<std::mutex> lock(mutex_);

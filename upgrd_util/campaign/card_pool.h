@@ -101,7 +101,7 @@ class CardPool {
     wake_.notify_all();
   }
 
-  const int parallel_;
+  const size_t threads_;  // one for each card that may run at once
   CardSequence sequence_;
   PoolEvents* events_;
   const int waves_;

@@ -5,6 +5,7 @@
 
 #include "upgrd_util/base/card_outcome.h"
 #include "upgrd_util/output/campaign_page.h"
+#include "upgrd_util/output/campaign_report.h"
 #include "upgrd_util/platform/clock.h"
 #include "upgrd_util/platform/console.h"
 
@@ -100,11 +101,7 @@ std::string wall_time_after(const struct tm& now, double seconds) {
     return text;
   // The clocks changed in between: the offset says which of an hour that
   // came twice it is.
-  long minutes = (offset < 0 ? -offset : offset) / 60;
-  char zone[48];
-  snprintf(zone, sizeof(zone), "%c%02ld:%02ld", offset < 0 ? '-' : '+',
-           minutes / 60, minutes % 60);
-  return std::string(text) + zone;
+  return text + utc_offset_text(offset);
 }
 
 bool say_night_plan(const PlanInputs& inputs, const NightPlan& plan,

@@ -294,12 +294,18 @@ std::string iso_local_time(long seconds_from_now) {
   if (seconds_from_now != 0 &&
       !local_time_at(mktime(&now) + seconds_from_now, &now, &offset))
     return "";
-  char sign = offset < 0 ? '-' : '+';
-  long minutes = (offset < 0 ? -offset : offset) / 60;
   char text[96];
-  snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld",
+  snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02d",
            now.tm_year + 1900, now.tm_mon + 1, now.tm_mday, now.tm_hour,
-           now.tm_min, now.tm_sec, sign, minutes / 60, minutes % 60);
+           now.tm_min, now.tm_sec);
+  return text + utc_offset_text(offset);
+}
+
+std::string utc_offset_text(long long seconds) {
+  long long minutes = (seconds < 0 ? -seconds : seconds) / 60;
+  char text[48];
+  snprintf(text, sizeof(text), "%c%02lld:%02lld", seconds < 0 ? '-' : '+',
+           minutes / 60, minutes % 60);
   return text;
 }
 

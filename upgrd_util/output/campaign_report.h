@@ -57,6 +57,9 @@ ReportRecord card_record(const upgrade_target& card, const char* outcome,
 /// one `seconds_from_now` later.
 std::string iso_local_time(long seconds_from_now = 0);
 
+/// An offset from UTC as ISO 8601 writes it: "+01:00", "-03:30".
+std::string utc_offset_text(long long seconds);
+
 /// A report file that receives each card's record as the card ends, as CSV
 /// (RFC 4180, with a header row) or JSON lines, by the file name's ending.
 /// It is written beside the report as "<report>.part", which takes the

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "upgrd_util/output/campaign_report.h"
+
 namespace {
 
 // Bounds of a plain decimal: seven digits hold the largest count, and six
@@ -128,14 +130,10 @@ std::string deadline_text(const WallTime& wall, time_t at) {
                                  .count()) *
           86400 +
       wall.hour * 3600 + wall.minute * 60 + wall.second;
-  long long offset = local - static_cast<long long>(at);
-  char sign = offset < 0 ? '-' : '+';
-  long long minutes = (offset < 0 ? -offset : offset) / 60;
   char text[96];
-  snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02d%c%02lld:%02lld",
-           wall.year, wall.month, wall.day, wall.hour, wall.minute,
-           wall.second, sign, minutes / 60, minutes % 60);
-  return text;
+  snprintf(text, sizeof(text), "%04d-%02d-%02dT%02d:%02d:%02d", wall.year,
+           wall.month, wall.day, wall.hour, wall.minute, wall.second);
+  return text + utc_offset_text(local - static_cast<long long>(at));
 }
 
 std::string date_text(const WallTime& wall) {
