@@ -16,7 +16,8 @@ struct CampaignPageTest : public EndToEndTest {};
 
 // A night stopped by the failure rate after its first wave: two cards
 // refuse their first login and are tried again, one never installs its
-// module, the five of the next wave are not started.
+// module, the five of the next wave are not started. The first wave's
+// cards are two racks, a card of each at once.
 TEST_F(CampaignPageTest, PageAndMetricsAgreeWithTheReport) {
   std::vector<Card> cards = Numbered(2, 9);
   // A listing's name is the card's text, never the page's markup.
@@ -25,10 +26,14 @@ TEST_F(CampaignPageTest, PageAndMetricsAgreeWithTheReport) {
   cards[2].install = false;
   cards[3].refuse_logins = 1;
   Prepare(cards);
+  ASSERT_TRUE(WriteFile("groups.csv", "address,group\n127.0.0.2,rackA\n"
+                                      "127.0.0.5,rackA\n127.0.0.3,rackB\n"
+                                      "127.0.0.4,rackC\n"));
   RunOptions options;
   options.arguments = {"-y",       "-j",        "4",      "--waves",
                        "4",        "--max-failure-rate",  "10%",
-                       "--retry-unreachable", "1",
+                       "--retry-unreachable", "1", "--groups", "groups.csv",
+                       "--per-group", "1",
                        "--report", "r.jsonl", "--html",
                        "page.html", "--metrics", "m.prom"};
   ToolRun run = RunTool(dir.path, "", 240, options);
@@ -63,13 +68,21 @@ TEST_F(CampaignPageTest, PageAndMetricsAgreeWithTheReport) {
         "10%</td><td>5</td><td>127.0.0.6, 127.0.0.7, 127.0.0.8, 127.0.0.9, "
         "127.0.0.10</td></tr>",
         "kvn_&lt;script&gt;",
-        // Three rounds of a card's 235 s by the plan: 4 + 4 + 1 cards.
-        "<tr><th>Planned end</th><td>2026-12-07T09:41:45+00:00 ("})
+        // Seven rounds of a card's 235 s by the plan: rackA's two cards one
+        // after the other, then the five of no group one at a time.
+        "<tr><th>Planned end</th><td>2026-12-07T09:57:25+00:00 (",
+        "<tr data-group=\"rackA\"><td>rackA</td><td>2</td><td><span "
+        "class=\"sw o-upgraded\"></span>upgraded: 2</td></tr>"})
     EXPECT_NE(std::string::npos, page.find(shown)) << shown;
   // Both cards that refused a login show two tries, the wait between them
   // empty.
   EXPECT_EQ(2, Occurrences(page, ", 2 tries</title>"));
   EXPECT_EQ(std::string::npos, page.find("http-equiv=\"refresh\""));
+  std::map<std::string, nlohmann::json> records = Records("r.jsonl");
+  EXPECT_EQ("rackA", records["127.0.0.5"]["group"]);
+  EXPECT_NE(std::string::npos,
+            ReadFile("m.prom").find(
+                "upgrd_group_cards{group=\"-\",outcome=\"not_started\"} 5\n"));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -122,4 +123,16 @@ std::string EndToEndTest::Log() {
                      "\nUsing Application file: APP = " + kApp211 + "\n\n\n";
   EXPECT_EQ(0u, log.find(head)) << log;
   return log.substr(std::min(log.size(), head.size()));
+}
+
+// The records of a JSON lines report, by address.
+std::map<std::string, nlohmann::json> Records(const std::string& path) {
+  std::map<std::string, nlohmann::json> records;
+  std::istringstream lines(ReadFile(path));
+  for (std::string line; std::getline(lines, line);) {
+    nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
+    if (record.is_object())
+      records[record["address"]] = record;
+  }
+  return records;
 }

@@ -7,10 +7,12 @@
 
 #include <sys/types.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "tests/expected_output.h"
 #include "tests/test_support.h"
@@ -70,5 +72,8 @@ struct EndToEndTest : public testing::Test {
                    const std::string& ready);
   std::string configured_zel_;
 };
+
+/// The records of a JSON lines report, by address.
+std::map<std::string, nlohmann::json> Records(const std::string& path);
 
 #endif  // UPGRD_TESTS_E2E_SUPPORT_H_

@@ -364,18 +364,6 @@ TEST_F(UnattendedTest, BadCombinationsAndReportsDoNothing) {
       << run.output;
 }
 
-// The records of a JSON lines report, by address.
-std::map<std::string, nlohmann::json> Records(const std::string& path) {
-  std::map<std::string, nlohmann::json> records;
-  std::istringstream lines(ReadFile(path));
-  for (std::string line; std::getline(lines, line);) {
-    nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
-    if (record.is_object())
-      records[record["address"]] = record;
-  }
-  return records;
-}
-
 TEST_F(UnattendedTest, NightAfterNightNoCardIsLoadedTwice) {
   std::vector<Card> cards = Numbered(2, 3);
   cards[2].list_password = "wrong";

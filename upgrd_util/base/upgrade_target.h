@@ -65,6 +65,11 @@ struct CardState {
   /// system's reason ("cannot write 10.0.0.5_foundfir.txt: Is a directory").
   int wave = 0;
   std::string reason;
+  /// Its group of --groups ("-": none given) and its pair ("": none): at
+  /// most --per-group of a group run at once, and two cards of a pair never
+  /// at once nor in one wave.
+  std::string group = "-";
+  std::string pair;
   /// How often a campaign started it, and its log entries of every try so
   /// far, for its block in the result log.
   int tries = 0;

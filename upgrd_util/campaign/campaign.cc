@@ -27,6 +27,7 @@
 #include "upgrd_util/campaign/rollout_rules.h"
 #include "upgrd_util/campaign/status_printer.h"
 #include "upgrd_util/campaign/stop_file.h"
+#include "upgrd_util/campaign/wave_order.h"
 #include "upgrd_util/campaign/wave_question.h"
 #include "upgrd_util/card/card_sequence.h"
 #include "upgrd_util/card/module_loading.h"
@@ -168,6 +169,8 @@ int ReadCards(const NightInputs& night, upgrade_target** cards, int* count) {
   }
   // Before --limit: the records name the fleet iplist.txt lists.
   hash_addresses(*cards, addresses_sha256);
+  if (!give_groups(night.groups, night.files.groups, *cards))
+    return kBadInput;
   if (!night.limit.empty() && !keep_only_limited(night.limit, cards, count))
     return kBadInput;
   return kGoOn;
@@ -291,6 +294,7 @@ RolloutSettings RolloutOf(const NightInputs& night) {
   settings.max_failures = rollout.max_failures;
   settings.max_rate = rollout.max_failure_rate;
   settings.retries = rollout.retry_unreachable;
+  settings.per_group = rollout.per_group;
   settings.windowed = rollout.windowed;
   settings.window_end = rollout.deadline_clock;
   // Each card's path takes its modules' uploads at the planned link rate.
@@ -364,6 +368,7 @@ int PlanOnly(NightInputs& night) {
       cards_to_run(cards, night.earlier, night.files.resume, night.force);
   int parallel = CardsAtOnce(night.parallel, to_run.size());
   count_waves(to_run, &night);
+  keep_pairs_apart(&to_run, &night.waves);
   return SayThePlan(night, to_run, parallel, false) ? kAllUpgraded
                                                     : kCardsFailed;
 }
@@ -510,6 +515,7 @@ int RunTheCards(NightInputs& night, upgrade_target* cards,
       cards_to_run(cards, night.earlier, night.files.resume, night.force);
   int parallel = CardsAtOnce(night.parallel, to_run.size());
   count_waves(to_run, &night);
+  keep_pairs_apart(&to_run, &night.waves);
   // A dry run starts every card at once: with --plan the rollout's options
   // are the plan's alone.
   NightInputs dry_run;

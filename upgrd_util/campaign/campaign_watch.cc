@@ -85,6 +85,7 @@ bool CampaignWatch::Begin(const upgrade_target* cards, std::string* error) {
     index_[card] = view_.cards.size();
     view_.cards.emplace_back();
     view_.cards.back().address = card->ip;
+    view_.cards.back().group = card->state.group;
   }
   std::string said = Update(true);
   if (!said.empty())

@@ -52,32 +52,69 @@ bool LimitAddresses(const std::string& limit, std::vector<std::string>* out) {
 
 }  // namespace
 
+bool give_groups(const std::map<std::string, CardGroup>& groups,
+                 const std::string& file, upgrade_target* cards) {
+  size_t given = 0;
+  for (upgrade_target* card = cards; card; card = card->next) {
+    auto found = groups.find(card->ip);
+    if (found == groups.end())
+      continue;
+    card->state.group = found->second.group;
+    card->state.pair = found->second.pair;
+    ++given;
+  }
+  if (given == groups.size())
+    return true;
+  // Each card's file line names one address; a name iplist.txt does not
+  // hold is a card in the wrong file, or a file of another site.
+  for (const auto& [address, group] : groups) {
+    bool listed = false;
+    for (upgrade_target* card = cards; card && !listed; card = card->next)
+      listed = address == card->ip;
+    if (!listed) {
+      console_error_printf("upgrd_util: --groups: %s: %s is not a card of "
+                           "iplist.txt\n",
+                           file.c_str(), address.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
 bool keep_only_limited(const std::string& limit, upgrade_target** cards,
                        int* count) {
-  std::vector<std::string> addresses;
-  if (!LimitAddresses(limit, &addresses))
+  std::vector<std::string> words;
+  if (!LimitAddresses(limit, &words))
     return false;
-  if (addresses.empty()) {
+  if (words.empty()) {
     console_error_printf("upgrd_util: --limit names no card\n");
     return false;
   }
-  std::set<std::string> wanted(addresses.begin(), addresses.end());
-  for (const std::string& address : addresses) {
+  const std::string kGroup = "group:";
+  std::set<std::string> wanted(words.begin(), words.end());
+  for (const std::string& word : words) {
+    bool group = word.rfind(kGroup, 0) == 0;
     bool listed = false;
     for (upgrade_target* card = *cards; card && !listed; card = card->next)
-      listed = address == card->ip;
-    if (!listed) {
+      listed = group ? word.substr(kGroup.size()) == card->state.group
+                     : word == card->ip;
+    if (listed)
+      continue;
+    if (group)
+      console_error_printf("upgrd_util: --limit: no card of iplist.txt is "
+                           "in the group %s\n",
+                           word.c_str() + kGroup.size());
+    else
       console_error_printf(
           "upgrd_util: --limit: %s is not a card of "
           "iplist.txt\n",
-          address.c_str());
-      return false;
-    }
+          word.c_str());
+    return false;
   }
   upgrade_target** link = cards;
   *count = 0;
   while (upgrade_target* card = *link) {
-    if (wanted.count(card->ip)) {
+    if (wanted.count(card->ip) || wanted.count(kGroup + card->state.group)) {
       ++*count;
       link = &card->next;
       continue;

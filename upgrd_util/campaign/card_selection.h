@@ -7,12 +7,20 @@
 
 #include "upgrd_util/base/process_state.h"
 #include "upgrd_util/base/upgrade_target.h"
+#include "upgrd_util/inputs/group_file.h"
 #include "upgrd_util/output/campaign_report.h"
 
+/// Gives each card of `cards` its group and pair of `groups` (read from
+/// `file`); the others stay in the group "-". Returns false, having said
+/// which, when `groups` names an address iplist.txt does not hold.
+bool give_groups(const std::map<std::string, CardGroup>& groups,
+                 const std::string& file, upgrade_target* cards);
+
 /// Keeps of *cards only those that `limit` names ("A,B,C", or "@FILE" with
-/// one address a line), in the order of iplist.txt, and counts them in
-/// *count. Returns false, having said why, when it names an address
-/// iplist.txt does not hold, names none, or FILE cannot be read.
+/// one a line; each an address, or group:NAME for the cards of a group),
+/// in the order of iplist.txt, and counts them in *count. Returns false,
+/// having said why, when it names an address iplist.txt does not hold, a
+/// group no card is in, names none, or FILE cannot be read.
 bool keep_only_limited(const std::string& limit, upgrade_target** cards,
                        int* count);
 

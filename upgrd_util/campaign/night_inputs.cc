@@ -10,6 +10,7 @@
 #include "upgrd_util/campaign/own_files.h"
 #include "upgrd_util/campaign/stop_file.h"
 #include "upgrd_util/inputs/firmware_selection.h"
+#include "upgrd_util/inputs/group_file.h"
 #include "upgrd_util/inputs/password_file.h"
 #include "upgrd_util/platform/child_process.h"
 #include "upgrd_util/platform/console.h"
@@ -138,6 +139,18 @@ bool ReadTheResumed(const ToolOptions& options, NightInputs* night) {
   return true;
 }
 
+// The groups are read with the other inputs; whether they name cards of
+// iplist.txt is seen once the cards are read (give_groups).
+bool ReadTheGroups(NightInputs* night) {
+  const std::string& path = night->files.groups;
+  std::string error;
+  if (!path.empty() && !read_group_file(path, &night->groups, &error)) {
+    console_error_printf("upgrd_util: --groups: %s\n", error.c_str());
+    return false;
+  }
+  return true;
+}
+
 // Not refused: the file is written all the same, for another reader.
 void WarnOfMetrics(const std::string& metrics) {
   const std::string kEnding = ".prom";
@@ -159,7 +172,7 @@ bool read_night_inputs(const ToolOptions& options, NightInputs* night) {
   site_name = site_of_this_run(options.site);
   if (!ReadPassword(options, &night->password) || !FilesApart(night->files) ||
       !NoStopFile(*night) || !FindTheHook(options.on_event, &night->hook) ||
-      !ReadTheResumed(options, night))
+      !ReadTheResumed(options, night) || !ReadTheGroups(night))
     return false;
   WarnOfMetrics(night->files.metrics);
   return true;

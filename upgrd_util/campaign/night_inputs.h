@@ -7,6 +7,7 @@
 
 #include "upgrd_util/base/upgrade_target.h"
 #include "upgrd_util/campaign/card_timing.h"
+#include "upgrd_util/inputs/group_file.h"
 #include "upgrd_util/output/campaign_report.h"
 #include "upgrd_util/run/rollout_options.h"
 #include "upgrd_util/run/tool_options.h"
@@ -27,6 +28,8 @@ struct NightInputs {
   // The files the options name: none is another's, nor one of the tool's
   // own, compared as the files they are or will be.
   OptionFiles files;
+  // The cards' groups and pairs of --groups, by address.
+  std::map<std::string, CardGroup> groups;
   // The records of the report --resume names, this site's.
   std::map<std::string, EarlierRecord> earlier;
   // The password of the cards that give none (the variable's value or the
@@ -55,7 +58,8 @@ struct NightInputs {
 /// (site_name), the password's variable or file (the variable kept from
 /// children), the files apart (with the modules of a quiet reading of
 /// config.txt), no stop file (unless the plan alone), the hook's program,
-/// the report to resume and that it is this site's. Writes nothing.
+/// the report to resume and that it is this site's, the groups. Writes
+/// nothing.
 /// Returns false at the first problem, having said it in one line on
 /// standard error; a warning (--resume's, a metrics file the collector
 /// would not read) is one line on standard output.

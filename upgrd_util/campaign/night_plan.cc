@@ -59,8 +59,13 @@ class NightPlayer {
 
   std::vector<upgrade_target*> Order() {
     std::vector<upgrade_target*> order;
-    for (upgrade_target& target : targets_)
-      order.push_back(&target);
+    for (size_t i = 0; i < targets_.size(); ++i) {
+      if (i < in_.groups.size()) {
+        targets_[i].state.group = in_.groups[i].group;
+        targets_[i].state.pair = in_.groups[i].pair;
+      }
+      order.push_back(&targets_[i]);
+    }
     return order;
   }
   size_t Place(const upgrade_target* card) const {

@@ -6,12 +6,15 @@
 #include <vector>
 
 #include "upgrd_util/campaign/rollout_rules.h"
+#include "upgrd_util/inputs/group_file.h"
 
 /// A campaign as the plan sees it.
 struct PlanInputs {
   // What each card needs, in the order they are started: without a dry
   // run every card is taken to need both modules.
   std::vector<CardPath> cards;
+  // Each card's group and pair, in the same order; empty: none has any.
+  std::vector<CardGroup> groups;
   std::vector<size_t> waves;  // sizes, adding up to the cards
   int parallel = 1;
   // The rules, with the window's end in seconds from the start, the

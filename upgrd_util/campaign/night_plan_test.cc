@@ -40,6 +40,14 @@ PlanInputs Rate(PlanInputs inputs, double bytes_per_second) {
   return inputs;
 }
 
+// The cards of one group, `per_group` at once at most; or a pair.
+PlanInputs Grouped(PlanInputs inputs, int per_group, const char* pair) {
+  inputs.rules.per_group = per_group;
+  for (size_t i = 0; i < inputs.cards.size(); ++i)
+    inputs.groups.push_back({"rack", pair});
+  return inputs;
+}
+
 const CardPath B = PATH_BOTH;
 const CardPath U = PATH_UNANSWERED;
 
@@ -70,6 +78,9 @@ TEST(NightPlanTest, TheNightAsThePoolAndItsRulesWouldRunIt) {
        252, 1, {252}},
       {"a path that fits", Windowed(Night({B, PATH_APP_ONLY}, {2}, 1), 400),
        288, 0, {288}},
+      // One at a time in the group, whatever -j allows.
+      {"a group", Grouped(Night({B, B}, {2}, 2), 1, ""), 474, 0, {474}},
+      {"a pair", Grouped(Night({B, B}, {2}, 2), 0, "P"), 474, 0, {474}},
       // Tries at 0, 310 and 920, ten seconds each.
       {"retries", Retried(Night({U}, {1}, 1), 2), 930, 0, {930}},
       // The first wave closes while its card waits: the second runs

@@ -18,7 +18,8 @@ NightScheduler::NightScheduler(std::vector<upgrade_target*> cards,
       waves_(std::move(waves)),
       parallel_(std::max(parallel, 1)),
       rules_(rules),
-      clock_(clock) {
+      clock_(clock),
+      started_(cards_.size(), false) {
   // Cards given without waves are one wave.
   if (waves_.empty() && !cards_.empty())
     waves_ = {cards_.size()};
@@ -51,13 +52,19 @@ Turn NightScheduler::Next() {
   }
   if (running_ >= parallel_)
     return {nullptr, kUntilAChange, false};
-  auto due = std::min_element(
-      retries_.begin(), retries_.end(),
-      [](const Retry& a, const Retry& b) { return a.at < b.at; });
-  bool retry = due != retries_.end() && due->at <= now;
-  upgrade_target* card = retry               ? due->card
-                         : next_ < wave_end_ ? cards_[next_]
-                                             : nullptr;
+  // The earliest due retry that may start, else the open wave's next card
+  // that may.
+  auto due = retries_.end();
+  for (auto r = retries_.begin(); r != retries_.end(); ++r) {
+    bool earliest = due == retries_.end() || r->at < due->at;
+    if (r->at <= now && Fits(r->card) && earliest)
+      due = r;
+  }
+  bool retry = due != retries_.end();
+  size_t place = retry ? cards_.size() : NextThatFits();
+  upgrade_target* card = retry                    ? due->card
+                         : place < cards_.size() ? cards_[place]
+                                                  : nullptr;
   if (card && !rules_->WindowOpen()) {
     StopFor({STOP_WINDOW});
     return {nullptr, 0, true};
@@ -68,18 +75,47 @@ Turn NightScheduler::Next() {
     return Start(card);
   }
   if (card) {
-    ++next_;
+    started_[place] = true;
+    while (next_ < cards_.size() && started_[next_])
+      ++next_;
     return Start(card);
   }
   if (!CardsLeft() && running_ == 0)
     return {nullptr, 0, true};
-  // A running card may yet be retried, or the next wave open; else nothing
-  // starts before the next retry is due.
-  return {nullptr, retries_.empty() ? kUntilAChange : due->at, false};
+  // A running card may yet be retried, free a group or a pair, or the next
+  // wave open; else nothing starts before the next retry is due.
+  double until = kUntilAChange;
+  for (const Retry& r : retries_) {
+    if (r.at > now)
+      until = std::min(until, r.at);
+  }
+  return {nullptr, until, false};
+}
+
+bool NightScheduler::Fits(const upgrade_target* card) const {
+  const CardState& state = card->state;
+  int most = rules_->settings().per_group;
+  if (most > 0) {
+    auto group = group_running_.find(state.group);
+    if (group != group_running_.end() && group->second >= most)
+      return false;
+  }
+  return state.pair.empty() || pairs_running_.count(state.pair) == 0;
+}
+
+size_t NightScheduler::NextThatFits() const {
+  for (size_t place = next_; place < wave_end_; ++place) {
+    if (!started_[place] && Fits(cards_[place]))
+      return place;
+  }
+  return cards_.size();
 }
 
 Turn NightScheduler::Start(upgrade_target* card) {
   ++running_;
+  ++group_running_[card->state.group];
+  if (!card->state.pair.empty())
+    pairs_running_.insert(card->state.pair);
   ++card->state.tries;
   return {card, 0, false};
 }
@@ -94,6 +130,9 @@ void NightScheduler::TryEnded(upgrade_target* card, CardOutcome outcome,
                               double seconds, double delay) {
   --running_;
   --busy_[card->state.wave - 1];
+  --group_running_[card->state.group];
+  if (!card->state.pair.empty())
+    pairs_running_.erase(pairs_running_.find(card->state.pair));
   if (delay > 0)
     retries_.push_back({card, clock_->Seconds() + delay, outcome, seconds});
   else
@@ -158,7 +197,12 @@ bool NightScheduler::TakeNewStop(Stop* stop, int* running) {
 }
 
 std::vector<upgrade_target*> NightScheduler::NeverStarted() const {
-  return std::vector<upgrade_target*>(cards_.begin() + next_, cards_.end());
+  std::vector<upgrade_target*> never;
+  for (size_t place = next_; place < cards_.size(); ++place) {
+    if (!started_[place])
+      never.push_back(cards_[place]);
+  }
+  return never;
 }
 
 void NightScheduler::StopFor(const Stop& stop) {

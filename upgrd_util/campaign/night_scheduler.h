@@ -2,6 +2,8 @@
 #define UPGRD_UTIL_CAMPAIGN_NIGHT_SCHEDULER_H_
 
 #include <cstddef>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,7 +30,9 @@ struct Turn {
 ///
 /// A wave opens when each card of the one before has ended or only waits
 /// to be tried again; those waiting are tried beside the later waves, a
-/// due retry before the open wave's next card. A stop is kept only while a
+/// due retry before the open wave's next card. A card whose group already
+/// runs --per-group cards, or whose pair runs, waits for them, and the
+/// next card that may start goes before it. A stop is kept only while a
 /// card is left to stop (one not started, or a retry waiting), apart from
 /// an interrupt or the stop file, which are always answered: a night that
 /// ran every card was not stopped, however its last cards went.
@@ -101,6 +105,12 @@ class NightScheduler {
  private:
   // Whether a card can still start: one not started yet, or a retry.
   bool CardsLeft() const { return next_ < cards_.size() || !retries_.empty(); }
+  // Whether `card` may start beside those running: its group below the
+  // limit, its pair not running.
+  bool Fits(const upgrade_target* card) const;
+  // The place of the open wave's first card not started that fits, or
+  // cards_.size().
+  size_t NextThatFits() const;
   Turn Start(upgrade_target* card);
   void StopFor(const Stop& stop);
 
@@ -110,11 +120,14 @@ class NightScheduler {
   RolloutRules* rules_;
   Clock* clock_;
   std::vector<Retry> retries_;
-  size_t next_ = 0;      // the next card not started yet
+  std::vector<bool> started_;  // for each place of cards_
+  size_t next_ = 0;      // the first card not started yet
   size_t wave_ = 0;      // the open wave
   size_t wave_end_ = 0;  // the first card past the open wave
   std::vector<int> busy_;  // for each wave, its cards not started or running
   int running_ = 0;
+  std::map<std::string, int> group_running_;
+  std::multiset<std::string> pairs_running_;
   bool asking_ = false;  // whether the next wave may start
   bool paused_ = false;
   Stop stop_;

@@ -54,8 +54,10 @@ RolloutSettings Window(double end) {
 
 // Plays `night` through the scheduler as the pool would, with its cards
 // ending in the order they were started, a minute each.
+// Each start is noted in *starts, if given: "card@seconds ".
 void Play(const Night& night, std::vector<upgrade_target>* targets,
-          NightScheduler* scheduler, FakeClock* clock) {
+          NightScheduler* scheduler, FakeClock* clock,
+          std::string* starts = nullptr) {
   struct Running {
     upgrade_target* card;
     double end;
@@ -69,6 +71,9 @@ void Play(const Night& night, std::vector<upgrade_target>* targets,
     if (night.pause_at >= 0 && clock->Seconds() >= night.pause_at)
       scheduler->Pause(true);
     Turn turn = scheduler->Next();
+    if (turn.card && starts)
+      *starts += std::to_string(turn.card - targets->data()) + "@" +
+                 std::to_string(std::lround(clock->Seconds())) + " ";
     if (turn.card) {
       running.push_back({turn.card, clock->Seconds() + 60});
       continue;
@@ -134,6 +139,52 @@ TEST(NightSchedulerTest, KeepsAStopOnlyWhileACardIsLeftToStop) {
     EXPECT_EQ(night.stop, stop_reason_text(scheduler.stop())) << night.name;
     EXPECT_EQ(night.not_started, scheduler.NeverStarted().size())
         << night.name;
+  }
+}
+
+// The cards of a full group, or of a pair that runs, wait; the next card
+// that may start goes before them, and they start as the others end.
+TEST(NightSchedulerTest, StartsCardsAsTheirGroupsAndPairsAllow) {
+  struct Case {
+    const char* name;
+    const char* groups;  // each card's group by letter ("-": none)
+    const char* pairs;   // each card's pair by letter (".": none)
+    int per_group;
+    int parallel;
+    std::vector<size_t> waves;
+    const char* starts;
+  } cases[] = {
+      {"one of each group", "aabb", "....", 1, 4, {4}, "0@0 2@0 1@60 3@60 "},
+      {"two of a group", "aaab", "....", 2, 4, {4}, "0@0 1@0 3@0 2@60 "},
+      {"the cards of no group", "----", "....", 2, 4, {4},
+       "0@0 1@0 2@60 3@60 "},
+      {"a pair", "----", "PP..", 0, 4, {4}, "0@0 2@0 3@0 1@60 "},
+      {"a pair and a group", "aaab", "P.P.", 1, 2, {4},
+       "0@0 3@0 1@60 2@120 "},
+      // A card held back never leaves its wave early: the next wave waits.
+      {"a group across waves", "aab", "...", 1, 3, {2, 1},
+       "0@0 1@60 2@120 "},
+  };
+  for (const Case& c : cases) {
+    size_t count = strlen(c.groups);
+    Night night = {c.name, "gggg", c.waves, c.parallel, RolloutSettings(),
+                   true, -1, false, "", 0};
+    night.rules.per_group = c.per_group;
+    std::vector<upgrade_target> targets(count);
+    std::vector<upgrade_target*> order;
+    for (size_t i = 0; i < count; ++i) {
+      targets[i].state.group = std::string(1, c.groups[i]);
+      if (c.pairs[i] != '.')
+        targets[i].state.pair = std::string(1, c.pairs[i]);
+      order.push_back(&targets[i]);
+    }
+    FakeClock clock;
+    RolloutRules rules(night.rules, &clock);
+    NightScheduler scheduler(order, c.waves, c.parallel, &rules, &clock);
+    std::string starts;
+    Play(night, &targets, &scheduler, &clock, &starts);
+    EXPECT_EQ(c.starts, starts) << c.name;
+    EXPECT_TRUE(scheduler.NeverStarted().empty()) << c.name;
   }
 }
 

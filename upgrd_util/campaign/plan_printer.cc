@@ -71,8 +71,10 @@ void SayWhatTheWindowLeaves(const PlanInputs& inputs, const NightPlan& plan,
 PlanInputs campaign_plan_inputs(const std::vector<upgrade_target*>& to_run,
                                 bool found) {
   PlanInputs inputs;
-  for (const upgrade_target* card : to_run)
+  for (const upgrade_target* card : to_run) {
     inputs.cards.push_back(found ? PathFound(*card) : PATH_BOTH);
+    inputs.groups.push_back({card->state.group, card->state.pair});
+  }
   return inputs;
 }
 

@@ -22,6 +22,7 @@ struct RolloutSettings {
   PlannedModules modules;
   double link_rate = 1e6;   // bytes a second
   int retries = 0;          // --retry-unreachable
+  int per_group = 0;        // cards of one group at once; 0: no limit
   std::string stop_file;    // --stop-file, for what the stop says
 };
 

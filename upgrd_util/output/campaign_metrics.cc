@@ -61,6 +61,28 @@ void CardCounts(const CampaignView& view, std::string* out) {
   Sample(out, "upgrd_cards_waiting", waiting);
 }
 
+// Each group's cards by outcome, running or waiting, when --groups gave
+// any: an alert may watch one rack's failures.
+void GroupCounts(const CampaignView& view, std::string* out) {
+  std::map<std::pair<std::string, std::string>, int> counts;
+  bool grouped = false;
+  for (const CardView& card : view.cards) {
+    std::string state = !card.outcome.empty() ? card.outcome
+                        : card.running       ? "running"
+                                             : "waiting";
+    ++counts[{card.group, state}];
+    grouped = grouped || card.group != "-";
+  }
+  if (!grouped)
+    return;
+  Family(out, "upgrd_group_cards", "gauge",
+         "Cards of each group by outcome, running or waiting.");
+  for (const auto& [key, count] : counts)
+    Sample(out, "upgrd_group_cards{group=\"" + LabelValue(key.first) +
+                    "\",outcome=\"" + LabelValue(key.second) + "\"}",
+           count);
+}
+
 // The campaign itself: what it is, when it started, its plan, whether it
 // has ended or is paused.
 void CampaignFacts(const CampaignView& view, std::string* out) {
@@ -126,6 +148,7 @@ void CardDurations(const CampaignView& view, std::string* out) {
 std::string campaign_metrics(const CampaignView& view) {
   std::string out;
   CardCounts(view, &out);
+  GroupCounts(view, &out);
   CampaignFacts(view, &out);
   CardDurations(view, &out);
   return out;

@@ -268,6 +268,22 @@ void Counts(const CampaignView& view, std::string* out) {
   *out += "<h2>Outcomes</h2>\n" + bar + "</div>\n" + legend + "</ul>\n";
 }
 
+// A row of cards by state: its key, its cards, their states.
+std::string StateRow(const char* kind, const std::string& key, int cards,
+                     const std::map<std::string, int>& counts) {
+  std::string by;
+  for (const auto& [state, colour] : Colours()) {
+    auto found = counts.find(state);
+    if (found == counts.end())
+      continue;
+    by += std::string(by.empty() ? "" : ", ") + "<span class=\"sw o-" + state +
+          "\"></span>" + state + ": " + std::to_string(found->second);
+  }
+  return std::string("<tr data-") + kind + "=\"" + Escape(key) + "\"><td>" +
+         Escape(key) + "</td><td>" + std::to_string(cards) + "</td><td>" + by +
+         "</td></tr>\n";
+}
+
 // Each wave's cards by state, when there are waves.
 void WaveTable(const CampaignView& view, std::string* out) {
   int waves = Waves(view);
@@ -283,20 +299,25 @@ void WaveTable(const CampaignView& view, std::string* out) {
   }
   *out += "<h2>Waves</h2>\n<table class=\"waves\"><tr><th>Wave</th>"
           "<th>Cards</th><th>By outcome</th></tr>\n";
-  for (int wave = 1; wave <= waves; ++wave) {
-    std::string by;
-    for (const auto& [state, colour] : Colours()) {
-      auto found = counts[wave].find(state);
-      if (found == counts[wave].end())
-        continue;
-      by += std::string(by.empty() ? "" : ", ") + "<span class=\"sw o-" +
-            state + "\"></span>" + state + ": " +
-            std::to_string(found->second);
-    }
-    *out += "<tr data-wave=\"" + std::to_string(wave) + "\"><td>" +
-            std::to_string(wave) + "</td><td>" + std::to_string(sizes[wave]) +
-            "</td><td>" + by + "</td></tr>\n";
+  for (int wave = 1; wave <= waves; ++wave)
+    *out += StateRow("wave", std::to_string(wave), sizes[wave], counts[wave]);
+  *out += "</table>\n";
+}
+
+// Each group's cards by state, when --groups gave any.
+void GroupTable(const CampaignView& view, std::string* out) {
+  std::map<std::string, std::map<std::string, int>> counts;
+  std::map<std::string, int> sizes;
+  for (const CardView& card : view.cards) {
+    ++counts[card.group][State(card)];
+    ++sizes[card.group];
   }
+  if (sizes.size() < 2 && sizes.count("-"))
+    return;
+  *out += "<h2>Groups</h2>\n<table class=\"groups\"><tr><th>Group</th>"
+          "<th>Cards</th><th>By outcome</th></tr>\n";
+  for (const auto& [group, size] : sizes)
+    *out += StateRow("group", group, size, counts[group]);
   *out += "</table>\n";
 }
 
@@ -668,6 +689,7 @@ std::string campaign_page(const CampaignView& view) {
   RunTable(view, &out);
   Counts(view, &out);
   WaveTable(view, &out);
+  GroupTable(view, &out);
   Versions(view, &out);
   Timeline(view, &out);
   std::vector<const CardView*> failed, not_started, others;

@@ -135,6 +135,8 @@ const Field kFields[] = {
     Text("site", &ReportRecord::site, &EarlierRecord::site),
     Text("addresses_sha256", &ReportRecord::addresses_sha256,
          &EarlierRecord::addresses_sha256),
+    Text("group", &ReportRecord::group),
+    Text("pair", &ReportRecord::pair),
 };
 
 // A field's text in a CSV line.
@@ -281,6 +283,8 @@ ReportRecord card_record(const upgrade_target& card, const char* outcome,
   record.patch_sha256 = patch_module_sha256;
   record.site = site_name;
   record.addresses_sha256 = addresses_sha256;
+  record.group = card.state.group;
+  record.pair = card.state.pair;
   return record;
 }
 

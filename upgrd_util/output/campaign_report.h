@@ -45,6 +45,8 @@ struct ReportRecord {
   // iplist.txt's addresses (process_state.h).
   std::string site;
   std::string addresses_sha256;
+  std::string group;  // of --groups; "-": none
+  std::string pair;   // "": none
 };
 
 /// The record of `card`, whose outcome is `outcome`, between `start` and

@@ -21,6 +21,7 @@ struct CardView {
   bool failure = false;
   bool running = false;
   int wave = 0;
+  std::string group = "-";  // of --groups; "-": none
   // Seconds from the campaign's start; -1: not started, or not ended.
   double start = -1;
   double end = -1;

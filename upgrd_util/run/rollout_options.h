@@ -28,6 +28,7 @@ struct RolloutOptions {
   double deadline_clock = 0;     // the same instant on platform().clock->Seconds()
   int retry_unreachable = 0;     // more tries, 0 to 10
   double link_rate = 1e6;        // bytes a second the uploads share, for the plan
+  int per_group = 0;             // cards of one group at once; 0: no limit
   /// Whether any of those a dry run cannot take but for its plan was
   /// given: --max-failures, which a dry run never reaches, is not one.
   bool any() const;

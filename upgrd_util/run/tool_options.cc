@@ -199,9 +199,22 @@ void AddRolloutOptions(CLI::App* app, ToolOptions* options,
 void AddCardOptions(CLI::App* app, ToolOptions* options) {
   app->add_option("--limit", options->limit,
                   "Only the cards of iplist.txt at these addresses:\n"
-                  "A,B,C, or @FILE with one address a line\n"
+                  "A,B,C, or @FILE with one address a line; group:NAME\n"
+                  "for the cards of a group of --groups\n"
                   "(default: every card of iplist.txt)")
       ->type_name("LIST");
+  app->add_option("--groups", options->files.groups,
+                  "The cards' groups, a CSV file: a header line, then\n"
+                  "address,group or address,group,pair a line; two cards\n"
+                  "of one pair never run at once nor in one wave, and\n"
+                  "--limit takes group:NAME (default: no groups)")
+      ->type_name("FILE");
+  app->add_option("--per-group", options->rollout.per_group,
+                  "At most N cards of any one group at once; the cards\n"
+                  "--groups does not list are the group - (default: no\n"
+                  "limit)")
+      ->type_name("N")
+      ->check(WholeNumber(1, 100000));
   app->add_option("--manifest", options->files.manifest,
                   "Load nothing unless FILE, as sha256sum writes it, lists\n"
                   "every module the campaign may load (ZEL, APP, the\n"
@@ -319,6 +332,8 @@ void CheckCombinations(const ToolOptions& options) {
     throw CLI::ValidationError("--max-failures",
                                "a dry run fails no card; drop one of "
                                "--check and --max-failures");
+  if (options.rollout.per_group > 0 && options.files.groups.empty())
+    throw CLI::ValidationError("--per-group", "the groups come from --groups");
   // Two options naming one file are refused by the campaign, which
   // compares the files they name (option_files_apart), not their names.
 }
@@ -327,12 +342,13 @@ void CheckCombinations(const ToolOptions& options) {
 
 // In the order they are compared: of two that name one file, the first
 // here is said first.
-const FileOption kFileOptions[6] = {
+const FileOption kFileOptions[7] = {
     {"--resume", &OptionFiles::resume},
     {"--report", &OptionFiles::report},
     {"--html", &OptionFiles::html},
     {"--metrics", &OptionFiles::metrics},
     {"--manifest", &OptionFiles::manifest},
+    {"--groups", &OptionFiles::groups},
     {"--stop-file", &OptionFiles::stop_file},
 };
 

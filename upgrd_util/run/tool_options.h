@@ -15,6 +15,7 @@ struct OptionFiles {
   std::string html;      // a page that shows the campaign, kept up to date
   std::string metrics;   // the campaign's metrics, for Prometheus
   std::string manifest;  // sha256sum's lines that every module must match
+  std::string groups;    // each card's group and pair, CSV
   // Once it is there, no further card starts; there at the start, none.
   std::string stop_file = "upgrd_util.stop";
 };
@@ -27,7 +28,7 @@ struct FileOption {
 
 /// Every option that names a file, once: the checks of their names and of
 /// the files they name go through this list.
-extern const FileOption kFileOptions[6];
+extern const FileOption kFileOptions[7];
 
 /// How a campaign runs, from the command line (none: the dialogue).
 struct ToolOptions {
