@@ -293,4 +293,30 @@ TEST_F(RolloutTest, CtrlCAtTheWaveQuestionStopsAsAnAnswerWould) {
   }
 }
 
+// One card of each path that loads goes first, as the dry run said; the
+// others follow in the waves as given.
+TEST_F(RolloutTest, TheCanaryIsACardOfEachPath) {
+  std::vector<Card> cards = Numbered(2, 5);
+  cards[2].zel = kZel211;                 // the APP alone
+  cards[3].zel = "kvn_hw02_zel_200.bin";  // the interim patch first
+  Prepare(cards);
+  const char kCanary[] =
+      "127.0.0.2 (hw02, both modules), 127.0.0.4 (hw02, the APP alone), "
+      "127.0.0.5 (hw02, the interim patch first).\n";
+  ToolRun run = Campaign({"-y", "-j", "5", "--check", "--canary", "paths"});
+  EXPECT_NE(std::string::npos,
+            run.output.find(std::string("\tThe canary, wave 1, would be: ") +
+                            kCanary))
+      << run.output;
+  run = Campaign({"-y", "-j", "3", "--canary", "paths", "--waves", "1",
+                  "--report", "r.jsonl"});
+  EXPECT_EQ(0, run.exit_code) << run.output;
+  EXPECT_NE(std::string::npos,
+            run.output.find(std::string("\tThe canary, wave 1: ") + kCanary))
+      << run.output;
+  EXPECT_EQ("upgraded 1 \nupgraded 2 \nupgraded 1 \nupgraded 1 \n"
+            "upgraded 3 \n",
+            Outcomes());
+}
+
 }  // namespace

@@ -12,6 +12,7 @@
 #include "upgrd_util/base/process_state.h"
 #include "upgrd_util/base/upgrade_end.h"
 #include "upgrd_util/campaign/campaign_events.h"
+#include "upgrd_util/campaign/canary.h"
 #include "upgrd_util/campaign/campaign_watch.h"
 #include "upgrd_util/campaign/card_beside_others.h"
 #include "upgrd_util/campaign/card_endings.h"
@@ -63,8 +64,10 @@ const int kGoOn = -1;
 // What the pool does with each card: its upgrade, or its dry run, by a
 // campaign's rules, beside the others. A card whose path the window would
 // not let end is not loaded.
-CardSequence EachCardsTurn(const NightInputs& night,
-                           const RolloutRules* rollout) {
+// The rules of a campaign's card steps. A card whose path the window would
+// not let end is not loaded.
+CampaignRules NightRules(const NightInputs& night,
+                         const RolloutRules* rollout) {
   CampaignRules rules;
   rules.patch_file_needed = true;
   rules.leave_current = !night.force;
@@ -76,6 +79,14 @@ CardSequence EachCardsTurn(const NightInputs& night,
     card->state.reason = stop_reason_text({STOP_WINDOW});
     return false;
   };
+  return rules;
+}
+
+// What the pool does with each card: its upgrade, or its dry run, by a
+// campaign's rules, beside the others.
+CardSequence EachCardsTurn(const NightInputs& night,
+                           const RolloutRules* rollout) {
+  CampaignRules rules = NightRules(night, rollout);
   if (night.check) {
     return [rules](upgrade_target* card) {
       return run_card_beside_others(
@@ -88,6 +99,61 @@ CardSequence EachCardsTurn(const NightInputs& night,
         card, [&](upgrade_target* c) { return upgrade_card(c, rules); },
         "campaign");
   };
+}
+
+// The waves of *to_run: `canary` first as a wave of its own, the other
+// cards after it in the waves as given, and no pair in one wave.
+void FormTheWaves(const std::vector<upgrade_target*>& canary,
+                  std::vector<upgrade_target*>* to_run, NightInputs* night) {
+  put_canary_first(canary, to_run);
+  count_waves({to_run->begin() + canary.size(), to_run->end()}, night);
+  if (!canary.empty())
+    night->waves.insert(night->waves.begin(), canary.size());
+  keep_pairs_apart(to_run, &night->waves);
+}
+
+// --canary paths, before the night: each card's listing read, quietly,
+// and one card of each hardware and path that loads chosen. Returns the
+// canary (none when an interrupt ended the reading).
+std::vector<upgrade_target*> ChooseTheCanary(
+    const NightInputs& night, const std::vector<upgrade_target*>& to_run,
+    int parallel) {
+  if (!night.canary_paths || night.check || to_run.empty())
+    return {};
+  console_printf("\tReading the listing of %zu cards for the canary, one "
+                 "of each hardware and path ...\n",
+                 to_run.size());
+  RolloutRules none(RolloutSettings(), platform().clock);
+  std::vector<Listed> listed;
+  if (!survey_cards(to_run, parallel, NightRules(night, &none), &listed))
+    return {};
+  std::vector<upgrade_target*> canary = canary_by_path(to_run, listed);
+  if (canary.empty())
+    console_printf("\tNo card's listing gives a path that loads: no "
+                   "canary.\n");
+  else
+    console_printf("\tThe canary, wave 1: %s.\n",
+                   canary_text(canary, to_run, listed).c_str());
+  return canary;
+}
+
+// After a dry run with --canary paths: the cards that would be the canary,
+// by what it found, and the waves the plan takes with them.
+void SayTheCanaryFound(NightInputs* night,
+                       std::vector<upgrade_target*>* to_run) {
+  if (!night->canary_paths)
+    return;
+  std::vector<Listed> listed;
+  for (const upgrade_target* card : *to_run)
+    listed.push_back(listed_of(*card));
+  std::vector<upgrade_target*> canary = canary_by_path(*to_run, listed);
+  if (canary.empty())
+    console_printf("\tNo card's listing gives a path that loads: no "
+                   "canary.\n");
+  else
+    console_printf("\tThe canary, wave 1, would be: %s.\n",
+                   canary_text(canary, *to_run, listed).c_str());
+  FormTheWaves(canary, to_run, night);
 }
 
 // Whether the page and the metrics can be written where the options say:
@@ -367,8 +433,10 @@ int PlanOnly(NightInputs& night) {
   std::vector<upgrade_target*> to_run =
       cards_to_run(cards, night.earlier, night.files.resume, night.force);
   int parallel = CardsAtOnce(night.parallel, to_run.size());
-  count_waves(to_run, &night);
-  keep_pairs_apart(&to_run, &night.waves);
+  if (night.canary_paths)
+    console_printf("\tThe canary by path needs the cards' listings: "
+                   "--plan --check says it, and plans with it.\n");
+  FormTheWaves({}, &to_run, &night);
   return SayThePlan(night, to_run, parallel, false) ? kAllUpgraded
                                                     : kCardsFailed;
 }
@@ -514,8 +582,7 @@ int RunTheCards(NightInputs& night, upgrade_target* cards,
   std::vector<upgrade_target*> to_run =
       cards_to_run(cards, night.earlier, night.files.resume, night.force);
   int parallel = CardsAtOnce(night.parallel, to_run.size());
-  count_waves(to_run, &night);
-  keep_pairs_apart(&to_run, &night.waves);
+  FormTheWaves(ChooseTheCanary(night, to_run, parallel), &to_run, &night);
   // A dry run starts every card at once: with --plan the rollout's options
   // are the plan's alone.
   NightInputs dry_run;
@@ -536,6 +603,8 @@ int RunTheCards(NightInputs& night, upgrade_target* cards,
     PrintCheckSummary(cards);
   else
     all = print_summary(cards, ran.records_lost) && all;
+  if (night.check)
+    SayTheCanaryFound(&night, &to_run);
   bool fits = !night.plan || SayThePlan(night, to_run, parallel, true);
   // A lost record is a failure too: the report is what scripts read.
   // So is a lost block, or summary.

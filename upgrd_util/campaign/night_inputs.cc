@@ -27,6 +27,7 @@ void TakeTheOptions(const ToolOptions& options, NightInputs* night) {
   night->plan = options.plan;
   night->plan_only = options.plan && !options.check;
   night->limit = options.limit;
+  night->canary_paths = options.canary_paths;
   night->files = options.files;
   night->rollout = options.rollout;
   night->arguments = options.arguments;

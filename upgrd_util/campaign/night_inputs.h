@@ -24,6 +24,7 @@ struct NightInputs {
   bool plan = false;       // say how the night would go
   bool plan_only = false;  // --plan without --check: no card is contacted
   std::string limit;       // --limit as given
+  bool canary_paths = false;  // a first wave of each hardware and path
 
   // The files the options name: none is another's, nor one of the tool's
   // own, compared as the files they are or will be.

@@ -203,6 +203,16 @@ void AddCardOptions(CLI::App* app, ToolOptions* options) {
                   "for the cards of a group of --groups\n"
                   "(default: every card of iplist.txt)")
       ->type_name("LIST");
+  app->add_option_function<std::string>(
+         "--canary",
+         [options](const std::string&) { options->canary_paths = true; },
+         "paths: the first wave is one card of each hardware id\n"
+         "and path that loads (the interim patch first, both\n"
+         "modules, the APP alone), by each card's listing, read\n"
+         "first; the other cards follow in the waves as given\n"
+         "(default: the waves alone)")
+      ->type_name("paths")
+      ->check(CLI::IsMember({"paths"}));
   app->add_option("--groups", options->files.groups,
                   "The cards' groups, a CSV file: a header line, then\n"
                   "address,group or address,group,pair a line; two cards\n"

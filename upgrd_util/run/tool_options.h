@@ -41,6 +41,7 @@ struct ToolOptions {
   std::string password_variable;  // the password of cards that give none
   std::string password_file;      // or the file whose first line it is
   std::string limit;  // "A,B" or "@FILE": only these cards of iplist.txt
+  bool canary_paths = false;  // --canary paths: a first wave of each path
   RolloutOptions rollout;  // waves, failures, window, retries, link rate
   std::string arguments;   // the options as given, for the page
   std::vector<std::string> argument_list;  // and one by one, for events
