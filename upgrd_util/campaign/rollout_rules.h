@@ -23,6 +23,9 @@ struct RolloutSettings {
   double link_rate = 1e6;   // bytes a second
   int retries = 0;          // --retry-unreachable
   std::string stop_file;    // --stop-file, for what the stop says
+  // --soak: an upgraded card is checked again this long after it ended,
+  // before the next wave; 0: never.
+  double soak_seconds = 0;
 };
 
 /// The rules of a rollout: whether a card may start or load, when a card is
