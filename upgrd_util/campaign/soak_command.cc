@@ -53,11 +53,12 @@ bool run_soak_command(const std::vector<std::string>& command,
   }
   log_printf("The soak command failed: it %s.\n", why.c_str());
   log_flush();
-  std::string first_line = output.substr(0, output.find('\n'));
+  std::string first_line = result.output.substr(0, result.output.find('\n'));
+  std::string reply = first_line.empty() ? why : why + ": " + first_line;
   failure->step = "command";
-  failure->reply = first_line.empty() ? why : why + ": " + first_line;
-  // As the card's answers are cut.
-  failure->reply.resize(std::min<size_t>(failure->reply.size(), 199));
+  // Cut as the card's answers are, before it is made readable, so that no
+  // character is cut in two.
+  failure->reply = readable_text(reply.substr(0, 199));
   failure->local = false;
   return false;
 }
