@@ -15,7 +15,7 @@ case "${1:-tests}" in
     packages="$tool libgtest-dev libgmock-dev python3-pyftpdlib iproute2
               util-linux time bc clang-14 libfuzzer-14-dev
               g++-mingw-w64-x86-64-posix wine64 wine libbenchmark-dev vsftpd
-              iputils-ping curl valgrind chromium python3-html5lib
+              iputils-ping curl valgrind chromium python3-html5lib nftables
               prometheus ansible-core ansible-lint" ;;
   *) echo "usage: $0 [tool|demo|tests]" >&2; exit 2 ;;
 esac

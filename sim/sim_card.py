@@ -22,6 +22,14 @@ The cards are described in a JSON file, a list of objects:
   hold_uploads a file: uploads wait until it exists (30 s at most), so
                that a test can act while cards are in the middle of one;
                every card of the server waits meanwhile
+  revert_after S seconds after the card installed an upload (the last, if
+               more came), it runs its first modules again and lists them,
+               as a card that came back on its old modules after a restart
+  silent_after S seconds after the card installed an upload, it stops
+               answering for good: echo requests to its address are dropped
+               and connections to its port refused, by nftables rules of
+               the network namespace the cards run in (tests/in_netns.sh);
+               without nft (Debian's nftables) the server does not start
 
 With --upload-log, each file a card received is a line there: the card's
 address, the file's name and the SHA-256 of its bytes.
@@ -30,6 +38,7 @@ The server writes the word "ready" to --ready-file once every card listens,
 and ends by itself after --lifetime seconds.
 """
 import argparse
+import subprocess
 import hashlib
 import json
 import logging
@@ -72,11 +81,39 @@ class Card:
         self.down_until = 0.0
         self.logins_refused = int(entry.get("refuse_logins", 0))
         self.hold_uploads = entry.get("hold_uploads")
+        self.first_modules = (self.zel, self.app)
+        self.revert_after = entry.get("revert_after")
+        self.silent_after = entry.get("silent_after")
+        self.timers = []
         self.root = root
         for name in ("data", "event"):
             if entry.get(name) is not None:
                 with open(os.path.join(root, name + ".txt"), "w") as f:
                     f.write(entry[name])
+
+    def installed(self):
+        """An upload was installed: the faults to come count from now."""
+        for timer in self.timers:
+            timer.cancel()
+        self.timers = []
+        ioloop = IOLoop.instance()
+        if self.revert_after is not None:
+            self.timers.append(ioloop.call_later(float(self.revert_after),
+                                                 self.revert))
+        if self.silent_after is not None:
+            self.timers.append(ioloop.call_later(float(self.silent_after),
+                                                 self.go_silent))
+
+    def revert(self):
+        self.zel, self.app = self.first_modules
+
+    def go_silent(self):
+        # Loopback echo is the kernel's to answer, and a refused connection
+        # is told apart from none only below us: both are the firewall's.
+        nft("add rule inet sim_cards out ip daddr %s icmp type echo-request "
+            "drop" % self.ip)
+        nft("add rule inet sim_cards out ip daddr %s tcp dport %d reject "
+            "with tcp reset" % (self.ip, CardHandler.port))
 
     def listing(self):
         """Names as the card lists them: its modules first, then its files."""
@@ -87,12 +124,35 @@ class Card:
         return names
 
 
+def nft(rule):
+    """Runs one nft command, or ends the server: a card that should have
+    gone silent and still answers would pass for a good one."""
+    done = subprocess.run(["nft"] + rule.split(), capture_output=True,
+                          text=True)
+    if done.returncode != 0:
+        sys.stderr.write("sim_card: nft %s: %s\n" % (rule, done.stderr.strip()))
+        os._exit(3)
+
+
+def prepare_silence(entries):
+    """The table that silent cards' rules go in, made before any card
+    listens, so that a namespace without nft fails at once."""
+    if not any(e.get("silent_after") is not None for e in entries):
+        return
+    if shutil.which("nft") is None:
+        sys.exit("sim_card: silent_after needs nft (Debian's nftables "
+                 "package, scripts/install_deps.sh)")
+    nft("add table inet sim_cards")
+    nft("add chain inet sim_cards out { type filter hook output priority 0 ; }")
+
+
 class CardHandler(FTPHandler):
     """One connection to a card; the card is the one whose address the
     connection came in on, so one listening socket can serve them all."""
     cards = {}  # address -> Card
     upload_log = None  # where each received file is noted, for tests
     contact_log = None  # where each connection is noted, for tests
+    port = 21  # where the cards listen
     auth_failed_timeout = 0.1
 
     def __init__(self, conn, server, ioloop=None):
@@ -177,6 +237,7 @@ class CardHandler(FTPHandler):
                 card.app = name
             # Installed modules are no longer plain files on the card.
             os.remove(file)
+            card.installed()
         card.down_until = time.monotonic() + card.restart_s
 
 
@@ -194,6 +255,7 @@ def main():
     args = parser.parse_args()
     CardHandler.upload_log = args.upload_log
     CardHandler.contact_log = args.contact_log
+    CardHandler.port = args.port
     logging.basicConfig(level=logging.WARNING)
 
     # A few sockets for each of possibly a thousand cards.
@@ -201,6 +263,7 @@ def main():
     resource.setrlimit(resource.RLIMIT_NOFILE, (most, most))
     with open(args.cards) as f:
         entries = json.load(f)
+    prepare_silence(entries)
     scratch = tempfile.mkdtemp(prefix="sim_cards.")
     ioloop = IOLoop.instance()
     for entry in entries:
@@ -225,6 +288,9 @@ def main():
 
     def stop(*_):
         shutil.rmtree(scratch, ignore_errors=True)
+        if any(e.get("silent_after") is not None for e in entries):
+            subprocess.run(["nft", "delete", "table", "inet", "sim_cards"],
+                           capture_output=True)
         os._exit(0)
     signal.signal(signal.SIGTERM, stop)
     signal.signal(signal.SIGALRM, stop)

@@ -76,6 +76,12 @@ const OutcomeWords kWords[] = {
     {"local_error", STATUS_LOCAL_ERROR, "failed on this workstation",
      "failed on this workstation", "Failed on this workstation.",
      true, false, false, false, "#4e342e"},
+    // The modules were loaded and did not hold: it counts for the rate as
+    // a failed load does, and is not tried again tonight (it was loaded).
+    {"soak_failed", STATUS_SOAK_FAILED,
+     "failed: its check after the soak", "failed its check after the soak",
+     "Upgraded, then failed its check after the soak.",
+     true, false, true, false, "#6a1b9a"},
     {"would_upgrade", 0, "would upgrade", "would upgrade", nullptr,
      false, false, false, false, "#1e88e5"},
     {"would_patch", 0, "would apply the interim patch, then upgrade",

@@ -36,6 +36,9 @@ enum CardOutcome {
   // A file of the workstation failed (a full disk, a listing file that is
   // a directory): nothing the card did, and nothing loaded again for it.
   OUTCOME_LOCAL_ERROR,
+  // Upgraded, then failed its check after the soak: the modules did not
+  // hold. Never the dialogue's.
+  OUTCOME_SOAK_FAILED,
   // A dry run's findings.
   OUTCOME_WOULD_UPGRADE,
   OUTCOME_WOULD_PATCH,

@@ -35,7 +35,9 @@ TEST(CardOutcomeTest, TheRulesTakeTheOutcomesTheyMean) {
       {"done", &OutcomeWords::done,
        {"upgraded", "already_current", "skipped"}, false},
       {"module_failure", &OutcomeWords::module_failure,
-       {"os_load_failed", "app_load_failed", "listing_unreadable"}, true},
+       {"os_load_failed", "app_load_failed", "listing_unreadable",
+        "soak_failed"},
+       true},
       {"retryable", &OutcomeWords::retryable,
        {"unresponsive", "login_failed"}, true},
   };
@@ -82,7 +84,7 @@ TEST(CardOutcomeTest, ACardsEndSetsTheStatusOfItsOutcome) {
     EXPECT_TRUE(statuses.insert(card.status).second) << card.status;
     EXPECT_EQ(o, outcome_of_status(card.status)) << card.status;
   }
-  EXPECT_EQ(STATUS_LOCAL_ERROR, static_cast<int32_t>(statuses.size()));
+  EXPECT_EQ(STATUS_SOAK_FAILED, static_cast<int32_t>(statuses.size()));
 }
 
 }  // namespace

@@ -29,6 +29,10 @@ enum upgrade_status : int32_t {
   // listing, a saved log, its journal, a module read for upload), not
   // the card.
   STATUS_LOCAL_ERROR = 16,
+  // Campaigns only: upgraded, then failed its check after the soak (--soak):
+  // it did not answer, refused its login or listing, or no longer listed
+  // the modules it was sent.
+  STATUS_SOAK_FAILED = 17,
 };
 
 #endif  // UPGRD_UTIL_BASE_UPGRADE_STATUS_H_

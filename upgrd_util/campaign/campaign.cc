@@ -367,6 +367,7 @@ RolloutSettings RolloutOf(const NightInputs& night) {
   settings.modules = night.modules;
   settings.link_rate = rollout.link_rate;
   settings.stop_file = night.files.stop_file;
+  settings.soak_seconds = rollout.soak_seconds;
   return settings;
 }
 

@@ -106,19 +106,20 @@ bool NoStopFile(const NightInputs& night) {
   return true;
 }
 
-// A hook that cannot start would miss every event of the night.
-bool FindTheHook(const std::string& on_event,
-                 std::vector<std::string>* hook) {
-  if (on_event.empty())
+// A hook that cannot start would miss every event of the night, and a
+// soak command would fail every card it was to check.
+bool FindTheProgram(const char* option, const std::string& command,
+                    std::vector<std::string>* words) {
+  if (command.empty())
     return true;
-  std::vector<std::string> words = command_words(on_event);
+  std::vector<std::string> given = command_words(command);
   std::string path, error;
-  if (words.empty() || !find_program(words[0], &path, &error)) {
-    console_error_printf("upgrd_util: --on-event: %s\n",
-                         words.empty() ? "names no program" : error.c_str());
+  if (given.empty() || !find_program(given[0], &path, &error)) {
+    console_error_printf("upgrd_util: %s: %s\n", option,
+                         given.empty() ? "names no program" : error.c_str());
     return false;
   }
-  *hook = words;
+  *words = given;
   return true;
 }
 
@@ -172,7 +173,10 @@ bool read_night_inputs(const ToolOptions& options, NightInputs* night) {
   TakeTheOptions(options, night);
   site_name = site_of_this_run(options.site);
   if (!ReadPassword(options, &night->password) || !FilesApart(night->files) ||
-      !NoStopFile(*night) || !FindTheHook(options.on_event, &night->hook) ||
+      !NoStopFile(*night) ||
+      !FindTheProgram("--on-event", options.on_event, &night->hook) ||
+      !FindTheProgram("--soak-command", options.soak_command,
+                      &night->soak_command) ||
       !ReadTheResumed(options, night) || !ReadTheGroups(night))
     return false;
   WarnOfMetrics(night->files.metrics);

@@ -39,6 +39,9 @@ struct NightInputs {
   // --on-event's program and its arguments, the program found; empty: no
   // hook.
   std::vector<std::string> hook;
+  // --soak-command's, the same way; empty: none. How long the soak is
+  // goes with the rollout (rollout.soak_seconds).
+  std::vector<std::string> soak_command;
 
   // Waves, --max-failures, the failure rate, the window, retries, the
   // plan's link rate.
@@ -58,9 +61,9 @@ struct NightInputs {
 /// Reads what `options` name into *night, in this order: this run's site
 /// (site_name), the password's variable or file (the variable kept from
 /// children), the files apart (with the modules of a quiet reading of
-/// config.txt), no stop file (unless the plan alone), the hook's program,
-/// the report to resume and that it is this site's, the groups. Writes
-/// nothing.
+/// config.txt), no stop file (unless the plan alone), the hook's and the
+/// soak command's programs, the report to resume and that it is this
+/// site's, the groups. Writes nothing.
 /// Returns false at the first problem, having said it in one line on
 /// standard error; a warning (--resume's, a metrics file the collector
 /// would not read) is one line on standard output.

@@ -45,6 +45,8 @@ TEST_F(NightInputsTest, EachProblemIsOneLineAndTheFirstEndsTheReading) {
        "upgrd_util: --report and --html name one file: ./n.jsonl\n"},
       {{"--stop-file", "stop"}, "upgrd_util: the stop file stop is there"},
       {{"--on-event", "upgrd-no-such-program"}, "upgrd_util: --on-event: "},
+      {{"--soak", "1m", "--soak-command", "upgrd-no-such-program"},
+       "upgrd_util: --soak-command: "},
       {{"--resume", "none.jsonl"}, "upgrd_util: --resume: "},
       // Two problems: the first is said.
       {{"--stop-file", "stop", "--resume", "none.jsonl"},
@@ -64,18 +66,22 @@ TEST_F(NightInputsTest, EachProblemIsOneLineAndTheFirstEndsTheReading) {
 }
 
 // What a campaign reads is in the one value: the rollout with
-// --max-failures, the hook's words, the records resumed, and the waves in
+// --max-failures and the soak, the hook's and the soak command's words, the records resumed, and the waves in
 // cards once the cards are known.
 TEST_F(NightInputsTest, TheNightsInputsAreOneValue) {
   ASSERT_TRUE(WriteFile("r.jsonl", "{\"address\":\"127.0.0.2\","
                                    "\"outcome\":\"upgraded\"}\n"));
   ToolOptions options =
       Parsed({"--max-failures", "2", "--waves", "1,50%", "--on-event",
-              "sh -c true", "--resume", "r.jsonl", "--site", "here"});
+              "sh -c true", "--resume", "r.jsonl", "--site", "here",
+              "--soak", "10m", "--soak-command", "sh -c check"});
   NightInputs night;
   ASSERT_TRUE(read_night_inputs(options, &night)) << console.output;
   EXPECT_EQ(2, night.rollout.max_failures);
   EXPECT_EQ((std::vector<std::string>{"sh", "-c", "true"}), night.hook);
+  EXPECT_EQ(600, night.rollout.soak_seconds);
+  EXPECT_EQ((std::vector<std::string>{"sh", "-c", "check"}),
+            night.soak_command);
   EXPECT_EQ(1u, night.earlier.count("127.0.0.2"));
   upgrade_target cards[4] = {};
   cards[3].state.failed_before = true;

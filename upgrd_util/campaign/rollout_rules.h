@@ -24,6 +24,9 @@ struct RolloutSettings {
   int retries = 0;          // --retry-unreachable
   int per_group = 0;        // cards of one group at once; 0: no limit
   std::string stop_file;    // --stop-file, for what the stop says
+  // --soak: an upgraded card is checked again this long after it ended,
+  // before the next wave; 0: never.
+  double soak_seconds = 0;
 };
 
 /// The rules of a rollout: whether a card may start or load, when a card is

@@ -67,7 +67,8 @@ void StatusPrinter::Ended(const upgrade_target& card, CardOutcome outcome,
       card.state.zel_already_current)
     Say("\t%-17supgraded (APP only, its ZEL was already current) in %s\n",
         card.ip, duration_text(seconds).c_str());
-  else if (outcome == OUTCOME_LOCAL_ERROR)
+  else if (outcome == OUTCOME_LOCAL_ERROR ||
+           (outcome == OUTCOME_SOAK_FAILED && !card.state.reason.empty()))
     Say("\t%-17s%s (%s) in %s\n", card.ip, words.said,
         card.state.reason.c_str(), duration_text(seconds).c_str());
   else

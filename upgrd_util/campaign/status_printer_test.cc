@@ -50,6 +50,20 @@ TEST_F(StatusPrinterTest, SaysWhenOnlyTheAppWasLoaded) {
             console.output);
 }
 
+// A card whose modules did not hold says at which step of its check.
+TEST_F(StatusPrinterTest, SaysWhereTheCheckAfterTheSoakFailed) {
+  CardEndings endings;
+  StatusPrinter printer(1, 1, false, 270, &endings);
+  upgrade_target card = {};
+  ASSERT_TRUE(set_target_ip(&card, "10.0.0.1"));
+  card.state.reason = "version: it lists kvn_hw02_zel_210.bin";
+  printer.Ended(card, OUTCOME_SOAK_FAILED, 900);
+  printer.Show(true);
+  EXPECT_EQ("\t10.0.0.1         failed: its check after the soak (version: "
+            "it lists kvn_hw02_zel_210.bin) in 15 min 0 s\n",
+            console.output);
+}
+
 TEST_F(StatusPrinterTest, EachStopIsSaidOnceInItsOwnWords) {
   struct Case {
     Stop stop;

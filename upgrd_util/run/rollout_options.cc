@@ -219,7 +219,7 @@ std::string why_no_instant(const std::string& text, const WallTime& wall,
 
 bool RolloutOptions::any() const {
   return !waves_given.empty() || max_failure_rate >= 0 || windowed ||
-         retry_unreachable > 0;
+         retry_unreachable > 0 || soak_seconds > 0;
 }
 
 bool parse_waves(const std::string& text, std::vector<WaveSize>* waves,
@@ -283,6 +283,34 @@ bool parse_failure_rate(const std::string& text, double* percent,
     return false;
   }
   *percent = value;
+  return true;
+}
+
+bool parse_duration(const std::string& text, double* seconds,
+                    std::string* error) {
+  std::string_view number(text);
+  double unit = 1;
+  if (!number.empty()) {
+    switch (number.back()) {
+      case 'm':
+        unit = 60;
+        break;
+      case 'h':
+        unit = 3600;
+        break;
+    }
+  }
+  if (unit > 1 || (!number.empty() && number.back() == 's'))
+    number.remove_suffix(1);
+  double value = 0;
+  if (!read_decimal(number, false, &value) || !(value * unit >= 1) ||
+      value * unit > 24 * 3600) {
+    *error = "\"" + text +
+             "\" is not a time from 1 s to 24 h in whole seconds, minutes "
+             "or hours (90, 90s, 10m, 1h)";
+    return false;
+  }
+  *seconds = value * unit;
   return true;
 }
 

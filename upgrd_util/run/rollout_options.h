@@ -29,6 +29,9 @@ struct RolloutOptions {
   int retry_unreachable = 0;     // more tries, 0 to 10
   double link_rate = 1e6;        // bytes a second the uploads share, for the plan
   int per_group = 0;             // cards of one group at once; 0: no limit
+  // --soak: each upgraded card is checked again this long after it ended,
+  // before the next wave starts; 0: never.
+  double soak_seconds = 0;
   /// Whether any of those a dry run cannot take but for its plan was
   /// given: --max-failures, which a dry run never reaches, is not one.
   bool any() const;
@@ -48,6 +51,11 @@ bool parse_failure_rate(const std::string& text, double* percent, std::string* e
 /// Reads a link's rate in bytes a second: a plain decimal with k, M or G
 /// (thousands, millions, billions), and B/s after, if one likes ("2.5MB/s").
 bool parse_link_rate(const std::string& text, double* bytes_per_second, std::string* error);
+
+/// Reads a time to wait: whole seconds, or a whole number of seconds,
+/// minutes or hours ("90", "90s", "10m", "1h"), from 1 s to 24 h. Returns
+/// false, with one line naming the text in *error.
+bool parse_duration(const std::string& text, double* seconds, std::string* error);
 
 /// The instant `text` names, seen from `now` (local time of the process's
 /// time zone, as the clock gives it): "HH:MM" is the next such local wall

@@ -79,6 +79,17 @@ TEST(RolloutOptionsTest, PlainDecimalsAreRead) {
     EXPECT_TRUE(parse_failure_rate(r.text, &percent, &error)) << error;
     EXPECT_EQ(r.percent, percent) << r.text;
   }
+  struct Duration {
+    const char* text;
+    double seconds;
+  } durations[] = {{"90", 90}, {"90s", 90}, {"10m", 600}, {"1h", 3600},
+                   {"1s", 1}, {"24h", 86400}, {"1440m", 86400}};
+  for (const Duration& d : durations) {
+    double seconds = 0;
+    std::string error;
+    EXPECT_TRUE(parse_duration(d.text, &seconds, &error)) << error;
+    EXPECT_EQ(d.seconds, seconds) << d.text;
+  }
 }
 
 TEST(RolloutOptionsTest, RefusesWhatIsNoPlainNumberOrTime) {
@@ -116,6 +127,16 @@ TEST(RolloutOptionsTest, RefusesWhatIsNoPlainNumberOrTime) {
       {"--max-failure-rate", "", "0% to 100%"},
       {"--max-failure-rate", "1.2.3", "0% to 100%"},
       {"--max-failure-rate", "10%%", "0% to 100%"},
+      {"--soak", "0", "1 s to 24 h"},
+      {"--soak", "0m", "1 s to 24 h"},
+      {"--soak", "25h", "1 s to 24 h"},
+      {"--soak", "86401", "1 s to 24 h"},
+      {"--soak", "1.5h", "1 s to 24 h"},
+      {"--soak", "10ms", "1 s to 24 h"},
+      {"--soak", "m", "1 s to 24 h"},
+      {"--soak", "", "1 s to 24 h"},
+      {"--soak", "-5m", "1 s to 24 h"},
+      {"--soak", "1d", "1 s to 24 h"},
       {"--not-after", "-1:30", "HH:MM"},
       {"--not-after", "12:-5", "HH:MM"},
       {"--not-after", "5:30", "HH:MM"},
@@ -139,6 +160,9 @@ TEST(RolloutOptionsTest, RefusesWhatIsNoPlainNumberOrTime) {
     if (option == "--waves") {
       std::vector<WaveSize> waves;
       read = parse_waves(b.text, &waves, &error);
+    } else if (option == "--soak") {
+      double seconds = 0;
+      read = parse_duration(b.text, &seconds, &error);
     } else if (option == "--max-failure-rate") {
       double percent = 0;
       read = parse_failure_rate(b.text, &percent, &error);

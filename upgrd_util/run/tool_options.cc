@@ -92,6 +92,7 @@ struct RolloutTexts {
   std::string max_failure_rate;
   std::string not_after;
   std::string link_rate;
+  std::string soak;
 };
 
 // The options that print something and end: --version, --list-outcomes.
@@ -189,6 +190,13 @@ void AddRolloutOptions(CLI::App* app, ToolOptions* options,
                 "would leave, the smallest -j that fits; contacts no\n"
                 "card (with --check: after the dry run, by what it found)\n"
                 "(exit 0 when every card fits, else 1)");
+  app->add_option("--soak", texts->soak,
+                  "Check each upgraded card again DURATION after it ended,\n"
+                  "before the next wave starts: it must answer, take its\n"
+                  "login and list the modules it was sent, else it ends\n"
+                  "soak_failed; 90s, 10m, 1h, up to 24h (default: no\n"
+                  "second check)")
+      ->type_name("DURATION");
   app->add_option("--link-rate", texts->link_rate,
                   "The bytes a second the cards' uploads share, for the\n"
                   "plan: 500k, 1M, 2.5MB/s (default 1M)")
@@ -256,6 +264,14 @@ void AddNightOptions(CLI::App* app, ToolOptions* options) {
                   "between blanks are a program (found in PATH) and its\n"
                   "arguments, without a shell (default: none)")
       ->type_name("CMD");
+  app->add_option("--soak-command", options->soak_command,
+                  "With --soak: run CMD for each card that passed its\n"
+                  "check again, with the card's address as its last\n"
+                  "argument and the card as JSON on its standard input,\n"
+                  "words as --on-event takes them; a minute at most. A\n"
+                  "command that fails fails the card (default: none)")
+      ->type_name("CMD")
+      ->needs("--soak");
   app->add_option("--stop-file", options->files.stop_file,
                   "Once FILE is there (touch FILE), start no further card;\n"
                   "the running ones finish. A campaign does not start\n"
@@ -303,6 +319,9 @@ void ReadRollout(const CLI::App& app, const RolloutTexts& texts,
   if (app.count("--link-rate") > 0 &&
       !parse_link_rate(texts.link_rate, &rollout->link_rate, &error))
     throw CLI::ValidationError("--link-rate", error);
+  if (app.count("--soak") > 0 &&
+      !parse_duration(texts.soak, &rollout->soak_seconds, &error))
+    throw CLI::ValidationError("--soak", error);
   if (app.count("--not-after") == 0)
     return;
   struct tm now = {};
@@ -332,8 +351,13 @@ void CheckCombinations(const ToolOptions& options) {
   if (options.check && options.rollout.any() && !options.plan)
     throw CLI::ValidationError("--check",
                                "a dry run starts every card at once; drop "
-                               "--waves, --max-failure-rate, --not-after "
-                               "and --retry-unreachable, or add --plan");
+                               "--waves, --max-failure-rate, --not-after, "
+                               "--retry-unreachable and --soak, or add "
+                               "--plan");
+  if (options.check && !options.soak_command.empty())
+    throw CLI::ValidationError("--soak-command",
+                               "a dry run upgrades no card to check again; "
+                               "drop one of --check and --soak-command");
   const std::string& report = options.files.report;
   if (!report.empty() && !report_format_known(report))
     throw CLI::ValidationError(

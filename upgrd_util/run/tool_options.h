@@ -46,6 +46,8 @@ struct ToolOptions {
   std::string arguments;   // the options as given, for the page
   std::vector<std::string> argument_list;  // and one by one, for events
   std::string on_event;  // run with each event of the campaign
+  // Run for each card that passed its check after the soak (--soak).
+  std::string soak_command;
   // Whose cards these are, in every record; empty: the host's name and the
   // working directory's real path.
   std::string site;

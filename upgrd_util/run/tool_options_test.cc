@@ -5,6 +5,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "tests/test_support.h"
 #include "upgrd_util/base/card_outcome.h"
@@ -54,6 +55,39 @@ TEST_F(ToolOptionsTest, AnEmptyFileNameIsRefused) {
     EXPECT_EQ("upgrd_util: " + given + ": an empty file name (see "
               "upgrd_util --help)\n",
               console.output);
+  }
+}
+
+// The soak and its command go with an upgrade: a dry run refuses them
+// (the soak's time only with --plan), and a command needs a soak.
+TEST_F(ToolOptionsTest, TheSoakIsRefusedWhereNoCardIsUpgraded) {
+  struct {
+    std::vector<std::string> arguments;
+    const char* said;  // "": parsed
+  } cases[] = {
+      {{"--soak", "10m", "--soak-command", "check-card"}, ""},
+      {{"--check", "--plan", "--soak", "10m"}, ""},
+      {{"--soak-command", "check-card"}, "--soak-command requires --soak"},
+      {{"--check", "--soak", "10m"}, "--check: a dry run starts every card"},
+      {{"--check", "--plan", "--soak", "1m", "--soak-command", "check-card"},
+       "--soak-command: a dry run upgrades no card"},
+      {{"--soak", "0"}, "--soak: \"0\" is not a time"},
+  };
+  std::string name = "upgrd_util";
+  for (auto& c : cases) {
+    std::vector<char*> argv = {name.data()};
+    for (std::string& argument : c.arguments)
+      argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    ToolOptions options;
+    console.output.clear();
+    int parsed = parse_tool_options(static_cast<int>(argv.size()) - 1,
+                                    argv.data(), &options);
+    EXPECT_EQ(*c.said ? 2 : -1, parsed) << c.said;
+    EXPECT_NE(std::string::npos, console.output.find(c.said)) << c.said;
+    if (parsed == -1) {
+      EXPECT_EQ(600, options.rollout.soak_seconds) << console.output;
+    }
   }
 }
 

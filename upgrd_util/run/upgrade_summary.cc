@@ -53,6 +53,9 @@ void LogFailedCard(const upgrade_target& target, const OutcomeWords& words) {
   else if (target.status == STATUS_LOCAL_ERROR && !target.state.reason.empty())
     log_printf("Failed on this workstation: %s.\n",
                target.state.reason.c_str());
+  else if (target.status == STATUS_SOAK_FAILED && !target.state.reason.empty())
+    log_printf("Upgraded, then failed its check after the soak: %s.\n",
+               target.state.reason.c_str());
   else if (words.summary)
     log_printf("%s\n", words.summary);
   else

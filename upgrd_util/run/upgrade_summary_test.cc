@@ -50,9 +50,12 @@ TEST_F(SummaryTest, EachFailedCardWithItsOwnReason) {
   Add("127.0.0.5", STATUS_UNRESPONSIVE);
   Add("127.0.0.6", STATUS_LOGIN_FAILED);
   Add("127.0.0.7", 42);  // no status any step records
+  Add("127.0.0.8", STATUS_SOAK_FAILED);
+  list->next->next->next->next->next->next->state.reason =
+      "version: it lists kvn_zel_200.bin";
   print_summary(list);
   EXPECT_EQ("\n\t*********** Upgrade Summary *********** \n"
-            "\n\tEncountered 5 failures during upgrade.\n"
+            "\n\tEncountered 6 failures during upgrade.\n"
             "\tPlease view 'result.txt' for details.\n",
             console.output);
   EXPECT_EQ(std::string(
@@ -63,7 +66,9 @@ TEST_F(SummaryTest, EachFailedCardWithItsOwnReason) {
                 "\t127.0.0.5: The Varnet at this address is not responsive.\n"
                 "\t127.0.0.6: Could not log into the Varnet's FTP server.\n"
                 "\t127.0.0.7: Unknown failure. 2a \n"
-                "\nEncountered 5 failures during upgrade.\n") +
+                "\t127.0.0.8: Upgraded, then failed its check after the "
+                "soak: version: it lists kvn_zel_200.bin.\n"
+                "\nEncountered 6 failures during upgrade.\n") +
                 kSummaryEnd,
             Log());
 }
