@@ -135,6 +135,11 @@ const Field kFields[] = {
     Text("site", &ReportRecord::site, &EarlierRecord::site),
     Text("addresses_sha256", &ReportRecord::addresses_sha256,
          &EarlierRecord::addresses_sha256),
+    Text("run_by", &ReportRecord::run_by),
+    Text("host", &ReportRecord::host),
+    Text("command_line", &ReportRecord::command_line),
+    Text("tool_version", &ReportRecord::tool_version),
+    Text("pauses", &ReportRecord::pauses),
 };
 
 // A field's text in a CSV line.
@@ -281,6 +286,10 @@ ReportRecord card_record(const upgrade_target& card, const char* outcome,
   record.patch_sha256 = patch_module_sha256;
   record.site = site_name;
   record.addresses_sha256 = addresses_sha256;
+  record.run_by = run_by_user;
+  record.host = run_by_host;
+  record.command_line = command_line;
+  record.tool_version = tool_version;
   return record;
 }
 

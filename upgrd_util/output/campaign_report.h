@@ -45,6 +45,16 @@ struct ReportRecord {
   // iplist.txt's addresses (process_state.h).
   std::string site;
   std::string addresses_sha256;
+  // Who ran the campaign (process_state.h): the user, the host, the
+  // command line and the tool's version.
+  std::string run_by;
+  std::string host;
+  std::string command_line;
+  std::string tool_version;
+  // When starting cards was paused before this record was written: each
+  // pause "start/end" (ISO 8601), one still in force "start/", space
+  // apart.
+  std::string pauses;
 };
 
 /// The record of `card`, whose outcome is `outcome`, between `start` and

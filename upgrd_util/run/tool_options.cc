@@ -1,7 +1,9 @@
 #include "upgrd_util/run/tool_options.h"
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <charconv>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <ctime>
 #include <string>
@@ -323,7 +325,60 @@ void CheckCombinations(const ToolOptions& options) {
   // compares the files they name (option_files_apart), not their names.
 }
 
+// A word a POSIX shell reads back as it is, unquoted.
+bool PlainWord(const std::string& word) {
+  if (word.empty())
+    return false;
+  for (unsigned char c : word) {
+    if (!isalnum(c) && !strchr("_@%+=:,./-", c))
+      return false;
+  }
+  return true;
+}
+
+std::string ShellQuoted(const std::string& word) {
+  if (PlainWord(word))
+    return word;
+  std::string quoted = "'";
+  for (char c : word)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// --on-event's program, its arguments hidden.
+std::string HookShown(const std::string& command) {
+  size_t begin = command.find_first_not_of(" \t");
+  if (begin == std::string::npos)
+    return command;
+  size_t end = command.find_first_of(" \t", begin);
+  std::string shown = command.substr(begin, end - begin);
+  if (end != std::string::npos &&
+      command.find_first_not_of(" \t", end) != std::string::npos)
+    shown += " ***";
+  return shown;
+}
+
 }  // namespace
+
+std::string command_line_shown(const std::vector<std::string>& argv) {
+  const std::string kHook = "--on-event";
+  std::string line;
+  bool hook_next = false;
+  for (const std::string& word : argv) {
+    std::string shown = word;
+    if (hook_next)
+      shown = HookShown(word);
+    else if (word.compare(0, kHook.size() + 1, kHook + "=") == 0)
+      shown = kHook + "=" + HookShown(word.substr(kHook.size() + 1));
+    hook_next = word == kHook;
+    line += (line.empty() ? "" : " ") + ShellQuoted(shown);
+  }
+  return line;
+}
+
+std::string tool_version_text() {
+  return std::string(kToolName) + ", build " UPGRD_BUILD_VERSION;
+}
 
 // In the order they are compared: of two that name one file, the first
 // here is said first.
@@ -358,6 +413,8 @@ int parse_tool_options(int argc, char** argv, ToolOptions* options) {
     for (int i = 1; i < argc; ++i)
       options->arguments += std::string(i > 1 ? " " : "") + argv[i];
     options->argument_list.assign(argv + 1, argv + argc);
+    options->command_line =
+        command_line_shown(std::vector<std::string>(argv, argv + argc));
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForVersion& e) {
