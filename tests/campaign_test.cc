@@ -2,6 +2,7 @@
 // fast clock, in a network namespace of the test's own.
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -577,10 +578,20 @@ TEST_F(CampaignTest, APauseAndTheStopFileFromOutside) {
        [&] { WriteFile(second, ""); }},
   };
   ToolRun run = Campaign({"-y", "-j", "1", "--report", "r.jsonl", "--metrics",
-                          "m.prom", "--html", "p.html"},
+                          "m.prom", "--html", "p.html", "--on-event",
+                          "tee -a events.jsonl"},
                          "", outside);
   EXPECT_EQ(1, run.exit_code) << run.output;
   const std::string& out = run.output;
+  // The pause heard, logged, drawn and in the records after it.
+  std::string kinds;
+  std::istringstream events(ReadFile("events.jsonl"));
+  for (std::string line; std::getline(events, line);)
+    kinds += nlohmann::json::parse(line)["event"].get<std::string>() + " ";
+  EXPECT_EQ("start pause resume stop end ", kinds);
+  EXPECT_EQ(1, Occurrences(Log(), "\nPaused (SIGUSR1) at ")) << Log();
+  EXPECT_EQ(1, Occurrences(Log(), "\nResumed (SIGUSR2) at ")) << Log();
+  EXPECT_EQ(1, Occurrences(ReadFile("p.html"), "<g class=\"pause\">"));
   std::vector<std::string> in_order = {
       "\tPaused (SIGUSR1): no card will be started until SIGUSR2; 1 still "
       "running will finish.\n",
@@ -601,13 +612,20 @@ TEST_F(CampaignTest, APauseAndTheStopFileFromOutside) {
   std::string outcomes;
   for (std::string line; std::getline(lines, line);) {
     nlohmann::json r = nlohmann::json::parse(line);
+    // The first record in the pause, the others after its end.
+    std::string pauses = r["pauses"];
     outcomes += r["address"].get<std::string>() + " " +
                 r["outcome"].get<std::string>() + " " +
-                r["reason"].get<std::string>() + "\n";
+                r["reason"].get<std::string>() + " " +
+                std::to_string(pauses.size()) + "\n";
+    EXPECT_EQ(getpwuid(getuid())->pw_name, r["run_by"]);
+    EXPECT_NE(std::string::npos,
+              r["command_line"].get<std::string>().find(
+                  " --on-event 'tee ***'"));
   }
-  EXPECT_EQ("127.0.0.2 upgraded \n127.0.0.3 upgraded \n"
-            "127.0.0.4 not_started stop file\n"
-            "127.0.0.5 not_started stop file\n",
+  EXPECT_EQ("127.0.0.2 upgraded  26\n127.0.0.3 upgraded  51\n"
+            "127.0.0.4 not_started stop file 51\n"
+            "127.0.0.5 not_started stop file 51\n",
             outcomes);
   EXPECT_NE(std::string::npos,
             Log().find("\t127.0.0.5: Not started: stop file.\n"));
@@ -617,14 +635,28 @@ TEST_F(CampaignTest, APauseAndTheStopFileFromOutside) {
   EXPECT_NE(std::string::npos,
             ReadFile("p.html").find("data-end=\"stop_file\""));
 
-  // Still there: refused before anything, a question included.
+  // Still there: refused before anything, a question included. The hook
+  // hears why; the metrics keep the night before's figures and say when.
   ASSERT_EQ(0, unlink("result.txt"));
-  ToolRun refused = Campaign({"-j", "1"}, "1\n1\n\n");
+  std::string night_before = ReadFile("m.prom");
+  ToolRun refused = Campaign({"-j", "1", "--metrics", "m.prom", "--on-event",
+                              "tee refused.json"},
+                             "1\n1\n\n");
   EXPECT_EQ(2, refused.exit_code);
   EXPECT_EQ("upgrd_util: the stop file upgrd_util.stop is there: remove it "
             "to start a campaign\n",
             refused.output);
   EXPECT_EQ("<missing>", ReadFile("result.txt"));
+  nlohmann::json told = nlohmann::json::parse(ReadFile("refused.json"));
+  EXPECT_EQ("refused", told["event"]);
+  EXPECT_EQ("the stop file upgrd_util.stop is there: remove it to start a "
+            "campaign",
+            told["reason"]);
+  std::string metrics = ReadFile("m.prom");
+  EXPECT_EQ(0u, metrics.find(night_before)) << metrics;
+  EXPECT_NE(std::string::npos,
+            metrics.find("\nupgrd_campaign_refused_time_seconds 1"));
+  EXPECT_EQ(0, system("promtool check metrics < m.prom"));
 }
 
 TEST_F(CampaignTest, AKilledCampaignKeepsEveryFinishedEntry) {

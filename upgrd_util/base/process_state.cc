@@ -11,6 +11,10 @@ char run_id[40];
 std::string module_copies;
 std::string site_name;
 char addresses_sha256[kSha256HexSize];
+std::string run_by_user;
+std::string run_by_host;
+std::string command_line;
+std::string tool_version;
 
 void reset_process_state() {
   if (result_log)
@@ -26,4 +30,8 @@ void reset_process_state() {
   module_copies.clear();
   site_name.clear();
   addresses_sha256[0] = '\0';
+  run_by_user.clear();
+  run_by_host.clear();
+  command_line.clear();
+  tool_version.clear();
 }

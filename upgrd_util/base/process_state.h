@@ -52,6 +52,17 @@ extern std::string module_copies;
 extern std::string site_name;
 extern char addresses_sha256[kSha256HexSize];
 
+/// Who ran a campaign, for every record and its page: the login name of
+/// the process's user, the host's name, the command line as given (its
+/// words quoted as a shell would need them, nothing that could carry a
+/// secret: see run/tool_options.h) and the tool's name and build. Empty in
+/// the dialogue. Set as the campaign begins, before any check of its
+/// inputs, then never changed.
+extern std::string run_by_user;
+extern std::string run_by_host;
+extern std::string command_line;
+extern std::string tool_version;
+
 /// Back to the state at process start, the result log closed (for tests).
 void reset_process_state();
 

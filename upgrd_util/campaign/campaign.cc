@@ -24,6 +24,7 @@
 #include "upgrd_util/campaign/event_hook.h"
 #include "upgrd_util/campaign/own_files.h"
 #include "upgrd_util/campaign/plan_printer.h"
+#include "upgrd_util/campaign/refused_start.h"
 #include "upgrd_util/campaign/report_writer.h"
 #include "upgrd_util/campaign/rollout_rules.h"
 #include "upgrd_util/campaign/status_printer.h"
@@ -177,15 +178,19 @@ bool CanWritePages(const OptionFiles& files) {
 // A run refused there leaves every file as it was. Then the pages are
 // tried, the report's part file made and the pid file written. Returns
 // false, having said why, with the locks let go.
+// *held_elsewhere says whether another run held the directory or the
+// report.
 bool TakeTheRunsFiles(const OptionFiles& files, FileLock* report_lock,
-                      CampaignReport* report, FileLock* pid_file) {
-  if (!lock_working_directory())
+                      CampaignReport* report, FileLock* pid_file,
+                      bool* held_elsewhere) {
+  if (!lock_working_directory(held_elsewhere))
     return false;
   const std::string& path = files.report;
   std::string error;
   bool busy = false;
   bool taken =
       path.empty() || report_lock->Take(report_lock_path(path), &busy, &error);
+  *held_elsewhere = !taken && busy;
   if (!taken && busy)
     console_error_printf(
         "upgrd_util: --report: another run of the tool writes %s (%s is "
@@ -680,6 +685,19 @@ void CloseTheDialogue(Closing closing, bool wait_for_enter) {
     wait_for_enter_to_exit();
 }
 
+// A night refused before any card: told to the hook and the metrics, for
+// a night that never ran is what an alert is for. The plan alone is no
+// night.
+int Refused(const ToolOptions& options, const NightInputs& night,
+            bool held_elsewhere, const RefusalHeard& heard) {
+  if (!night.plan_only)
+    tell_refused_start(options, night, held_elsewhere,
+                       heard.line().empty()
+                           ? "bad input, before any card (see the console)"
+                           : heard.line());
+  return kBadInput;
+}
+
 }  // namespace
 
 int run_campaign(const ToolOptions& options) {
@@ -687,24 +705,37 @@ int run_campaign(const ToolOptions& options) {
   // interrupts. The plan alone starts none.
   if (!options.plan || options.check)
     catch_interrupts();
+  // Who runs it, once, for every record and the page, and for a refusal.
+  run_by_user = login_name();
+  run_by_host = host_name();
+  command_line = options.command_line;
+  tool_version = tool_version_text();
+  // Why a night is refused, from the line that says it.
+  RefusalHeard heard;
   NightInputs night;
   if (!read_night_inputs(options, &night))
-    return kBadInput;
+    return Refused(options, night, false, heard);
   if (night.plan_only)
     return PlanOnly(night);
   // Let go after the report, whose part file may go as it closes.
   FileLock report_lock, pid_file;
   CampaignReport report(night.files.report);
   CampaignReport* to_report = night.files.report.empty() ? nullptr : &report;
-  if (!TakeTheRunsFiles(night.files, &report_lock, to_report, &pid_file))
-    return kBadInput;
+  bool held_elsewhere = false;
+  if (!TakeTheRunsFiles(night.files, &report_lock, to_report, &pid_file,
+                        &held_elsewhere))
+    return Refused(options, night, held_elsewhere, heard);
   StartResult started = start_upgrade_run();
   if (started == START_NO_LOG)
-    return kBadInput;
+    return Refused(options, night, false, heard);
   Closing closing = CLOSE_BEFORE_CARDS;
   int code = started == START_BAD_INPUT
                  ? kBadInput
                  : RunTheNight(night, to_report, &closing);
+  // Bad input ends a night before its first card, never after: said before
+  // the closing question, which may wait for Enter.
+  if (code == kBadInput)
+    Refused(options, night, false, heard);
   CloseTheDialogue(closing, !night.yes);
   return code;
 }

@@ -3,6 +3,8 @@
 #include "upgrd_util/base/stop_reason.h"
 #include "upgrd_util/campaign/card_beside_others.h"
 #include "upgrd_util/output/campaign_event.h"
+#include "upgrd_util/output/campaign_report.h"
+#include "upgrd_util/output/result_log.h"
 
 void CampaignEvents::CardStarted(upgrade_target* card) {
   // The scheduler counted this try as it gave the card.
@@ -54,8 +56,20 @@ void CampaignEvents::StartingStopped(const Stop& stop, int running) {
 }
 
 void CampaignEvents::StartingPaused(bool paused, int running) {
+  std::string at = iso_local_time();
   printer_->Paused(paused, running);
+  // A line of its own in result.txt, between the cards' blocks.
+  std::string line =
+      paused ? "\nPaused (SIGUSR1) at " + at +
+                   ": no card is started until SIGUSR2; " +
+                   std::to_string(running) + " still running.\n"
+             : "\nResumed (SIGUSR2) at " + at + ": cards are started again.\n";
+  log_append_block(line);
+  report_->Paused(paused, at);
   watch_->Paused(paused);
+  // Never dropped: an operator's act, as rare as the signals that make it.
+  if (hook_)
+    hook_->Send(paused ? "pause" : "resume", pause_event_json(paused, running));
 }
 
 void CampaignEvents::WorkersShort(int started, int wanted) {

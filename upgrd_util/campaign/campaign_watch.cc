@@ -72,6 +72,10 @@ void CampaignWatch::Resumed(
 bool CampaignWatch::Begin(const upgrade_target* cards, std::string* error) {
   start_ = platform().clock->Seconds();
   view_.run_id = run_id;
+  view_.run_by = run_by_user;
+  view_.host = run_by_host;
+  view_.command_line = command_line;
+  view_.tool_version = tool_version;
   view_.zel_module = zel_module_name;
   view_.app_module = app_module_name;
   view_.zel_sha256 = zel_module_sha256;
@@ -219,9 +223,15 @@ CampaignWatch::~CampaignWatch() {
 }
 
 void CampaignWatch::Paused(bool paused) {
+  double now = platform().clock->Seconds() - start_;
   std::lock_guard<std::mutex> lock(mutex_);
   view_.paused = paused;
   changed_ = true;
+  std::vector<PauseView>& pauses = view_.pauses;
+  if (paused && pauses.size() < kPausesDrawn)
+    pauses.push_back({now, -1});
+  else if (!paused && !pauses.empty() && pauses.back().end < 0)
+    pauses.back().end = now;
 }
 
 void CampaignWatch::Stopped(const Stop& stop) {

@@ -24,8 +24,9 @@ std::vector<std::string> command_words(const std::string& command);
 /// failure changes nothing else.
 ///
 /// Only wave_end events, which tell progress, may be dropped: when
-/// kMaxWaiting wait, the oldest wave_end goes; start, stop and end are
-/// always run, each within its time limit.
+/// kMaxWaiting wait, the oldest wave_end goes; start, pause, resume, stop,
+/// end and refused are always run, each within its time limit (a pause or
+/// a resume is an operator's act, and the pool tells only changes).
 class EventHook {
  public:
   /// How one event's command is run: run_child, or a test's double.

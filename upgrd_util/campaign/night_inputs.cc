@@ -183,6 +183,14 @@ bool read_night_inputs(const ToolOptions& options, NightInputs* night) {
   return true;
 }
 
+bool option_files_apart_quietly(const OptionFiles& files) {
+  SilentConsole silent;
+  Platform quiet = platform();
+  quiet.console = &silent;
+  ScopedThreadPlatform seams(&quiet);
+  return FilesApart(files);
+}
+
 void count_waves(const std::vector<upgrade_target*>& to_run,
                  NightInputs* night) {
   size_t failed_before = std::count_if(

@@ -69,6 +69,10 @@ struct NightInputs {
 /// would not read) is one line on standard output.
 bool read_night_inputs(const ToolOptions& options, NightInputs* night);
 
+/// Whether no two of `files` nor one of them and a file of the tool's own
+/// are one file, as read_night_inputs checks them, saying nothing.
+bool option_files_apart_quietly(const OptionFiles& files);
+
 /// Sets night->waves for `to_run`: the sizes of night->rollout.waves_given over
 /// the cards that did not fail these modules before, which form one more
 /// wave after them.

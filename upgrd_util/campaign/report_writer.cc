@@ -2,6 +2,14 @@
 
 #include "upgrd_util/base/card_outcome.h"
 
+namespace {
+
+// A record is a line of bounded length, whatever signals come: the first
+// pauses in full, then only how many more.
+const int kPausesShown = 32;
+
+}  // namespace
+
 void ReportWriter::Write(const std::vector<const upgrade_target*>& cards,
                          double seconds, bool* disk_full) {
   if (!report_ || cards.empty())
@@ -15,6 +23,7 @@ void ReportWriter::Write(const std::vector<const upgrade_target*>& cards,
       std::string end = card->state.started_at.empty() ? "" : iso_local_time();
       ReportRecord record =
           card_record(*card, word, card->state.started_at, end, seconds);
+      record.pauses = PausesField();
       // On a full disk a later record may still fit.
       if (!report_->Write(record, &reason)) {
         ++lost;
@@ -39,6 +48,24 @@ void ReportWriter::Write(const std::vector<const upgrade_target*>& cards,
                   reason.c_str());
   failed_ = true;
   records_lost_ += static_cast<int>(lost);
+}
+
+void ReportWriter::Paused(bool paused, const std::string& at) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (paused && ++pauses_started_ > kPausesShown)
+    return;
+  // The pool tells only changes: a resume ends the pause before it.
+  if (paused)
+    pauses_ += (pauses_.empty() ? "" : " ") + at + "/";
+  else if (!pauses_.empty() && pauses_.back() == '/')
+    pauses_ += at;
+}
+
+std::string ReportWriter::PausesField() const {
+  if (pauses_started_ <= kPausesShown)
+    return pauses_;
+  return pauses_ + " +" + std::to_string(pauses_started_ - kPausesShown) +
+         " more";
 }
 
 bool ReportWriter::failed() {

@@ -26,6 +26,10 @@ class ReportWriter {
   void Write(const std::vector<const upgrade_target*>& cards, double seconds,
              bool* disk_full);
 
+  /// Starting cards was paused (or resumed) at `at` (ISO 8601): every
+  /// record written from now on says so.
+  void Paused(bool paused, const std::string& at);
+
   bool failed();
   /// The records that could not be written.
   int records_lost();
@@ -37,6 +41,9 @@ class ReportWriter {
   std::mutex mutex_;  // guards appending to the report, and the counts below
   bool failed_ = false;
   int records_lost_ = 0;
+  std::string PausesField() const;  // mutex_ held
+  std::string pauses_;  // the pauses shown in the records so far
+  int pauses_started_ = 0;
 };
 
 #endif  // UPGRD_UTIL_CAMPAIGN_REPORT_WRITER_H_

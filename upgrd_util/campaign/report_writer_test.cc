@@ -43,4 +43,38 @@ TEST_F(ReportWriterTest, EachRecordIsSyncedAndCardsThatNeverRanShareOne) {
   EXPECT_FALSE(writer.failed());
 }
 
+// Each record says the pauses so far, a pause in force open; signals
+// without end leave a record of bounded length.
+TEST_F(ReportWriterTest, RecordsSayThePausesSoFar) {
+  upgrade_target card;
+  snprintf(card.ip, sizeof(card.ip), "10.0.0.1");
+  card.state.outcome = OUTCOME_NOT_STARTED;
+  CampaignReport report("night.jsonl");
+  std::string reason;
+  ASSERT_TRUE(report.Open(&reason)) << reason;
+  CardEndings endings;
+  StatusPrinter printer(1, 1, false, 0, &endings);
+  ReportWriter writer(&report, "night.jsonl", &printer);
+  auto pauses = [&] {
+    writer.Write({&card}, 0, nullptr);
+    std::string text = ReadFile("night.jsonl");
+    size_t last = text.rfind("\"pauses\":\"");
+    return text.substr(last + 10, text.find('"', last + 10) - last - 10);
+  };
+  EXPECT_EQ("", pauses());
+  writer.Paused(true, "T1");
+  writer.Paused(false, "T2");
+  writer.Paused(true, "T3");
+  EXPECT_EQ("T1/T2 T3/", pauses());
+  writer.Paused(false, "T4");
+  for (int i = 0; i < 40; ++i) {
+    writer.Paused(true, "TT");
+    writer.Paused(false, "TT");
+  }
+  std::string many = pauses();
+  EXPECT_EQ(0u, many.find("T1/T2 T3/T4 TT/TT "));
+  EXPECT_EQ(32, Occurrences(many, "/"));
+  EXPECT_EQ(many.size() - 9, many.find(" +10 more"));
+}
+
 }  // namespace

@@ -72,6 +72,22 @@ std::string stop_event_json(const std::string& code,
   return Line(event);
 }
 
+std::string pause_event_json(bool paused, int running) {
+  Json event = Event(paused ? "pause" : "resume");
+  event["running"] = running;
+  return Line(event);
+}
+
+std::string refused_event_json(const std::string& reason) {
+  Json event = Event("refused");
+  event["reason"] = readable_text(reason);
+  event["run_by"] = readable_text(run_by_user);
+  event["host"] = readable_text(run_by_host);
+  event["command_line"] = readable_text(command_line);
+  event["tool_version"] = readable_text(tool_version);
+  return Line(event);
+}
+
 std::string end_event_json(const OutcomeCounts& cards,
                            const std::string& code,
                            const std::string& reason, int exit_code) {

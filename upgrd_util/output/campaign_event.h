@@ -36,6 +36,15 @@ std::string wave_end_event_json(int wave, int waves,
 std::string stop_event_json(const std::string& code,
                             const std::string& reason, int running);
 
+/// Starting cards was paused (SIGUSR1: "pause") or resumed (SIGUSR2:
+/// "resume"); `running` cards go on.
+std::string pause_event_json(bool paused, int running);
+
+/// The night's start was refused, for `reason` (one line), before any card
+/// and without a run id: who started it, where and how, so that an alert
+/// can say which night never ran.
+std::string refused_event_json(const std::string& reason);
+
 /// The campaign ended: every card by outcome, the stop if there was one
 /// (an empty `code`: none), and the exit code the tool returns.
 std::string end_event_json(const OutcomeCounts& cards,

@@ -16,6 +16,10 @@ struct CampaignEventTest : public ProgramTest {};
 // operator's words escaped and made readable.
 TEST_F(CampaignEventTest, EachKindAsOneLineOfJson) {
   snprintf(run_id, sizeof(run_id), "20260114T184215-00ab");
+  run_by_user = "ops";
+  run_by_host = "ops1";
+  command_line = "upgrd_util -y";
+  tool_version = "VRN Upgrade Tool v1.6c, build x";
   const std::string head =
       "{\"event\":\"%\",\"run_id\":\"20260114T184215-00ab\","
       "\"time\":\"2026-01-14T18:42:15+00:00\",";
@@ -46,6 +50,12 @@ TEST_F(CampaignEventTest, EachKindAsOneLineOfJson) {
        "\"exit_code\":1}\n"},
       {"end", end_event_json({{OUTCOME_UPGRADED, 2}}, "", "", 0),
        "\"counts\":{\"upgraded\":2},\"stop\":null,\"exit_code\":0}\n"},
+      {"pause", pause_event_json(true, 3), "\"running\":3}\n"},
+      {"resume", pause_event_json(false, 0), "\"running\":0}\n"},
+      {"refused", refused_event_json("the stop file s is there\x1b[2J"),
+       "\"reason\":\"the stop file s is there?[2J\",\"run_by\":\"ops\","
+       "\"host\":\"ops1\",\"command_line\":\"upgrd_util -y\","
+       "\"tool_version\":\"VRN Upgrade Tool v1.6c, build x\"}\n"},
   };
   for (const Case& c : cases) {
     std::string expected = head;

@@ -1,6 +1,7 @@
 #include "upgrd_util/output/campaign_metrics.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <map>
 
 #include "upgrd_util/base/card_outcome.h"
@@ -152,4 +153,28 @@ std::string campaign_metrics(const CampaignView& view) {
   CampaignFacts(view, &out);
   CardDurations(view, &out);
   return out;
+}
+
+std::string refused_metrics(const std::string& earlier, double unix_time) {
+  const std::string kName = "upgrd_campaign_refused_time_seconds";
+  std::string kept;
+  for (size_t at = 0; at < earlier.size();) {
+    size_t end = std::min(earlier.find('\n', at), earlier.size());
+    std::string line = earlier.substr(at, end - at);
+    at = end + 1;
+    // The family's HELP, TYPE and sample go; a family appears once.
+    bool ours = line.compare(0, kName.size() + 1, kName + " ") == 0 ||
+                line.compare(0, kName.size() + 8, "# HELP " + kName + " ") ==
+                    0 ||
+                line.compare(0, kName.size() + 8, "# TYPE " + kName + " ") ==
+                    0;
+    if (!ours && !line.empty())
+      kept += line + "\n";
+  }
+  Family(&kept, kName.c_str(), "gauge",
+         "When the last campaign's start was refused (a stop file, another "
+         "run, bad input), in seconds since 1970; the other figures are the "
+         "night before's.");
+  Sample(&kept, kName, unix_time);
+  return kept;
 }

@@ -58,6 +58,7 @@ const char kStyle[] =
     "svg text{font:11px system-ui,sans-serif;fill:#424242}"
     ".axis{stroke:#bdbdbd;stroke-width:1}"
     ".wave{stroke:#424242;stroke-width:1;stroke-dasharray:4 3}"
+    ".pause rect{fill:#ef6c00;fill-opacity:.15}.pause text{fill:#e65100}"
     "section.card{border-left:4px solid #c62828;padding:0 0 0 10px;"
     "margin:1em 0}section.card h3{font-size:1em;margin:0}"
     "p.end{font-size:1.1em;padding:8px 12px;border-left:6px solid #1565c0;"
@@ -228,7 +229,14 @@ void RunTable(const CampaignView& view, std::string* out) {
   row("APP module", ModuleCell(view.app_module, view.app_sha256));
   if (!view.patch_module.empty())
     row("Interim patch", ModuleCell(view.patch_module, view.patch_sha256));
-  row("Options", "<code>" + Escape(view.options) + "</code>");
+  if (!view.run_by.empty() || !view.host.empty())
+    row("Run by", Escape(view.run_by) + " on " + Escape(view.host));
+  if (!view.command_line.empty())
+    row("Command line", "<code>" + Escape(view.command_line) + "</code>");
+  else
+    row("Options", "<code>" + Escape(view.options) + "</code>");
+  if (!view.tool_version.empty())
+    row("Tool", Escape(view.tool_version));
   if (!view.window_end.empty())
     row("Window ends", Escape(view.window_end));
   if (view.rate_limit >= 0)
@@ -489,6 +497,30 @@ std::string WaveStarts(const CampaignView& view,
   return marks;
 }
 
+// A shaded span for each time starting cards was paused, from its start to
+// its resume (or to now), labelled.
+std::string PauseSpans(const CampaignView& view, const Plot& plot) {
+  std::string spans;
+  for (const PauseView& pause : view.pauses) {
+    double end = pause.end >= 0 ? pause.end : view.elapsed;
+    double x = plot.X(pause.start);
+    double top = std::stod(kLinesTop);
+    spans += Element(
+                 "g", {{"class", "pause"}},
+                 Element("title", {},
+                         "Paused for " + page_duration(end - pause.start) +
+                             (pause.end >= 0 ? std::string()
+                                             : std::string(", still paused"))) +
+                     Rect("pause", x, top,
+                          std::max(plot.X(end) - x, 1.0),
+                          plot.Bottom() - top) +
+                     Text(Tenths(x + 3), Tenths(plot.Bottom() - 3), nullptr,
+                          "paused")) +
+             "\n";
+  }
+  return spans;
+}
+
 // What a card's row says when pointed at: the card, how it ended, and how
 // long it took, from its first start to its `end`.
 std::string RowTitle(const CardView& card, double end, size_t tries) {
@@ -548,7 +580,7 @@ void Timeline(const CampaignView& view, std::string* out) {
     return;
   }
   Plot plot(total, started.size());
-  std::string drawing = "\n" + TimeAxis(plot) +
+  std::string drawing = "\n" + TimeAxis(plot) + PauseSpans(view, plot) +
                         WaveStarts(view, started, plot);
   for (size_t i = 0; i < started.size(); ++i)
     drawing += CardRow(*started[i], i, plot, view.elapsed);

@@ -137,6 +137,11 @@ const Field kFields[] = {
          &EarlierRecord::addresses_sha256),
     Text("group", &ReportRecord::group),
     Text("pair", &ReportRecord::pair),
+    Text("run_by", &ReportRecord::run_by),
+    Text("host", &ReportRecord::host),
+    Text("command_line", &ReportRecord::command_line),
+    Text("tool_version", &ReportRecord::tool_version),
+    Text("pauses", &ReportRecord::pauses),
 };
 
 // A field's text in a CSV line.
@@ -285,6 +290,10 @@ ReportRecord card_record(const upgrade_target& card, const char* outcome,
   record.addresses_sha256 = addresses_sha256;
   record.group = card.state.group;
   record.pair = card.state.pair;
+  record.run_by = run_by_user;
+  record.host = run_by_host;
+  record.command_line = command_line;
+  record.tool_version = tool_version;
   return record;
 }
 

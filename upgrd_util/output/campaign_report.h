@@ -47,6 +47,16 @@ struct ReportRecord {
   std::string addresses_sha256;
   std::string group;  // of --groups; "-": none
   std::string pair;   // "": none
+  // Who ran the campaign (process_state.h): the user, the host, the
+  // command line and the tool's version.
+  std::string run_by;
+  std::string host;
+  std::string command_line;
+  std::string tool_version;
+  // When starting cards was paused before this record was written: each
+  // pause "start/end" (ISO 8601), one still in force "start/", space
+  // apart.
+  std::string pauses;
 };
 
 /// The record of `card`, whose outcome is `outcome`, between `start` and

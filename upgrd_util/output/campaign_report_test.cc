@@ -80,6 +80,12 @@ ReportRecord FullRecord() {
   record.addresses_sha256 = std::string(64, 'c');
   record.group = "rack1";
   record.pair = "P";
+  record.run_by = "ops";
+  record.host = "ops1";
+  record.command_line = "upgrd_util -y --on-event 'night-alert ***'";
+  record.tool_version = "VRN Upgrade Tool v1.6c, build 8eb2f81";
+  record.pauses = "2026-12-07T09:31:00+01:00/2026-12-07T09:32:00+01:00 "
+                  "2026-12-07T09:34:00+01:00/";
   return record;
 }
 
@@ -97,13 +103,17 @@ TEST(CampaignReportTest, ARecordInEitherFormatAndReadBack) {
        "seconds,zel_attempts,app_attempts,logs_saved,zel_target,app_target,"
        "run_id,upgraded_in_run,upgraded_at,done_as,wave,reason,tries,reply,"
        "zel_sha256,app_sha256,patch_sha256,site,addresses_sha256,group,"
-       "pair\r\n"
+       "pair,run_by,host,command_line,tool_version,pauses\r\n"
        "127.0.0.2,\"ad,\"\"min\"\"\",skipped,9,kvn_200.bin,kvn_203.bin,"
        "2026-12-07T09:30:00+01:00,2026-12-07T09:35:00+01:00,300.0,2,1,true,"
        "z.bin,a.bin,run-2,run-1,2026-12-06T22:00:00+01:00,already_current,"
        "3,r,4,\"421 Busy, try later.\"," +
            std::string(64, 'a') + "," + std::string(64, 'b') +
-           ",,ops1:/srv/upgrade," + std::string(64, 'c') + ",rack1,P\r\n"},
+           ",,ops1:/srv/upgrade," + std::string(64, 'c') +
+           ",rack1,P,ops,ops1,upgrd_util -y --on-event 'night-alert ***',"
+           "\"VRN Upgrade Tool v1.6c, build 8eb2f81\","
+           "2026-12-07T09:31:00+01:00/2026-12-07T09:32:00+01:00 "
+           "2026-12-07T09:34:00+01:00/\r\n"},
       {"r.jsonl",
        "{\"address\":\"127.0.0.2\",\"user_name\":\"ad,\\\"min\\\"\","
        "\"outcome\":\"skipped\",\"status\":9,\"zel_before\":\"kvn_200.bin\","
@@ -118,7 +128,13 @@ TEST(CampaignReportTest, ARecordInEitherFormatAndReadBack) {
        "\"zel_sha256\":\"" + std::string(64, 'a') + "\",\"app_sha256\":\"" +
            std::string(64, 'b') + "\",\"patch_sha256\":\"\","
            "\"site\":\"ops1:/srv/upgrade\",\"addresses_sha256\":\"" +
-           std::string(64, 'c') + "\",\"group\":\"rack1\",\"pair\":\"P\"}\n"},
+           std::string(64, 'c') +
+           "\",\"group\":\"rack1\",\"pair\":\"P\",\"run_by\":\"ops\","
+           "\"host\":\"ops1\",\"command_line\":"
+           "\"upgrd_util -y --on-event 'night-alert ***'\",\"tool_version\":"
+           "\"VRN Upgrade Tool v1.6c, build 8eb2f81\",\"pauses\":"
+           "\"2026-12-07T09:31:00+01:00/2026-12-07T09:32:00+01:00 "
+           "2026-12-07T09:34:00+01:00/\"}\n"},
   };
   for (const auto& format : formats) {
     {

@@ -34,6 +34,13 @@ struct CardView {
   std::string tail;    // the last lines of its block in result.txt
 };
 
+/// A time the starting of cards was paused, in seconds from the
+/// campaign's start.
+struct PauseView {
+  double start = 0;
+  double end = -1;  // -1: still paused
+};
+
 /// A campaign at one moment, for its page and its metrics file.
 struct CampaignView {
   std::string run_id;
@@ -52,6 +59,11 @@ struct CampaignView {
   std::string app_sha256;
   std::string patch_sha256;
   std::string options;  // the command line's options
+  // Who ran it (process_state.h).
+  std::string run_by;
+  std::string host;
+  std::string command_line;
+  std::string tool_version;
   // Why cards stopped starting, once ended: a word for the kind
   // ("rate", "window", "interrupted", "between_waves", "max_failures",
   // "stop_file", "disk_full"),
@@ -60,6 +72,7 @@ struct CampaignView {
   std::string stop_kind;
   std::string stop_said;
   bool paused = false;  // starting cards is paused (SIGUSR1)
+  std::vector<PauseView> pauses;  // in order, at most kPausesDrawn
   double rate_limit = -1;   // percent of the cards that reached a load; -1: none
   int max_failures = 0;     // 0: none
   std::string window_end;   // its local time with its offset; empty: none
@@ -78,6 +91,10 @@ struct CampaignView {
   int loads = 0;
   int load_failures = 0;
 };
+
+/// The pauses a page draws; later ones are left out, so that signals sent
+/// without end cannot swell it.
+const size_t kPausesDrawn = 100;
 
 /// `text` as a page or a metrics file can carry it (see readable_text), for
 /// a card's names come from its listing and may be anything.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/test_support.h"
+#include "upgrd_util/output/campaign_metrics.h"
 #include "upgrd_util/output/campaign_page.h"
 
 namespace {
@@ -130,6 +131,62 @@ TEST_F(CampaignViewTest, CardsOfAKindAreGroupedAndFolded) {
   EXPECT_NE(std::string::npos,
             page.find("<td>kvn_hw02_zel_211.bin</td><td>\u2192</td>"
                       "<td>kvn_hw02_zel_211.bin</td><td>1</td>"));
+}
+
+// Who ran the night, and its pauses: a shaded span each on the timeline,
+// one still in force reaching now.
+TEST_F(CampaignViewTest, WhoRanItAndItsPauses) {
+  CampaignView view;
+  view.elapsed = 1000;
+  view.run_by = "ops";
+  view.host = "ops1";
+  view.command_line = "upgrd_util -y --site '<b>'";
+  view.options = "-y --site '<b>'";
+  view.tool_version = "VRN Upgrade Tool v1.6c, build 8eb2f81";
+  view.pauses = {{100, 400, }, {900, -1}};
+  CardView card;
+  card.address = "10.0.0.1";
+  card.start = 0;
+  card.end = 1000;
+  card.outcome = card.said = "upgraded";
+  view.cards.push_back(card);
+  std::string page = campaign_page(view);
+  EXPECT_NE(std::string::npos,
+            page.find("<tr><th>Run by</th><td>ops on ops1</td></tr>"));
+  EXPECT_NE(std::string::npos,
+            page.find("<tr><th>Command line</th><td><code>upgrd_util -y "
+                      "--site &#39;&lt;b&gt;&#39;</code></td></tr>"));
+  EXPECT_EQ(std::string::npos, page.find("<th>Options</th>"));
+  EXPECT_NE(std::string::npos,
+            page.find("<tr><th>Tool</th><td>VRN Upgrade Tool v1.6c, build "
+                      "8eb2f81</td></tr>"));
+  EXPECT_EQ(2, Occurrences(page, "<g class=\"pause\"><title>Paused for "));
+  EXPECT_NE(std::string::npos, page.find("<title>Paused for 5 min</title>"));
+  EXPECT_NE(std::string::npos,
+            page.find("<title>Paused for 100 s, still paused</title>"));
+  // From 100 s to 400 s of 1000 across the plot's 870 points.
+  EXPECT_NE(std::string::npos,
+            page.find("<rect class=\"pause\" x=\"207.00\" y=\"14.00\" "
+                      "width=\"261.00\""));
+  EXPECT_EQ(2, Occurrences(page, ">paused</text>"));
+}
+
+// A refused start: the last night's figures stay, the refusal's time is
+// set, an earlier one replaced.
+TEST_F(CampaignViewTest, ARefusedStartKeepsTheLastNightsFigures) {
+  const std::string last =
+      "# HELP upgrd_campaign_ended 1 once ended.\n"
+      "# TYPE upgrd_campaign_ended gauge\nupgrd_campaign_ended 1\n";
+  const std::string refused =
+      "# HELP upgrd_campaign_refused_time_seconds When the last campaign's "
+      "start was refused (a stop file, another run, bad input), in seconds "
+      "since 1970; the other figures are the night before's.\n"
+      "# TYPE upgrd_campaign_refused_time_seconds gauge\n"
+      "upgrd_campaign_refused_time_seconds ";
+  std::string once = refused_metrics(last, 1796635800);
+  EXPECT_EQ(last + refused + "1796635800\n", once);
+  EXPECT_EQ(last + refused + "1796639400\n", refused_metrics(once, 1796639400));
+  EXPECT_EQ(refused + "7\n", refused_metrics("", 7));
 }
 
 }  // namespace

@@ -122,6 +122,11 @@ void forbid_core_dumps();
 /// The host's name as the system gives it; "" when it does not.
 std::string host_name();
 
+/// The login name of the user the process runs as ("ops"), for the
+/// records of who ran a campaign; "uid 1000" when the system knows no
+/// name for it, "" when it tells nothing.
+std::string login_name();
+
 /// Makes a new directory, named `stem` and a part of its own, in the
 /// system's temporary directory, that only the process's user may write
 /// (POSIX: mode 0700; Windows: in the user's own temporary directory, whose

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
@@ -328,6 +329,24 @@ std::string host_name() {
     return "";
   name[sizeof(name) - 1] = '\0';
   return name;
+}
+
+std::string login_name() {
+  // The account the process runs as, which is what its rights are: under
+  // su or sudo that is not the terminal's login.
+  uid_t uid = getuid();
+  struct passwd entry;
+  struct passwd* found = nullptr;
+  char buffer[4096];
+  if (getpwuid_r(uid, &entry, buffer, sizeof(buffer), &found) == 0 && found &&
+      found->pw_name && *found->pw_name)
+    return found->pw_name;
+  char name[256];
+  if (getlogin_r(name, sizeof(name)) == 0) {
+    name[sizeof(name) - 1] = '\0';
+    return name;
+  }
+  return "uid " + std::to_string(uid);
 }
 
 bool make_private_directory(const std::string& stem, std::string* path,

@@ -246,6 +246,18 @@ std::string host_name() {
   return std::string(name, size);
 }
 
+std::string login_name() {
+  // UNLEN (256) and its NUL.
+  wchar_t name[257];
+  DWORD size = sizeof(name) / sizeof(name[0]);
+  if (!GetUserNameW(name, &size) || size < 1)
+    return "";
+  char text[257 * 3];
+  int length = WideCharToMultiByte(CP_UTF8, 0, name, static_cast<int>(size - 1),
+                                   text, sizeof(text), nullptr, nullptr);
+  return length > 0 ? std::string(text, length) : "";
+}
+
 bool make_private_directory(const std::string& stem, std::string* path,
                             std::string* reason) {
   char temp[MAX_PATH + 1];

@@ -43,11 +43,13 @@ bool OpenEcho(std::unique_ptr<IcmpEcho>* echo) {
 
 }  // namespace
 
-bool lock_working_directory() {
+bool lock_working_directory(bool* held) {
   std::string reason;
   bool in_use = false;
   if (lock_result_log(&reason, &in_use))
     return true;
+  if (held)
+    *held = in_use;
   if (in_use)
     console_error_printf(
         "\tAnother run of the tool is using this directory "

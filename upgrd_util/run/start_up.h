@@ -20,8 +20,9 @@ enum StartResult {
 
 /// Takes result.txt's lock, which keeps a second run out of this
 /// directory, and writes nothing. Returns false, having said so in one
-/// line, when another run holds it or result.txt cannot be opened.
-bool lock_working_directory();
+/// line, when another run holds it (*in_use set, when given) or result.txt
+/// cannot be opened.
+bool lock_working_directory(bool* in_use = nullptr);
 
 /// Lets go of the lock of lock_working_directory, in a run that ends
 /// before start_upgrade_run: a result.txt it made is removed.

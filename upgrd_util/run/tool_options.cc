@@ -1,7 +1,9 @@
 #include "upgrd_util/run/tool_options.h"
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <charconv>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <ctime>
 #include <string>
@@ -372,7 +374,64 @@ void CheckCombinations(const ToolOptions& options) {
   // compares the files they name (option_files_apart), not their names.
 }
 
+// A word a POSIX shell reads back as it is, unquoted.
+bool PlainWord(const std::string& word) {
+  if (word.empty())
+    return false;
+  for (unsigned char c : word) {
+    if (!isalnum(c) && !strchr("_@%+=:,./-", c))
+      return false;
+  }
+  return true;
+}
+
+std::string ShellQuoted(const std::string& word) {
+  if (PlainWord(word))
+    return word;
+  std::string quoted = "'";
+  for (char c : word)
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// A command's program, its arguments hidden: --on-event's and
+// --soak-command's may carry a token.
+std::string CommandShown(const std::string& command) {
+  size_t begin = command.find_first_not_of(" \t");
+  if (begin == std::string::npos)
+    return command;
+  size_t end = command.find_first_of(" \t", begin);
+  std::string shown = command.substr(begin, end - begin);
+  if (end != std::string::npos &&
+      command.find_first_not_of(" \t", end) != std::string::npos)
+    shown += " ***";
+  return shown;
+}
+
 }  // namespace
+
+std::string command_line_shown(const std::vector<std::string>& argv) {
+  const std::string kCommands[] = {"--on-event", "--soak-command"};
+  std::string line;
+  bool command_next = false;
+  for (const std::string& word : argv) {
+    std::string shown = word;
+    if (command_next)
+      shown = CommandShown(word);
+    command_next = false;
+    for (const std::string& option : kCommands) {
+      if (word.compare(0, option.size() + 1, option + "=") == 0)
+        shown = option + "=" + CommandShown(word.substr(option.size() + 1));
+      command_next = command_next || word == option;
+    }
+    line += (line.empty() ? "" : " ") + ShellQuoted(shown);
+  }
+  return line;
+}
+
+std::string tool_version_text() {
+  return std::string(kToolName) + ", build " UPGRD_BUILD_VERSION;
+}
 
 // In the order they are compared: of two that name one file, the first
 // here is said first.
@@ -408,6 +467,8 @@ int parse_tool_options(int argc, char** argv, ToolOptions* options) {
     for (int i = 1; i < argc; ++i)
       options->arguments += std::string(i > 1 ? " " : "") + argv[i];
     options->argument_list.assign(argv + 1, argv + argc);
+    options->command_line =
+        command_line_shown(std::vector<std::string>(argv, argv + argc));
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForVersion& e) {

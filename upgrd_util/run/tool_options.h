@@ -45,6 +45,7 @@ struct ToolOptions {
   RolloutOptions rollout;  // waves, failures, window, retries, link rate
   std::string arguments;   // the options as given, for the page
   std::vector<std::string> argument_list;  // and one by one, for events
+  std::string command_line;  // the whole, as command_line_shown gives it
   std::string on_event;  // run with each event of the campaign
   // Run for each card that passed its check after the soak (--soak).
   std::string soak_command;
@@ -58,6 +59,18 @@ struct ToolOptions {
 /// file.
 std::vector<std::pair<const char*, std::string>> option_files(
     const OptionFiles& files);
+
+/// The command line `argv` (the program first) as one line a shell would
+/// read back: words joined by spaces, those that need it in single quotes.
+/// No option takes the cards' password itself (--password-from-env names a
+/// variable, --password-file a file); --on-event's and --soak-command's
+/// commands are shown as their program alone, for their arguments may
+/// carry a chat's token or a user and password (curl -u).
+std::string command_line_shown(const std::vector<std::string>& argv);
+
+/// The tool's name and the build's version, as --version says them, on
+/// one line.
+std::string tool_version_text();
 
 /// Parses the command line into *options. Returns -1 when the campaign is
 /// to run; otherwise the exit code, having printed what was asked (--help,

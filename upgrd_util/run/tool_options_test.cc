@@ -91,4 +91,32 @@ TEST_F(ToolOptionsTest, TheSoakIsRefusedWhereNoCardIsUpgraded) {
   }
 }
 
+// The command line as a shell reads it back, and no option's value that
+// could carry a secret: the commands' arguments are hidden.
+TEST_F(ToolOptionsTest, TheCommandLineAsGivenWithoutSecrets) {
+  struct {
+    std::vector<std::string> argv;
+    const char* shown;
+  } cases[] = {
+      {{"upgrd_util", "-y", "-j", "50", "--report", "night.jsonl"},
+       "upgrd_util -y -j 50 --report night.jsonl"},
+      {{"./upgrd_util", "--site", "ops 1", "--limit", "", "--waves", "1,5%"},
+       "./upgrd_util --site 'ops 1' --limit '' --waves 1,5%"},
+      {{"upgrd_util", "--site", "it's;$(rm -rf ~)"},
+       "upgrd_util --site 'it'\\''s;$(rm -rf ~)'"},
+      {{"upgrd_util", "--password-from-env", "CARD_PASSWORD",
+        "--password-file", "/root/pw"},
+       "upgrd_util --password-from-env CARD_PASSWORD --password-file "
+       "/root/pw"},
+      {{"upgrd_util", "--on-event", "curl -u ops:s3cret https://chat/x"},
+       "upgrd_util --on-event 'curl ***'"},
+      {{"upgrd_util", "--on-event=notify  secret", "--on-event", "alert"},
+       "upgrd_util '--on-event=notify ***' --on-event alert"},
+      {{"upgrd_util", "--soak-command", "check -k tok", "--soak", "1m"},
+       "upgrd_util --soak-command 'check ***' --soak 1m"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(c.shown, command_line_shown(c.argv)) << c.shown;
+}
+
 }  // namespace
