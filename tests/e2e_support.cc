@@ -97,6 +97,10 @@ void EndToEndTest::Prepare(const std::vector<Card>& cards, const char* zel,
       sim["install"] = false;
     if (card.refuse_logins)
       sim["refuse_logins"] = card.refuse_logins;
+    if (card.revert_after >= 0)
+      sim["revert_after"] = card.revert_after;
+    if (card.silent_after >= 0)
+      sim["silent_after"] = card.silent_after;
     if (!card.hold_uploads.empty())
       sim["hold_uploads"] = card.hold_uploads;
     json.push_back(sim);

@@ -40,6 +40,10 @@ struct Card {
   std::string fault;
   int refuse_logins = 0;  // logins refused at first
   std::string hold_uploads;  // a file: uploads wait until it exists
+  // Seconds after its last upload was installed when it lists its old
+  // modules again, or stops answering at all; -1: never.
+  double revert_after = -1;
+  double silent_after = -1;
 };
 
 /// `count` plain cards at 127.0.0.<first> and on.

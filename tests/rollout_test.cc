@@ -22,8 +22,10 @@ struct RolloutTest : public EndToEndTest {
                    const std::string& input = "") {
     RunOptions options;
     options.arguments = arguments;
+    options.environment = environment;
     return RunTool(dir.path, input, 240, options);
   }
+  std::vector<std::string> environment;
   // "outcome wave reason" of each card of the report, in address order.
   std::string Outcomes() {
     std::map<std::string, std::string> by_address;
@@ -165,6 +167,10 @@ TEST_F(RolloutTest, TheRateCountsOnlyCardsThatReachedALoad) {
 
 TEST_F(RolloutTest, AWindowThatEndsStartsNoLaterCardAndLoadsNoPathItOutlives) {
   Prepare(Numbered(2, 3));
+  // Each real millisecond is a tenth of a second on the clock, not a whole
+  // one: the first card's steps may take 0.7 s more than planned on a busy
+  // machine.
+  environment = {"UPGRD_FAST_CLOCK_FACTOR=100"};
   // The fast clock reads 09:30: six minutes, fixed as the options are read.
   // Both modules take almost four minutes, the APP alone under one: the
   // next cards start once the first has ended, as the APP alone could end
@@ -317,6 +323,36 @@ TEST_F(RolloutTest, TheCanaryIsACardOfEachPath) {
   EXPECT_EQ("upgraded 1 \nupgraded 2 \nupgraded 1 \nupgraded 1 \n"
             "upgraded 3 \n",
             Outcomes());
+}
+
+// Cards checked again after the soak: one that came back on its old
+// modules, one that stopped answering; both fail their check and the rate
+// stops the next wave. Then a soak command that fails its card. The fast
+// clock makes the soak of an hour 3.6 s; the faults come 1.5 s after the
+// card's last upload.
+TEST_F(RolloutTest, ACardThatFailsItsCheckAfterTheSoakStopsTheNextWave) {
+  std::vector<Card> cards = Numbered(2, 3);
+  cards[0].revert_after = 1.5;
+  cards[1].silent_after = 1.5;
+  Prepare(cards);
+  ToolRun run = Campaign({"-y", "-j", "2", "--waves", "2", "--soak", "1h",
+                          "--max-failure-rate", "10%", "--report", "r.jsonl",
+                          "--html", "page.html"});
+  EXPECT_EQ(1, run.exit_code) << run.output;
+  EXPECT_NE(std::string::npos,
+            ReadFile("page.html").find("<tr><th>Soak</th><td>1 h 00 min "
+                                       "after each upgraded card ends"));
+  EXPECT_EQ("soak_failed 1 version: it lists kvn_hw02_zel_203.bin\n"
+            "soak_failed 1 echo: no echo reply\n"
+            "not_started 2 the module failure rate went above 10%\n",
+            Outcomes())
+      << run.output;
+  run = Campaign({"-y", "--limit", "127.0.0.4", "--soak", "1m",
+                  "--soak-command", "/bin/false", "--report", "r.jsonl"});
+  EXPECT_EQ(1, run.exit_code) << run.output;
+  EXPECT_NE(std::string::npos,
+            Outcomes().find("soak_failed 1 command: exited with code 1"))
+      << Outcomes();
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "upgrd_util/base/upgrade_end.h"
 #include "upgrd_util/campaign/campaign_events.h"
 #include "upgrd_util/campaign/canary.h"
+#include "upgrd_util/campaign/soak_command.h"
 #include "upgrd_util/campaign/campaign_watch.h"
 #include "upgrd_util/campaign/card_beside_others.h"
 #include "upgrd_util/campaign/card_endings.h"
@@ -32,6 +33,7 @@
 #include "upgrd_util/campaign/wave_order.h"
 #include "upgrd_util/campaign/wave_question.h"
 #include "upgrd_util/card/card_sequence.h"
+#include "upgrd_util/card/soak_check.h"
 #include "upgrd_util/card/module_loading.h"
 #include "upgrd_util/inputs/firmware_selection.h"
 #include "upgrd_util/inputs/single_target.h"
@@ -99,6 +101,28 @@ CardSequence EachCardsTurn(const NightInputs& night,
     return run_card_beside_others(
         card, [&](upgrade_target* c) { return upgrade_card(c, rules); },
         "campaign");
+  };
+}
+
+// The check after the soak of an upgraded card, beside the others: the
+// built-in check, then --soak-command's. A card that fails either ends
+// soak_failed, the step and the card's answer its reason.
+CardSequence CheckAfterTheSoak(const NightInputs& night) {
+  std::vector<std::string> command = night.soak_command;
+  return [command](upgrade_target* card) {
+    return run_card_beside_others(
+        card,
+        [&](upgrade_target* c) {
+          SoakFailure failure;
+          if (soak_check(c, &failure) &&
+              (command.empty() || run_soak_command(command, *c, &failure)))
+            return OUTCOME_UPGRADED;
+          if (failure.local)
+            return OUTCOME_LOCAL_ERROR;
+          c->state.reason = std::string(failure.step) + ": " + failure.reply;
+          return OUTCOME_SOAK_FAILED;
+        },
+        "check after the soak");
   };
 }
 
@@ -512,6 +536,7 @@ Stop RunThePool(const NightInputs& night,
   RolloutRules rules(RolloutOf(night), platform().clock);
   CardPool pool(to_run, night.waves, parallel, EachCardsTurn(night, &rules),
                 &rules, events);
+  pool.CheckAfterTheSoak(CheckAfterTheSoak(night));
   {
     // SIGUSR1 and SIGUSR2, also one that came at the menu.
     InterruptWaker pauses([&pool] { pool.Pause(starting_paused()); });

@@ -43,6 +43,17 @@ void CampaignEvents::CardRetried(upgrade_target* card, CardOutcome outcome,
   endings_->Retried(*card);
 }
 
+void CampaignEvents::CardSoaking(upgrade_target* card, double seconds,
+                                 double delay) {
+  printer_->Soaking(*card, seconds, delay);
+  // Its row shows the try that upgraded it; the card waits for its check.
+  watch_->Retried(*card, OUTCOME_UPGRADED);
+}
+
+void CampaignEvents::SoakStarted(upgrade_target* card) {
+  printer_->SoakStarted(*card);
+}
+
 void CampaignEvents::RetryDropped(upgrade_target* card,
                                   const std::string& why) {
   card->state.log_text += "\n" + why + "\n";

@@ -35,6 +35,9 @@ class CampaignEvents : public PoolEvents {
                  double seconds) override;
   void CardRetried(upgrade_target* card, CardOutcome outcome, double seconds,
                    double delay) override;
+  void CardSoaking(upgrade_target* card, double seconds,
+                   double delay) override;
+  void SoakStarted(upgrade_target* card) override;
   void RetryDropped(upgrade_target* card, const std::string& why) override;
   void StartingStopped(const Stop& stop, int running) override;
   void StartingPaused(bool paused, int running) override;

@@ -52,6 +52,7 @@ CampaignWatch::CampaignWatch(std::string html, std::string metrics,
 
 void CampaignWatch::Limits(const RolloutOptions& rollout, int max_failures) {
   view_.rate_limit = rollout.max_failure_rate;
+  view_.soak = rollout.soak_seconds;
   view_.max_failures = max_failures;
   if (rollout.windowed)
     view_.window_end = rollout.deadline.text;

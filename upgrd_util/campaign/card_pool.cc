@@ -65,6 +65,12 @@ void CardPool::Run(int tick_ms) {
     events_->RetryDropped(retry.card, why);
     events_->CardEnded(retry.card, retry.outcome, retry.seconds);
   }
+  // And cards whose check after the soak an interrupt left undone.
+  for (const NightScheduler::Retry& soak : scheduler_.unsoaked()) {
+    events_->RetryDropped(soak.card,
+                          "Not checked again after the soak: interrupted.");
+    events_->CardEnded(soak.card, soak.outcome, soak.seconds);
+  }
   events_->Tick(true);
 }
 
@@ -115,33 +121,51 @@ void CardPool::Work() {
                            1);
       continue;
     }
-    upgrade_target* card = turn.card;
-    // Told before the lock is let go, so that cards are said to start in
-    // the order they do.
-    events_->CardStarted(card);
-    Notify();
-    lock.unlock();
-    double start = clock->Seconds();
-    CardOutcome outcome = sequence_(card);
-    double taken = clock->Seconds() - start;
-    lock.lock();
-    std::string why_not;
-    double delay = scheduler_.RetryDelay(*card, outcome, &why_not);
-    lock.unlock();
-    if (delay > 0) {
-      events_->CardRetried(card, outcome, taken, delay);
-    } else {
-      if (!why_not.empty())
-        events_->RetryDropped(card, why_not);
-      events_->CardEnded(card, outcome, taken);
-    }
-    lock.lock();
-    scheduler_.TryEnded(card, outcome, taken, delay);
+    RunTurn(turn, &lock);
     TellStop(&lock);
     Notify();
   }
   --workers_;
   Notify();
+}
+
+void CardPool::RunTurn(const Turn& turn, std::unique_lock<std::mutex>* lock) {
+  Clock* clock = platform().clock;
+  upgrade_target* card = turn.card;
+  if (turn.soak) {
+    events_->SoakStarted(card);
+    lock->unlock();
+    CardOutcome outcome = soak_check_(card);
+    events_->CardEnded(card, outcome, turn.seconds);
+    lock->lock();
+    scheduler_.SoakEnded(card, outcome);
+    return;
+  }
+  // Told before the lock is let go, so that cards are said to start in
+  // the order they do.
+  events_->CardStarted(card);
+  Notify();
+  lock->unlock();
+  double start = clock->Seconds();
+  CardOutcome outcome = sequence_(card);
+  double taken = clock->Seconds() - start;
+  lock->lock();
+  std::string why_not;
+  double delay = scheduler_.RetryDelay(*card, outcome, &why_not);
+  bool soaks = delay <= 0 && scheduler_.Soaks(outcome);
+  double soak = scheduler_.SoakAfter();
+  lock->unlock();
+  if (delay > 0) {
+    events_->CardRetried(card, outcome, taken, delay);
+  } else if (soaks) {
+    events_->CardSoaking(card, taken, soak);
+  } else {
+    if (!why_not.empty())
+      events_->RetryDropped(card, why_not);
+    events_->CardEnded(card, outcome, taken);
+  }
+  lock->lock();
+  scheduler_.TryEnded(card, outcome, taken, delay);
 }
 
 void CardPool::CloseWaves(std::unique_lock<std::mutex>* lock) {

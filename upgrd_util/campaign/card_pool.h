@@ -20,7 +20,7 @@ using CardSequence = std::function<CardOutcome(upgrade_target* card)>;
 
 /// What the pool tells as it goes. Card calls come from the cards' threads,
 /// several at a time; the wave calls and Tick from the thread that called
-/// Run. The pool holds its lock only during CardStarted and
+/// Run. The pool holds its lock only during CardStarted, SoakStarted and
 /// StartingPaused, which must not wait.
 struct PoolEvents {
   virtual ~PoolEvents() {}
@@ -30,6 +30,13 @@ struct PoolEvents {
   /// A try of `card` ended so, and another follows in `delay` seconds.
   virtual void CardRetried(upgrade_target* /*card*/, CardOutcome /*outcome*/,
                            double /*seconds*/, double /*delay*/) {}
+  /// A try of `card` upgraded it in `seconds`; it is checked again after
+  /// the soak, in `delay` seconds, before it ends.
+  virtual void CardSoaking(upgrade_target* /*card*/, double /*seconds*/,
+                           double /*delay*/) {}
+  /// Its check after the soak starts; CardEnded follows, with the seconds
+  /// of the try before.
+  virtual void SoakStarted(upgrade_target* /*card*/) {}
   /// `card` ends as its last try did without the try it was waiting for,
   /// `why` (a line for its block); CardEnded follows.
   virtual void RetryDropped(upgrade_target* /*card*/,
@@ -86,8 +93,16 @@ class CardPool {
   /// further card starts.
   void StopFileFound();
 
+  /// Before Run, when the rules have a soak (RolloutSettings::soak_seconds):
+  /// what checks an upgraded card again after it, on the card's thread; it
+  /// returns how the card ends.
+  void CheckAfterTheSoak(CardSequence check) { soak_check_ = check; }
+
  private:
   void Work();
+  // Runs the turn's card, or its check after the soak, and tells how it
+  // went. Called, and returns, with *lock held.
+  void RunTurn(const Turn& turn, std::unique_lock<std::mutex>* lock);
   // Each of these is called, and returns, with *lock held; they drop it
   // while they tell the events.
   void CloseWaves(std::unique_lock<std::mutex>* lock);
@@ -103,6 +118,7 @@ class CardPool {
 
   const size_t threads_;  // one for each card that may run at once
   CardSequence sequence_;
+  CardSequence soak_check_;
   PoolEvents* events_;
   const int waves_;
 

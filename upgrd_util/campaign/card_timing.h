@@ -24,6 +24,8 @@ const double kPlannedStartSeconds = 15;
 const double kPlannedLoadSeconds = 5;
 /// A card that does not answer gives up after ten echoes of a second.
 const double kPlannedUnansweredSeconds = 10;
+/// The check after a soak: an echo, a login and a listing.
+const double kPlannedSoakCheckSeconds = 5;
 
 /// A step of a card's path: a time to pass, or bytes to upload over the
 /// card's share of the link.

@@ -23,6 +23,7 @@ struct Running {
   std::vector<PathStep> steps;
   size_t step = 0;
   double left;  // of the current step
+  bool soak = false;  // its check after the soak
 };
 
 // Drives the night's scheduler with modelled cards on the plan's clock.
@@ -96,6 +97,14 @@ class NightPlayer {
       Turn turn = scheduler_.Next();
       if (!turn.card)
         return turn;
+      if (turn.soak) {
+        running_.push_back({turn.card,
+                            {{false, kPlannedSoakCheckSeconds}},
+                            0,
+                            kPlannedSoakCheckSeconds,
+                            true});
+        continue;
+      }
       PlannedWave& wave = WaveOf(turn.card);
       if (wave.start < 0)
         wave.start = clock_.now;
@@ -134,7 +143,13 @@ class NightPlayer {
     // A step ends within a millionth of what is left of it: the sums of
     // doubles are no closer.
     while (r->left <= 1e-6 * std::max(1.0, r->steps[r->step].amount)) {
-      if (++r->step == r->steps.size()) {
+      if (++r->step == r->steps.size() && r->soak) {
+        // Every check passes, as planned.
+        scheduler_.SoakEnded(r->card, OUTCOME_UPGRADED);
+        EndWave(r->card);
+        return false;
+      }
+      if (r->step == r->steps.size()) {
         End(r->card, EndOf(in_.cards[Place(r->card)]));
         return false;
       }
@@ -167,9 +182,14 @@ class NightPlayer {
     std::string why_not;
     double delay = scheduler_.RetryDelay(*card, outcome, &why_not);
     scheduler_.TryEnded(card, outcome, 0, delay);
-    // The last wave ends with its last card.
+    EndWave(card);
+  }
+
+  // The last wave ends with its last card, or the card's last check.
+  void EndWave(const upgrade_target* card) {
     PlannedWave& wave = WaveOf(card);
     wave.end = std::max(wave.end, clock_.now);
+    plan_.end = std::max(plan_.end, clock_.now);
   }
 
   const PlanInputs in_;

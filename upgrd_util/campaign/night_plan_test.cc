@@ -48,6 +48,11 @@ PlanInputs Grouped(PlanInputs inputs, int per_group, const char* pair) {
   return inputs;
 }
 
+PlanInputs Soaked(PlanInputs inputs, double seconds) {
+  inputs.rules.soak_seconds = seconds;
+  return inputs;
+}
+
 const CardPath B = PATH_BOTH;
 const CardPath U = PATH_UNANSWERED;
 
@@ -81,6 +86,15 @@ TEST(NightPlanTest, TheNightAsThePoolAndItsRulesWouldRunIt) {
       // One at a time in the group, whatever -j allows.
       {"a group", Grouped(Night({B, B}, {2}, 2), 1, ""), 474, 0, {474}},
       {"a pair", Grouped(Night({B, B}, {2}, 2), 0, "P"), 474, 0, {474}},
+      // Checked again 600 s after its end, for 5 s; the next wave waits.
+      {"a soak", Soaked(Night({B}, {1}, 1), 600), 842, 0, {842}},
+      {"a soak between waves", Soaked(Night({B, B}, {1, 1}, 2), 600), 1684, 0,
+       {842, 1684}},
+      // Both modules and the soak (842 s) outlive a window of 800: the card
+      // starts, as the APP alone and the soak (656 s) could end, but is not
+      // loaded.
+      {"a soak the window counts", Windowed(Soaked(Night({B}, {1}, 1), 600), 800),
+       15, 1, {15}},
       // Tries at 0, 310 and 920, ten seconds each.
       {"retries", Retried(Night({U}, {1}, 1), 2), 930, 0, {930}},
       // The first wave closes while its card waits: the second runs

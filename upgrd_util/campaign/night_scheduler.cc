@@ -34,12 +34,13 @@ NightScheduler::NightScheduler(std::vector<upgrade_target*> cards,
 }
 
 Turn NightScheduler::Next() {
-  if (stop_.reason != STOP_NONE)
-    return {nullptr, 0, true};
+  double now = clock_->Seconds();
+  Turn soak = NextSoak(now, stop_.reason != STOP_NONE);
+  if (soak.card || stop_.reason != STOP_NONE)
+    return soak;
   // The wave's weighing decides whether anything starts at all.
   if (WaveToClose() != 0 && !asking_)
-    return {nullptr, kUntilAChange, false};
-  double now = clock_->Seconds();
+    return {nullptr, std::min(kUntilAChange, soak.until), false};
   if (paused_ && CardsLeft()) {
     // Once no card could end within the window, none would start at the
     // resume either: the night ends instead of waiting for one. Looked at
@@ -48,7 +49,7 @@ Turn NightScheduler::Next() {
       StopFor({STOP_WINDOW});
       return {nullptr, 0, true};
     }
-    return {nullptr, now + 60, false};
+    return {nullptr, std::min(now + 60, soak.until), false};
   }
   if (running_ >= parallel_)
     return {nullptr, kUntilAChange, false};
@@ -80,16 +81,40 @@ Turn NightScheduler::Next() {
       ++next_;
     return Start(card);
   }
-  if (!CardsLeft() && running_ == 0)
+  if (!CardsLeft() && running_ == 0 && soaks_.empty())
     return {nullptr, 0, true};
   // A running card may yet be retried, free a group or a pair, or the next
   // wave open; else nothing starts before the next retry is due.
-  double until = kUntilAChange;
+  double until = soak.until;
   for (const Retry& r : retries_) {
     if (r.at > now)
       until = std::min(until, r.at);
   }
   return {nullptr, until, false};
+}
+
+Turn NightScheduler::NextSoak(double now, bool stopped) {
+  auto due = std::min_element(
+      soaks_.begin(), soaks_.end(),
+      [](const Retry& a, const Retry& b) { return a.at < b.at; });
+  if (due == soaks_.end())
+    return {nullptr, stopped ? 0 : kUntilAChange, stopped};
+  if (due->at > now || running_ >= parallel_)
+    return {nullptr, running_ >= parallel_ ? kUntilAChange : due->at, false};
+  Turn turn = {due->card, 0, false, true, due->seconds};
+  soaks_.erase(due);
+  ++running_;
+  return turn;
+}
+
+bool NightScheduler::Soaks(CardOutcome outcome) const {
+  return outcome == OUTCOME_UPGRADED && SoakAfter() > 0 && !interrupted_;
+}
+
+void NightScheduler::SoakEnded(upgrade_target* card, CardOutcome outcome) {
+  --running_;
+  --busy_[card->state.wave - 1];
+  StopFor(rules_->CardEnded(*card, outcome));
 }
 
 bool NightScheduler::Fits(const upgrade_target* card) const {
@@ -133,6 +158,12 @@ void NightScheduler::TryEnded(upgrade_target* card, CardOutcome outcome,
   --group_running_[card->state.group];
   if (!card->state.pair.empty())
     pairs_running_.erase(pairs_running_.find(card->state.pair));
+  if (delay <= 0 && Soaks(outcome)) {
+    // Its wave waits for the check: the card is not done with yet.
+    ++busy_[card->state.wave - 1];
+    soaks_.push_back({card, clock_->Seconds() + SoakAfter(), outcome, seconds});
+    return;
+  }
   if (delay > 0)
     retries_.push_back({card, clock_->Seconds() + delay, outcome, seconds});
   else
@@ -177,7 +208,14 @@ bool NightScheduler::Pause(bool paused) {
 }
 
 void NightScheduler::Interrupted() {
+  interrupted_ = true;
   StopFor({STOP_INTERRUPTED});
+  // Nobody waits for the checks any more: the cards end as their try did.
+  for (const Retry& soak : soaks_) {
+    --busy_[soak.card->state.wave - 1];
+    unsoaked_.push_back(soak);
+  }
+  soaks_.clear();
 }
 
 void NightScheduler::StopFileFound() {

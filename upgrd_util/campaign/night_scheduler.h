@@ -19,6 +19,8 @@ struct Turn {
   double until = 0;   // else ask again once the clock reads this
                       // (infinity: once a card ends or the operator answers)
   bool over = false;  // else no card starts any more
+  bool soak = false;   // the card's check after the soak (SoakEnded follows)
+  double seconds = 0;  // of the try before it
 };
 
 /// The night's one scheduler: its order, its waves, the cards busy, the
@@ -32,7 +34,11 @@ struct Turn {
 /// to be tried again; those waiting are tried beside the later waves, a
 /// due retry before the open wave's next card. A card whose group already
 /// runs --per-group cards, or whose pair runs, waits for them, and the
-/// next card that may start goes before it. A stop is kept only while a
+/// next card that may start goes before it. With a soak, a card that was
+/// upgraded is checked again that long after its try ended: it holds its
+/// wave until then, is counted by the rules as the check ends, and a due
+/// check goes before any start, whatever stopped the starts but an
+/// interrupt. A stop is kept only while a
 /// card is left to stop (one not started, or a retry waiting), apart from
 /// an interrupt or the stop file, which are always answered: a night that
 /// ran every card was not stopped, however its last cards went.
@@ -53,10 +59,19 @@ class NightScheduler {
   double RetryDelay(const upgrade_target& card, CardOutcome outcome,
                     std::string* why_not) const;
 
+  /// Whether a card whose try ended so is checked again after the soak
+  /// (SoakAfter seconds from now) before it ends.
+  bool Soaks(CardOutcome outcome) const;
+  double SoakAfter() const { return rules_->settings().soak_seconds; }
+
   /// A try of `card` that took `seconds` ended so, to be tried again in
-  /// `delay` seconds (0: it ended for good, and is counted by the rules).
+  /// `delay` seconds (0: it ended for good, and is counted by the rules;
+  /// or it waits for its check after the soak, when it Soaks).
   void TryEnded(upgrade_target* card, CardOutcome outcome, double seconds,
                 double delay);
+
+  /// The check after the soak of `card` ended it so: it is counted.
+  void SoakEnded(upgrade_target* card, CardOutcome outcome);
 
   /// The number of a wave that has ended and is yet to be weighed, or 0. A
   /// night of one wave has none.
@@ -98,6 +113,9 @@ class NightScheduler {
   };
   /// The retries still waiting once the starts are over.
   const std::vector<Retry>& retries() const { return retries_; }
+  /// The cards whose check after the soak an interrupt left undone, and
+  /// the seconds of their last try.
+  const std::vector<Retry>& unsoaked() const { return unsoaked_; }
 
   /// The cards that never started, in their order.
   std::vector<upgrade_target*> NeverStarted() const;
@@ -112,6 +130,9 @@ class NightScheduler {
   // cards_.size().
   size_t NextThatFits() const;
   Turn Start(upgrade_target* card);
+  // A check after the soak that is due, or a time to wait for (once
+  // starting has stopped: the end when none is left).
+  Turn NextSoak(double now, bool stopped);
   void StopFor(const Stop& stop);
 
   std::vector<upgrade_target*> cards_;
@@ -120,6 +141,8 @@ class NightScheduler {
   RolloutRules* rules_;
   Clock* clock_;
   std::vector<Retry> retries_;
+  std::vector<Retry> soaks_;     // checks after the soak, due at `at`
+  std::vector<Retry> unsoaked_;  // checks an interrupt left undone
   std::vector<bool> started_;  // for each place of cards_
   size_t next_ = 0;      // the first card not started yet
   size_t wave_ = 0;      // the open wave
@@ -128,6 +151,7 @@ class NightScheduler {
   int running_ = 0;
   std::map<std::string, int> group_running_;
   std::multiset<std::string> pairs_running_;
+  bool interrupted_ = false;
   bool asking_ = false;  // whether the next wave may start
   bool paused_ = false;
   Stop stop_;

@@ -18,7 +18,8 @@ void MoveTo(FakeClock* clock, double at) {
 }
 
 // One night: cards of a minute each, by letter: "g" loads well, "b" fails
-// its load, "u" does not answer. `pause_at`: paused from then on (-1:
+// its load, "u" does not answer, "s" loads well and fails its check after
+// the soak (ten seconds). `pause_at`: paused from then on (-1:
 // never); `interrupt`: an interrupt once every card has ended.
 struct Night {
   const char* name;
@@ -61,6 +62,7 @@ void Play(const Night& night, std::vector<upgrade_target>* targets,
   struct Running {
     upgrade_target* card;
     double end;
+    bool soak;
   };
   std::vector<Running> running;
   for (int step = 0; step < 1000; ++step) {
@@ -72,10 +74,12 @@ void Play(const Night& night, std::vector<upgrade_target>* targets,
       scheduler->Pause(true);
     Turn turn = scheduler->Next();
     if (turn.card && starts)
-      *starts += std::to_string(turn.card - targets->data()) + "@" +
+      *starts += std::to_string(turn.card - targets->data()) +
+                 (turn.soak ? "s@" : "@") +
                  std::to_string(std::lround(clock->Seconds())) + " ";
     if (turn.card) {
-      running.push_back({turn.card, clock->Seconds() + 60});
+      running.push_back(
+          {turn.card, clock->Seconds() + (turn.soak ? 10 : 60), turn.soak});
       continue;
     }
     if (running.empty()) {
@@ -84,18 +88,28 @@ void Play(const Night& night, std::vector<upgrade_target>* targets,
       MoveTo(clock, turn.until);
       continue;
     }
-    Running ends = running.front();
-    running.erase(running.begin());
+    auto first = std::min_element(
+        running.begin(), running.end(),
+        [](const Running& a, const Running& b) { return a.end < b.end; });
+    Running ends = *first;
+    running.erase(first);
     MoveTo(clock, std::max(clock->Seconds(), ends.end));
     char letter = night.cards[ends.card - targets->data()];
+    if (ends.soak) {
+      scheduler->SoakEnded(ends.card, letter == 's' ? OUTCOME_SOAK_FAILED
+                                                    : OUTCOME_UPGRADED);
+      continue;
+    }
     ends.card->state.zel_attempts = letter == 'u' ? 0 : 1;
-    CardOutcome outcome = letter == 'g'   ? OUTCOME_UPGRADED
+    CardOutcome outcome = letter == 'g' || letter == 's' ? OUTCOME_UPGRADED
                           : letter == 'b' ? OUTCOME_OS_LOAD_FAILED
                                           : OUTCOME_UNRESPONSIVE;
     std::string why_not;
     scheduler->TryEnded(ends.card, outcome, 60,
                         scheduler->RetryDelay(*ends.card, outcome, &why_not));
   }
+  if (!running.empty())
+    ADD_FAILURE() << night.name << ": cards left running";
   if (night.interrupt)
     scheduler->Interrupted();
 }
@@ -185,6 +199,60 @@ TEST(NightSchedulerTest, StartsCardsAsTheirGroupsAndPairsAllow) {
     Play(night, &targets, &scheduler, &clock, &starts);
     EXPECT_EQ(c.starts, starts) << c.name;
     EXPECT_TRUE(scheduler.NeverStarted().empty()) << c.name;
+  }
+}
+
+// Each upgraded card is checked again after the soak before the next wave
+// starts; a check that fails counts as a failed load. An interrupt leaves
+// the checks not yet due undone.
+TEST(NightSchedulerTest, ChecksUpgradedCardsAfterTheSoakBeforeTheNextWave) {
+  struct Case {
+    const char* name;
+    const char* cards;
+    std::vector<size_t> waves;
+    RolloutSettings rules;
+    bool interrupt_at_soak;
+    const char* starts;
+    const char* stop;
+  } cases[] = {
+      {"the next wave waits", "gg", {1, 1}, RolloutSettings(), false,
+       "0@0 0s@660 1@670 1s@1330 ", ""},
+      {"a failed check stops it", "sg", {1, 1}, Rate(10), false, "0@0 0s@660 ",
+       "the module failure rate went above 10%"},
+      // The check is due at 660; the interrupt comes first.
+      {"an interrupt", "gg", {2}, RolloutSettings(), true, "0@0 1@60 ",
+       "interrupted"},
+  };
+  for (const Case& c : cases) {
+    Night night = {c.name, c.cards, c.waves, 1, c.rules, true, -1, false,
+                   "", 0};
+    night.rules.soak_seconds = 600;
+    std::vector<upgrade_target> targets(strlen(c.cards));
+    std::vector<upgrade_target*> order;
+    for (upgrade_target& target : targets)
+      order.push_back(&target);
+    FakeClock clock;
+    RolloutRules rules(night.rules, &clock);
+    NightScheduler scheduler(order, c.waves, 1, &rules, &clock);
+    std::string starts;
+    if (c.interrupt_at_soak) {
+      // Both tries end; then the interrupt, before either check is due.
+      for (int i = 0; i < 2; ++i) {
+        Turn turn = scheduler.Next();
+        ASSERT_TRUE(turn.card && !turn.soak) << c.name;
+        starts += std::to_string(turn.card - targets.data()) + "@" +
+                  std::to_string(std::lround(clock.Seconds())) + " ";
+        MoveTo(&clock, clock.Seconds() + 60);
+        scheduler.TryEnded(turn.card, OUTCOME_UPGRADED, 60, 0);
+      }
+      scheduler.Interrupted();
+      EXPECT_TRUE(scheduler.Next().over) << c.name;
+      EXPECT_EQ(2u, scheduler.unsoaked().size()) << c.name;
+    } else {
+      Play(night, &targets, &scheduler, &clock, &starts);
+    }
+    EXPECT_EQ(c.starts, starts) << c.name;
+    EXPECT_EQ(c.stop, stop_reason_text(scheduler.stop())) << c.name;
   }
 }
 

@@ -10,19 +10,27 @@ RolloutRules::RolloutRules(const RolloutSettings& settings, Clock* clock)
 
 // A card starts only when its upgrade can end within the window: a card
 // cut off at the window's end would be a card half upgraded in working
-// hours.
+// hours. A card that loads ends with its check after the soak.
 bool RolloutRules::WindowOpen() const {
   return !settings_.windowed ||
          clock_->Seconds() + path_seconds(PATH_APP_ONLY, settings_.modules,
-                                          settings_.link_rate, false) <=
+                                          settings_.link_rate, false) +
+                 SoakSeconds() <=
              settings_.window_end;
 }
 
 bool RolloutRules::PathFits(CardPath path) const {
   return !settings_.windowed ||
          clock_->Seconds() + path_seconds(path, settings_.modules,
-                                          settings_.link_rate, true) <=
+                                          settings_.link_rate, true) +
+                 (path_loads(path) ? SoakSeconds() : 0) <=
              settings_.window_end;
+}
+
+double RolloutRules::SoakSeconds() const {
+  return settings_.soak_seconds > 0
+             ? settings_.soak_seconds + kPlannedSoakCheckSeconds
+             : 0;
 }
 
 // A card that did not answer, or refused its login, before any upload is
@@ -40,7 +48,8 @@ double RolloutRules::RetryAfter(const upgrade_target& card,
   if (settings_.windowed &&
       clock_->Seconds() + delay +
               path_seconds(PATH_APP_ONLY, settings_.modules,
-                           settings_.link_rate, false) >
+                           settings_.link_rate, false) +
+              SoakSeconds() >
           settings_.window_end) {
     *why_not = "Not tried again: the window ends before another try could.";
     return 0;

@@ -65,6 +65,10 @@ class RolloutRules {
 
   const RolloutSettings& settings() const { return settings_; }
 
+  /// What the soak adds to a path that loads: its length and the check
+  /// after it (0 without one).
+  double SoakSeconds() const;
+
  private:
   // The stop `failed` of `loads` call for.
   Stop RateStop(int failed, int loads) const;

@@ -56,6 +56,22 @@ void StatusPrinter::Retried(const upgrade_target& card, CardOutcome outcome,
       duration_text(seconds).c_str(), duration_text(delay).c_str());
 }
 
+void StatusPrinter::Soaking(const upgrade_target& card, double seconds,
+                            double delay) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --running_;
+  }
+  Say("\t%-17supgraded in %s; checked again after the soak, in %s\n",
+      card.ip, duration_text(seconds).c_str(), duration_text(delay).c_str());
+}
+
+void StatusPrinter::SoakStarted(const upgrade_target& card) {
+  Say("\t%-17schecked again after the soak\n", card.ip);
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++running_;
+}
+
 void StatusPrinter::Ended(const upgrade_target& card, CardOutcome outcome,
                           double seconds) {
   const OutcomeWords& words = outcome_words(outcome);

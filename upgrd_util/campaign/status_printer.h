@@ -31,6 +31,10 @@ class StatusPrinter {
   void Ended(const upgrade_target& card, CardOutcome outcome, double seconds);
   void Retried(const upgrade_target& card, CardOutcome outcome, double seconds,
                double delay);
+  /// A card upgraded, to be checked again after the soak in `delay`
+  /// seconds; and that check starting (Ended follows).
+  void Soaking(const upgrade_target& card, double seconds, double delay);
+  void SoakStarted(const upgrade_target& card);
   /// The one line that says why no further card starts.
   void Stopped(const Stop& stop, int running);
   /// The one line of a pause (SIGUSR1) or a resume (SIGUSR2); the status

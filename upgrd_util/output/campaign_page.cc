@@ -239,6 +239,10 @@ void RunTable(const CampaignView& view, std::string* out) {
     row("Tool", Escape(view.tool_version));
   if (!view.window_end.empty())
     row("Window ends", Escape(view.window_end));
+  if (view.soak > 0)
+    row("Soak", page_duration(view.soak) +
+                    " after each upgraded card ends, then its check; the "
+                    "next wave waits for the checks");
   if (view.rate_limit >= 0)
     row("Failure rate", FailureRateCell(view));
   if (view.max_failures > 0)

@@ -76,6 +76,7 @@ struct CampaignView {
   double rate_limit = -1;   // percent of the cards that reached a load; -1: none
   int max_failures = 0;     // 0: none
   std::string window_end;   // its local time with its offset; empty: none
+  double soak = 0;          // seconds before an upgraded card's check; 0: none
   // When the plan said the last card would end, and how long after the
   // start (-1: no plan).
   std::string planned_end;
