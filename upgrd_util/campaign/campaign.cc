@@ -145,9 +145,9 @@ std::vector<upgrade_target*> ChooseTheCanary(
     int parallel) {
   if (!night.canary_paths || night.check || to_run.empty())
     return {};
-  console_printf("\tReading the listing of %zu cards for the canary, one "
+  console_printf("\tReading the listing of %lu cards for the canary, one "
                  "of each hardware and path ...\n",
-                 to_run.size());
+                 static_cast<unsigned long>(to_run.size()));
   RolloutRules none(RolloutSettings(), platform().clock);
   std::vector<Listed> listed;
   if (!survey_cards(to_run, parallel, NightRules(night, &none), &listed))

@@ -28,9 +28,11 @@ TEST(CanaryTest, OneCardOfEachHardwareAndPathThatLoads) {
     for (upgrade_target& target : targets)
       cards.push_back(&target);
     std::string places;
-    for (const upgrade_target* card : canary_by_path(cards, c.listed))
-      places += (places.empty() ? "" : " ") +
-                std::to_string(card - targets.data());
+    for (const upgrade_target* card : canary_by_path(cards, c.listed)) {
+      if (!places.empty())
+        places += " ";
+      places += std::to_string(card - targets.data());
+    }
     EXPECT_EQ(c.canary, places);
   }
 }

@@ -40,8 +40,11 @@ TEST(WaveOrderTest, NoWaveHoldsBothCardsOfAPair) {
     for (size_t wave : waves) {
       if (!order.empty())
         order += " | ";
-      for (size_t i = 0; i < wave; ++i)
-        order += (i ? " " : "") + std::to_string(cards[at++] - targets.data());
+      for (size_t i = 0; i < wave; ++i) {
+        if (i > 0)
+          order += " ";
+        order += std::to_string(cards[at++] - targets.data());
+      }
     }
     EXPECT_EQ(c.order, order) << c.pairs;
     EXPECT_EQ(count, at) << c.pairs;
