@@ -10,9 +10,12 @@
 # count as seconds here, where on the real clock they are nothing beside a
 # card's four minutes. Fails when they differ by more than UPGRD_PLAN_OFF
 # percent (default 3; the fast clock itself adds more beyond -j 6).
-# Usage: scripts/bench_plan.sh [CARDS [J [WAVES [NOT_AFTER]]]]
+# Usage: scripts/bench_plan.sh [CARDS [J [WAVES [NOT_AFTER [OPTION...]]]]]
 #   (default: 40 cards, -j 4, --waves 2,25%, --not-after 10:00, which on
-#   the fast clock's 09:30 is a window of 30 minutes)
+#   the fast clock's 09:30 is a window of 30 minutes); the options after
+#   are the night's too ("--soak 2m --per-group 2 --link-rate 20M").
+#   UPGRD_PLAN_GROUPS=N gives the cards N groups in groups.csv (card i in
+#   rack i mod N, the first four cards two pairs), for --groups groups.csv.
 # UPGRD_BUILD_DIR names another configured build (default: build/plain);
 # UPGRD_MODULE_BYTES the size of each module file (default: 256 KiB).
 set -euo pipefail
@@ -27,17 +30,24 @@ source scripts/sim_cards.sh
 
 work=$(mktemp -d /tmp/upgrd_plan.XXXXXX)
 sim_setup "$work" "$cards" "$module_bytes" "$module_bytes" 0.005
+if [ -n "${UPGRD_PLAN_GROUPS:-}" ]; then
+  awk -F= -v n="$UPGRD_PLAN_GROUPS" '
+    BEGIN { print "address,group,pair" }
+    $1 == "SystemIP" { i++; print $2 ",rack" (i % n) "," (i <= 4 ? "p" int((i + 1) / 2) : "") }
+  ' "$work/iplist.txt" > "$work/groups.csv"
+fi
+shift $(( $# < 4 ? $# : 4 ))
 (cd "$work" && unshare -rn bash -c '
   source "$0/scripts/sim_cards.sh"
   ip link set lo up
   sim_start 600 --one-socket
   start=$(date +%s.%N)
   UPGRD_NO_SYNC=1 "$1/testing/upgrd_util_fast_clock" -y -j "$2" --waves "$3" \
-      --not-after "$4" --metrics m.prom > console.txt || true
+      --not-after "$4" --metrics m.prom "${@:5}" > console.txt || true
   end=$(date +%s.%N)
   echo "$start $end" > wall.txt
   sim_stop
-' "$source" "$build" "$parallel" "$waves" "$not_after")
+' "$source" "$build" "$parallel" "$waves" "$not_after" "$@")
 
 read -r start end < "$work/wall.txt"
 real=$(echo "($end - $start) * 1000" | bc -l)
