@@ -390,6 +390,7 @@ RolloutSettings RolloutOf(const NightInputs& night) {
   settings.max_rate = rollout.max_failure_rate;
   settings.retries = rollout.retry_unreachable;
   settings.per_group = rollout.per_group;
+  settings.group_rate = rollout.group_rate;
   settings.windowed = rollout.windowed;
   settings.window_end = rollout.deadline_clock;
   // Each card's path takes its modules' uploads at the planned link rate.

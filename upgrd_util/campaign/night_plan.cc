@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <map>
+#include <string>
 
 #include "upgrd_util/campaign/night_scheduler.h"
 #include "upgrd_util/platform/clock.h"
@@ -118,19 +120,37 @@ class NightPlayer {
   // Moves the clock on to the next step that ends, or to `until`, and ends
   // the cards whose path ends there.
   void Advance(double until) {
-    size_t uploading = std::count_if(
-        running_.begin(), running_.end(),
-        [](const Running& r) { return r.steps[r.step].upload; });
-    double share = uploading > 0 ? in_.rules.link_rate / uploading : 0;
+    // The uploads share the link evenly, and a group's uploads its own
+    // rate (--group-rate): each takes the smaller share.
+    size_t uploading = 0;
+    std::map<std::string, size_t> in_group;
+    for (const Running& r : running_) {
+      if (r.steps[r.step].upload) {
+        ++uploading;
+        ++in_group[r.card->state.group];
+      }
+    }
+    std::vector<double> shares;
+    for (const Running& r : running_) {
+      double share = uploading > 0 ? in_.rules.link_rate / uploading : 0;
+      if (r.steps[r.step].upload && in_.rules.group_rate > 0)
+        share = std::min(share, in_.rules.group_rate /
+                                    in_group[r.card->state.group]);
+      shares.push_back(share);
+    }
     // A time already passed is no time to wait for: only the cards move.
     double step = until > clock_.now ? until - clock_.now : kNever;
-    for (const Running& r : running_)
-      step = std::min(step, r.steps[r.step].upload ? r.left / share : r.left);
+    for (size_t i = 0; i < running_.size(); ++i) {
+      const Running& r = running_[i];
+      step = std::min(step,
+                      r.steps[r.step].upload ? r.left / shares[i] : r.left);
+    }
     step = std::max(step, 0.0);
     clock_.now += step;
     std::vector<Running> still;
-    for (Running& r : running_) {
-      r.left -= r.steps[r.step].upload ? step * share : step;
+    for (size_t i = 0; i < running_.size(); ++i) {
+      Running& r = running_[i];
+      r.left -= r.steps[r.step].upload ? step * shares[i] : step;
       if (Moves(&r))
         still.push_back(r);
     }

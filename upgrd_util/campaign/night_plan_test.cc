@@ -48,6 +48,11 @@ PlanInputs Grouped(PlanInputs inputs, int per_group, const char* pair) {
   return inputs;
 }
 
+PlanInputs GroupRate(PlanInputs inputs, double bytes_per_second) {
+  inputs.rules.group_rate = bytes_per_second;
+  return inputs;
+}
+
 PlanInputs Soaked(PlanInputs inputs, double seconds) {
   inputs.rules.soak_seconds = seconds;
   return inputs;
@@ -86,6 +91,9 @@ TEST(NightPlanTest, TheNightAsThePoolAndItsRulesWouldRunIt) {
       // One at a time in the group, whatever -j allows.
       {"a group", Grouped(Night({B, B}, {2}, 2), 1, ""), 474, 0, {474}},
       {"a pair", Grouped(Night({B, B}, {2}, 2), 0, "P"), 474, 0, {474}},
+      // Both upload at once at a quarter of the link: 4 s each time.
+      {"a group's rate", GroupRate(Grouped(Night({B, B}, {2}, 2), 0, ""), 5e5),
+       243, 0, {243}},
       // Checked again 600 s after its end, for 5 s; the next wave waits.
       {"a soak", Soaked(Night({B}, {1}, 1), 600), 842, 0, {842}},
       {"a soak between waves", Soaked(Night({B, B}, {1, 1}, 2), 600), 1684, 0,

@@ -21,6 +21,7 @@ struct RolloutSettings {
   // uploads take.
   PlannedModules modules;
   double link_rate = 1e6;   // bytes a second
+  double group_rate = 0;    // of each group's uploads at once; 0: no cap
   int retries = 0;          // --retry-unreachable
   int per_group = 0;        // cards of one group at once; 0: no limit
   std::string stop_file;    // --stop-file, for what the stop says

@@ -29,6 +29,7 @@ struct RolloutOptions {
   int retry_unreachable = 0;     // more tries, 0 to 10
   double link_rate = 1e6;        // bytes a second the uploads share, for the plan
   int per_group = 0;             // cards of one group at once; 0: no limit
+  double group_rate = 0;         // bytes a second of each group's uploads; 0: no cap
   // --soak: each upgraded card is checked again this long after it ended,
   // before the next wave starts; 0: never.
   double soak_seconds = 0;

@@ -95,6 +95,7 @@ struct RolloutTexts {
   std::string not_after;
   std::string link_rate;
   std::string soak;
+  std::string group_rate;
 };
 
 // The options that print something and end: --version, --list-outcomes.
@@ -202,6 +203,10 @@ void AddRolloutOptions(CLI::App* app, ToolOptions* options,
   app->add_option("--link-rate", texts->link_rate,
                   "The bytes a second the cards' uploads share, for the\n"
                   "plan: 500k, 1M, 2.5MB/s (default 1M)")
+      ->type_name("RATE");
+  app->add_option("--group-rate", texts->group_rate,
+                  "The bytes a second the uploads of each group of\n"
+                  "--groups share, beside the link's (default: no cap)")
       ->type_name("RATE");
 }
 
@@ -321,6 +326,9 @@ void ReadRollout(const CLI::App& app, const RolloutTexts& texts,
   if (app.count("--link-rate") > 0 &&
       !parse_link_rate(texts.link_rate, &rollout->link_rate, &error))
     throw CLI::ValidationError("--link-rate", error);
+  if (app.count("--group-rate") > 0 &&
+      !parse_link_rate(texts.group_rate, &rollout->group_rate, &error))
+    throw CLI::ValidationError("--group-rate", error);
   if (app.count("--soak") > 0 &&
       !parse_duration(texts.soak, &rollout->soak_seconds, &error))
     throw CLI::ValidationError("--soak", error);
@@ -370,6 +378,8 @@ void CheckCombinations(const ToolOptions& options) {
                                "--check and --max-failures");
   if (options.rollout.per_group > 0 && options.files.groups.empty())
     throw CLI::ValidationError("--per-group", "the groups come from --groups");
+  if (options.rollout.group_rate > 0 && options.files.groups.empty())
+    throw CLI::ValidationError("--group-rate", "the groups come from --groups");
   // Two options naming one file are refused by the campaign, which
   // compares the files they name (option_files_apart), not their names.
 }
