@@ -51,8 +51,12 @@ TEST(UploadRateTest, TransfersShareTheRate) {
       double now = 500 + step / 1000.0;
       for (size_t i = 0; i < draws.size(); ++i) {
         double wanted;
-        while ((wanted = std::min(c.wants[i] * step / 1000.0 - sent[i],
-                                  65536.0)) >= 1) {
+        // At most 64 MiB a step, beyond every case.
+        for (int take = 0;
+             take < 1024 &&
+             (wanted = std::min(c.wants[i] * step / 1000.0 - sent[i],
+                                65536.0)) >= 1;
+             ++take) {
           long long got = draws[i].Take(now, static_cast<long long>(wanted));
           if (got == 0)
             break;
