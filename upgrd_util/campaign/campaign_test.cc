@@ -12,6 +12,7 @@
 #include "tests/expected_output.h"
 #include "tests/test_support.h"
 #include "upgrd_util/output/result_log.h"
+#include "upgrd_util/platform/console.h"
 
 namespace {
 
@@ -101,6 +102,29 @@ TEST_F(CampaignOnDoublesTest, NoOptionNamesAFileConfigOrListGives) {
 // A card's block that result.txt cannot take (here a file size limit, as a
 // full disk would) is named on the console and counted in the summary and
 // the exit code, though the card was upgraded.
+// --link-rate caps the uploads; a night without it is not capped by the
+// rate the plan takes.
+TEST_F(CampaignOnDoublesTest, OnlyAGivenLinkRateCapsTheUploads) {
+  icmp.default_reply = 1;
+  close_result_log();
+  struct {
+    std::vector<const char*> args;
+    const char* said;
+  } cases[] = {{{"upgrd_util", "--yes", "--link-rate", "2M"}, "cap 2e+06\n"},
+               {{"upgrd_util", "--yes"}, "cap 0\n"}};
+  for (auto& c : cases) {
+    ProgramTest::Exit exit = RunToExit([&] {
+      ToolOptions options;
+      parse_tool_options(static_cast<int>(c.args.size()),
+                         const_cast<char**>(c.args.data()), &options);
+      int code = run_campaign(options);
+      console_printf("cap %g\n", ftp.upload_rate);
+      std::exit(code);
+    });
+    EXPECT_NE(std::string::npos, exit.console.find(c.said)) << exit.console;
+  }
+}
+
 TEST_F(CampaignOnDoublesTest, ABlockThatCannotBeWrittenIsNamedAndCounted) {
   icmp.default_reply = 1;
   ftp.listing = {"kvn_hw02_zel_211.bin"};  // it needs only the APP

@@ -190,8 +190,10 @@ void AddRolloutOptions(CLI::App* app, ToolOptions* options,
                 "card (with --check: after the dry run, by what it found)\n"
                 "(exit 0 when every card fits, else 1)");
   app->add_option("--link-rate", texts->link_rate,
-                  "The bytes a second the cards' uploads share, for the\n"
-                  "plan: 500k, 1M, 2.5MB/s (default 1M)")
+                  "The bytes a second the cards' uploads share at most,\n"
+                  "evenly between those under way, and the plan's rate:\n"
+                  "500k, 1M, 2.5MB/s (without it no cap; the plan takes\n"
+                  "1M)")
       ->type_name("RATE");
 }
 
@@ -280,6 +282,7 @@ void ReadRollout(const CLI::App& app, const RolloutTexts& texts,
   if (app.count("--link-rate") > 0 &&
       !parse_link_rate(texts.link_rate, &rollout->link_rate, &error))
     throw CLI::ValidationError("--link-rate", error);
+  rollout->link_rate_given = app.count("--link-rate") > 0;
   if (app.count("--not-after") == 0)
     return;
   struct tm now = {};
