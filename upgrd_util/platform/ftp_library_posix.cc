@@ -382,9 +382,6 @@ void SetOptions(CurlFtpLibrary::Session* session, const char* user,
   curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
   curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, NoteSocket);
   curl_easy_setopt(easy, CURLOPT_SOCKOPTDATA, session);
-  // Downloads in reads of up to 100 KiB, as the curl tool makes them: the
-  // default 16 KiB takes several times the system calls on a fast link.
-  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 102400L);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, KeepReplyLine);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, &session->last_reply);
 }
