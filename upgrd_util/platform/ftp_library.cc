@@ -12,11 +12,10 @@ const double kSampleSpacing = 0.25;
 }  // namespace
 
 bool TransferPace::Allows(double now, long long bytes, double held) {
+  // Timed on a clock that stands still while the cap holds the call back.
+  now -= held;
   if (now - started_ >= limits_.longest_call)
     return false;
-  // The rest is timed on a clock that stands still while the cap holds
-  // the call back.
-  now -= held;
   if (bytes != moved_) {
     moved_ = bytes;
     moved_at_ = now;

@@ -105,13 +105,14 @@ struct FtpTimeouts {
   // otherwise hold the run for ever.
   long rate_window = 60;
   long min_rate = 1024;
-  long longest_call = 30 * 60;  // no call lasts longer, whatever moves
+  // No call lasts longer, whatever moves (the upload cap's hold aside).
+  long longest_call = 30 * 60;
 };
 
 /// Keeps one call to its FtpTimeouts: its whole length, and the floor
 /// under its pace once bytes began to move (before that, the stalled
-/// time-out watches it). Time the upload cap held the call back counts
-/// towards its whole length only.
+/// time-out watches it). None of them counts the time the upload cap held
+/// the call back: that is the other cards' turn, not this card's slowness.
 class TransferPace {
  public:
   TransferPace(const FtpTimeouts& limits, double now)

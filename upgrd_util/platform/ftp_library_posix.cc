@@ -501,12 +501,15 @@ int CurlFtpLibrary::Put(int handle, const char* local, const char* remote) {
   curl_easy_setopt(easy, CURLOPT_READDATA, &upload);
   curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE,
                    static_cast<curl_off_t>(info.st_size));
-  // libcurl would take the cap's pauses for a stall: the pace tells them.
+  // libcurl would count the cap's pauses as the card's time: the pace
+  // keeps the upload to its stalled time-out and longest instead.
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 0L);
+  curl_easy_setopt(easy, CURLOPT_TIMEOUT, 0L);
   session->upload = &upload;
   CURLcode result = Perform(session);
   session->upload = nullptr;
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, session->limits.stalled);
+  curl_easy_setopt(easy, CURLOPT_TIMEOUT, session->limits.longest_call);
   curl_easy_setopt(easy, CURLOPT_UPLOAD, 0L);
   curl_easy_setopt(easy, CURLOPT_READFUNCTION, nullptr);
   curl_easy_setopt(easy, CURLOPT_READDATA, nullptr);
