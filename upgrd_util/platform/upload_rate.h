@@ -14,7 +14,7 @@ class UploadRate {
  public:
   /// The most a transfer takes in one turn: the same for all, so that
   /// turns in order are even shares, whichever buckets each draws from.
-  static const long long kTurn = 16 * 1024;
+  static constexpr long long kTurn = 16 * 1024;
 
   /// From now on at most `bytes_per_second` (0 or less: no cap), with a
   /// burst of a tenth of a second's bytes (at least a turn) after a quiet
