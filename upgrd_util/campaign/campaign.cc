@@ -569,6 +569,10 @@ CardsRun RunCards(const NightInputs& night,
                   const std::vector<upgrade_target*>& to_run, int parallel,
                   upgrade_target* cards, const NightTold& told) {
   ShareTheDisk(parallel);
+  // The plan's rate, without the option, is a guess, not a cap.
+  if (night.rollout.link_rate_given)
+    platform().ftp->ShareUploadRate(night.rollout.link_rate);
+  platform().ftp->ShareGroupRate(night.rollout.group_rate);
   // A dry run waits for nothing.
   StatusPrinter printer(to_run.size(), parallel, night.check,
                         night.check ? 0 : mandated_wait_seconds(),

@@ -12,6 +12,7 @@
 #include "tests/expected_output.h"
 #include "tests/test_support.h"
 #include "upgrd_util/output/result_log.h"
+#include "upgrd_util/platform/console.h"
 
 namespace {
 
@@ -101,6 +102,36 @@ TEST_F(CampaignOnDoublesTest, NoOptionNamesAFileConfigOrListGives) {
 // A card's block that result.txt cannot take (here a file size limit, as a
 // full disk would) is named on the console and counted in the summary and
 // the exit code, though the card was upgraded.
+// --link-rate caps the uploads; a night without it is not capped by the
+// rate the plan takes.
+TEST_F(CampaignOnDoublesTest, OnlyAGivenLinkRateCapsTheUploads) {
+  icmp.default_reply = 1;
+  ftp.listing = {"kvn_hw02_zel_211.bin"};  // it needs only the APP
+  close_result_log();
+  struct {
+    std::vector<const char*> args;
+    const char* said;
+  } cases[] = {{{"upgrd_util", "--yes", "--link-rate", "2M"}, "cap 2e+06 0 -\n"},
+               {{"upgrd_util", "--yes"}, "cap 0 0 -\n"},
+               // A card's uploads draw from its group's share.
+               {{"upgrd_util", "--yes", "--groups", "g.csv", "--group-rate",
+                 "500k"},
+                "cap 0 500000 rack1\n"}};
+  ASSERT_TRUE(WriteFile("g.csv", "address,group\n127.0.0.2,rack1\n"));
+  for (auto& c : cases) {
+    ProgramTest::Exit exit = RunToExit([&] {
+      ToolOptions options;
+      parse_tool_options(static_cast<int>(c.args.size()),
+                         const_cast<char**>(c.args.data()), &options);
+      int code = run_campaign(options);
+      console_printf("cap %g %g %s\n", ftp.upload_rate, ftp.group_rate,
+                     ftp.put_group.c_str());
+      std::exit(code);
+    });
+    EXPECT_NE(std::string::npos, exit.console.find(c.said)) << exit.console;
+  }
+}
+
 TEST_F(CampaignOnDoublesTest, ABlockThatCannotBeWrittenIsNamedAndCounted) {
   icmp.default_reply = 1;
   ftp.listing = {"kvn_hw02_zel_211.bin"};  // it needs only the APP

@@ -13,6 +13,7 @@
 #include "upgrd_util/platform/ftp_library.h"
 #include "upgrd_util/platform/icmp_echo.h"
 #include "upgrd_util/platform/platform.h"
+#include "upgrd_util/platform/upload_rate.h"
 
 namespace {
 
@@ -57,6 +58,8 @@ CardOutcome run_card_beside_others(upgrade_target* card,
   if (icmp)
     own.icmp = icmp.get();
   ScopedThreadPlatform seams(&own);
+  // Its uploads draw from its group's share of --group-rate.
+  ScopedUploadGroup group(card->state.group);
 
   snprintf(card->work.listing_file, sizeof(card->work.listing_file),
            "%s_foundfir.txt", card->ip);

@@ -11,8 +11,16 @@ const double kSampleSpacing = 0.25;
 
 }  // namespace
 
-bool TransferPace::Allows(double now, long long bytes) {
+bool TransferPace::Allows(double now, long long bytes, double held) {
+  // Timed on a clock that stands still while the cap holds the call back.
+  now -= held;
   if (now - started_ >= limits_.longest_call)
+    return false;
+  if (bytes != moved_) {
+    moved_ = bytes;
+    moved_at_ = now;
+  }
+  if (watch_stalls_ && bytes > 0 && now - moved_at_ >= limits_.stalled)
     return false;
   if (bytes <= 0) {
     quiet_until_ = now;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "upgrd_util/platform/ftp_sessions.h"
+#include "upgrd_util/platform/upload_rate.h"
 
 /// An FTP client that keeps logged-in sessions behind integer handles.
 /// Texts are NUL-terminated; -1 is the failure value throughout. Sessions may
@@ -45,6 +46,15 @@ struct FtpLibrary {
   /// so that cards sending endless data cannot take the disk from others.
   /// One that would take more fails as one beyond its own bound does.
   virtual void ShareDisk(long long /*bytes*/, int /*sharers*/) {}
+
+  /// From now on all uploads at once send at most `bytes_per_second`
+  /// (0 or less: no cap), in even shares between those under way. The
+  /// time the cap holds an upload back does not count as the card's.
+  virtual void ShareUploadRate(double /*bytes_per_second*/) {}
+
+  /// And the uploads of each group's cards (ScopedUploadGroup) at most
+  /// `bytes_per_second` of their own, beside the link's cap.
+  virtual void ShareGroupRate(double /*bytes_per_second*/) {}
 
   /// True when the session's last download failed because its share of
   /// the disk was used up.
@@ -99,20 +109,28 @@ struct FtpTimeouts {
   // otherwise hold the run for ever.
   long rate_window = 60;
   long min_rate = 1024;
-  long longest_call = 30 * 60;  // no call lasts longer, whatever moves
+  // No call lasts longer, whatever moves (the upload cap's hold aside).
+  long longest_call = 30 * 60;
 };
 
 /// Keeps one call to its FtpTimeouts: its whole length, and the floor
 /// under its pace once bytes began to move (before that, the stalled
-/// time-out watches it).
+/// time-out watches it). None of them counts the time the upload cap held
+/// the call back: that is the other cards' turn, not this card's slowness.
 class TransferPace {
  public:
   TransferPace(const FtpTimeouts& limits, double now)
-      : limits_(limits), started_(now), quiet_until_(now) {}
+      : limits_(limits), started_(now), quiet_until_(now), moved_at_(now) {}
 
   /// Takes the bytes moved so far by `now` (seconds on a clock that only
-  /// goes forward). Returns false once the call must stop.
-  bool Allows(double now, long long bytes);
+  /// goes forward), `held` seconds of which the cap held the call back.
+  /// Returns false once the call must stop.
+  bool Allows(double now, long long bytes, double held = 0);
+
+  /// While on, the call also stops once its bytes, having begun to move,
+  /// stand still for the stalled time-out: for an upload, whose pauses
+  /// libcurl's own check cannot tell from a stalled card's.
+  void WatchStalls(bool on) { watch_stalls_ = on; }
 
  private:
   struct Sample {
@@ -123,6 +141,9 @@ class TransferPace {
   double started_;
   double quiet_until_;           // the last time nothing had moved yet
   std::deque<Sample> samples_;  // the oldest is at the window's start
+  bool watch_stalls_ = false;
+  long long moved_ = 0;         // bytes, at the last time they grew:
+  double moved_at_;
 };
 
 /// The FTP library on libcurl: one easy handle (one control connection) per
@@ -142,6 +163,12 @@ struct CurlFtpLibrary : public FtpLibrary {
   void ShareDisk(long long bytes, int sharers) override {
     budget_.Share(bytes, sharers);
   }
+  void ShareUploadRate(double bytes_per_second) override {
+    link_rate_.Share(bytes_per_second);
+  }
+  void ShareGroupRate(double bytes_per_second) override {
+    group_rates_.Share(bytes_per_second);
+  }
   bool ShareUsedUp(int handle) override {
     return sessions_.ShareUsedUp(handle);
   }
@@ -157,6 +184,8 @@ struct CurlFtpLibrary : public FtpLibrary {
   int port_;
   FtpTimeouts timeouts_;
   DownloadBudget budget_;
+  UploadRate link_rate_;
+  GroupRates group_rates_;
   FtpSessions sessions_;
 };
 
@@ -179,6 +208,12 @@ struct WinInetFtpLibrary : public FtpLibrary {
   void ShareDisk(long long bytes, int sharers) override {
     budget_.Share(bytes, sharers);
   }
+  void ShareUploadRate(double bytes_per_second) override {
+    link_rate_.Share(bytes_per_second);
+  }
+  void ShareGroupRate(double bytes_per_second) override {
+    group_rates_.Share(bytes_per_second);
+  }
   bool ShareUsedUp(int handle) override {
     return sessions_.ShareUsedUp(handle);
   }
@@ -194,6 +229,8 @@ struct WinInetFtpLibrary : public FtpLibrary {
   int port_;
   FtpTimeouts timeouts_;
   DownloadBudget budget_;
+  UploadRate link_rate_;
+  GroupRates group_rates_;
   void* internet_;
   FtpSessions sessions_;
 };

@@ -30,6 +30,23 @@ static const size_t kMaxReplyLength = 1024;
 // one writes eight of them in one.
 static const size_t kFileBufferSize = 128 * 1024;
 
+// An upload's file, read as the cap allows.
+struct CappedUpload {
+  CappedUpload(FILE* file, long long size, std::vector<UploadRate*> buckets)
+      : file(file), left(size), draw(std::move(buckets)) {}
+  /// Seconds the cap has held the upload back by `now`.
+  double Held(double now) const {
+    return held + (paused ? now - paused_at : 0);
+  }
+
+  FILE* file;
+  long long left;        // bytes not read yet
+  RateDraw draw;
+  bool paused = false;   // until the turn taken goes
+  double paused_at = 0;
+  double held = 0;       // in the pauses before
+};
+
 struct CurlFtpLibrary::Session : public FtpSession {
   explicit Session(const FtpTimeouts& limits)
       : limits(limits), pace(limits, 0) {}
@@ -43,6 +60,8 @@ struct CurlFtpLibrary::Session : public FtpSession {
   std::string base_url;    // "ftp://host:port/"
   FtpTimeouts limits;
   TransferPace pace;       // of the request under way
+  CappedUpload* upload = nullptr;  // of the request under way, if one
+  curl_socket_t connecting = CURL_SOCKET_BAD;  // not yet seen writable
 };
 
 namespace {
@@ -53,13 +72,45 @@ double Now() {
       .count();
 }
 
+// Longest wait between two looks at a request's pace.
+const long kPaceCheckMs = 1000;
+
 // libcurl's progress callback: a request that falls below the floor or
 // runs out of time is aborted, and fails as any other.
-int CheckPace(void* user, curl_off_t, curl_off_t downloaded, curl_off_t,
-              curl_off_t uploaded) {
+int CheckPace(void* user, curl_off_t, curl_off_t downloaded,
+              curl_off_t to_upload, curl_off_t uploaded) {
   CurlFtpLibrary::Session* session =
       static_cast<CurlFtpLibrary::Session*>(user);
-  return session->pace.Allows(Now(), downloaded + uploaded) ? 0 : 1;
+  double now = Now();
+  const CappedUpload* upload = session->upload;
+  // Once the whole file has gone, the reply time-out watches for the
+  // card's closing reply.
+  session->pace.WatchStalls(upload && uploaded < to_upload);
+  double held = upload ? upload->Held(now) : 0;
+  return session->pace.Allows(now, downloaded + uploaded, held) ? 0 : 1;
+}
+
+// libcurl hands every socket it opens here, before it connects.
+int NoteSocket(void* user, curl_socket_t socket, curlsocktype) {
+  static_cast<CurlFtpLibrary::Session*>(user)->connecting = socket;
+  return CURL_SOCKOPT_OK;
+}
+
+// libcurl's read callback of an upload: what the cap allows now, else a
+// pause, which Perform ends when the turn taken goes.
+size_t ReadCapped(char* buffer, size_t size, size_t count, void* user) {
+  CappedUpload* in = static_cast<CappedUpload*>(user);
+  long long wanted =
+      std::min(static_cast<long long>(size * count), in->left);
+  long long allowed = wanted > 0 ? in->draw.Take(Now(), wanted) : 0;
+  if (wanted > 0 && allowed == 0) {
+    in->paused = true;
+    in->paused_at = Now();
+    return CURL_READFUNC_PAUSE;
+  }
+  size_t got = fread(buffer, 1, static_cast<size_t>(allowed), in->file);
+  in->left -= static_cast<long long>(got);
+  return got;
 }
 
 // libcurl hands every server reply line of the control connection here.
@@ -230,29 +281,53 @@ bool FinishTemporary(TemporaryFile* temp, const char* local, bool keep,
   return kept;
 }
 
-// Runs one request of the session to its end. libcurl's own loop sometimes
-// sets no timer for a step it means to take next (opening a passive data
-// connection, for one) and then sleeps up to a whole second before taking
-// it. Such a step follows a reply at once, so the loop polls again within a
-// millisecond of any socket activity; while nothing happens (a card slow to
-// answer, a server building a long listing) it backs off to every 64 ms
-// instead of waking up a thousand times a second (a thousand cards upgraded
-// at once each have such a loop).
+// Runs one request of the session to its end, waiting between steps on
+// its sockets until libcurl's next timer, an upload's turn or the next
+// look at its pace, whichever comes first. libcurl (7.88) has one step with
+// nothing to wait for: once the server has said where the data connection
+// goes, it opens it only when run again, then waits on no socket until it
+// has connected; a wait would last to the next look. So the loop looks
+// again at once after anything happened, and waits on a socket libcurl
+// opened until it is writable (connected).
 CURLcode Perform(CurlFtpLibrary::Session* session) {
   session->pace = TransferPace(session->limits, Now());
   if (curl_multi_add_handle(session->multi, session->easy) != CURLM_OK)
     return CURLE_FAILED_INIT;
+  CappedUpload* upload = session->upload;
   int running = 1;
-  int wait_ms = 1;
+  int ready = 1;  // as if something had happened
   CURLMcode status = CURLM_OK;
   while (status == CURLM_OK) {
     status = curl_multi_perform(session->multi, &running);
     if (status != CURLM_OK || !running)
       break;
-    int ready = 0;
-    status = curl_multi_poll(session->multi, nullptr, 0, wait_ms, &ready);
-    wait_ms = ready > 0 ? 1 : std::min(2 * wait_ms, 64);
+    long wait_ms = -1;
+    curl_multi_timeout(session->multi, &wait_ms);
+    if (wait_ms < 0 || wait_ms > kPaceCheckMs)
+      wait_ms = kPaceCheckMs;
+    if (ready > 0)
+      wait_ms = 0;
+    if (upload && upload->paused) {
+      double now = Now();
+      double ready_at = upload->draw.ReadyAt();
+      if (now >= ready_at) {
+        upload->held += now - upload->paused_at;
+        upload->paused = false;
+        curl_easy_pause(session->easy, CURLPAUSE_CONT);
+        continue;
+      }
+      wait_ms = std::min(wait_ms,
+                         static_cast<long>(std::ceil((ready_at - now) * 1e3)));
+    }
+    struct curl_waitfd connecting = {session->connecting, CURL_WAIT_POLLOUT,
+                                     0};
+    int extra = session->connecting != CURL_SOCKET_BAD ? 1 : 0;
+    status = curl_multi_poll(session->multi, &connecting, extra,
+                             static_cast<int>(wait_ms), &ready);
+    if (connecting.revents)
+      session->connecting = CURL_SOCKET_BAD;
   }
+  session->connecting = CURL_SOCKET_BAD;
   CURLcode result = CURLE_FAILED_INIT;
   int left;
   while (CURLMsg* message = curl_multi_info_read(session->multi, &left)) {
@@ -305,9 +380,8 @@ void SetOptions(CurlFtpLibrary::Session* session, const char* user,
   curl_easy_setopt(easy, CURLOPT_FTP_SKIP_PASV_IP, 1L);
   curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, (long)CURLFTPMETHOD_NOCWD);
   curl_easy_setopt(easy, CURLOPT_TCP_KEEPALIVE, 1L);
-  // Downloads in reads of up to 100 KiB, as the curl tool makes them: the
-  // default 16 KiB takes several times the system calls on a fast link.
-  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 102400L);
+  curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, NoteSocket);
+  curl_easy_setopt(easy, CURLOPT_SOCKOPTDATA, session);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, KeepReplyLine);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, &session->last_reply);
 }
@@ -421,13 +495,25 @@ int CurlFtpLibrary::Put(int handle, const char* local, const char* remote) {
   CURL* easy = session->easy;
   std::string url = session->base_url + EncodePath(remote);
   curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  CappedUpload upload(
+      file, info.st_size,
+      group_rates_.For(&link_rate_, ScopedUploadGroup::Current()));
   curl_easy_setopt(easy, CURLOPT_UPLOAD, 1L);
-  curl_easy_setopt(easy, CURLOPT_READFUNCTION, nullptr);
-  curl_easy_setopt(easy, CURLOPT_READDATA, file);
+  curl_easy_setopt(easy, CURLOPT_READFUNCTION, ReadCapped);
+  curl_easy_setopt(easy, CURLOPT_READDATA, &upload);
   curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE,
                    static_cast<curl_off_t>(info.st_size));
+  // libcurl would count the cap's pauses as the card's time: the pace
+  // keeps the upload to its stalled time-out and longest instead.
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 0L);
+  curl_easy_setopt(easy, CURLOPT_TIMEOUT, 0L);
+  session->upload = &upload;
   CURLcode result = Perform(session);
+  session->upload = nullptr;
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, session->limits.stalled);
+  curl_easy_setopt(easy, CURLOPT_TIMEOUT, session->limits.longest_call);
   curl_easy_setopt(easy, CURLOPT_UPLOAD, 0L);
+  curl_easy_setopt(easy, CURLOPT_READFUNCTION, nullptr);
   curl_easy_setopt(easy, CURLOPT_READDATA, nullptr);
   curl_easy_setopt(easy, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
   if (ferror(file))

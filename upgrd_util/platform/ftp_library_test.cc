@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -18,6 +19,7 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "tests/test_support.h"
 
@@ -136,11 +138,14 @@ TEST_F(FtpLibraryTest, ASavedLogIsBoundedAndOneBeyondKeepsTheEarlierCopy) {
 }
 
 // The pace every transfer keeps, with the limits the tool ships with: over
-// any 60 s once bytes move, at least 1 KiB a second; 30 minutes in all.
+// any 60 s once bytes move, at least 1 KiB a second; 30 minutes in all;
+// for an upload, no stall of 10 s (60 s as shipped) once bytes move.
 struct PaceCase {
   const char* name;
   long long (*bytes)(double seconds);  // moved by then
   double fails_at;                     // when the call is stopped
+  double (*held)(double seconds) = nullptr;  // by the cap by then
+  bool stalls = false;  // watched for stalls (an upload)
 };
 
 const PaceCase kPaceCases[] = {
@@ -155,13 +160,29 @@ const PaceCase kPaceCases[] = {
      [](double t) { return (long long)(t / 50 + 1) * (100 << 10); }, 1800},
     // The window opens with the first byte.
     {"one byte a second", [](double t) { return (long long)t; }, 61},
+    // The cap's hold is not the card's slowness, nor its stall, nor its
+    // time: the first is never stopped within the 2000 s tried.
+    {"held nine seconds in ten, 2 KiB a second when not",
+     [](double t) { return (long long)(t * 205); }, 2000,
+     [](double t) { return t * 0.9; }},
+    {"held 100 s between bursts",
+     [](double t) {
+       return (long long)(std::min(t, 10.0) + std::max(t - 110, 0.0)) * 4096;
+     },
+     1900, [](double t) { return std::clamp(t - 10, 0.0, 100.0); }, true},
+    {"standing still, not held", [](double t) { return t < 10 ? 0LL : 4096; },
+     20, nullptr, true},
 };
 
 TEST(TransferPaceTest, StopsACallBelowTheFloorOrPastTheLongest) {
   for (const PaceCase& pace_case : kPaceCases) {
-    TransferPace pace(FtpTimeouts(), 1000);
+    FtpTimeouts limits;
+    limits.stalled = 10;
+    TransferPace pace(limits, 1000);
+    pace.WatchStalls(pace_case.stalls);
     double t = 0;
-    while (t < 2000 && pace.Allows(1000 + t, pace_case.bytes(t)))
+    while (t < 2000 && pace.Allows(1000 + t, pace_case.bytes(t),
+                                   pace_case.held ? pace_case.held(t) : 0))
       t += 0.25;
     EXPECT_NEAR(pace_case.fails_at, t, 0.5) << pace_case.name;
   }
@@ -186,6 +207,46 @@ TEST_F(FtpLibraryTest, PutUploadsBinaryUnderItsOwnName) {
   EXPECT_EQ(-1, real_ftp->Put(handle, "no_such_module.bin", ""));
   EXPECT_EQ(-1, real_ftp->Put(handle, ".", ""));  // a directory is no module
   real_ftp->Quit(handle);
+}
+
+// Four cards take 1 MiB each at once over a link capped at 1 MiB/s: they
+// end together after about 4 s, none taken for stalled, though the cap
+// holds each to an even share below the floor of its pace.
+TEST_F(FtpLibraryTest, UploadsAtOnceKeepToTheLinkRate) {
+  const double kSize = 1 << 20;
+  const double kRate = 1 << 20;
+  ASSERT_TRUE(WriteFile("module.bin", std::string(1 << 20, 'm')));
+  FtpTimeouts limits;
+  limits.stalled = 1;
+  limits.rate_window = 1;
+  limits.min_rate = 300 << 10;
+  CurlFtpLibrary ftp(server.port, limits);
+  ftp.ShareUploadRate(kRate);
+  int handles[4];
+  for (int& handle : handles) {
+    handle = ftp.Login("127.0.0.1", "admin", "secret", "");
+    ASSERT_GT(handle, 0);
+  }
+  int results[4];
+  std::vector<std::thread> uploads;
+  double start = MonotonicSeconds();
+  for (int i = 0; i < 4; ++i) {
+    uploads.emplace_back([&, i] {
+      std::string remote = "copy" + std::to_string(i) + ".bin";
+      results[i] = ftp.Put(handles[i], "module.bin", remote.c_str());
+    });
+  }
+  for (std::thread& upload : uploads)
+    upload.join();
+  double rate = 4 * kSize / (MonotonicSeconds() - start);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(0, results[i]) << i;
+    ftp.Quit(handles[i]);
+  }
+  // No more than the cap and its burst of a tenth of a second; not much
+  // less on a busy machine.
+  EXPECT_LT(rate, kRate * 4 / 3.6);
+  EXPECT_GT(rate, kRate / 1.6);
 }
 
 // A call that failed on this workstation's own files says so, with the

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -99,6 +100,20 @@ class Watchdog {
 
   void Moved(DWORD bytes) { bytes_ += bytes; }
 
+  /// Sleeps until `until` (on Now's clock): the cap holds the transfer
+  /// back, and its pace does not count that time.
+  void HeldUntil(double until) {
+    double from = Now();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      holding_since_ = from;
+    }
+    std::this_thread::sleep_for(std::chrono::duration<double>(until - from));
+    std::lock_guard<std::mutex> lock(mutex_);
+    held_ += Now() - from;
+    holding_since_ = -1;
+  }
+
   /// Ends the watch. Returns true when the watchdog closed the handle.
   bool Stop() {
     {
@@ -115,7 +130,9 @@ class Watchdog {
   void Watch() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_) {
-      if (!pace_.Allows(Now(), bytes_.load())) {
+      double now = Now();
+      double held = held_ + (holding_since_ >= 0 ? now - holding_since_ : 0);
+      if (!pace_.Allows(now, bytes_.load(), held)) {
         InternetCloseHandle(handle_);
         closed_ = true;
         return;
@@ -127,9 +144,11 @@ class Watchdog {
   HINTERNET handle_;
   TransferPace pace_;
   std::atomic<long long> bytes_{0};
-  std::mutex mutex_;  // guards stopping_
+  std::mutex mutex_;  // guards stopping_, held_ and holding_since_
   std::condition_variable wake_;
   bool stopping_ = false;
+  double held_ = 0;            // seconds the cap held the transfer back
+  double holding_since_ = -1;  // -1: not held now
   bool closed_ = false;  // read after the thread has ended
   std::thread thread_;   // last: it starts once the rest is ready
 };
@@ -354,14 +373,23 @@ int WinInetFtpLibrary::Put(int handle, const char* local, const char* remote) {
   if (file) {
     std::unique_ptr<char[]> buffer(new char[kChunkSize]);
     Watchdog watchdog(file, timeouts_);
+    RateDraw draw(group_rates_.For(&link_rate_, ScopedUploadGroup::Current()));
     bool written = true;
     size_t length;
     while (written && (length = fread(buffer.get(), 1, kChunkSize, in)) > 0) {
-      DWORD sent = 0;
-      written = InternetWriteFile(file, buffer.get(),
-                                  static_cast<DWORD>(length), &sent) &&
-                sent == length;
-      watchdog.Moved(sent);
+      // The chunk goes in the turns the cap gives it.
+      for (size_t done = 0; written && done < length;) {
+        long long allowed = 0;
+        while ((allowed = draw.Take(
+                    Now(), static_cast<long long>(length - done))) == 0)
+          watchdog.HeldUntil(draw.ReadyAt());
+        DWORD sent = 0;
+        written = InternetWriteFile(file, buffer.get() + done,
+                                    static_cast<DWORD>(allowed), &sent) &&
+                  static_cast<long long>(sent) == allowed;
+        watchdog.Moved(sent);
+        done += static_cast<size_t>(allowed);
+      }
     }
     if (ferror(in))
       session->fault = {std::string("cannot read ") + local +

@@ -1,4 +1,5 @@
 #include "upgrd_util/platform/test_doubles.h"
+#include "upgrd_util/platform/upload_rate.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -135,6 +136,7 @@ int FakeFtpLibrary::Get(int handle, const char* remote, const char* local) {
 
 int FakeFtpLibrary::Put(int handle, const char* local, const char* remote) {
   calls.push_back(std::string("put ") + local);
+  put_group = ScopedUploadGroup::Current();
   fault = LocalFault();
   FILE* in = fopen(local, "rb");
   if (!in)

@@ -86,6 +86,12 @@ struct FakeFtpLibrary : public FtpLibrary {
   int Ls(int handle, const char* path, const char* local) override;
   int CopyReplyStr(int handle, char* buffer, int size) override;
   bool LocalFailure(int handle, LocalFault* fault) override;
+  void ShareUploadRate(double bytes_per_second) override {
+    upload_rate = bytes_per_second;
+  }
+  void ShareGroupRate(double bytes_per_second) override {
+    group_rate = bytes_per_second;
+  }
 
   std::string user = "user";
   std::string password = "pass";
@@ -102,6 +108,9 @@ struct FakeFtpLibrary : public FtpLibrary {
   std::string last_reply = "230 Logged in.";
   LocalFault fault;  // of the last Get, Put or Ls
 
+  double upload_rate = 0;           // the uploads' cap; 0: none
+  double group_rate = 0;            // and each group's
+  std::string put_group;            // the group of the last Put's thread
   std::vector<std::string> calls;   // "login 10.0.0.1", "quit 3", ...
   std::vector<std::string> uploads; // base names stored by Put
   std::vector<int> open_handles;

@@ -27,7 +27,8 @@ struct RolloutOptions {
   Deadline deadline;             // its end
   double deadline_clock = 0;     // the same instant on platform().clock->Seconds()
   int retry_unreachable = 0;     // more tries, 0 to 10
-  double link_rate = 1e6;        // bytes a second the uploads share, for the plan
+  double link_rate = 1e6;        // bytes a second the uploads share (the plan's guess)
+  bool link_rate_given = false;  // --link-rate was given: the uploads keep to it
   int per_group = 0;             // cards of one group at once; 0: no limit
   double group_rate = 0;         // bytes a second of each group's uploads; 0: no cap
   // --soak: each upgraded card is checked again this long after it ended,

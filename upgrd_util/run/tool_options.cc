@@ -201,8 +201,10 @@ void AddRolloutOptions(CLI::App* app, ToolOptions* options,
                   "second check)")
       ->type_name("DURATION");
   app->add_option("--link-rate", texts->link_rate,
-                  "The bytes a second the cards' uploads share, for the\n"
-                  "plan: 500k, 1M, 2.5MB/s (default 1M)")
+                  "The bytes a second the cards' uploads share at most,\n"
+                  "evenly between those under way, and the plan's rate:\n"
+                  "500k, 1M, 2.5MB/s (without it no cap; the plan takes\n"
+                  "1M)")
       ->type_name("RATE");
   app->add_option("--group-rate", texts->group_rate,
                   "The bytes a second the uploads of each group of\n"
@@ -326,6 +328,7 @@ void ReadRollout(const CLI::App& app, const RolloutTexts& texts,
   if (app.count("--link-rate") > 0 &&
       !parse_link_rate(texts.link_rate, &rollout->link_rate, &error))
     throw CLI::ValidationError("--link-rate", error);
+  rollout->link_rate_given = app.count("--link-rate") > 0;
   if (app.count("--group-rate") > 0 &&
       !parse_link_rate(texts.group_rate, &rollout->group_rate, &error))
     throw CLI::ValidationError("--group-rate", error);
