@@ -34,6 +34,9 @@ void CampaignEvents::CardEnded(upgrade_target* card, CardOutcome outcome,
   endings_->Add(*card, true, seconds);
   watch_->Ended(*card, seconds);
   printer_->Ended(*card, outcome, seconds);
+  // Its block is in result.txt and the page keeps what it shows: a night
+  // of ten thousand cards would otherwise hold every card's log.
+  std::string().swap(card->state.log_text);
 }
 
 void CampaignEvents::CardRetried(upgrade_target* card, CardOutcome outcome,
