@@ -102,8 +102,8 @@ class CardPool {
   /// Before Run: where its threads come from (tests give one that refuses).
   void StartThreadsWith(ThreadStarter* starter) { starter_ = starter; }
 
-  /// The stack of a card's thread: four times the deepest a card's whole
-  /// upgrade was measured to use (docs/PERFORMANCE.md, "Threads").
+  /// The stack of a card's thread: ten times the deepest a card's whole
+  /// upgrade was measured to use (docs/PERFORMANCE.md, "Thousands of cards").
   static constexpr size_t kCardStackBytes = 256 * 1024;
 
  private:
