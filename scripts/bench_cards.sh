@@ -10,7 +10,8 @@
 # fast-clock build leaves them unsynced, to measure what that costs.
 # Usage: scripts/bench_cards.sh [--campaign|--real] [N...]   (default: 1 50)
 # UPGRD_BUILD_DIR names another configured build (default: build/plain);
-# UPGRD_MODULE_BYTES the size of each module file (default: 256 KiB).
+# UPGRD_MODULE_BYTES the size of each module file (default: 256 KiB);
+# UPGRD_PARALLEL a campaign's -j (default: N, at most 1024).
 set -euo pipefail
 campaign=0 tool=testing/upgrd_util_fast_clock
 case "${1:-}" in
@@ -35,7 +36,7 @@ for n in "${counts[@]}"; do
     ip link set lo up
     if [ "$2" = 1 ]; then
       sim_start 600 --one-socket
-      options="--parallel $3 --report report.jsonl"
+      options="--parallel ${UPGRD_PARALLEL:-$3} --report report.jsonl"
     else
       sim_start 600
       options=""

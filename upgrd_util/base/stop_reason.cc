@@ -44,9 +44,13 @@ const StopWords kWords[] = {
      "The disk is full: no further card will be started; {running} still "
      "running will end as they can.",
      nullptr, "The disk is full: no further card was started", true},
+    {"no_threads", "the system gave no thread to run it",
+     "The system gave no thread for the cards: no card will be started.",
+     nullptr, "The system gave no thread for the cards: no card was started",
+     true},
 };
 
-static_assert(sizeof(kWords) / sizeof(kWords[0]) == STOP_DISK_FULL + 1,
+static_assert(sizeof(kWords) / sizeof(kWords[0]) == STOP_NO_THREADS + 1,
               "a row for every stop reason");
 
 // The figures a stop's words name, besides the stop's own.

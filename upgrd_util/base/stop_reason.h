@@ -13,6 +13,7 @@ enum StopReason {
   STOP_BETWEEN_WAVES,  // the operator stopped, or gave no answer
   STOP_STOP_FILE,      // the stop file appeared
   STOP_DISK_FULL,      // a card's file, block or record found no room
+  STOP_NO_THREADS,     // the system gave no thread to run cards on
 };
 
 /// A stop with what the operator is told of it.

@@ -35,6 +35,8 @@ TEST(StopReasonTest, EachReasonKeepsItsCodeAndWords) {
        false},
       {{STOP_DISK_FULL}, "disk_full", "disk full",
        "The disk is full: no further card was started", true},
+      {{STOP_NO_THREADS}, "no_threads", "the system gave no thread to run it",
+       "The system gave no thread for the cards: no card was started", true},
   };
   for (const auto& c : cases) {
     EXPECT_STREQ(c.code, stop_reason_code(c.stop.reason)) << c.code;

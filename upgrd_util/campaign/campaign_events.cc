@@ -5,6 +5,11 @@
 #include "upgrd_util/output/campaign_event.h"
 #include "upgrd_util/output/campaign_report.h"
 #include "upgrd_util/output/result_log.h"
+#include "upgrd_util/platform/free_memory.h"
+
+namespace {
+const int kCardsPerRelease = 128;
+}  // namespace
 
 void CampaignEvents::CardStarted(upgrade_target* card) {
   // The scheduler counted this try as it gave the card.
@@ -34,6 +39,12 @@ void CampaignEvents::CardEnded(upgrade_target* card, CardOutcome outcome,
   endings_->Add(*card, true, seconds);
   watch_->Ended(*card, seconds);
   printer_->Ended(*card, outcome, seconds);
+  // Its block is in result.txt and the page keeps what it shows: a night
+  // of ten thousand cards would otherwise hold every card's log.
+  std::string().swap(card->state.log_text);
+  // What the ended cards' sessions held is free but kept by the allocator.
+  if (++ended_ % kCardsPerRelease == 0)
+    release_free_memory();
 }
 
 void CampaignEvents::CardRetried(upgrade_target* card, CardOutcome outcome,

@@ -1,6 +1,7 @@
 #ifndef UPGRD_UTIL_CAMPAIGN_CAMPAIGN_EVENTS_H_
 #define UPGRD_UTIL_CAMPAIGN_CAMPAIGN_EVENTS_H_
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,7 @@ class CampaignEvents : public PoolEvents {
   CardEndings* endings_;
   CampaignWatch* watch_;
   WaveQuestion* question_;
+  std::atomic<int> ended_{0};  // cards, for giving back free memory
   EventHook* hook_ = nullptr;
   std::vector<std::string> planned_wave_ends_;
 };

@@ -140,8 +140,9 @@ void CampaignWatch::Retried(const upgrade_target& card, CardOutcome outcome) {
 
 void CampaignWatch::Ended(const upgrade_target& card, double seconds) {
   double now = platform().clock->Seconds() - start_;
-  std::string tail = Tail(card.state.log_text);
   const OutcomeWords& words = outcome_words(card.state.outcome);
+  // The page shows the last lines of a failed card only.
+  std::string tail = words.failure ? Tail(card.state.log_text) : "";
   std::lock_guard<std::mutex> lock(mutex_);
   CardView* view = Find(card);
   if (!view)

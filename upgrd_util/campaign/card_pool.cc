@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <system_error>
-#include <thread>
 
 #include "upgrd_util/platform/clock.h"
 #include "upgrd_util/platform/interrupts.h"
@@ -31,13 +29,24 @@ void CardPool::Run(int tick_ms) {
   });
   std::unique_lock<std::mutex> lock(mutex_);
   workers_ = static_cast<int>(count);
-  std::vector<std::thread> threads;
+  std::vector<std::unique_ptr<StartedThread>> threads;
+  std::string err;
   try {
-    for (size_t i = 0; i < count; ++i)
-      threads.emplace_back([this] { Work(); });
-  } catch (const std::system_error&) {
+    threads.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+      std::unique_ptr<StartedThread> thread =
+          starter_->Start([this] { Work(); }, kCardStackBytes, &err);
+      if (!thread)
+        break;
+      threads.push_back(std::move(thread));
+    }
+  } catch (const std::exception&) {
+    // Out of memory (or threads) while starting one: as a refused thread.
+  }
+  if (threads.size() < count) {
     // Fewer threads take the cards in turn; none leaves them not started.
     workers_ = static_cast<int>(threads.size());
+    no_threads_ = threads.empty();
     lock.unlock();
     events_->WorkersShort(workers_, static_cast<int>(count));
     lock.lock();
@@ -56,8 +65,7 @@ void CardPool::Run(int tick_ms) {
     news_ = false;
   }
   lock.unlock();
-  for (std::thread& thread : threads)
-    thread.join();
+  threads.clear();  // joins them
   // Cards still waiting to be tried again end as their last try did.
   std::string why = "Not tried again: no further card was started (" +
                     stop_reason_text(scheduler_.stop()) + ").";
@@ -81,6 +89,8 @@ std::vector<upgrade_target*> CardPool::NeverStarted() const {
 
 Stop CardPool::stop() const {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (no_threads_)
+    return {STOP_NO_THREADS};
   return scheduler_.stop();
 }
 

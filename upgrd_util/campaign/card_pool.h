@@ -13,6 +13,7 @@
 #include "upgrd_util/campaign/night_scheduler.h"
 #include "upgrd_util/campaign/rollout_rules.h"
 #include "upgrd_util/platform/platform.h"
+#include "upgrd_util/platform/thread.h"
 
 /// What a campaign does with each card, on the card's own thread: its whole
 /// upgrade, or a dry run.
@@ -98,6 +99,13 @@ class CardPool {
   /// returns how the card ends.
   void CheckAfterTheSoak(CardSequence check) { soak_check_ = check; }
 
+  /// Before Run: where its threads come from (tests give one that refuses).
+  void StartThreadsWith(ThreadStarter* starter) { starter_ = starter; }
+
+  /// The stack of a card's thread: ten times the deepest a card's whole
+  /// upgrade was measured to use (docs/PERFORMANCE.md, "Thousands of cards").
+  static constexpr size_t kCardStackBytes = 256 * 1024;
+
  private:
   void Work();
   // Runs the turn's card, or its check after the soak, and tells how it
@@ -121,11 +129,13 @@ class CardPool {
   CardSequence soak_check_;
   PoolEvents* events_;
   const int waves_;
+  ThreadStarter* starter_ = system_threads();
 
   mutable std::mutex mutex_;  // guards everything below, and the rules
   std::condition_variable wake_;
   NightScheduler scheduler_;
   int workers_ = 0;
+  bool no_threads_ = false;  // the system gave none: no card started
   bool news_ = false;  // something changed since the pool's loop looked
   bool interrupted_ = false;
   bool stop_file_ = false;        // found

@@ -16,6 +16,7 @@
 
 #include "tests/test_support.h"
 #include "upgrd_util/platform/clock.h"
+#include "upgrd_util/platform/test_doubles.h"
 
 namespace {
 
@@ -319,6 +320,37 @@ void RunWithFewThreads() {
                 told.threads < 10
             ? 0
             : 1);
+}
+
+// Six cards, three at a time, the system giving fewer threads: those it
+// gives take every card in turn; with none, no card starts, for that reason.
+TEST_F(CardPoolTest, AThreadThatCannotStartLeavesTheNightWhole) {
+  struct Case {
+    int give;
+    FakeThreadStarter::How how;
+    int upgraded;
+  } cases[] = {
+      {1, FakeThreadStarter::REFUSE, 6},
+      {2, FakeThreadStarter::THROW_SYSTEM_ERROR, 6},
+      {1, FakeThreadStarter::THROW_BAD_ALLOC, 6},
+      {0, FakeThreadStarter::REFUSE, 0},
+      {0, FakeThreadStarter::THROW_BAD_ALLOC, 0},
+  };
+  for (const Case& c : cases) {
+    Cards cards(6);
+    Told told;
+    FakeClock clock;
+    RolloutRules rules(RolloutSettings(), &clock);
+    FakeThreadStarter starter(c.give, c.how);
+    CardPool pool(cards.order, {6}, 3, Upgraded, &rules, &told);
+    pool.StartThreadsWith(&starter);
+    pool.Run(1);
+    EXPECT_EQ(c.give, told.threads) << c.give << " " << c.how;
+    EXPECT_EQ(c.upgraded, Occurrences(told.lines, " upgraded\n"))
+        << c.give << " " << c.how;
+    EXPECT_EQ(6u - c.upgraded, pool.NeverStarted().size());
+    EXPECT_EQ(c.give ? STOP_NONE : STOP_NO_THREADS, pool.stop().reason);
+  }
 }
 
 TEST_F(CardPoolTest, ThreadsTheSystemRefusesNeverEndTheRun) {

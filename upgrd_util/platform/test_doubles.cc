@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <system_error>
 
 #include "upgrd_util/platform/append_file.h"
 
@@ -222,4 +224,18 @@ std::string CountingDiskSyncs::Calls() {
 int CountingDiskSyncs::Count(char kind) {
   std::lock_guard<std::mutex> lock(mutex_);
   return static_cast<int>(std::count(calls_.begin(), calls_.end(), kind));
+}
+
+std::unique_ptr<StartedThread> FakeThreadStarter::Start(
+    std::function<void()> body, size_t stack_bytes, std::string* err) {
+  if (give_ > 0) {
+    --give_;
+    return system_threads()->Start(std::move(body), stack_bytes, err);
+  }
+  if (how_ == THROW_BAD_ALLOC)
+    throw std::bad_alloc();
+  if (how_ == THROW_SYSTEM_ERROR)
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  *err = "Resource temporarily unavailable";
+  return nullptr;
 }

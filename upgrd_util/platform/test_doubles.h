@@ -17,6 +17,7 @@
 #include "upgrd_util/platform/ftp_library.h"
 #include "upgrd_util/platform/icmp_echo.h"
 #include "upgrd_util/platform/platform.h"
+#include "upgrd_util/platform/thread.h"
 
 /// Collects output (backspaces as '\b') and answers from queued lines;
 /// end of input once they are used up.
@@ -132,6 +133,20 @@ struct CountingDiskSyncs : public DiskSyncs {
  private:
   std::mutex mutex_;  // guards calls_
   std::string calls_;
+};
+
+/// Gives the system's threads for the first `give` starts, then fails each
+/// start as `how` says.
+struct FakeThreadStarter : public ThreadStarter {
+  enum How { REFUSE, THROW_BAD_ALLOC, THROW_SYSTEM_ERROR };
+  FakeThreadStarter(int give, How how) : give_(give), how_(how) {}
+  std::unique_ptr<StartedThread> Start(std::function<void()> body,
+                                       size_t stack_bytes,
+                                       std::string* err) override;
+
+ private:
+  int give_;
+  How how_;
 };
 
 #endif  // UPGRD_UTIL_PLATFORM_TEST_DOUBLES_H_

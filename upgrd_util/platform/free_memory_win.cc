@@ -1,0 +1,4 @@
+#include "upgrd_util/platform/free_memory.h"
+
+// The process heap gives back free pages of its own accord.
+void release_free_memory() {}
