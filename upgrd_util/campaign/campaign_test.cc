@@ -132,6 +132,27 @@ TEST_F(CampaignOnDoublesTest, OnlyAGivenLinkRateCapsTheUploads) {
   }
 }
 
+// Memory that runs out during a card's turn fails that card on the
+// workstation; the night, its summary and its report go on.
+TEST_F(CampaignOnDoublesTest, MemoryRunningOutFailsTheCardNotTheNight) {
+  icmp.default_reply = 1;
+  ftp.listing = {"kvn_hw02_zel_211.bin"};  // it needs only the APP
+  ftp.put_runs_out_of_memory = true;
+  close_result_log();
+  ProgramTest::Exit exit = RunToExit([] {
+    const char* args[] = {"upgrd_util", "--yes", "--report", "r.jsonl"};
+    ToolOptions options;
+    parse_tool_options(4, const_cast<char**>(args), &options);
+    std::exit(run_campaign(options));
+  });
+  EXPECT_EQ(1, exit.code) << exit.console;
+  EXPECT_NE(std::string::npos,
+            ReadFile("r.jsonl").find("\"outcome\":\"local_error\"")) << exit.console;
+  EXPECT_NE(std::string::npos,
+            ReadFile("result.txt").find("it ran out of memory during the "
+                                        "card's turn"));
+}
+
 TEST_F(CampaignOnDoublesTest, ABlockThatCannotBeWrittenIsNamedAndCounted) {
   icmp.default_reply = 1;
   ftp.listing = {"kvn_hw02_zel_211.bin"};  // it needs only the APP

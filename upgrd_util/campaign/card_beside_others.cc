@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "upgrd_util/base/process_state.h"
@@ -32,7 +33,16 @@ CardOutcome RunLogged(upgrade_target* card, const CardSequence& sequence,
                       CardLog* log, const AppendFile& journal,
                       const char* journal_name) {
   ScopedLogRoute route(log);
-  CardOutcome outcome = sequence(card);
+  CardOutcome outcome;
+  try {
+    outcome = sequence(card);
+  } catch (const std::bad_alloc&) {
+    // The workstation's fault, not the card's: the others go on.
+    card->state.reason = "the workstation ran out of memory";
+    log_printf("\nFailed on this workstation, not on the card: it ran out "
+               "of memory during the card's turn.\n");
+    outcome = OUTCOME_LOCAL_ERROR;
+  }
   if (!card->state.logs_unsaved_reason.empty())
     log_printf("Logs not saved: %s.\n",
                card->state.logs_unsaved_reason.c_str());

@@ -139,6 +139,8 @@ int FakeFtpLibrary::Get(int handle, const char* remote, const char* local) {
 int FakeFtpLibrary::Put(int handle, const char* local, const char* remote) {
   calls.push_back(std::string("put ") + local);
   put_group = ScopedUploadGroup::Current();
+  if (put_runs_out_of_memory)
+    throw std::bad_alloc();
   fault = LocalFault();
   FILE* in = fopen(local, "rb");
   if (!in)

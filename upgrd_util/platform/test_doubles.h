@@ -112,6 +112,7 @@ struct FakeFtpLibrary : public FtpLibrary {
   double upload_rate = 0;           // the uploads' cap; 0: none
   double group_rate = 0;            // and each group's
   std::string put_group;            // the group of the last Put's thread
+  bool put_runs_out_of_memory = false;  // Put throws std::bad_alloc
   std::vector<std::string> calls;   // "login 10.0.0.1", "quit 3", ...
   std::vector<std::string> uploads; // base names stored by Put
   std::vector<int> open_handles;
