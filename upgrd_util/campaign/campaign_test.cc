@@ -111,7 +111,8 @@ TEST_F(CampaignOnDoublesTest, OnlyAGivenLinkRateCapsTheUploads) {
   struct {
     std::vector<const char*> args;
     const char* said;
-  } cases[] = {{{"upgrd_util", "--yes", "--link-rate", "2M"}, "cap 2e+06 0 -\n"},
+  } cases[] = {{{"upgrd_util", "--yes", "--link-rate", "2M"},
+                "cap 2e+06 0 -\n"},
                {{"upgrd_util", "--yes"}, "cap 0 0 -\n"},
                // A card's uploads draw from its group's share.
                {{"upgrd_util", "--yes", "--groups", "g.csv", "--group-rate",
@@ -147,7 +148,8 @@ TEST_F(CampaignOnDoublesTest, MemoryRunningOutFailsTheCardNotTheNight) {
   });
   EXPECT_EQ(1, exit.code) << exit.console;
   EXPECT_NE(std::string::npos,
-            ReadFile("r.jsonl").find("\"outcome\":\"local_error\"")) << exit.console;
+            ReadFile("r.jsonl").find("\"outcome\":\"local_error\""))
+      << exit.console;
   EXPECT_NE(std::string::npos,
             ReadFile("result.txt").find("it ran out of memory during the "
                                         "card's turn"));

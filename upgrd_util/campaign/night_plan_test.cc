@@ -101,8 +101,8 @@ TEST(NightPlanTest, TheNightAsThePoolAndItsRulesWouldRunIt) {
       // Both modules and the soak (842 s) outlive a window of 800: the card
       // starts, as the APP alone and the soak (656 s) could end, but is not
       // loaded.
-      {"a soak the window counts", Windowed(Soaked(Night({B}, {1}, 1), 600), 800),
-       15, 1, {15}},
+      {"a soak the window counts",
+       Windowed(Soaked(Night({B}, {1}, 1), 600), 800), 15, 1, {15}},
       // Tries at 0, 310 and 920, ten seconds each.
       {"retries", Retried(Night({U}, {1}, 1), 2), 930, 0, {930}},
       // The first wave closes while its card waits: the second runs

@@ -8,8 +8,13 @@
 namespace {
 
 struct PosixThread : public StartedThread {
-  ~PosixThread() override { pthread_join(id, nullptr); }
+  ~PosixThread() override {
+    // A thread the system refused has nothing to join.
+    if (started)
+      pthread_join(id, nullptr);
+  }
   pthread_t id;
+  bool started = false;
 };
 
 // The thread's body is allocated before the thread starts: nothing is
@@ -45,6 +50,7 @@ struct PosixThreads : public ThreadStarter {
       *err = strerror(error);
       return nullptr;
     }
+    thread->started = true;
     boxed.release();
     return thread;
   }

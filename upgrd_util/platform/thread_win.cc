@@ -9,6 +9,9 @@ namespace {
 
 struct WinThread : public StartedThread {
   ~WinThread() override {
+    // A thread the system refused has nothing to wait for.
+    if (!handle)
+      return;
     WaitForSingleObject(handle, INFINITE);
     CloseHandle(handle);
   }
