@@ -57,13 +57,13 @@ struct FastClock : public Clock {
     if (milliseconds <= 0)
       return;
     double start = Now();
-    SleepMicroseconds(std::lround(milliseconds * 1000 / g_factor));
+    SleepMicroseconds(std::lround(milliseconds * 1000.0 / g_factor));
     g_slept_us += static_cast<long long>((Now() - start) * 1e6);
   }
   void WaitFor(std::condition_variable* wake,
                std::unique_lock<std::mutex>* lock, int milliseconds) override {
     wake->wait_for(*lock, std::chrono::microseconds(
-                              std::lround(milliseconds * 1000 / g_factor)));
+                              std::lround(milliseconds * 1000.0 / g_factor)));
   }
   // As long as things would take on the real clock.
   double Seconds() override { return Now() * g_factor; }
