@@ -137,6 +137,21 @@ void FormTheWaves(const std::vector<upgrade_target*>& canary,
   keep_pairs_apart(to_run, &night->waves);
 }
 
+// The canary of `cards` by what they listed, said in one line (`would`:
+// ", would be" after a dry run).
+std::vector<upgrade_target*> SayTheCanary(
+    const std::vector<upgrade_target*>& cards,
+    const std::vector<Listed>& listed, const char* would) {
+  std::vector<upgrade_target*> canary = canary_by_path(cards, listed);
+  if (canary.empty())
+    console_printf("\tNo card's listing gives a path that loads: no "
+                   "canary.\n");
+  else
+    console_printf("\tThe canary, wave 1%s: %s.\n", would,
+                   canary_text(canary, cards, listed).c_str());
+  return canary;
+}
+
 // --canary paths, before the night: each card's listing read, quietly,
 // and one card of each hardware and path that loads chosen. Returns the
 // canary (none when an interrupt ended the reading).
@@ -152,14 +167,7 @@ std::vector<upgrade_target*> ChooseTheCanary(
   std::vector<Listed> listed;
   if (!survey_cards(to_run, parallel, NightRules(night, &none), &listed))
     return {};
-  std::vector<upgrade_target*> canary = canary_by_path(to_run, listed);
-  if (canary.empty())
-    console_printf("\tNo card's listing gives a path that loads: no "
-                   "canary.\n");
-  else
-    console_printf("\tThe canary, wave 1: %s.\n",
-                   canary_text(canary, to_run, listed).c_str());
-  return canary;
+  return SayTheCanary(to_run, listed, "");
 }
 
 // After a dry run with --canary paths: the cards that would be the canary,
@@ -171,14 +179,7 @@ void SayTheCanaryFound(NightInputs* night,
   std::vector<Listed> listed;
   for (const upgrade_target* card : *to_run)
     listed.push_back(listed_of(*card));
-  std::vector<upgrade_target*> canary = canary_by_path(*to_run, listed);
-  if (canary.empty())
-    console_printf("\tNo card's listing gives a path that loads: no "
-                   "canary.\n");
-  else
-    console_printf("\tThe canary, wave 1, would be: %s.\n",
-                   canary_text(canary, *to_run, listed).c_str());
-  FormTheWaves(canary, to_run, night);
+  FormTheWaves(SayTheCanary(*to_run, listed, ", would be"), to_run, night);
 }
 
 // Whether the page and the metrics can be written where the options say:

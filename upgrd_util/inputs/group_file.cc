@@ -1,6 +1,7 @@
 #include "upgrd_util/inputs/group_file.h"
 
 #include <cstdio>
+#include <sstream>
 #include <vector>
 
 #include "upgrd_util/platform/files.h"
@@ -83,13 +84,8 @@ bool read_group_file(const std::string& path,
     return false;
   }
   int number = 0;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos)
-      end = text.size();
-    std::string line = text.substr(at, end - at);
-    at = end + 1;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
     ++number;
     // A header is needed: without one, the first card would be taken for it.
     if (number == 1) {
