@@ -43,8 +43,11 @@ const char kFakeLogHeader[] =
 
 void ProgramTest::SetUp() {
   reset_process_state();
-  install_platform(
-      {.console = &console, .clock = &clock, .icmp = &icmp, .ftp = &ftp});
+  install_platform({.console = &console,
+                    .clock = &clock,
+                    .icmp = &icmp,
+                    .ftp = &ftp,
+                    .card_locks = dir.path});
   std::string reason;
   ASSERT_TRUE(open_result_log(&reason)) << reason;
 }

@@ -86,7 +86,8 @@ class FileLock {
 /// on the workstation shares (POSIX: /run/lock/upgrd_util, else one in the
 /// temporary directory; Windows: the temporary directory), a file named
 /// after the address and, on Linux, after the network namespace, since an
-/// address names one card only within its own.
+/// address names one card only within its own. Tests name a directory of
+/// their own in the platform's `card_locks`.
 std::string card_lock_path(const char* address);
 
 /// Takes the lock of the card at `address` into *lock without waiting.

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "upgrd_util/platform/interrupts.h"
+#include "upgrd_util/platform/platform.h"
 
 const char kCurrentDirectoryPrefix[] = "./";
 
@@ -219,6 +220,8 @@ bool SharedDirectory(const std::string& path) {
 }  // namespace
 
 std::string card_lock_path(const char* address) {
+  if (!platform().card_locks.empty())
+    return platform().card_locks + "/" + address + ".lock";
   std::string dir = "/run/lock/upgrd_util";
   if (!SharedDirectory(dir)) {
     const char* temp = getenv("TMPDIR");

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "upgrd_util/platform/interrupts.h"
+#include "upgrd_util/platform/platform.h"
 
 const char kCurrentDirectoryPrefix[] = ".\\";
 
@@ -185,6 +186,8 @@ void FileLock::Release() {
 }
 
 std::string card_lock_path(const char* address) {
+  if (!platform().card_locks.empty())
+    return platform().card_locks + "\\" + address + ".lock";
   char temp[MAX_PATH + 1];
   DWORD length = GetTempPathA(sizeof(temp), temp);
   std::string dir = std::string(length > 0 && length < sizeof(temp) ? temp

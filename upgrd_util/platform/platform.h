@@ -1,6 +1,8 @@
 #ifndef UPGRD_UTIL_PLATFORM_PLATFORM_H_
 #define UPGRD_UTIL_PLATFORM_PLATFORM_H_
 
+#include <string>
+
 struct Clock;
 struct Console;
 struct FtpLibrary;
@@ -13,6 +15,10 @@ struct Platform {
   Clock* clock = nullptr;
   IcmpEcho* icmp = nullptr;
   FtpLibrary* ftp = nullptr;
+  /// The directory the cards' locks lie in; empty: the one that every run
+  /// on the workstation shares. Tests that run side by side each keep their
+  /// own, or the same address in two of them would be busy.
+  std::string card_locks;
 };
 
 /// The seams of the calling thread: its own, when it installed some, else
