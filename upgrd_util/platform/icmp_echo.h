@@ -38,10 +38,13 @@ struct IcmpEcho {
 /// The system's ICMP. On Windows: the ICMP echo service (IcmpSendEcho) after
 /// the socket layer's start-up. Elsewhere: an unprivileged datagram socket
 /// where the system allows it (net.ipv4.ping_group_range), else a raw socket
-/// (root or CAP_NET_RAW).
+/// (root or CAP_NET_RAW). An echo is answered within `reply_wait_ms` or
+/// not at all; the tool waits the whole second, the fast-clock test build
+/// less.
 struct RealIcmpEcho : public IcmpEcho {
   enum Kind { kDatagramThenRaw, kRawOnly, kDatagramOnly };
-  explicit RealIcmpEcho(Kind kind = kDatagramThenRaw) : kind_(kind) {}
+  explicit RealIcmpEcho(Kind kind = kDatagramThenRaw, int reply_wait_ms = 1000)
+      : kind_(kind), reply_wait_ms_(reply_wait_ms) {}
   ~RealIcmpEcho() override;
 
 #ifdef _WIN32
@@ -52,7 +55,7 @@ struct RealIcmpEcho : public IcmpEcho {
   int SendEcho(const char* ip) override;
   bool Close() override;
   std::unique_ptr<IcmpEcho> Another() override {
-    return std::make_unique<RealIcmpEcho>(kind_);
+    return std::make_unique<RealIcmpEcho>(kind_, reply_wait_ms_);
   }
 
   /// True when the open handle is a raw socket (replies carry the IP header).
@@ -64,6 +67,7 @@ struct RealIcmpEcho : public IcmpEcho {
   RealIcmpEcho& operator=(const RealIcmpEcho&) = delete;
 
   Kind kind_;
+  int reply_wait_ms_;
   int fd_ = -1;
   bool raw_ = false;
   uint16_t id_ = 0;

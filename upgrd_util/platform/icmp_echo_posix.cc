@@ -26,7 +26,6 @@ constexpr uint8_t kIcmpEchoReply = 0;
 constexpr uint8_t kIcmpEchoRequest = 8;
 constexpr size_t kIcmpHeaderLength = 8;
 constexpr size_t kIpv4MinHeaderLength = 20;
-constexpr int64_t kReplyWaitNs = 1000LL * 1000 * 1000;
 // Our requests carry no data, so a reply fits in one Ethernet MTU; longer
 // packets are someone else's and are truncated harmlessly by recvfrom.
 constexpr size_t kReceiveBufferLength = 1500;
@@ -256,7 +255,7 @@ int RealIcmpEcho::SendEcho(const char* ip) {
                   reinterpret_cast<const sockaddr*>(&to), sizeof(to));
     if (sent >= 0 || errno != EINTR) break;
   }
-  const int64_t deadline = MonotonicNs() + kReplyWaitNs;
+  const int64_t deadline = MonotonicNs() + reply_wait_ms_ * 1000000LL;
   if (raw_) {
     // A failed send waits for nothing.
     return AwaitRawReply(&waiting,

@@ -56,7 +56,8 @@ int RealIcmpEcho::SendEcho(const char* ip) {
   // wants beyond it.
   char reply[sizeof(ICMP_ECHO_REPLY) + 8];
   DWORD replies = IcmpSendEcho(handle_, address, nullptr, 0,
-                               nullptr, reply, sizeof(reply), 1000);
+                               nullptr, reply, sizeof(reply),
+                               static_cast<DWORD>(reply_wait_ms_));
   if (replies == 0)
     GetLastError();
   return answered_echo_replies(reply, replies, address);
