@@ -21,6 +21,7 @@
 #include "upgrd_util/platform/append_file.h"
 #include "upgrd_util/platform/clock.h"
 #include "upgrd_util/platform/console.h"
+#include "upgrd_util/platform/free_memory.h"
 #include "upgrd_util/platform/ftp_library.h"
 #include "upgrd_util/platform/icmp_echo.h"
 #include "upgrd_util/platform/platform.h"
@@ -83,6 +84,7 @@ struct FastClock : public Clock {
 }  // namespace
 
 int main(int argc, char** argv) {
+  limit_thread_caches(argv);
   atexit(ReportSleeps);
   if (const char* factor = getenv("UPGRD_FAST_CLOCK_FACTOR"))
     g_factor = std::max(1.0, std::min(atof(factor), 1000.0));

@@ -1,6 +1,11 @@
 #include "upgrd_util/platform/free_memory.h"
 
 #include <stdlib.h>  // defines __GLIBC__ where it is glibc
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -8,5 +13,27 @@
 void release_free_memory() {
 #if defined(__GLIBC__)
   malloc_trim(0);
+#endif
+}
+
+void limit_thread_caches(char** argv) {
+#if defined(__GLIBC__)
+  const char kLimit[] = "glibc.malloc.tcache_max=256";
+  const char* given = getenv("GLIBC_TUNABLES");
+  // Set already, by this or by whoever started it: theirs holds.
+  if (given && strstr(given, "glibc.malloc.tcache_max"))
+    return;
+  std::string tunables = given && *given ? std::string(given) + ":" : "";
+  tunables += kLimit;
+  if (setenv("GLIBC_TUNABLES", tunables.c_str(), 1) != 0)
+    return;
+  execv("/proc/self/exe", argv);
+  // Not started again (no /proc): the program runs as it is.
+  if (given)
+    setenv("GLIBC_TUNABLES", given, 1);
+  else
+    unsetenv("GLIBC_TUNABLES");
+#else
+  (void)argv;
 #endif
 }
