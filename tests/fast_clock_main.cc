@@ -107,6 +107,7 @@ int main(int argc, char** argv) {
     timeouts.rate_window = 3;
     timeouts.longest_call = 10;
   }
+  timeouts.clock_speed = g_factor;
   SystemFtpLibrary ftp(21, timeouts);
   if (getenv("UPGRD_NO_SYNC"))
     skip_syncs_for_benchmarks();

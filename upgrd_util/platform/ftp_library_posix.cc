@@ -25,11 +25,10 @@
 // Longest server reply line kept for CopyReplyStr.
 static const size_t kMaxReplyLength = 1024;
 
-// Buffer of a downloaded file or listing: libcurl hands over up to 16 KiB
-// at a time, which stdio's own 4 KiB buffer would write in several system
-// calls; this one writes each in one. Not more: a thousand cards may be
-// reading their listings at once.
-static const size_t kFileBufferSize = 16 * 1024;
+// Buffer of a downloaded file or listing: libcurl hands over 16 KiB at a
+// time, which stdio's own 4 KiB buffer would write in two system calls; this
+// one writes eight of them in one.
+static const size_t kFileBufferSize = 128 * 1024;
 
 // An upload's file, read as the cap allows.
 struct CappedUpload {
@@ -364,10 +363,6 @@ void SetOptions(CurlFtpLibrary::Session* session, const char* user,
   curl_easy_setopt(easy, CURLOPT_PROXY, "");
   curl_easy_setopt(easy, CURLOPT_NOPROXY, "*");
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
-  // The smallest upload buffer libcurl takes, instead of its 64 KiB, which
-  // a session keeps to its end: a thousand cards past their uploads would
-  // hold 64 MiB. The cap hands out 16 KiB at a time anyway.
-  curl_easy_setopt(easy, CURLOPT_UPLOAD_BUFFERSIZE, 16L * 1024);
   // Credentials go in options, never in a URL that could end up in a message.
   curl_easy_setopt(easy, CURLOPT_USERNAME, user);
   curl_easy_setopt(easy, CURLOPT_PASSWORD, password);

@@ -213,6 +213,7 @@ TEST_F(FtpLibraryTest, PutUploadsBinaryUnderItsOwnName) {
 // end together after about 4 s, none taken for stalled, though the cap
 // holds each to an even share below the floor of its pace.
 TEST_F(FtpLibraryTest, UploadsAtOnceKeepToTheLinkRate) {
+  // 4 MiB shared by four cards.
   const double kSize = 1 << 20;
   const double kRate = 1 << 20;
   ASSERT_TRUE(WriteFile("module.bin", std::string(1 << 20, 'm')));
@@ -243,9 +244,9 @@ TEST_F(FtpLibraryTest, UploadsAtOnceKeepToTheLinkRate) {
     EXPECT_EQ(0, results[i]) << i;
     ftp.Quit(handles[i]);
   }
-  // No more than the cap and its burst of a tenth of a second; not much
-  // less on a busy machine.
-  EXPECT_LT(rate, kRate * 4 / 3.6);
+  // Within a tenth of the cap (its burst is a tenth of a second's bytes);
+  // not much less on a busy machine.
+  EXPECT_LT(rate, kRate * 1.1);
   EXPECT_GT(rate, kRate / 1.6);
 }
 
