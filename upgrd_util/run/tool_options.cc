@@ -423,11 +423,12 @@ std::string CommandShown(const std::string& command) {
 
 }  // namespace
 
-std::string command_line_shown(const std::vector<std::string>& argv) {
+std::vector<std::string> arguments_shown(
+    const std::vector<std::string>& words) {
   const std::string kCommands[] = {"--on-event", "--soak-command"};
-  std::string line;
+  std::vector<std::string> shown_words;
   bool command_next = false;
-  for (const std::string& word : argv) {
+  for (const std::string& word : words) {
     std::string shown = word;
     if (command_next)
       shown = CommandShown(word);
@@ -437,8 +438,15 @@ std::string command_line_shown(const std::vector<std::string>& argv) {
         shown = option + "=" + CommandShown(word.substr(option.size() + 1));
       command_next = command_next || word == option;
     }
-    line += (line.empty() ? "" : " ") + ShellQuoted(shown);
+    shown_words.push_back(shown);
   }
+  return shown_words;
+}
+
+std::string command_line_shown(const std::vector<std::string>& argv) {
+  std::string line;
+  for (const std::string& word : arguments_shown(argv))
+    line += (line.empty() ? "" : " ") + ShellQuoted(word);
   return line;
 }
 
@@ -477,9 +485,10 @@ int parse_tool_options(int argc, char** argv, ToolOptions* options) {
     ReadRollout(app, texts, &options->rollout);
     CheckNamed(app, options->files);
     CheckCombinations(*options);
-    for (int i = 1; i < argc; ++i)
-      options->arguments += std::string(i > 1 ? " " : "") + argv[i];
-    options->argument_list.assign(argv + 1, argv + argc);
+    options->argument_list =
+        arguments_shown(std::vector<std::string>(argv + 1, argv + argc));
+    for (const std::string& word : options->argument_list)
+      options->arguments += (options->arguments.empty() ? "" : " ") + word;
     options->command_line =
         command_line_shown(std::vector<std::string>(argv, argv + argc));
   } catch (const CLI::CallForHelp& e) {

@@ -43,7 +43,8 @@ struct ToolOptions {
   std::string limit;  // "A,B" or "@FILE": only these cards of iplist.txt
   bool canary_paths = false;  // --canary paths: a first wave of each path
   RolloutOptions rollout;  // waves, failures, window, retries, link rate
-  std::string arguments;   // the options as given, for the page
+  // The options as given, the commands' arguments hidden: for the page,
+  std::string arguments;
   std::vector<std::string> argument_list;  // and one by one, for events
   std::string command_line;  // the whole, as command_line_shown gives it
   std::string on_event;  // run with each event of the campaign
@@ -67,6 +68,11 @@ std::vector<std::pair<const char*, std::string>> option_files(
 /// commands are shown as their program alone, for their arguments may
 /// carry a chat's token or a user and password (curl -u).
 std::string command_line_shown(const std::vector<std::string>& argv);
+
+/// The words `words` as the page and the events show them: each as given,
+/// but the commands' arguments hidden as command_line_shown hides them.
+std::vector<std::string> arguments_shown(
+    const std::vector<std::string>& words);
 
 /// The tool's name and the build's version, as --version says them, on
 /// one line.

@@ -117,6 +117,16 @@ TEST_F(ToolOptionsTest, TheCommandLineAsGivenWithoutSecrets) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(c.shown, command_line_shown(c.argv)) << c.shown;
+  // The page and the events show the options so too.
+  char name[] = "upgrd_util", soak[] = "--soak=1m", command[] = "--soak-command",
+       words[] = "check -k tok";
+  char* argv[] = {name, soak, command, words, nullptr};
+  ToolOptions options;
+  ASSERT_EQ(-1, parse_tool_options(4, argv, &options)) << console.output;
+  EXPECT_EQ("--soak=1m --soak-command check ***", options.arguments);
+  EXPECT_EQ(std::vector<std::string>({"--soak=1m", "--soak-command",
+                                      "check ***"}),
+            options.argument_list);
 }
 
 }  // namespace
