@@ -863,7 +863,10 @@ TEST_F(CampaignTest, BadOptionsChangeNothing) {
              {{"--link-rate", "0.5"}, "is not a rate in bytes a second"},
              {{"--bogus"}, "--bogus"},             {{"stray"}, "stray"},
              {{"-y", "--on-event", "no-such-hook --now"},
-              "--on-event: no program no-such-hook in PATH"}};
+              "--on-event: no program no-such-hook in PATH"},
+             {{"--password-from-stdin"}, "--password-from-stdin requires --yes"},
+             {{"-y", "--password-from-stdin", "--password-file", "pw"},
+              "excludes"}};
   for (const Bad& b : bad) {
     ToolRun run = Campaign(b.arguments);
     EXPECT_EQ(2, run.exit_code) << b.named;
@@ -883,10 +886,13 @@ TEST_F(CampaignTest, BadOptionsChangeNothing) {
   EXPECT_NE(std::string::npos, run.output.find("a campaign needs --yes.\n"));
   // A card without its password line: where else it could come from.
   ASSERT_TRUE(
-      WriteFile("iplist.txt", "SystemIP=127.0.0.2\nSystemUserName=a\n"));
+      WriteFile("iplist.txt", "SystemIP=127.0.0.2\nSystemUserName=admin\n"));
   run = Campaign({"-y"});
   EXPECT_EQ(2, run.exit_code);
   EXPECT_NE(std::string::npos, run.output.find("--password-from-env NAME.\n"));
+  // Or piped in, on the first line of standard input.
+  run = Campaign({"-y", "--password-from-stdin"}, "secret\n");
+  EXPECT_EQ(0, run.exit_code) << run.output;
 
   // What ends a campaign before its first card goes to standard error.
   ASSERT_EQ(0, unlink("iplist.txt"));

@@ -34,8 +34,40 @@ void TakeTheOptions(const ToolOptions& options, NightInputs* night) {
   night->argument_list = options.argument_list;
 }
 
-// The password of --password-from-env or --password-file into *password.
+// The first line of standard input, which a pipe gives (a task's stdin,
+// a secret store's output): the password reaches no file on its way.
+bool ReadPasswordFromStdin(const char** password) {
+  // Kept for the whole run, as the environment keeps a variable's value.
+  static char from_stdin[sizeof(upgrade_target::password)];
+  memset(from_stdin, 0, sizeof(from_stdin));
+  const char* problem = nullptr;
+  std::string line;
+  if (platform().console->InputIsTerminal())
+    problem = "standard input is a terminal: give the password through a "
+              "pipe";
+  else if (!platform().console->ReadLine(&line))
+    problem = "standard input holds no line";
+  else if (line.empty())
+    problem = "the first line of standard input is empty";
+  else if (line.size() >= sizeof(from_stdin))
+    problem = "the first line of standard input is longer than 10 "
+              "characters";
+  else
+    memcpy(from_stdin, line.data(), line.size());
+  std::fill(line.begin(), line.end(), '\0');
+  if (problem) {
+    console_error_printf("upgrd_util: --password-from-stdin: %s\n", problem);
+    return false;
+  }
+  *password = from_stdin;
+  return true;
+}
+
+// The password of --password-from-env, --password-file or
+// --password-from-stdin into *password.
 bool ReadPassword(const ToolOptions& options, const char** password) {
+  if (options.password_from_stdin)
+    return ReadPasswordFromStdin(password);
   const std::string& variable = options.password_variable;
   if (!variable.empty()) {
     // The cards' password is ours alone: no child (the event hook) is

@@ -33,8 +33,8 @@ struct NightInputs {
   std::map<std::string, CardGroup> groups;
   // The records of the report --resume names, this site's.
   std::map<std::string, EarlierRecord> earlier;
-  // The password of the cards that give none (the variable's value or the
-  // file's line); nullptr: none.
+  // The password of the cards that give none (the variable's value, the
+  // file's line or standard input's); nullptr: none.
   const char* password = nullptr;
   // --on-event's program and its arguments, the program found; empty: no
   // hook.

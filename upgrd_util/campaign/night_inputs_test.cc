@@ -36,7 +36,23 @@ TEST_F(NightInputsTest, EachProblemIsOneLineAndTheFirstEndsTheReading) {
   struct {
     std::vector<std::string> arguments;
     const char* said;  // how the one line begins
+    std::vector<std::string> input = {};  // standard input's lines
+    bool terminal = false;                // standard input a terminal
   } cases[] = {
+      {{"-y", "--password-from-stdin"},
+       "upgrd_util: --password-from-stdin: standard input is a terminal",
+       {"s3cret"},
+       true},
+      {{"-y", "--password-from-stdin"},
+       "upgrd_util: --password-from-stdin: standard input holds no line\n"},
+      {{"-y", "--password-from-stdin"},
+       "upgrd_util: --password-from-stdin: the first line of standard input "
+       "is empty\n",
+       {""}},
+      {{"-y", "--password-from-stdin"},
+       "upgrd_util: --password-from-stdin: the first line of standard input "
+       "is longer than 10 characters\n",
+       {"0123456789a"}},
       {{"--password-from-env", "UPGRD_NIGHT_NOT_SET"},
        "upgrd_util: --password-from-env: the environment variable "
        "UPGRD_NIGHT_NOT_SET is not set\n"},
@@ -57,6 +73,8 @@ TEST_F(NightInputsTest, EachProblemIsOneLineAndTheFirstEndsTheReading) {
   for (const auto& c : cases) {
     ToolOptions options = Parsed(c.arguments);
     console.output.clear();
+    console.input.assign(c.input.begin(), c.input.end());
+    console.input_is_terminal = c.terminal;
     NightInputs night;
     EXPECT_FALSE(read_night_inputs(options, &night)) << c.said;
     EXPECT_EQ(1, Occurrences(console.output, "\n")) << console.output;
@@ -83,6 +101,14 @@ TEST_F(NightInputsTest, TheNightsInputsAreOneValue) {
   EXPECT_EQ((std::vector<std::string>{"sh", "-c", "check"}),
             night.soak_command);
   EXPECT_EQ(1u, night.earlier.count("127.0.0.2"));
+  // The password from standard input is its first line, and no more of
+  // it is read.
+  console.input = {"0123456789", "next"};
+  ToolOptions from_stdin = Parsed({"--yes", "--password-from-stdin"});
+  NightInputs piped;
+  ASSERT_TRUE(read_night_inputs(from_stdin, &piped)) << console.output;
+  EXPECT_STREQ("0123456789", piped.password);
+  EXPECT_EQ(1, console.lines_read);
   upgrade_target cards[4] = {};
   cards[3].state.failed_before = true;
   count_waves({&cards[0], &cards[1], &cards[2], &cards[3]}, &night);

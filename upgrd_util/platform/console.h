@@ -31,6 +31,10 @@ struct Console {
   /// redrawn; false for a pipe or a file.
   virtual bool IsTerminal() { return false; }
 
+  /// Returns true when the input comes from a terminal, where someone
+  /// types, rather than from a pipe or a file.
+  virtual bool InputIsTerminal() { return false; }
+
   /// Returns false when nobody sees the output, so that nothing needs
   /// drawing.
   virtual bool IsWatched() { return true; }
@@ -53,6 +57,7 @@ struct RealConsole : public Console {
   void WriteBackspaces(int count) override;
   bool ReadLine(std::string* line) override;
   bool IsTerminal() override;
+  bool InputIsTerminal() override;
   void WriteError(std::string_view text) override;
   void SendErrorsApart() override { errors_apart_ = true; }
 

@@ -50,3 +50,7 @@ bool RealConsole::ReadLine(std::string* line) {
 bool RealConsole::IsTerminal() {
   return isatty(fileno(out_)) == 1;
 }
+
+bool RealConsole::InputIsTerminal() {
+  return isatty(fileno(in_)) == 1;
+}

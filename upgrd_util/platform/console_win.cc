@@ -114,3 +114,9 @@ bool RealConsole::IsTerminal() {
   return out_ == stdout &&
          GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
 }
+
+bool RealConsole::InputIsTerminal() {
+  DWORD mode;
+  return in_ == stdin &&
+         GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}

@@ -25,9 +25,11 @@ struct FakeConsole : public Console {
   void Write(std::string_view text) override { output.append(text); }
   void WriteBackspaces(int count) override { output.append(count, '\b'); }
   bool ReadLine(std::string* line) override;
+  bool InputIsTerminal() override { return input_is_terminal; }
 
   std::string output;
   std::deque<std::string> input;
+  bool input_is_terminal = false;
   int lines_read = 0;
 };
 

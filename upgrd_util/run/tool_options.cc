@@ -255,12 +255,20 @@ void AddCardOptions(CLI::App* app, ToolOptions* options) {
                       "NAME (default: every card needs its SystemPassword\n"
                       "line)")
           ->type_name("NAME");
-  app->add_option("--password-file", options->password_file,
-                  "The same password from the first line of FILE, a file\n"
-                  "of the user's own that group and others cannot read\n"
-                  "(chmod 600)")
-      ->type_name("FILE")
-      ->excludes(from_env);
+  CLI::Option* from_file =
+      app->add_option("--password-file", options->password_file,
+                      "The same password from the first line of FILE, a\n"
+                      "file of the user's own that group and others cannot\n"
+                      "read (chmod 600)")
+          ->type_name("FILE")
+          ->excludes(from_env);
+  // Standard input is then the password's alone: nothing may be asked.
+  app->add_flag("--password-from-stdin", options->password_from_stdin,
+                "The same password from the first line of standard input,\n"
+                "a pipe, never a terminal; needs --yes")
+      ->excludes(from_env)
+      ->excludes(from_file)
+      ->needs(app->get_option("--yes"));
 }
 
 // What the night tells and listens to: the event hook, the stop file, and

@@ -40,6 +40,7 @@ struct ToolOptions {
   OptionFiles files;     // report, resume, html, metrics, manifest, stop file
   std::string password_variable;  // the password of cards that give none
   std::string password_file;      // or the file whose first line it is
+  bool password_from_stdin = false;  // or the first line of standard input
   std::string limit;  // "A,B" or "@FILE": only these cards of iplist.txt
   bool canary_paths = false;  // --canary paths: a first wave of each path
   RolloutOptions rollout;  // waves, failures, window, retries, link rate
