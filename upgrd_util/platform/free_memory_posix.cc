@@ -19,18 +19,21 @@ void release_free_memory() {
 void limit_thread_caches(char** argv) {
 #if defined(__GLIBC__)
   const char kLimit[] = "glibc.malloc.tcache_max=256";
-  const char* given = getenv("GLIBC_TUNABLES");
+  const char* value = getenv("GLIBC_TUNABLES");
   // Set already, by this or by whoever started it: theirs holds.
-  if (given && strstr(given, "glibc.malloc.tcache_max"))
+  if (value && strstr(value, "glibc.malloc.tcache_max"))
     return;
-  std::string tunables = given && *given ? std::string(given) + ":" : "";
+  // A copy: setenv may let go of the string getenv gave.
+  const bool given = value != nullptr;
+  const std::string before = given ? value : "";
+  std::string tunables = before.empty() ? "" : before + ":";
   tunables += kLimit;
   if (setenv("GLIBC_TUNABLES", tunables.c_str(), 1) != 0)
     return;
   execv("/proc/self/exe", argv);
   // Not started again (no /proc): the program runs as it is.
   if (given)
-    setenv("GLIBC_TUNABLES", given, 1);
+    setenv("GLIBC_TUNABLES", before.c_str(), 1);
   else
     unsetenv("GLIBC_TUNABLES");
 #else
