@@ -3,8 +3,9 @@
 // FTP time-outs and transfer bounds of a few seconds, and an echo waited
 // for a tenth of a second. For benchmarks, UPGRD_FAST_CLOCK_REPORT names a
 // file that receives, at exit, the seconds really spent in those sleeps,
-// UPGRD_SHIPPED_FTP_TIMEOUTS keeps the shipped FTP and echo time-outs and UPGRD_NO_SYNC leaves records
-// unsynced, to measure what syncing them costs. UPGRD_FAST_CLOCK_FACTOR
+// UPGRD_SHIPPED_FTP_TIMEOUTS keeps the shipped FTP and echo time-outs and
+// UPGRD_NO_SYNC leaves records unsynced, to measure what syncing them
+// costs. The upload cap goes as fast as the clock. UPGRD_FAST_CLOCK_FACTOR
 // (default 1000) is how much faster than real time the clock goes: a test
 // whose window must hold on a busy machine takes a slower one, as every
 // real millisecond is that many on the clock.

@@ -88,13 +88,9 @@ bool CampaignWatch::Begin(const upgrade_target* cards, std::string* error) {
   view_.start_unix = unix_time_now();
   // Without a page or metrics file to write, no card's view is kept: ten
   // thousand cards would hold some 5 MiB for nothing.
-  size_t count = 0;
-  for (const upgrade_target* card = cards; card; card = card->next)
-    ++count;
-  if (html_.empty() && metrics_.empty())
-    count = 0;
-  view_.cards.reserve(count);
-  for (const upgrade_target* card = cards; card && count; card = card->next) {
+  const upgrade_target* viewed =
+      html_.empty() && metrics_.empty() ? nullptr : cards;
+  for (const upgrade_target* card = viewed; card; card = card->next) {
     index_[card] = view_.cards.size();
     view_.cards.emplace_back();
     view_.cards.back().address = card->ip;
